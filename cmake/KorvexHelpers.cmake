@@ -1,0 +1,20 @@
+# korvex_test(NAME name LABEL unit|integration|gui SOURCES ... LIBS ... [ENV k=v ...])
+# One GoogleTest executable per component, registered as a single CTest test with a label.
+function(korvex_test)
+  cmake_parse_arguments(T "" "NAME;LABEL;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABEL}" TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "TZ=UTC;KORVEX_TEST_TMP=${CMAKE_CURRENT_BINARY_DIR}/tmp-${T_NAME};${T_ENV}")
+endfunction()
+
+# korvex_bench(NAME name SOURCES ... LIBS ...)
+function(korvex_bench)
+  cmake_parse_arguments(B "" "NAME" "SOURCES;LIBS" ${ARGN})
+  add_executable(${B_NAME} ${B_SOURCES})
+  target_link_libraries(${B_NAME} PRIVATE ${B_LIBS} benchmark::benchmark)
+endfunction()

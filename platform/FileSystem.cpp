@@ -1,0 +1,183 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace platform {
+
+namespace {
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+struct DirCloser {
+    void operator()(DIR* d) const {
+        if (d) ::closedir(d);
+    }
+};
+
+}  // namespace
+
+std::string asciiLower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = lowerAscii(c);
+    return out;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
+int compareNoCase(std::string_view a, std::string_view b) {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto ca = static_cast<unsigned char>(lowerAscii(a[i]));
+        const auto cb = static_cast<unsigned char>(lowerAscii(b[i]));
+        if (ca != cb) return ca < cb ? -1 : 1;
+    }
+    if (a.size() == b.size()) return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
+std::string joinPath(std::string_view folder, std::string_view name) {
+    std::string out(folder);
+    while (!name.empty() && name.front() == '/') name.remove_prefix(1);
+    if (out.empty()) return std::string(name);
+    if (out.back() != '/') out.push_back('/');
+    out.append(name);
+    return out;
+}
+
+namespace detail {
+
+bool scanFolder(const std::string& folder, bool (*cb)(void*, const char*, bool, bool), void* ctx) {
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.empty() ? "." : folder.c_str()));
+    if (!dir) return false;
+    const int dfd = ::dirfd(dir.get());
+    while (dirent* e = ::readdir(dir.get())) {
+        const char* name = e->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+        bool isDir = e->d_type == DT_DIR;
+        bool isReg = e->d_type == DT_REG;
+        if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
+            struct stat st {};
+            if (::fstatat(dfd, name, &st, 0) != 0) continue;
+            isDir = S_ISDIR(st.st_mode);
+            isReg = S_ISREG(st.st_mode);
+        }
+        if (!cb(ctx, name, isDir, isReg)) break;
+    }
+    return true;
+}
+
+}  // namespace detail
+
+std::string findEntryNoCase(const std::string& folder, std::string_view name, bool wantDirectory) {
+    const std::string exact = joinPath(folder, name);
+    if (wantDirectory ? isDirectory(exact) : isRegularFile(exact)) return exact;
+    struct Ctx {
+        std::string_view name;
+        bool wantDir;
+        std::string found;
+    } ctx{name, wantDirectory, {}};
+    detail::scanFolder(
+        folder,
+        [](void* p, const char* n, bool isDir, bool isReg) -> bool {
+            auto* c = static_cast<Ctx*>(p);
+            if ((c->wantDir ? isDir : isReg) && equalsNoCase(n, c->name)) {
+                // Several spellings may exist on a case-sensitive disk: take the first in
+                // byte order so the choice does not depend on the directory's order.
+                if (c->found.empty() || std::strcmp(n, c->found.c_str()) < 0) c->found = n;
+            }
+            return true;
+        },
+        &ctx);
+    if (ctx.found.empty()) return {};
+    return joinPath(folder, ctx.found);
+}
+
+std::string findFileNoCase(const std::string& folder, std::string_view relativePath) {
+    std::string current = folder;
+    while (!relativePath.empty()) {
+        const auto slash = relativePath.find('/');
+        const std::string_view part = relativePath.substr(0, slash);
+        const bool last = slash == std::string_view::npos;
+        if (!part.empty()) {
+            current = findEntryNoCase(current, part, !last);
+            if (current.empty()) return {};
+        }
+        if (last) break;
+        relativePath.remove_prefix(slash + 1);
+    }
+    return isRegularFile(current) ? current : std::string();
+}
+
+std::vector<std::string> listSubdirectories(const std::string& folder) {
+    struct Ctx {
+        const std::string* folder;
+        std::vector<std::string> out;
+    } ctx{&folder, {}};
+    detail::scanFolder(
+        folder,
+        [](void* p, const char* n, bool isDir, bool) -> bool {
+            auto* c = static_cast<Ctx*>(p);
+            if (isDir) c->out.push_back(joinPath(*c->folder, n));
+            return true;
+        },
+        &ctx);
+    return std::move(ctx.out);
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+long long fileSize(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+bool readWholeFile(const std::string& path, std::vector<unsigned char>& out, long long maxBytes) {
+    out.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxBytes) {
+        ::close(fd);
+        return false;
+    }
+    out.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
+    while (got < out.size()) {
+        const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            out.clear();
+            return false;
+        }
+        if (n == 0) break;  // the file shrank under us: keep what exists
+        got += static_cast<std::size_t>(n);
+    }
+    out.resize(got);
+    ::close(fd);
+    return true;
+}
+
+}  // namespace platform

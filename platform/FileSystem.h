@@ -1,0 +1,73 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// Recordings come from FAT/NTFS media, so names inside them match without regard to letter case.
+// All paths use '/'; functions never throw.
+
+// Lower-cases ASCII letters only (recording names are ASCII).
+std::string asciiLower(std::string_view s);
+bool equalsNoCase(std::string_view a, std::string_view b);
+// strcasecmp-style ordering: negative, zero or positive.
+int compareNoCase(std::string_view a, std::string_view b);
+
+// Joins a folder and a name with exactly one '/'.
+std::string joinPath(std::string_view folder, std::string_view name);
+
+// The entry of `folder` whose name equals `name` ignoring case (the exact name wins when both
+// exist); empty when there is none. `wantDirectory` selects directories, else regular files.
+std::string findEntryNoCase(const std::string& folder, std::string_view name, bool wantDirectory);
+
+// Resolves a relative path like "SOUND/sound.wav" component by component, ignoring case.
+// Empty when some component is missing. The last component must be a regular file.
+std::string findFileNoCase(const std::string& folder, std::string_view relativePath);
+
+// Calls `fn(fullPath)` for each regular file directly in `folder` whose extension (after the last
+// '.') equals `extension` ignoring case; `extension` is given without the dot. Returns false when
+// the folder cannot be read. `fn` returns false to stop early.
+template <class Fn>
+bool forEachFileWithExtension(const std::string& folder, std::string_view extension, Fn&& fn);
+
+// Full paths of the directories directly in `folder` (not "." or ".."), unsorted.
+std::vector<std::string> listSubdirectories(const std::string& folder);
+
+bool isRegularFile(const std::string& path);
+bool isDirectory(const std::string& path);
+// File size in bytes, -1 when it cannot be read.
+long long fileSize(const std::string& path);
+
+// Reads a whole file when it is at most `maxBytes`; false otherwise (or when it cannot be read).
+bool readWholeFile(const std::string& path, std::vector<unsigned char>& out,
+                   long long maxBytes = 256ll * 1024 * 1024);
+
+namespace detail {
+// Scans `folder`; calls back (name, isDirectory, isRegular). Returns false when unreadable.
+bool scanFolder(const std::string& folder, bool (*cb)(void*, const char*, bool, bool), void* ctx);
+}
+
+template <class Fn>
+bool forEachFileWithExtension(const std::string& folder, std::string_view extension, Fn&& fn) {
+    struct Ctx {
+        const std::string* folder;
+        std::string_view ext;
+        Fn* fn;
+    } ctx{&folder, extension, &fn};
+    return detail::scanFolder(
+        folder,
+        [](void* p, const char* name, bool isDir, bool isReg) -> bool {
+            auto* c = static_cast<Ctx*>(p);
+            if (isDir || !isReg) return true;
+            std::string_view n(name);
+            auto dot = n.rfind('.');
+            if (dot == std::string_view::npos) return true;
+            if (!equalsNoCase(n.substr(dot + 1), c->ext)) return true;
+            return (*c->fn)(joinPath(*c->folder, n));
+        },
+        &ctx);
+}
+
+}  // namespace platform

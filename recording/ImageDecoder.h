@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "recording/DibBlock.h"
+
+namespace korvex {
+
+struct PictureSize {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+};
+
+// Largest picture a recorder can produce; headers claiming more are refused before any
+// allocation.
+inline constexpr std::int32_t kMaxFrameWidth = 4096;
+inline constexpr std::int32_t kMaxFrameHeight = 4096;
+
+// Decodes a JPEG file into a DibBlock (24-bit BGR bottom-up, or 32-bit for four-channel files).
+// `outSize` receives the block size (44 + stride x height); `outPicture`, when given, the width and
+// height. Returns an empty block on any failure.
+DibBlock decodeJpegFile(const std::string& path, std::size_t* outSize = nullptr,
+                        PictureSize* outPicture = nullptr);
+
+// Decodes a JPEG 2000 file (JP2 or raw code-stream) into a DibBlock converted in place from the
+// codec's BMP-file output. `outSize` receives the fixed capacity 0xFC000. Empty on failure.
+DibBlock decodeJ2kFile(const std::string& path, std::size_t* outSize = nullptr);
+
+// The same decode without the in-place conversion: the block holds a BMP file (14-byte file
+// header, 40-byte info header, rows from byte 54) in a 0xFC000-byte block.
+DibBlock decodeJ2kFileToBmp(const std::string& path);
+
+// Both of the above over bytes already in memory.
+DibBlock decodeJ2kBytesToBmp(const std::uint8_t* data, std::size_t size);
+DibBlock decodeJ2kBytes(const std::uint8_t* data, std::size_t size);
+
+}  // namespace korvex

@@ -1,0 +1,78 @@
+#include "platform/FileSystem.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class FileSystemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() /
+                ("korvex-fs-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+    }
+    void TearDown() override { fs::remove_all(root_); }
+    void touch(const fs::path& p, const std::string& body = "x") {
+        fs::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary) << body;
+    }
+    fs::path root_;
+};
+
+TEST_F(FileSystemTest, FindsNamesWhateverTheirCase) {
+    touch(root_ / "Sound" / "SOUND.WAV");
+    EXPECT_EQ(platform::findFileNoCase(root_.string(), "SOUND/sound.wav"),
+              (root_ / "Sound" / "SOUND.WAV").string());
+    EXPECT_EQ(platform::findFileNoCase(root_.string(), "sound.wav"), "");
+    // A directory never answers a file look-up.
+    EXPECT_EQ(platform::findFileNoCase(root_.string(), "sound"), "");
+}
+
+TEST_F(FileSystemTest, ExtensionMatchIgnoresCaseAndSkipsDirectories) {
+    touch(root_ / "a.JPG");
+    touch(root_ / "b.jpg");
+    touch(root_ / "c.jpgx");
+    touch(root_ / "noext");
+    fs::create_directories(root_ / "d.jpg");
+    std::vector<std::string> got;
+    ASSERT_TRUE(platform::forEachFileWithExtension(root_.string(), "jpg", [&](std::string p) {
+        got.push_back(fs::path(p).filename().string());
+        return true;
+    }));
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, (std::vector<std::string>{"a.JPG", "b.jpg"}));
+    EXPECT_FALSE(platform::forEachFileWithExtension((root_ / "missing").string(), "jpg",
+                                                    [](std::string) { return true; }));
+}
+
+TEST_F(FileSystemTest, CaseInsensitiveOrderAndPaths) {
+    EXPECT_LT(platform::compareNoCase("img00001", "IMG00002"), 0);
+    EXPECT_EQ(platform::compareNoCase("ABC", "abc"), 0);
+    EXPECT_LT(platform::compareNoCase("ab", "abc"), 0);
+    EXPECT_EQ(platform::joinPath("/a/", "/b"), "/a/b");
+    EXPECT_EQ(platform::joinPath("/a", "b"), "/a/b");
+}
+
+TEST_F(FileSystemTest, ReadWholeFileHonoursItsBound) {
+    touch(root_ / "f", std::string(100, 'z'));
+    std::vector<unsigned char> bytes;
+    EXPECT_TRUE(platform::readWholeFile((root_ / "f").string(), bytes, 100));
+    EXPECT_EQ(bytes.size(), 100u);
+    EXPECT_FALSE(platform::readWholeFile((root_ / "f").string(), bytes, 99));
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_FALSE(platform::readWholeFile((root_ / "none").string(), bytes));
+    EXPECT_EQ(platform::fileSize((root_ / "f").string()), 100);
+    EXPECT_EQ(platform::fileSize(root_.string()), -1);
+}
+
+}  // namespace

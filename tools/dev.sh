@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Set-up commands for a Debian 12 machine.
+#   tools/dev.sh demo   install what is missing, build, make the demo recording and open it
+#   tools/dev.sh test   install what is missing, build, run every test (plain and sanitized)
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$here"
+jobs=$(nproc 2>/dev/null || echo 2)
+
+install_packages() {
+    local missing=()
+    while read -r pkg; do
+        [ -n "$pkg" ] || continue
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$pkg")
+    done < tools/debian-packages.txt
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() {  # build DIR [cmake args...]
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja "$@" > /dev/null
+    cmake --build "$dir" -j "$jobs"
+}
+
+case "${1:-}" in
+demo)
+    install_packages
+    build build -DKORVEX_BUILD_BENCH=OFF -DBUILD_TESTING=OFF
+    demo=${KORVEX_DEMO_DIR:-$here/build/demo-recording}
+    rm -rf "$demo"
+    ./build/tools/mkrec/korvex-mkrec --demo "$demo"
+    echo "Demo recording: $demo"
+    ./build/tools/verify/korvex-verify "$demo"
+    ;;
+test)
+    install_packages
+    build build -DKORVEX_BUILD_BENCH=ON
+    ctest --test-dir build --output-on-failure -j "$jobs"
+    # Memory and undefined-behaviour errors fail the run as surely as a wrong result.
+    build build-asan -DKORVEX_SANITIZE=address,undefined -DKORVEX_BUILD_BENCH=OFF \
+        -DCMAKE_BUILD_TYPE=Debug
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        ctest --test-dir build-asan --output-on-failure -j "$jobs"
+    ;;
+*)
+    echo "usage: tools/dev.sh demo|test" >&2
+    exit 2
+    ;;
+esac
