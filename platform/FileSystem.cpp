@@ -13,11 +13,14 @@ namespace platform {
 
 namespace {
 
-char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 struct DirCloser {
     void operator()(DIR* d) const {
-        if (d) ::closedir(d);
+        if (d)
+            ::closedir(d);
     }
 };
 
@@ -25,14 +28,17 @@ struct DirCloser {
 
 std::string asciiLower(std::string_view s) {
     std::string out(s);
-    for (char& c : out) c = lowerAscii(c);
+    for (char& c : out)
+        c = lowerAscii(c);
     return out;
 }
 
 bool equalsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
+    if (a.size() != b.size())
+        return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+        if (lowerAscii(a[i]) != lowerAscii(b[i]))
+            return false;
     }
     return true;
 }
@@ -42,17 +48,25 @@ int compareNoCase(std::string_view a, std::string_view b) {
     for (std::size_t i = 0; i < n; ++i) {
         const auto ca = static_cast<unsigned char>(lowerAscii(a[i]));
         const auto cb = static_cast<unsigned char>(lowerAscii(b[i]));
-        if (ca != cb) return ca < cb ? -1 : 1;
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
     }
-    if (a.size() == b.size()) return 0;
+    if (a.size() == b.size())
+        return 0;
     return a.size() < b.size() ? -1 : 1;
 }
 
 std::string joinPath(std::string_view folder, std::string_view name) {
-    std::string out(folder);
-    while (!name.empty() && name.front() == '/') name.remove_prefix(1);
-    if (out.empty()) return std::string(name);
-    if (out.back() != '/') out.push_back('/');
+    while (!name.empty() && name.front() == '/')
+        name.remove_prefix(1);
+    if (folder.empty())
+        return std::string(name);
+    // One allocation per path: folder scans build a path for every file of large folders.
+    std::string out;
+    out.reserve(folder.size() + 1 + name.size());
+    out.append(folder);
+    if (out.back() != '/')
+        out.push_back('/');
     out.append(name);
     return out;
 }
@@ -61,20 +75,24 @@ namespace detail {
 
 bool scanFolder(const std::string& folder, bool (*cb)(void*, const char*, bool, bool), void* ctx) {
     std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.empty() ? "." : folder.c_str()));
-    if (!dir) return false;
+    if (!dir)
+        return false;
     const int dfd = ::dirfd(dir.get());
     while (dirent* e = ::readdir(dir.get())) {
         const char* name = e->d_name;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
         bool isDir = e->d_type == DT_DIR;
         bool isReg = e->d_type == DT_REG;
         if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
             struct stat st {};
-            if (::fstatat(dfd, name, &st, 0) != 0) continue;
+            if (::fstatat(dfd, name, &st, 0) != 0)
+                continue;
             isDir = S_ISDIR(st.st_mode);
             isReg = S_ISREG(st.st_mode);
         }
-        if (!cb(ctx, name, isDir, isReg)) break;
+        if (!cb(ctx, name, isDir, isReg))
+            break;
     }
     return true;
 }
@@ -83,7 +101,8 @@ bool scanFolder(const std::string& folder, bool (*cb)(void*, const char*, bool, 
 
 std::string findEntryNoCase(const std::string& folder, std::string_view name, bool wantDirectory) {
     const std::string exact = joinPath(folder, name);
-    if (wantDirectory ? isDirectory(exact) : isRegularFile(exact)) return exact;
+    if (wantDirectory ? isDirectory(exact) : isRegularFile(exact))
+        return exact;
     struct Ctx {
         std::string_view name;
         bool wantDir;
@@ -96,12 +115,14 @@ std::string findEntryNoCase(const std::string& folder, std::string_view name, bo
             if ((c->wantDir ? isDir : isReg) && equalsNoCase(n, c->name)) {
                 // Several spellings may exist on a case-sensitive disk: take the first in
                 // byte order so the choice does not depend on the directory's order.
-                if (c->found.empty() || std::strcmp(n, c->found.c_str()) < 0) c->found = n;
+                if (c->found.empty() || std::strcmp(n, c->found.c_str()) < 0)
+                    c->found = n;
             }
             return true;
         },
         &ctx);
-    if (ctx.found.empty()) return {};
+    if (ctx.found.empty())
+        return {};
     return joinPath(folder, ctx.found);
 }
 
@@ -113,9 +134,11 @@ std::string findFileNoCase(const std::string& folder, std::string_view relativeP
         const bool last = slash == std::string_view::npos;
         if (!part.empty()) {
             current = findEntryNoCase(current, part, !last);
-            if (current.empty()) return {};
+            if (current.empty())
+                return {};
         }
-        if (last) break;
+        if (last)
+            break;
         relativePath.remove_prefix(slash + 1);
     }
     return isRegularFile(current) ? current : std::string();
@@ -130,7 +153,8 @@ std::vector<std::string> listSubdirectories(const std::string& folder) {
         folder,
         [](void* p, const char* n, bool isDir, bool) -> bool {
             auto* c = static_cast<Ctx*>(p);
-            if (isDir) c->out.push_back(joinPath(*c->folder, n));
+            if (isDir)
+                c->out.push_back(joinPath(*c->folder, n));
             return true;
         },
         &ctx);
@@ -149,14 +173,16 @@ bool isDirectory(const std::string& path) {
 
 long long fileSize(const std::string& path) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return -1;
     return static_cast<long long>(st.st_size);
 }
 
 bool readWholeFile(const std::string& path, std::vector<unsigned char>& out, long long maxBytes) {
     out.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxBytes) {
         ::close(fd);
@@ -167,12 +193,14 @@ bool readWholeFile(const std::string& path, std::vector<unsigned char>& out, lon
     while (got < out.size()) {
         const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             ::close(fd);
             out.clear();
             return false;
         }
-        if (n == 0) break;  // the file shrank under us: keep what exists
+        if (n == 0)
+            break;  // the file shrank under us: keep what exists
         got += static_cast<std::size_t>(n);
     }
     out.resize(got);

@@ -1,0 +1,433 @@
+#include "recording/FolderImageSource.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <limits>
+#include <string_view>
+
+#include "platform/FileSystem.h"
+#include "recording/AuthenticityCheck.h"
+#include "recording/ImageDecoder.h"
+
+namespace korvex {
+
+namespace {
+
+// The last 4 bytes of a frame file are its millisecond offset (little-endian). Only those bytes
+// are read; 0 when the file cannot be read or is shorter than 4 bytes.
+std::uint32_t readTrailingOffset(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    std::uint32_t value = 0;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 4) {
+        std::uint8_t b[4];
+        ssize_t n;
+        do {
+            n = ::pread(fd, b, sizeof b, st.st_size - 4);
+        } while (n < 0 && errno == EINTR);
+        if (n == 4) {
+            value = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
+                    (static_cast<std::uint32_t>(b[2]) << 16) |
+                    (static_cast<std::uint32_t>(b[3]) << 24);
+        }
+    }
+    ::close(fd);
+    return value;
+}
+
+std::string_view extensionOf(std::string_view path) {
+    const auto slash = path.rfind('/');
+    const auto dot = path.rfind('.');
+    if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) {
+        return {};
+    }
+    return path.substr(dot + 1);
+}
+
+// Slots 0.. of the default pane layout: the first listed channel, then each following slot the
+// next larger listed channel, wrapping round to the smallest. Slots beyond the list stay -9.
+void fillDefaultChannels(const InfoTable& info, int* list) {
+    const auto& channels = info.channels();
+    const int m = info.channelCount();
+    if (m == 0)
+        return;
+    const auto begin = channels.begin();
+    const auto end = begin + m;
+    const std::int32_t smallest = *std::min_element(begin, end);
+    list[0] = channels[0];
+    for (int s = 1; s < m; ++s) {
+        const int previous = list[s - 1];
+        bool found = false;
+        std::int32_t best = 0;
+        for (auto it = begin; it != end; ++it) {
+            if (*it > previous && (!found || *it < best)) {
+                best = *it;
+                found = true;
+            }
+        }
+        list[s] = found ? best : smallest;
+    }
+}
+
+}  // namespace
+
+FolderImageSource::FolderImageSource(RecordingKind kind, const std::atomic<bool>* cancelFlag)
+    : kind_(kind), cancelFlag_(cancelFlag) {}
+
+FolderImageSource::~FolderImageSource() = default;
+
+void FolderImageSource::clearIndex() {
+    info_.clear();
+    paths_.clear();
+    records_.clear();
+    subfolders_.clear();
+    current_ = -1;
+}
+
+long long FolderImageSource::listFolder(const std::string& folder, const char* extension) {
+    long long found = 0;
+    platform::forEachFileWithExtension(folder, extension, [&](std::string&& path) {
+        if (cancelled())
+            return false;
+        paths_.push_back(std::move(path));
+        ++found;
+        return true;
+    });
+    return cancelled() ? -1 : found;
+}
+
+int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
+    clearIndex();
+    const char* extension = frameExtensionFor(kind_);
+    if (extension == nullptr)
+        return 0;
+
+    bool lastYielded = false;
+    if (!subfoldersOnly) {
+        const long long n = listFolder(path, extension);
+        if (n < 0) {
+            clearIndex();
+            return 0;
+        }
+        lastYielded = n > 0;
+    }
+    if (paths_.empty()) {
+        subfolders_ = platform::listSubdirectories(path);
+        std::sort(subfolders_.begin(), subfolders_.end(),
+                  [](const std::string& a, const std::string& b) {
+                      const int c = platform::compareNoCase(a, b);
+                      return c != 0 ? c < 0 : a < b;  // two spellings on a case-sensitive disk
+                  });
+        // Recorders write about 200 frames per subfolder.
+        paths_.reserve(std::min<std::size_t>(subfolders_.size() * 200, 1u << 20));
+        for (std::size_t i = 0; i < subfolders_.size(); ++i) {
+            const long long n = listFolder(subfolders_[i], extension);
+            if (n < 0 || (n == 0 && i == 0)) {
+                clearIndex();
+                return 0;
+            }
+            lastYielded = n > 0;
+        }
+    }
+    if (paths_.empty() || cancelled()) {
+        clearIndex();
+        return 0;
+    }
+
+    // Byte order of the full paths; a path that is a prefix of another sorts first.
+    std::sort(paths_.begin(), paths_.end());
+
+    const std::string infoFile = InfoTable::findInfoFile(path);
+    if (!infoFile.empty())
+        info_.load(infoFile);
+    if (info_.loaded() && static_cast<std::size_t>(info_.recordCount()) == paths_.size()) {
+        selectChannels(defaultChannel(), 1, nullptr);
+    } else {
+        info_.clear();
+        records_.resize(paths_.size());
+        for (std::size_t i = 0; i < paths_.size(); ++i)
+            records_[i].path = paths_[i];
+    }
+    if (cancelled()) {
+        clearIndex();
+        return 0;
+    }
+
+    timeTable_ = TimeTable();
+    const std::string timeFile = platform::findFileNoCase(path, "time.txt");
+    if (!timeFile.empty())
+        timeTable_.load(timeFile);
+    current_ = lastYielded ? 0 : -1;
+    return 1;
+}
+
+DibBlock FolderImageSource::loadCurrent(std::size_t* outSize, int orderCheck) {
+    if (outSize)
+        *outSize = 0;
+    if (!validIndex(current_))
+        return {};
+    const auto index = static_cast<std::size_t>(current_);
+    const std::string path = records_[index].path;
+
+    const std::string extension = platform::asciiLower(extensionOf(path));
+    std::size_t size = 0;
+    DibBlock picture;
+    if (extension == "jpg") {
+        picture = decodeJpegFile(path, &size);
+    } else if (extension == "jp2") {
+        picture = decodeJ2kFile(path, &size);
+    }
+    if (!picture)
+        return {};
+
+    FrameRecord& record = records_[index];
+    if (record.checkFlags == -1) {
+        CheckResult check;
+        const CheckVariant variant = kind_.kindJpeg ? CheckVariant::Jpeg : CheckVariant::Jpeg2000;
+        if (checkFile(path, variant, check)) {
+            record.checkFlags = check.flags;
+            // With an INFO table, time and offset already came from it.
+            if (!info_.loaded()) {
+                if (record.time == 0)
+                    record.time = check.time;
+                if (record.offsetMs == 0) {
+                    record.offsetMs = timeTable_.present()
+                                          ? static_cast<std::uint32_t>(timeTable_.at(current_))
+                                          : check.offsetMs;
+                }
+            }
+        }
+    }
+
+    // A frame that runs backwards in time is not shown while pacing by the sound clock.
+    if (orderCheck && current_ > 0 && record.offsetMs < records_[index - 1].offsetMs)
+        return {};
+
+    if (outSize)
+        *outSize = size;
+    return picture;
+}
+
+void FolderImageSource::moveCurrent(long long delta) {
+    long long next = static_cast<long long>(current_) + delta;
+    next = std::clamp<long long>(next, std::numeric_limits<int>::min(),
+                                 std::numeric_limits<int>::max());
+    current_ = static_cast<int>(next);
+}
+
+int FolderImageSource::forward(int n) {
+    moveCurrent(n);
+    return 1;
+}
+
+int FolderImageSource::back(int n) {
+    moveCurrent(-static_cast<long long>(n));
+    return 1;
+}
+
+int FolderImageSource::first() {
+    current_ = 0;
+    return 1;
+}
+
+int FolderImageSource::last() {
+    current_ = count() - 1;
+    return 1;
+}
+
+int FolderImageSource::next() {
+    return forward(1);
+}
+
+int FolderImageSource::previous() {
+    return back(1);
+}
+
+int FolderImageSource::setCurrent(int i) {
+    current_ = i;
+    return 1;
+}
+
+int FolderImageSource::findByOffset(std::uint32_t ms) {
+    const int n = count();
+    if (n <= 0)
+        return 0;
+    const std::int64_t span =
+        static_cast<std::int64_t>(offsetAt(n - 1)) - static_cast<std::int64_t>(offsetAt(0));
+    int start = 0;
+    // All offsets equal (or running backwards) give no usable frame rate: search linearly from
+    // the first frame rather than divide by zero.
+    if (span > 0) {
+        const double estimate = static_cast<double>(ms) / (static_cast<double>(span) / n);
+        start = estimate < static_cast<double>(n - 1) ? static_cast<int>(estimate) : n - 1;
+        // The estimate assumes evenly spaced frames; step back over frames it overshot so the
+        // result is the first frame after `ms`, not merely some frame after it.
+        while (start > 0 && offsetAt(start - 1) > ms)
+            --start;
+    }
+    for (int k = start; k < n; ++k) {
+        if (offsetAt(k) > ms)
+            return k;
+    }
+    return 0;
+}
+
+std::int32_t FolderImageSource::flagsAt(int i) const {
+    return validIndex(i) ? records_[static_cast<std::size_t>(i)].checkFlags : -1;
+}
+
+std::int64_t FolderImageSource::timeAt(int i) const {
+    return validIndex(i) ? records_[static_cast<std::size_t>(i)].time : 0;
+}
+
+std::uint32_t FolderImageSource::offsetAt(int i) {
+    if (!validIndex(i))
+        return 0;
+    FrameRecord& record = records_[static_cast<std::size_t>(i)];
+    if (timeTable_.present()) {
+        record.offsetMs = static_cast<std::uint32_t>(timeTable_.at(i));
+        return record.offsetMs;
+    }
+    // Frame 0 is never read here: its offset is the base the others are measured from, and it
+    // is known once the frame has been shown.
+    if (record.offsetMs == 0 && i != 0)
+        record.offsetMs = readTrailingOffset(record.path);
+    return record.offsetMs;
+}
+
+int FolderImageSource::currentChannel() const {
+    return validIndex(current_) ? records_[static_cast<std::size_t>(current_)].channel : -1;
+}
+
+bool FolderImageSource::hasChannel(int c) const {
+    return info_.loaded() && (c == -1 || info_.framesOf(c) != 0);
+}
+
+int FolderImageSource::selectChannels(int c, int n, int* list) {
+    // Without an INFO table there is nothing to select from; keep the files-only index.
+    if (!info_.loaded() || static_cast<std::size_t>(info_.recordCount()) > paths_.size()) {
+        return 0;
+    }
+    if (n != 1 && n != 4 && n != 9 && n != 16)
+        return 0;
+    std::array<std::int32_t, InfoTable::kChannels> slots{};
+    if (n != 1) {
+        if (list == nullptr)
+            return 0;
+        if (std::all_of(list, list + InfoTable::kChannels,
+                        [](int v) { return v == InfoTable::kEmptySlot; })) {
+            fillDefaultChannels(info_, list);
+        }
+        std::copy(list, list + InfoTable::kChannels, slots.begin());
+    }
+    const auto wanted = [&](std::int32_t channel) {
+        if (n == 1)
+            return c == -1 || channel == c;
+        for (int s = 0; s < n; ++s) {
+            // An empty pane (-9) shows nothing.
+            if (slots[static_cast<std::size_t>(s)] != InfoTable::kEmptySlot &&
+                slots[static_cast<std::size_t>(s)] == channel) {
+                return true;
+            }
+        }
+        return false;
+    };
+
+    records_.clear();
+    const auto& table = info_.records();
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const InfoRecord& info = table[i];
+        if (!wanted(info.channel))
+            continue;
+        FrameRecord& record = records_.emplace_back();
+        record.path = paths_[i];
+        if (info.dvrSeconds < kMaxDvrSeconds) {
+            record.time = dvrSecondsToTime(info.dvrSeconds);
+        } else {
+            record.checkFlags = kTrailerCutInTime;
+            record.time = 0;
+        }
+        record.offsetMs = info.offsetMs;
+        record.channel = info.channel;
+        record.infoIndex = static_cast<std::int32_t>(i);
+    }
+    return 1;
+}
+
+int FolderImageSource::firstFrameOf(int c) const {
+    if (c == -1 || !info_.loaded())
+        return 0;
+    // A damaged header could name any number; keep the result an index of the table.
+    const std::int32_t number = info_.firstFrameNumberOf(c);
+    return number >= 1 && number <= info_.recordCount() ? number - 1 : 0;
+}
+
+int FolderImageSource::infoIndexOf(int i) const {
+    if (i == -1) {
+        return validIndex(current_) ? records_[static_cast<std::size_t>(current_)].infoIndex : -1;
+    }
+    return i < 0 ? -1 : i;
+}
+
+int FolderImageSource::nearestOfChannelBackward(int c, int i) const {
+    const int n = info_.loaded() ? info_.recordCount() : 0;
+    if (n == 0)
+        return -1;
+    i = std::clamp(i, 0, n - 1);
+    for (int k = i; k >= 0; --k) {
+        if (info_.record(k).channel == c)
+            return k;
+    }
+    for (int k = i; k < n; ++k) {
+        if (info_.record(k).channel == c)
+            return k;
+    }
+    return -1;
+}
+
+int FolderImageSource::nearestOfChannelForward(int c, int i) const {
+    const int n = info_.loaded() ? info_.recordCount() : 0;
+    if (n == 0)
+        return -1;
+    i = std::clamp(i, 0, n - 1);
+    for (int k = i; k < n; ++k) {
+        if (info_.record(k).channel == c)
+            return k;
+    }
+    for (int k = i; k >= 0; --k) {
+        if (info_.record(k).channel == c)
+            return k;
+    }
+    return -1;
+}
+
+int FolderImageSource::indexOfInfoIndex(int k) const {
+    for (std::size_t i = 0; i < records_.size(); ++i) {
+        if (records_[i].infoIndex == k)
+            return static_cast<int>(i);
+    }
+    return 0;
+}
+
+std::string FolderImageSource::cameraTitle(int i) const {
+    if (!validIndex(i))
+        return {};
+    return info_.titleOf(records_[static_cast<std::size_t>(i)].channel);
+}
+
+int FolderImageSource::defaultChannel() const {
+    return info_.channelCount() > 0 ? info_.channels()[0] : InfoTable::kEmptySlot;
+}
+
+std::string FolderImageSource::pathAt(int i) const {
+    return validIndex(i) ? records_[static_cast<std::size_t>(i)].path : std::string();
+}
+
+}  // namespace korvex

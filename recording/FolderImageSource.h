@@ -1,0 +1,94 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "recording/ImageSource.h"
+#include "recording/InfoTable.h"
+#include "recording/RecordingProbe.h"
+#include "recording/TimeTable.h"
+
+namespace korvex {
+
+// One frame of the index. time, offsetMs and checkFlags fill in lazily when the frame is first
+// shown (or its offset first asked for) and keep their values for the life of the index.
+struct FrameRecord {
+    std::int32_t checkFlags = -1;  // authenticity flags; -1 = not yet examined
+    std::string path;
+    std::int64_t time = 0;  // calendar time, 0 = none
+    std::uint32_t offsetMs = 0;
+    std::int32_t channel = -1;
+    std::int32_t infoIndex = -1;
+};
+
+// The frame source over a recording folder: numbered picture files, flat or in subfolders, with
+// the optional INFO index and time.txt.
+//
+// Index arguments outside the record array never fail hard: flagsAt gives -1, timeAt and offsetAt
+// 0, pathAt and cameraTitle an empty string; the current-frame accessors behave the same when the
+// current index is outside the array, and loadCurrent returns no picture. Navigation moves the
+// current index without bounds (callers compare it with count()), saturating at the int range.
+class FolderImageSource : public ImageSource {
+public:
+    // `kind` chooses the frame file pattern and the check variant. `cancelFlag`, when given, is
+    // polled by the folder scan; another thread raises it to stop a running openFolder.
+    explicit FolderImageSource(RecordingKind kind, const std::atomic<bool>* cancelFlag = nullptr);
+    ~FolderImageSource() override;
+
+    int openFolder(const std::string& path, int subfoldersOnly) override;
+    DibBlock loadCurrent(std::size_t* outSize, int orderCheck) override;
+    int forward(int n) override;
+    int back(int n) override;
+    int first() override;
+    int last() override;
+    int next() override;
+    int previous() override;
+    int setCurrent(int i) override;
+    int findByOffset(std::uint32_t ms) override;
+    int currentIndex() const override { return current_; }
+    int count() const override { return static_cast<int>(records_.size()); }
+    std::int32_t flagsAt(int i) const override;
+    std::int32_t currentFlags() const override { return flagsAt(current_); }
+    std::int64_t timeAt(int i) const override;
+    std::int64_t currentTime() const override { return timeAt(current_); }
+    std::uint32_t offsetAt(int i) override;
+    int currentChannel() const override;
+    bool hasChannel(int c) const override;
+    int selectChannels(int c, int n, int* list) override;
+    int firstFrameOf(int c) const override;
+    int infoIndexOf(int i) const override;
+    int nearestOfChannelBackward(int c, int i) const override;
+    int nearestOfChannelForward(int c, int i) const override;
+    int indexOfInfoIndex(int k) const override;
+    std::string cameraTitle(int i) const override;
+    int defaultChannel() const override;
+    std::string pathAt(int i) const override;
+
+    const RecordingKind& kind() const { return kind_; }
+    const InfoTable& infoTable() const { return info_; }
+    const TimeTable& timeTable() const { return timeTable_; }
+    // The subfolders the last open scanned, in scan order.
+    const std::vector<std::string>& subfolders() const { return subfolders_; }
+
+private:
+    bool validIndex(int i) const { return i >= 0 && i < count(); }
+    bool cancelled() const { return cancelFlag_ && cancelFlag_->load(std::memory_order_relaxed); }
+    // Appends the frame files of `folder` to the path list; returns how many, -1 when cancelled.
+    long long listFolder(const std::string& folder, const char* extension);
+    void clearIndex();
+    void moveCurrent(long long delta);
+
+    RecordingKind kind_;
+    const std::atomic<bool>* cancelFlag_;
+    TimeTable timeTable_;
+    int current_ = -1;
+    std::vector<std::string> paths_;
+    InfoTable info_;
+    std::vector<FrameRecord> records_;
+    std::vector<std::string> subfolders_;
+};
+
+}  // namespace korvex
