@@ -1,0 +1,62 @@
+#include "viewer/shell/core/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+using korvex::LaunchOptions;
+using korvex::parseCommandLine;
+
+TEST(CommandLine, CheckSwitchSpellings) {
+    struct Row {
+        const char* arg;
+        bool check;
+    };
+    const Row rows[] = {
+        {"/check", true}, {"-check", true},   {"/CHECK", true},  {"-ChEcK", true},
+        {"check", false}, {"/checks", false}, {"-chec", false},  {"/", false},
+        {"", false},      {"//check", false}, {"+check", false}, {"/ check", false},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(korvex::isCheckSwitch(r.arg), r.check) << r.arg;
+        EXPECT_EQ(parseCommandLine({r.arg}).checkMode, r.check || std::string(r.arg) == "--check")
+            << r.arg;
+    }
+    EXPECT_TRUE(parseCommandLine({"--check"}).checkMode);
+}
+
+TEST(CommandLine, PlainArgumentsAndPaths) {
+    // "check" alone is a document argument, not a switch.
+    LaunchOptions o = parseCommandLine({"check"});
+    EXPECT_FALSE(o.checkMode);
+    EXPECT_EQ(o.folder, "check");
+
+    // Absolute paths start with '/' but are not switches.
+    o = parseCommandLine({"/home/user/rec", "/check", "/data"});
+    EXPECT_TRUE(o.checkMode);
+    EXPECT_EQ(o.folder, "/home/user/rec");
+    ASSERT_EQ(o.extraArguments.size(), 1u);
+    EXPECT_EQ(o.extraArguments[0], "/data");
+
+    o = parseCommandLine({"-x", "--verbose", "rec"});
+    EXPECT_EQ(o.unknownSwitches, (std::vector<std::string>{"-x", "--verbose"}));
+    EXPECT_EQ(o.folder, "rec");
+    EXPECT_TRUE(o.error.empty());
+}
+
+TEST(CommandLine, ScreenshotOptions) {
+    LaunchOptions o = parseCommandLine(
+        {"--screenshot", "out.png", "--frame", "12", "--panes", "9", "--check", "rec"});
+    EXPECT_TRUE(o.error.empty()) << o.error;
+    EXPECT_EQ(o.screenshotPath, "out.png");
+    EXPECT_EQ(o.screenshotFrame, 12);
+    EXPECT_EQ(o.screenshotPanes, 9);
+    EXPECT_TRUE(o.checkMode);
+    EXPECT_EQ(o.folder, "rec");
+
+    for (const auto& bad : std::vector<std::vector<std::string>>{{"--screenshot"},
+                                                                 {"--frame", "0"},
+                                                                 {"--frame", "x1"},
+                                                                 {"--panes", "5"},
+                                                                 {"--panes", ""}}) {
+        EXPECT_FALSE(parseCommandLine(bad).error.empty()) << bad[0];
+    }
+}
