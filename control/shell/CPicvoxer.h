@@ -1,0 +1,194 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "control/shell/FrameQueue.h"
+#include "control/shell/IPicvoxer.h"
+#include "control/shell/SharedText.h"
+#include "platform/com/ComBase.h"
+
+namespace picvox {
+
+// Location cut after its last separator ("\" for a local-file URL, "/" otherwise; the separator
+// stays). A text without that separator stays whole.
+std::string deriveLocationBase(std::string_view location);
+
+// The browser control: the properties a recorder's page sets from script, Start and Stop, and
+// the interfaces a host needs to embed it. Texts are kept in UTF-8.
+class CPicvoxer final : public IPicvoxer,
+                        public IHostedControl,
+                        public platform::com::IPersistPropertyBag,
+                        public platform::com::IObjectSafety,
+                        public RepaintTarget {
+public:
+    // A new control with one reference, or null when memory runs out.
+    static CPicvoxer* create();
+
+    // Extent of a new control: 2 x 2 inches in 0.01 mm.
+    static constexpr std::uint32_t kDefaultExtent = 5080;
+
+    // IUnknown
+    HRESULT QueryInterface(platform::com::REFIID riid, void** ppv) override;
+    platform::com::ULONG AddRef() override;
+    platform::com::ULONG Release() override;
+
+    // IDispatch
+    HRESULT GetTypeInfoCount(platform::com::UINT* pctinfo) override;
+    HRESULT GetTypeInfo(platform::com::UINT iTInfo, platform::com::LCID lcid,
+                        platform::com::ITypeInfo** ppTInfo) override;
+    HRESULT GetIDsOfNames(platform::com::REFIID riid, platform::com::LPOLESTR* rgszNames,
+                          platform::com::UINT cNames, platform::com::LCID lcid,
+                          platform::com::DISPID* rgDispId) override;
+    HRESULT Invoke(platform::com::DISPID dispIdMember, platform::com::REFIID riid,
+                   platform::com::LCID lcid, platform::com::WORD wFlags,
+                   platform::com::DISPPARAMS* pDispParams, platform::com::VARIANT* pVarResult,
+                   platform::com::EXCEPINFO* pExcepInfo, platform::com::UINT* puArgErr) override;
+
+    // IPicvoxer
+    HRESULT get_WaveFileURL(BSTR* pVal) override;
+    HRESULT put_WaveFileURL(BSTR newVal) override;
+    HRESULT get_ImageFileURL(BSTR* pVal) override;
+    HRESULT put_ImageFileURL(BSTR newVal) override;
+    HRESULT get_CacheTime(std::int32_t* pVal) override;
+    HRESULT put_CacheTime(std::int32_t newVal) override;
+    HRESULT Start() override;
+    HRESULT Stop() override;
+    HRESULT get_AbsoluteTime(BSTR* pVal) override;
+    HRESULT put_AbsoluteTime(BSTR newVal) override;
+    HRESULT get_Location(BSTR* pVal) override;
+    HRESULT put_Location(BSTR newVal) override;
+    HRESULT get_mask_height(std::int32_t* pVal) override;
+    HRESULT put_mask_height(std::int32_t newVal) override;
+    HRESULT get_mask_color(std::int32_t* pVal) override;
+    HRESULT put_mask_color(std::int32_t newVal) override;
+    HRESULT get_wave_request_interval(std::int32_t* pVal) override;
+    HRESULT put_wave_request_interval(std::int32_t newVal) override;
+    HRESULT get_InitWaveFileURL(BSTR* pVal) override;
+    HRESULT put_InitWaveFileURL(BSTR newVal) override;
+    HRESULT get_hdd_save(std::int32_t* pVal) override;
+    HRESULT put_hdd_save(std::int32_t newVal) override;
+    HRESULT get_jpeg2000_interval(std::int32_t* pVal) override;
+    HRESULT put_jpeg2000_interval(std::int32_t newVal) override;
+    HRESULT get_save_time(std::int32_t* pVal) override;
+    HRESULT put_save_time(std::int32_t newVal) override;
+    HRESULT get_hdd_full_msg(BSTR* pVal) override;
+    HRESULT put_hdd_full_msg(BSTR newVal) override;
+    HRESULT get_complete_msg(BSTR* pVal) override;
+    HRESULT put_complete_msg(BSTR newVal) override;
+    HRESULT get_error_msg(BSTR* pVal) override;
+    HRESULT put_error_msg(BSTR newVal) override;
+    HRESULT get_SaveComplete(std::int32_t* pVal) override;
+    HRESULT put_SaveComplete(std::int32_t newVal) override;
+    HRESULT get_TimestampOrder(std::int32_t* pVal) override;
+    HRESULT put_TimestampOrder(std::int32_t newVal) override;
+    HRESULT get_delimiter(BSTR* pVal) override;
+    HRESULT put_delimiter(BSTR newVal) override;
+    HRESULT get_inputname(BSTR* pVal) override;
+    HRESULT put_inputname(BSTR newVal) override;
+    HRESULT get_destination(BSTR* pVal) override;
+    HRESULT put_destination(BSTR newVal) override;
+    HRESULT get_destinationSW(std::int32_t* pVal) override;
+    HRESULT put_destinationSW(std::int32_t newVal) override;
+    HRESULT get_model(BSTR* pVal) override;
+    HRESULT put_model(BSTR newVal) override;
+    HRESULT get_counterSW(std::int32_t* pVal) override;
+    HRESULT put_counterSW(std::int32_t newVal) override;
+    HRESULT get_counter(BSTR* pVal) override;
+    HRESULT put_counter(BSTR newVal) override;
+    HRESULT get_DL_InfFileURL(BSTR* pVal) override;
+    HRESULT put_DL_InfFileURL(BSTR newVal) override;
+
+    // IHostedControl
+    HRESULT SetClientSite(platform::com::IUnknown* site) override;
+    HRESULT GetClientSite(platform::com::IUnknown** site) override;
+    HRESULT SetExtent(std::uint32_t cx, std::uint32_t cy) override;
+    HRESULT GetExtent(std::uint32_t* cx, std::uint32_t* cy) override;
+
+    // IPersistPropertyBag: the extent only, as "_cx" and "_cy".
+    HRESULT GetClassID(platform::com::CLSID* pClassID) override;
+    HRESULT InitNew() override;
+    HRESULT Load(platform::com::IPropertyBag* pPropBag,
+                 platform::com::IErrorLog* pErrorLog) override;
+    HRESULT Save(platform::com::IPropertyBag* pPropBag, platform::com::BOOL fClearDirty,
+                 platform::com::BOOL fSaveAllProperties) override;
+
+    // IObjectSafety
+    HRESULT GetInterfaceSafetyOptions(platform::com::REFIID riid,
+                                      platform::com::DWORD* pdwSupportedOptions,
+                                      platform::com::DWORD* pdwEnabledOptions) override;
+    HRESULT SetInterfaceSafetyOptions(platform::com::REFIID riid,
+                                      platform::com::DWORD dwOptionSetMask,
+                                      platform::com::DWORD dwEnabledOptions) override;
+
+    // RepaintTarget: the FrameQueue's repaint request goes to the page's site.
+    void invalidateWindow() override;
+
+    // For the threads of later stages and for tests: the derived base URL and the control lock.
+    std::string locationBase() const { return locationBase_.get(); }
+    std::mutex& controlLock() { return controlLock_; }
+
+private:
+    CPicvoxer();
+    ~CPicvoxer() override;
+
+    std::atomic<platform::com::ULONG> refs_{1};
+
+    SharedText waveFileUrl_;
+    SharedText initWaveFileUrl_;
+    SharedText imageFileUrl_;
+    SharedText absoluteTime_;
+    SharedText location_;
+    SharedText locationBase_;
+    // CacheTime has no defined value before the page sets it; 0 fails Live mode's range check
+    // until then.
+    std::int32_t cacheTimeMs_ = 0;
+    std::int32_t waveRequestIntervalMs_ = 2000;
+    std::int32_t maskHeight_ = 0;
+    std::int32_t maskColor_ = 0;
+    std::int32_t saveTime_ = 30;
+    std::int32_t pictureInterval_ = 0;
+    std::atomic<std::int32_t> saveComplete_{0};
+    std::int32_t timestampOrder_ = 0;
+    SharedText delimiter_{"-"};
+    SharedText inputName_{"save_folder"};
+    SharedText destination_{"C:\\"};
+    std::int32_t destinationSW_ = 0;
+    SharedText model_{"TRM"};
+    std::int32_t counterSW_ = 0;
+    SharedText counter_{"save_timer_counter"};
+    std::int32_t hddSave_ = 0;
+    SharedText diskFullMsg_{"The disk is full."};
+    SharedText completeMsg_{"Preservation of a sound and images was completed."};
+    SharedText errorMsg_{"The error occurred during preservation. "};
+    SharedText infFileUrl_;
+
+    // State of the later stages (page counter, main process thread, drawing).
+    std::int32_t tickCount_ = 1;
+    std::atomic<std::int32_t> counterValue_{0};
+    std::int32_t timerId_ = 0;
+    std::atomic<std::int32_t> writerDone_{0};
+    std::atomic<std::int32_t> stopBeforePlay_{0};
+    std::string tempFolder_;
+    bool firstPaint_ = true;
+    bool soundTimerArmed_ = true;
+    bool pictureTimerArmed_ = true;
+    std::atomic<bool> running_{false};
+    FrameQueue* frameQueue_ = nullptr;
+    std::mutex controlLock_;
+
+    std::uint32_t extentCx_ = kDefaultExtent;
+    std::uint32_t extentCy_ = kDefaultExtent;
+    std::atomic<platform::com::DWORD> safetyEnabled_{0};
+
+    // The page's site. A leaf lock: taken alone or inside the control lock, never around
+    // anything else.
+    mutable std::mutex siteLock_;
+    platform::com::IUnknown* clientSite_ = nullptr;
+    IPicvoxSite* site_ = nullptr;
+};
+
+}  // namespace picvox

@@ -1,0 +1,159 @@
+#pragma once
+
+// The control's published interface (what its type library "PicvoxLib" 1.0 describes): the class
+// id, the dual interface IPicvoxer in its vtable order, its dispatch ids, and the interfaces a
+// host uses to site the control. Hosts include this header only.
+
+#include <cstdint>
+
+#include "platform/com/ComBase.h"
+
+namespace picvox {
+
+using platform::com::BSTR;
+using platform::com::GUID;
+using platform::com::HRESULT;
+
+// {E8EE9E9D-A8BA-4B7E-B860-5C226993E156}
+inline constexpr GUID CLSID_Picvoxer{
+    0xE8EE9E9D, 0xA8BA, 0x4B7E, {0xB8, 0x60, 0x5C, 0x22, 0x69, 0x93, 0xE1, 0x56}};
+// {C267EF43-3513-4304-8D83-F7A9938B8A74}
+inline constexpr GUID IID_IPicvoxer{
+    0xC267EF43, 0x3513, 0x4304, {0x8D, 0x83, 0xF7, 0xA9, 0x93, 0x8B, 0x8A, 0x74}};
+// {72C5841C-8162-4E97-878D-4F1A4C121C04}
+inline constexpr GUID LIBID_PicvoxLib{
+    0x72C5841C, 0x8162, 0x4E97, {0x87, 0x8D, 0x4F, 0x1A, 0x4C, 0x12, 0x1C, 0x04}};
+// {323C7C60-67AD-426F-A1F1-00536A3E345F}
+inline constexpr GUID IID_IPicvoxSite{
+    0x323C7C60, 0x67AD, 0x426F, {0xA1, 0xF1, 0x00, 0x53, 0x6A, 0x3E, 0x34, 0x5F}};
+// {6DF3A2EE-BF49-41B4-92F9-E679EEC9E6A3}
+inline constexpr GUID IID_IHostedControl{
+    0x6DF3A2EE, 0xBF49, 0x41B4, {0x92, 0xF9, 0xE6, 0x79, 0xEE, 0xC9, 0xE6, 0xA3}};
+
+inline constexpr const char* kPicvoxProgId = "Picvox.Picvoxer.1";
+inline constexpr const char* kPicvoxVersionIndependentProgId = "Picvox.Picvoxer";
+
+enum PicvoxDispId : platform::com::DISPID {
+    DISPID_WaveFileURL = 1,
+    DISPID_ImageFileURL = 2,
+    DISPID_CacheTime = 3,
+    DISPID_Start = 4,
+    DISPID_Stop = 5,
+    DISPID_AbsoluteTime = 6,
+    DISPID_Location = 7,
+    DISPID_mask_height = 8,
+    DISPID_mask_color = 9,
+    DISPID_wave_request_interval = 10,
+    DISPID_InitWaveFileURL = 11,
+    DISPID_hdd_save = 12,
+    DISPID_jpeg2000_interval = 13,
+    DISPID_save_time = 14,
+    DISPID_hdd_full_msg = 15,
+    DISPID_complete_msg = 16,
+    DISPID_error_msg = 17,
+    DISPID_SaveComplete = 18,
+    DISPID_TimestampOrder = 19,
+    DISPID_delimiter = 20,
+    DISPID_inputname = 21,
+    DISPID_destination = 22,
+    DISPID_destinationSW = 23,
+    DISPID_model = 24,
+    DISPID_counterSW = 25,
+    DISPID_counter = 26,
+    DISPID_DL_InfFileURL = 27,
+};
+
+// Every entry returns S_OK for a valid call; a get hands out a new BSTR that the caller frees,
+// a put copies the caller's text. "long" properties are 32-bit.
+class IPicvoxer : public platform::com::IDispatch {
+public:
+    virtual HRESULT get_WaveFileURL(BSTR* pVal) = 0;
+    virtual HRESULT put_WaveFileURL(BSTR newVal) = 0;
+    virtual HRESULT get_ImageFileURL(BSTR* pVal) = 0;
+    virtual HRESULT put_ImageFileURL(BSTR newVal) = 0;
+    virtual HRESULT get_CacheTime(std::int32_t* pVal) = 0;
+    virtual HRESULT put_CacheTime(std::int32_t newVal) = 0;
+    virtual HRESULT Start() = 0;
+    virtual HRESULT Stop() = 0;
+    virtual HRESULT get_AbsoluteTime(BSTR* pVal) = 0;
+    virtual HRESULT put_AbsoluteTime(BSTR newVal) = 0;
+    virtual HRESULT get_Location(BSTR* pVal) = 0;
+    virtual HRESULT put_Location(BSTR newVal) = 0;
+    virtual HRESULT get_mask_height(std::int32_t* pVal) = 0;
+    virtual HRESULT put_mask_height(std::int32_t newVal) = 0;
+    virtual HRESULT get_mask_color(std::int32_t* pVal) = 0;
+    virtual HRESULT put_mask_color(std::int32_t newVal) = 0;
+    virtual HRESULT get_wave_request_interval(std::int32_t* pVal) = 0;
+    virtual HRESULT put_wave_request_interval(std::int32_t newVal) = 0;
+    virtual HRESULT get_InitWaveFileURL(BSTR* pVal) = 0;
+    virtual HRESULT put_InitWaveFileURL(BSTR newVal) = 0;
+    virtual HRESULT get_hdd_save(std::int32_t* pVal) = 0;
+    virtual HRESULT put_hdd_save(std::int32_t newVal) = 0;
+    virtual HRESULT get_jpeg2000_interval(std::int32_t* pVal) = 0;
+    virtual HRESULT put_jpeg2000_interval(std::int32_t newVal) = 0;
+    virtual HRESULT get_save_time(std::int32_t* pVal) = 0;
+    virtual HRESULT put_save_time(std::int32_t newVal) = 0;
+    virtual HRESULT get_hdd_full_msg(BSTR* pVal) = 0;
+    virtual HRESULT put_hdd_full_msg(BSTR newVal) = 0;
+    virtual HRESULT get_complete_msg(BSTR* pVal) = 0;
+    virtual HRESULT put_complete_msg(BSTR newVal) = 0;
+    virtual HRESULT get_error_msg(BSTR* pVal) = 0;
+    virtual HRESULT put_error_msg(BSTR newVal) = 0;
+    virtual HRESULT get_SaveComplete(std::int32_t* pVal) = 0;
+    virtual HRESULT put_SaveComplete(std::int32_t newVal) = 0;
+    virtual HRESULT get_TimestampOrder(std::int32_t* pVal) = 0;
+    virtual HRESULT put_TimestampOrder(std::int32_t newVal) = 0;
+    virtual HRESULT get_delimiter(BSTR* pVal) = 0;
+    virtual HRESULT put_delimiter(BSTR newVal) = 0;
+    virtual HRESULT get_inputname(BSTR* pVal) = 0;
+    virtual HRESULT put_inputname(BSTR newVal) = 0;
+    virtual HRESULT get_destination(BSTR* pVal) = 0;
+    virtual HRESULT put_destination(BSTR newVal) = 0;
+    virtual HRESULT get_destinationSW(std::int32_t* pVal) = 0;
+    virtual HRESULT put_destinationSW(std::int32_t newVal) = 0;
+    virtual HRESULT get_model(BSTR* pVal) = 0;
+    virtual HRESULT put_model(BSTR newVal) = 0;
+    virtual HRESULT get_counterSW(std::int32_t* pVal) = 0;
+    virtual HRESULT put_counterSW(std::int32_t newVal) = 0;
+    virtual HRESULT get_counter(BSTR* pVal) = 0;
+    virtual HRESULT put_counter(BSTR newVal) = 0;
+    virtual HRESULT get_DL_InfFileURL(BSTR* pVal) = 0;
+    virtual HRESULT put_DL_InfFileURL(BSTR newVal) = 0;
+
+protected:
+    ~IPicvoxer() = default;
+};
+
+// Implemented by the host that shows the control (the page). Calls may come from any of the
+// control's threads; InvalidateControl may come with the control lock held and must only
+// schedule the repaint.
+class IPicvoxSite : public platform::com::IUnknown {
+public:
+    // The window the control lives in (an opaque handle of the host's toolkit), 0 when none.
+    virtual HRESULT GetWindow(std::uint64_t* window) = 0;
+    // Repaint the whole control later, without erasing its background first.
+    virtual HRESULT InvalidateControl() = 0;
+    // Replaces the page element whose NAME is `name` by `outerHtml` (an INPUT element).
+    // S_FALSE when the page has no such element.
+    virtual HRESULT ReplaceElementByInput(platform::com::LPCOLESTR name,
+                                          platform::com::LPCOLESTR outerHtml) = 0;
+
+protected:
+    ~IPicvoxSite() = default;
+};
+
+// What a host needs besides the dispatch interface to embed the control: hand it the site and
+// its extent (in 0.01 mm, the persisted "_cx" and "_cy").
+class IHostedControl : public platform::com::IUnknown {
+public:
+    // `site` is queried for IPicvoxSite; null detaches the control from its page.
+    virtual HRESULT SetClientSite(platform::com::IUnknown* site) = 0;
+    virtual HRESULT GetClientSite(platform::com::IUnknown** site) = 0;
+    virtual HRESULT SetExtent(std::uint32_t cx, std::uint32_t cy) = 0;
+    virtual HRESULT GetExtent(std::uint32_t* cx, std::uint32_t* cy) = 0;
+
+protected:
+    ~IHostedControl() = default;
+};
+
+}  // namespace picvox
