@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "control/download/HttpThreadParams.h"
+#include "control/download/OutputFile.h"
+#include "platform/net/HttpConnection.h"
+#include "platform/net/HttpFile.h"
+#include "platform/net/InternetSession.h"
+
+namespace picvox {
+
+// Largest frame or sound segment accepted; a recorder's frames are tens of kilobytes and its
+// segments a few seconds of PCM. A larger body is a failed fetch.
+inline constexpr long long kMaxFetchBytes = 16ll * 1024 * 1024;
+// Largest whole file (sound file or INF file of a recorded stretch) that DownloadFile accepts.
+inline constexpr long long kMaxDownloadBytes = 2ll * 1024 * 1024 * 1024;
+// Shortest time one attempt of a retry loop takes: an instant refusal is retried after this
+// pause (which the stop order ends at once), not in a tight loop against the recorder.
+inline constexpr int kMinAttemptMs = 100;
+
+// Joins a base and a relative URL; a slash on both sides is kept once. Nothing else changes.
+std::string ComposeUrl(const std::string& base, const std::string& relative);
+// The file name of a URL: the text after the last '/' of its object path (of the whole string
+// when it is not an absolute URL). No value when it cannot be made.
+std::optional<std::string> MakeLocalName(const std::string& url);
+// "<cache folder>/<name without extension><n><.extension>"; empty when no cache folder can be
+// chosen.
+std::string MakeTempName(const std::string& url, int n);
+
+void SetSessionTimeouts(platform::InternetSession& session, int timeMs);
+// A connection for an http URL (none for any other scheme or a URL that does not parse);
+// `objectOut` receives the object path.
+std::unique_ptr<platform::HttpConnection> ConnectForUrl(platform::InternetSession& session,
+                                                        const std::string& url,
+                                                        std::string& objectOut);
+// Sends a GET for `url` that bypasses every cache, with "Accept: */*" and "User-Agent: Picvox".
+// Returns the file when the status is below 400; otherwise none, the connection closed and
+// `connectionOut` cleared. With `statusOut` a status of 400 or more is stored there.
+std::unique_ptr<platform::HttpFile> OpenHttpFile(
+    const std::string& url, std::unique_ptr<platform::HttpConnection>& connectionOut,
+    int* statusOut, platform::InternetSession& session);
+std::unique_ptr<OutputFile> OpenOutputFile(const std::string& path);
+
+// One frame of ImageFileURL into `tempName`: 1 whole, 0 failed (file deleted, result 5),
+// -1 stop ordered. `timeOut` receives the calendar time the answer arrived.
+int GetImgFile(const std::string& tempName, HttpThreadParams& params, bool firstImage,
+               std::int64_t* timeOut, int* statusOut, int shortfallMs);
+// One sound segment into `tempName`, retried until data arrives or the stop order is seen, then
+// handed to the sound cache. 1 received and cached, 0 failed or stopping.
+int GetWaveFile(const std::string& tempName, int soundSlot, int* playSlot, int pictureSlot,
+                HttpThreadParams& params, bool* firstFlag, int shortfallMs);
+// A whole file (kind 0 the sound file, 1 the INF file) into `localPath`: 1 success, 0 failure.
+int DownloadFile(int kind, const std::string& localPath, HttpThreadParams& params);
+
+}  // namespace picvox

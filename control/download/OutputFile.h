@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace picvox {
+
+// A local file opened for writing, created or truncated; unbuffered, so every write reaches the
+// file system (and reports a full disk) at once.
+class OutputFile {
+public:
+    // Null when the file cannot be created; errno tells why.
+    static std::unique_ptr<OutputFile> create(const std::string& path);
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // All of `size` bytes or false (error() then holds the errno value).
+    bool write(const void* data, std::size_t size);
+    // False when the last data could not be stored.
+    bool close();
+    int error() const { return error_; }
+    const std::string& path() const { return path_; }
+
+private:
+    OutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+
+    int fd_;
+    std::string path_;
+    int error_ = 0;
+};
+
+// Deletes a file; a missing file is not an error.
+void removeFile(const std::string& path);
+
+}  // namespace picvox

@@ -1,0 +1,345 @@
+#include "platform/net/HttpFile.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/net/InternetException.h"
+#include "platform/net/InternetSession.h"
+
+namespace platform {
+
+namespace {
+
+constexpr int kContext = 1;
+// Upper bound of one wait on the socket, so the abort check is seen promptly.
+constexpr long kPollSliceMs = 50;
+
+int errorFor(CURLcode code) {
+    switch (code) {
+        case CURLE_OPERATION_TIMEDOUT:
+            return kInternetErrorTimeout;
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return kInternetErrorNameNotResolved;
+        case CURLE_COULDNT_CONNECT:
+            return kInternetErrorCannotConnect;
+        case CURLE_PARTIAL_FILE:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+        case CURLE_GOT_NOTHING:
+            return kInternetErrorConnectionAborted;
+        case CURLE_WEIRD_SERVER_REPLY:
+        case CURLE_BAD_CONTENT_ENCODING:
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            return kInternetErrorInvalidServerResponse;
+        case CURLE_ABORTED_BY_CALLBACK:
+            return kInternetErrorOperationCancelled;
+        default:
+            return kInternetErrorInternal;
+    }
+}
+
+std::string lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool isTokenChar(unsigned char c) {
+    return std::isalnum(c) || std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+}
+
+std::string headerName(const std::string& line) {
+    return lower(line.substr(0, line.find(':')));
+}
+
+}  // namespace
+
+HttpFile::HttpFile(InternetSession& session, std::string url, std::string_view verb,
+                   std::uint32_t flags)
+    : session_(&session),
+      url_(std::move(url)),
+      verb_(verb),
+      flags_(flags),
+      errorBuffer_(CURL_ERROR_SIZE, '\0') {
+    initialiseInternet();
+    CURL* easy = curl_easy_init();
+    CURLM* multi = easy ? curl_multi_init() : nullptr;
+    if (!easy || !multi) {
+        if (easy)
+            curl_easy_cleanup(easy);
+        throw InternetException(kInternetErrorInternal, kContext, "out of memory");
+    }
+    easy_ = easy;
+    multi_ = multi;
+    curl_easy_setopt(easy, CURLOPT_URL, url_.c_str());
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    // The object path goes out exactly as the page wrote it.
+    curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
+    // A recorder answers its resources directly; a redirect is answered as it stands.
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    // Every request has its own connection, as every fetch has its own session.
+    curl_easy_setopt(easy, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &HttpFile::onBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &HttpFile::onHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &HttpFile::onConnected);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_.data());
+    if (verb_ == "GET") {
+        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
+    } else if (verb_ == "HEAD") {
+        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+    } else {
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, verb_.c_str());
+    }
+}
+
+HttpFile::~HttpFile() {
+    close();
+}
+
+void HttpFile::close() {
+    auto* easy = static_cast<CURL*>(easy_);
+    auto* multi = static_cast<CURLM*>(multi_);
+    if (multi && easy && sent_)
+        curl_multi_remove_handle(multi, easy);
+    if (easy)
+        curl_easy_cleanup(easy);
+    if (multi)
+        curl_multi_cleanup(multi);
+    if (headerList_)
+        curl_slist_free_all(static_cast<curl_slist*>(headerList_));
+    easy_ = nullptr;
+    multi_ = nullptr;
+    headerList_ = nullptr;
+    body_.clear();
+    bodyPos_ = 0;
+}
+
+bool HttpFile::addRequestHeaders(std::string_view headers, std::uint32_t flags) {
+    std::vector<std::string> lines;
+    std::size_t pos = 0;
+    while (pos < headers.size()) {
+        std::size_t end = headers.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = headers.size();
+        std::string line(headers.substr(pos, end - pos));
+        pos = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        const std::size_t colon = line.find(':');
+        bool valid = colon != std::string::npos && colon > 0;
+        for (std::size_t i = 0; valid && i < colon; ++i) {
+            valid = isTokenChar(static_cast<unsigned char>(line[i]));
+        }
+        for (std::size_t i = colon; valid && i < line.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(line[i]);
+            valid = c >= 0x20 || c == '\t';
+        }
+        if (!valid) {
+            lastError_ = EINVAL;
+            return false;
+        }
+        lines.push_back(std::move(line));
+    }
+    if (flags & kHttpAddReqFlagAddIfNew) {
+        for (const std::string& line : lines) {
+            const std::string name = headerName(line);
+            for (const std::string& have : headerLines_) {
+                if (headerName(have) == name) {
+                    lastError_ = EEXIST;
+                    return false;
+                }
+            }
+        }
+    }
+    headerLines_.insert(headerLines_.end(), lines.begin(), lines.end());
+    return true;
+}
+
+bool HttpFile::sendRequest() {
+    auto* easy = static_cast<CURL*>(easy_);
+    if (!easy || sent_)
+        return false;
+    curl_slist* list = nullptr;
+    auto add = [&list](const std::string& line) {
+        if (curl_slist* grown = curl_slist_append(list, line.c_str()))
+            list = grown;
+    };
+    for (const std::string& line : headerLines_)
+        add(line);
+    if (flags_ & (kInternetFlagReload | kInternetFlagDontCache)) {
+        // Neither a proxy nor the server may answer from a cache: every poll of the same URL
+        // must bring the newest frame or sound segment.
+        bool haveCacheControl = false;
+        bool havePragma = false;
+        for (const std::string& line : headerLines_) {
+            haveCacheControl |= headerName(line) == "cache-control";
+            havePragma |= headerName(line) == "pragma";
+        }
+        if (!haveCacheControl)
+            add("Cache-Control: no-cache");
+        if (!havePragma)
+            add("Pragma: no-cache");
+    }
+    headerList_ = list;
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
+    if (const long connectMs = session_->connectTimeoutMs(); connectMs > 0) {
+        curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, connectMs);
+    }
+    if (curl_multi_add_handle(static_cast<CURLM*>(multi_), easy) != CURLM_OK) {
+        throw InternetException(kInternetErrorInternal, kContext, "cannot start the transfer");
+    }
+    sent_ = true;
+    lastProgress_ = Clock::now();
+    pump([this] { return headersDone_; });
+    if (failed())
+        throwFailure();
+    return true;
+}
+
+bool HttpFile::queryInfoStatusCode(std::uint32_t& status) const {
+    if (!easy_ || !sent_)
+        return false;
+    long code = 0;
+    if (curl_easy_getinfo(static_cast<CURL*>(easy_), CURLINFO_RESPONSE_CODE, &code) != CURLE_OK ||
+        code <= 0) {
+        return false;
+    }
+    status = static_cast<std::uint32_t>(code);
+    return true;
+}
+
+long long HttpFile::contentLength() const {
+    if (!easy_ || !sent_)
+        return -1;
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(static_cast<CURL*>(easy_), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) !=
+        CURLE_OK) {
+        return -1;
+    }
+    return length < 0 ? -1 : static_cast<long long>(length);
+}
+
+std::size_t HttpFile::read(void* buffer, std::size_t count) {
+    if (!easy_ || !sent_) {
+        throw InternetException(kInternetErrorInternal, kContext, "request not sent");
+    }
+    pump([this, count] { return body_.size() - bodyPos_ >= count; });
+    if (failed())
+        throwFailure();
+    const std::size_t n = std::min(count, body_.size() - bodyPos_);
+    if (n > 0)
+        std::memcpy(buffer, body_.data() + bodyPos_, n);
+    bodyPos_ += n;
+    if (bodyPos_ == body_.size()) {
+        body_.clear();
+        bodyPos_ = 0;
+    } else if (bodyPos_ >= 64 * 1024) {
+        body_.erase(0, bodyPos_);
+        bodyPos_ = 0;
+    }
+    return n;
+}
+
+template <class Ready>
+void HttpFile::pump(Ready ready) {
+    auto* multi = static_cast<CURLM*>(multi_);
+    while (!transferDone_ && !ready()) {
+        if (session_->abortRequested()) {
+            finish(kInternetErrorOperationCancelled, "the transfer was stopped");
+            return;
+        }
+        int running = 0;
+        const CURLMcode performed = curl_multi_perform(multi, &running);
+        if (performed != CURLM_OK) {
+            finish(kInternetErrorInternal, curl_multi_strerror(performed));
+            return;
+        }
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+            if (message->msg != CURLMSG_DONE)
+                continue;
+            transferDone_ = true;
+            const CURLcode result = message->data.result;
+            if (result != CURLE_OK) {
+                failureCode_ = errorFor(result);
+                failureMessage_ =
+                    errorBuffer_[0] ? errorBuffer_.data() : curl_easy_strerror(result);
+            }
+        }
+        if (transferDone_ || ready())
+            return;
+        long sliceMs = kPollSliceMs;
+        if (const long limitMs = session_->receiveTimeoutMs(); limitMs > 0 && connected_) {
+            const auto idleMs =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress_)
+                    .count();
+            if (idleMs >= limitMs) {
+                finish(kInternetErrorTimeout, "no data for " + std::to_string(limitMs) + " ms");
+                return;
+            }
+            sliceMs = std::min<long>(sliceMs, limitMs - static_cast<long>(idleMs));
+        }
+        curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::max<long>(sliceMs, 1)), nullptr);
+    }
+}
+
+void HttpFile::finish(int errorCode, std::string message) {
+    transferDone_ = true;
+    failureCode_ = errorCode;
+    failureMessage_ = std::move(message);
+    // Taking the handle out ends the transfer and closes its connection; the handle keeps what
+    // it learnt (the status) for later queries.
+    if (multi_ && easy_ && sent_) {
+        curl_multi_remove_handle(static_cast<CURLM*>(multi_), static_cast<CURL*>(easy_));
+    }
+}
+
+void HttpFile::throwFailure() const {
+    throw InternetException(failureCode_, kContext, failureMessage_);
+}
+
+std::size_t HttpFile::onBody(char* data, std::size_t size, std::size_t count, void* self) {
+    auto* file = static_cast<HttpFile*>(self);
+    const std::size_t n = size * count;
+    file->body_.append(data, n);
+    file->headersDone_ = true;
+    file->lastProgress_ = Clock::now();
+    return n;
+}
+
+std::size_t HttpFile::onHeader(char* data, std::size_t size, std::size_t count, void* self) {
+    auto* file = static_cast<HttpFile*>(self);
+    const std::size_t n = size * count;
+    file->lastProgress_ = Clock::now();
+    const std::string_view line(data, n);
+    if (line == "\r\n" || line == "\n") {
+        // The end of a response head; an interim 1xx head is followed by the real one.
+        long code = 0;
+        curl_easy_getinfo(static_cast<CURL*>(file->easy_), CURLINFO_RESPONSE_CODE, &code);
+        if (code >= 200)
+            file->headersDone_ = true;
+    }
+    return n;
+}
+
+int HttpFile::onConnected(void* self, char*, char*, int, int) {
+    auto* file = static_cast<HttpFile*>(self);
+    file->connected_ = true;
+    file->lastProgress_ = Clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
+}  // namespace platform
