@@ -24,6 +24,10 @@ inline constexpr std::int32_t kMaxFrameHeight = 4096;
 DibBlock decodeJpegFile(const std::string& path, std::size_t* outSize = nullptr,
                         PictureSize* outPicture = nullptr);
 
+// The same decode over a JPEG file already in memory.
+DibBlock decodeJpegBytes(const std::uint8_t* data, std::size_t size, std::size_t* outSize = nullptr,
+                         PictureSize* outPicture = nullptr);
+
 // Decodes a JPEG 2000 file (JP2 or raw code-stream) into a DibBlock converted in place from the
 // codec's BMP-file output. `outSize` receives the fixed capacity 0xFC000. Empty on failure.
 DibBlock decodeJ2kFile(const std::string& path, std::size_t* outSize = nullptr);
