@@ -1,0 +1,130 @@
+#include "control/shell/PicvoxLog.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+#include <vector>
+
+namespace picvox {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> readLines(const fs::path& file) {
+    std::ifstream in(file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The log switch is process-wide: every test starts and ends with logging off.
+class PicvoxLogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetLog();
+        folder_ = fs::temp_directory_path() /
+                  ("picvox-log-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+    void TearDown() override {
+        ResetLog();
+        fs::remove_all(folder_);
+    }
+    void switchOn() { std::ofstream(folder_ / "Picvox.ini") << "anything"; }
+
+    fs::path folder_;
+};
+
+TEST_F(PicvoxLogTest, OffWithoutTheSwitchFileAndNoFileIsCreated) {
+    ConfigureLog(folder_.string());
+    EXPECT_FALSE(LogEnabled());
+    WriteLog(LogTag::CPicvoxer, "Startメソッド開始");
+    WriteJ2kErrLog("decode failed");
+    EXPECT_TRUE(fs::is_empty(folder_));
+}
+
+TEST_F(PicvoxLogTest, EmptyFolderAndResetLeaveLoggingOff) {
+    switchOn();
+    ConfigureLog(folder_.string());
+    EXPECT_TRUE(LogEnabled());
+    EXPECT_EQ(LogFolder(), folder_.string());
+    ResetLog();
+    EXPECT_FALSE(LogEnabled());
+    EXPECT_EQ(LogFolder(), "");
+    ConfigureLog("");
+    EXPECT_FALSE(LogEnabled());
+}
+
+TEST_F(PicvoxLogTest, EachTagWritesItsPrefixAfterTheStamp) {
+    switchOn();
+    ConfigureLog(folder_.string());
+    const std::pair<LogTag, const char*> tags[] = {
+        {LogTag::CPicvoxer, "CPicvoxer   "},  {LogTag::MainProcess, "MainProcess "},
+        {LogTag::DXSManip, "DXSManip    "},   {LogTag::WaveWriteThread, "WaveWriteThread  "},
+        {LogTag::HttpThread, "HttpThread  "}, {LogTag::J2KCHK, "J2KCHK      "},
+    };
+    for (const auto& [tag, prefix] : tags)
+        WriteLog(tag, "value=%d %s", 42, "キャッシュ");
+    WriteLog(LogTag::HttpThread, "ends in a newline\n");
+    WriteJ2kErrLog("J2K error %s", "01.jp2");
+
+    auto lines = readLines(folder_ / "Picvox_log.log");
+    ASSERT_EQ(lines.size(), 8u);
+    const std::regex stamp(R"(^\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2} )");
+    for (std::size_t i = 0; i < 6; ++i) {
+        ASSERT_TRUE(std::regex_search(lines[i], stamp)) << lines[i];
+        EXPECT_EQ(lines[i].substr(20), std::string(tags[i].second) + "value=42 キャッシュ");
+    }
+    EXPECT_EQ(lines[6].substr(20), "HttpThread  ends in a newline");
+    EXPECT_EQ(lines[7], "");  // the caller's newline stays as an empty line
+
+    auto errors = readLines(folder_ / "J2KERR.log");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_TRUE(std::regex_search(errors[0], stamp));
+    EXPECT_EQ(errors[0].substr(20), "J2K error 01.jp2");
+}
+
+TEST_F(PicvoxLogTest, LinesOfManyThreadsNeverInterleave) {
+    switchOn();
+    ConfigureLog(folder_.string());
+    const std::string longText(3000, 'x');  // longer than any stdio buffer chunk
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 100; ++i)
+                WriteLog(LogTag::MainProcess, "t%d %s", t, longText.c_str());
+        });
+    }
+    for (auto& th : threads)
+        th.join();
+    auto lines = readLines(folder_ / "Picvox_log.log");
+    ASSERT_EQ(lines.size(), 400u);
+    int perThread[4] = {};
+    for (const auto& line : lines) {
+        ASSERT_EQ(line.size(), 20u + 12u + 3u + longText.size());
+        int t = line[33] - '0';
+        ASSERT_TRUE(t >= 0 && t < 4);
+        EXPECT_EQ(line.substr(35), longText);
+        ++perThread[t];
+    }
+    for (int n : perThread)
+        EXPECT_EQ(n, 100);
+}
+
+TEST_F(PicvoxLogTest, UnwritableLogFileDropsTheLineSilently) {
+    switchOn();
+    ConfigureLog(folder_.string());
+    fs::create_directories(folder_ / "Picvox_log.log");  // a folder where the file should be
+    WriteLog(LogTag::CPicvoxer, "dropped");
+    EXPECT_TRUE(fs::is_directory(folder_ / "Picvox_log.log"));
+}
+
+}  // namespace
+}  // namespace picvox
