@@ -1,0 +1,111 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/audio/LinearResampler.h"
+
+namespace platform {
+
+// Supplies the PCM an AudioStream plays. Called on the stream's device thread, one block at a
+// time, while the stream's source lock is held.
+class AudioSource {
+public:
+    virtual ~AudioSource() = default;
+    // Writes up to `frames` interleaved float frames (the stream's channel count, -1..1).
+    // Returns the number written; fewer than asked means the source has ended.
+    virtual std::size_t pullFrames(float* out, std::size_t frames) = 0;
+};
+
+struct AudioFormat {
+    int sampleRate = 0;
+    int channels = 0;
+};
+
+// One output stream on the default sound device. It pulls PCM from its owner's AudioSource on
+// the device thread and counts what it actually hands to the device: those counts, not a wall
+// clock, are the source of every play position. The stream owns the device thread: close() (and
+// the destructor) end it and never wait on anything but the end of the block in progress.
+//
+// The device runs at the rate the stream was opened with; the source can be consumed at another
+// rate (setSourceRate), in which case the stream resamples it.
+//
+// Without a usable sound device open() fails and says why. SDL_AUDIODRIVER=dummy plays nothing in
+// real time; SDL_AUDIODRIVER=disk with SDL_DISKAUDIOFILE writes exactly what was played.
+class AudioStream {
+public:
+    AudioStream() = default;
+    ~AudioStream();
+    AudioStream(const AudioStream&) = delete;
+    AudioStream& operator=(const AudioStream&) = delete;
+
+    // Opens the device for `format` (float samples) and starts it paused. `source` must outlive
+    // the stream or the next close(). False when no device can be opened; lastError() says why.
+    bool open(const AudioFormat& format, AudioSource* source);
+    void close();
+    bool isOpen() const { return device_ != 0; }
+    // The device's identifier while open, else 0.
+    std::uint32_t deviceId() const { return device_; }
+
+    bool resume();
+    bool pause();
+    bool isPaused() const { return paused_; }
+
+    // Source frames consumed per second of device time; the opening rate plays the source as it
+    // is. Takes effect with the next device block.
+    bool setSourceRate(int framesPerSecond);
+    int sourceRate() const { return sourceRate_.load(); }
+    const AudioFormat& format() const { return format_; }
+    // Frames per device block: the granularity of every count below.
+    int deviceBufferFrames() const { return bufferFrames_; }
+
+    // Source position: `position` plus the source frames played since the last restart().
+    std::uint64_t sourcePosition() const { return sourcePosition_.load(); }
+    // Device frames handed to the device since open(), silence after the source's end included.
+    std::uint64_t framesHanded() const { return framesHanded_.load(); }
+    // True once the source gave fewer frames than asked (until the next restart()).
+    bool sourceEnded() const { return sourceEnded_.load(); }
+
+    // Call after moving the source: drops what the stream buffered from the old place and starts
+    // counting at `position`. Takes the source lock itself.
+    void restart(std::uint64_t position);
+
+    // Holds the device thread out of the source while the owner changes it. Recursive.
+    void lockSource();
+    void unlockSource();
+    class SourceLock {
+    public:
+        explicit SourceLock(AudioStream& s) : s_(s) { s_.lockSource(); }
+        ~SourceLock() { s_.unlockSource(); }
+        SourceLock(const SourceLock&) = delete;
+        SourceLock& operator=(const SourceLock&) = delete;
+
+    private:
+        AudioStream& s_;
+    };
+
+    const std::string& lastError() const { return lastError_; }
+
+private:
+    static void deviceCallback(void* self, std::uint8_t* stream, int len);
+    void fill(float* out, std::size_t frames);
+
+    std::uint32_t device_ = 0;
+    bool subsystemUp_ = false;
+    bool paused_ = true;
+    AudioFormat format_;
+    int bufferFrames_ = 0;
+    AudioSource* source_ = nullptr;
+    LinearResampler resampler_;
+    LinearResampler::Pull pull_;
+    std::uint64_t basePosition_ = 0;
+    std::atomic<int> sourceRate_{0};
+    std::atomic<std::uint64_t> sourcePosition_{0};
+    std::atomic<std::uint64_t> framesHanded_{0};
+    std::atomic<bool> sourceEnded_{false};
+    std::string lastError_;
+};
+
+}  // namespace platform

@@ -1,0 +1,169 @@
+#include "AudioTestSupport.h"
+
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <thread>
+
+namespace audiotest {
+
+TempDir::TempDir() {
+    static std::atomic<int> counter{0};
+    std::random_device rd;
+    path_ = std::filesystem::temp_directory_path() /
+            ("korvex-audio-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+             std::to_string(rd()));
+    std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::vector<float> makeTone(int sampleRate, int channels, double seconds) {
+    const auto frames = static_cast<std::size_t>(sampleRate * seconds);
+    std::vector<float> out(frames * static_cast<std::size_t>(channels));
+    const double kPi = 3.14159265358979323846;
+    const std::size_t clickEvery = static_cast<std::size_t>(sampleRate) / 4;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / sampleRate;
+        for (int c = 0; c < channels; ++c) {
+            const double freq = 440.0 + 220.0 * c;
+            double v = (0.4 - 0.1 * c) * std::sin(2 * kPi * freq * t + 0.3 + 0.8 * c);
+            if (c == 0 && i % clickEvery == 0)
+                v = 0.9;
+            out[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
+                static_cast<float>(v);
+        }
+    }
+    return out;
+}
+
+bool writeTrack(const std::string& path, TrackFormat format, int sampleRate, int channels,
+                const std::vector<float>& samples) {
+    SF_INFO info{};
+    info.samplerate = sampleRate;
+    info.channels = channels;
+    info.format = format == TrackFormat::wav16 ? (SF_FORMAT_WAV | SF_FORMAT_PCM_16)
+                                               : (SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III);
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (f == nullptr)
+        return false;
+    const auto frames =
+        static_cast<sf_count_t>(samples.size() / static_cast<std::size_t>(channels));
+    const bool ok = sf_writef_float(f, samples.data(), frames) == frames;
+    return sf_close(f) == 0 && ok;
+}
+
+bool readTrack(const std::string& path, std::vector<float>& samples, int& sampleRate,
+               int& channels) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (f == nullptr)
+        return false;
+    samples.assign(static_cast<std::size_t>(info.frames) * static_cast<std::size_t>(info.channels),
+                   0.0f);
+    const sf_count_t got = sf_readf_float(f, samples.data(), info.frames);
+    sf_close(f);
+    samples.resize(static_cast<std::size_t>(got) * static_cast<std::size_t>(info.channels));
+    sampleRate = info.samplerate;
+    channels = info.channels;
+    return got == info.frames;
+}
+
+std::vector<float> readDiskOutput(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t frames = bytes.size() / (2 * sizeof(float));
+    std::vector<float> out(frames * 2);
+    if (frames > 0)
+        std::memcpy(out.data(), bytes.data(), out.size() * sizeof(float));
+    return out;
+}
+
+std::size_t firstSoundFrame(const std::vector<float>& stereo) {
+    const std::size_t frames = stereo.size() / 2;
+    for (std::size_t i = 0; i < frames; ++i) {
+        if (stereo[2 * i] != 0.0f || stereo[2 * i + 1] != 0.0f)
+            return i;
+    }
+    return frames;
+}
+
+std::string useDiskOutput(const TempDir& dir, const std::string& name) {
+    const std::string path = (dir.path() / name).string();
+    ::setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
+    return path;
+}
+
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+        had_ = true;
+        old_ = old;
+    }
+    ::setenv(name, value, 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (had_) {
+        ::setenv(name_.c_str(), old_.c_str(), 1);
+    } else {
+        ::unsetenv(name_.c_str());
+    }
+}
+
+bool FakeMixer::open() {
+    ++s_.opens;
+    if (s_.openFails)
+        return false;
+    s_.open = true;
+    return true;
+}
+
+void FakeMixer::close() {
+    ++s_.closes;
+    s_.open = false;
+}
+
+bool FakeMixer::findSpeakerVolume(VolumeControlInfo& out) {
+    ++s_.finds;
+    if (!s_.open || s_.findFails)
+        return false;
+    out.id = 7;
+    out.minimum = s_.minimum;
+    out.maximum = s_.maximum;
+    return true;
+}
+
+bool FakeMixer::getValue(std::uint32_t controlId, std::uint32_t& value) {
+    if (!s_.open || s_.getFails || controlId != 7)
+        return false;
+    value = s_.value;
+    return true;
+}
+
+bool FakeMixer::setValue(std::uint32_t controlId, std::uint32_t value) {
+    if (!s_.open || s_.setFails || controlId != 7)
+        return false;
+    s_.value = value;
+    return true;
+}
+
+}  // namespace audiotest
