@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -28,15 +29,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> exact(file.begin(), file.end());
     exact.shrink_to_fit();
 
-    korvex::CheckResult result;
     const std::span<const std::uint8_t> bytes(exact.data(), exact.size());
-    if (korvex::checkJpeg2000(bytes, result) && result.flags == korvex::kNoTrailer &&
-        result.offsetMs != 0) {
-        __builtin_trap();  // no trailer must mean no offset
-    }
-    if (korvex::checkJpeg(bytes, result) && result.flags == korvex::kNoTrailer &&
-        result.offsetMs != 0) {
-        __builtin_trap();
+    for (const auto variant : {korvex::CheckVariant::Jpeg, korvex::CheckVariant::Jpeg2000}) {
+        korvex::CheckResult result;
+        const bool ran = korvex::checkBytes(bytes, variant, result);
+        // Flags are three bits; a frame without a valid time never reports one; a check that did
+        // not run reports nothing.
+        if (result.flags < 0 || result.flags > 7)
+            __builtin_trap();
+        if ((result.flags & korvex::kNoValidTime) != 0 && result.time != 0)
+            __builtin_trap();
+        if (!ran && (result.flags != 0 || result.time != 0 || result.offsetMs != 0)) {
+            __builtin_trap();
+        }
     }
     return 0;
 }
