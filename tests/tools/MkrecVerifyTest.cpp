@@ -1,0 +1,473 @@
+// korvex-mkrec writes recordings, korvex-verify reads them back: both programs end to end.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/tools/ToolsTestSupport.h"
+#include "tools/recgen/FrameRenderer.h"
+
+namespace {
+
+using namespace toolstest;
+
+std::string mkrec() {
+    return programFromEnv("KORVEX_MKREC");
+}
+std::string verifier() {
+    return programFromEnv("KORVEX_VERIFY");
+}
+
+enum class Spoil { Coded, Time, Cut, NoTrailer };
+
+struct RecordingCase {
+    const char* name;
+    std::vector<std::string> args;  // korvex-mkrec options besides the folder
+    const char* kind;
+    const char* extension;
+    int frames;
+    int channels;  // channels in the INFO file; 0 = no INFO (channel -1)
+    std::uint32_t intervalMs;
+    std::string start;  // first capture time as korvex-mkrec was told
+    int perFolder;      // 0 = flat
+    bool timeTxt;
+    bool shortTrailers;
+    std::map<int, Spoil> damage;
+    int exitStatus;
+    int undamagedFlags = -2;  // -2: 0, or 4 with short trailers
+};
+
+void PrintTo(const RecordingCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const std::vector<RecordingCase>& cases() {
+    static const std::vector<RecordingCase> all = {
+        {"jpeg_flat_info_all_damage",
+         {"--kind", "jpeg", "--layout", "flat", "--channels", "2", "--titles", "GATE,YARD",
+          "--damage", "1:coded,3:time,5:cut", "--damage", "7:none"},
+         "jpeg",
+         "jpg",
+         9,
+         2,
+         100,
+         "2024-01-01 00:00:00",
+         0,
+         false,
+         false,
+         {{1, Spoil::Coded}, {3, Spoil::Time}, {5, Spoil::Cut}, {7, Spoil::NoTrailer}},
+         1},
+        {"jpeg_wav_no_info_time_txt_over_midnight",
+         {"--kind", "jpeg", "--sound", "wav", "--no-info", "--time-txt", "--interval-ms", "700",
+          "--start", "2024-02-28 23:59:59"},
+         "jpeg",
+         "jpg",
+         7,
+         0,
+         700,
+         "2024-02-28 23:59:59",
+         200,
+         true,
+         false,
+         {},
+         0},
+        {"jp2wav_sound_folder_small_subfolders",
+         {"--kind", "jp2wav", "--sound-dir", "SOUND", "--channels", "3", "--per-folder", "4",
+          "--damage", "2:coded,6:time,9:none"},
+         "jp2wav",
+         "jp2",
+         11,
+         3,
+         100,
+         "2024-01-01 00:00:00",
+         4,
+         false,
+         false,
+         {{2, Spoil::Coded}, {6, Spoil::Time}, {9, Spoil::NoTrailer}},
+         1},
+        {"jp2mp3_no_info_damage",
+         {"--kind", "jp2mp3", "--no-info", "--damage", "1:cut,2:none,3:coded,4:time"},
+         "jp2mp3",
+         "jp2",
+         6,
+         0,
+         100,
+         "2024-01-01 00:00:00",
+         200,
+         false,
+         false,
+         {{1, Spoil::Cut}, {2, Spoil::NoTrailer}, {3, Spoil::Coded}, {4, Spoil::Time}},
+         1},
+        {"jp2_flat_without_sound_16_channels",
+         {"--kind", "jp2mp3", "--sound", "none", "--layout", "flat", "--time-txt", "--channels",
+          "16", "--size", "32x32", "--interval-ms", "40"},
+         "jp2mp3",
+         "jp2",
+         20,
+         16,
+         40,
+         "2024-01-01 00:00:00",
+         0,
+         true,
+         false,
+         {},
+         0},
+        {"jp2wav_704x480",
+         {"--kind", "jp2wav", "--size", "704x480", "--start", "2029-12-23 23:59:58",
+          "--interval-ms", "1000"},
+         "jp2wav",
+         "jp2",
+         2,
+         1,
+         1000,
+         "2029-12-23 23:59:58",
+         200,
+         false,
+         false,
+         {},
+         0},
+        {"jpeg_720x248_stereo_sound",
+         {"--kind", "jpeg", "--sound", "wav", "--stereo", "--size", "720x248"},
+         "jpeg",
+         "jpg",
+         2,
+         1,
+         100,
+         "2024-01-01 00:00:00",
+         200,
+         false,
+         false,
+         {},
+         0},
+        {"short_trailers_have_no_time",
+         {"--kind", "jpeg", "--layout", "flat", "--short-trailers", "--damage", "2:coded"},
+         "jpeg",
+         "jpg",
+         4,
+         1,
+         100,
+         "2024-01-01 00:00:00",
+         0,
+         false,
+         true,
+         {{2, Spoil::Coded}},
+         1},
+    };
+    return all;
+}
+
+int expectedFlags(const RecordingCase& c, int index) {
+    const auto it = c.damage.find(index);
+    const int intact = c.shortTrailers ? 4 : 0;
+    if (it == c.damage.end())
+        return intact;
+    switch (it->second) {
+        // The time checksum covers the picture sum, so a changed picture spoils it as well.
+        case Spoil::Coded:
+            return c.shortTrailers ? 5 : 3;
+        case Spoil::Time:
+            return 2;
+        case Spoil::Cut:
+            return 7;
+        case Spoil::NoTrailer:
+            return 7;
+    }
+    return -1;
+}
+
+std::string expectedPath(const std::string& folder, const RecordingCase& c, int index) {
+    char name[64];
+    if (c.perFolder == 0) {
+        std::snprintf(name, sizeof name, "/%06d.%s", index + 1, c.extension);
+    } else {
+        std::snprintf(name, sizeof name, "/IMG%05d/%06d.%s", index / c.perFolder + 1, index + 1,
+                      c.extension);
+    }
+    return folder + name;
+}
+
+class RecordingRoundTrip : public ::testing::TestWithParam<RecordingCase> {};
+
+TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
+    const RecordingCase& c = GetParam();
+    TempDir tmp;
+    const std::string folder = tmp / "rec";
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--quiet", "--frames", std::to_string(c.frames), folder});
+    if (std::find(args.begin(), args.end(), "--size") == args.end()) {
+        args.insert(args.begin(), {"--size", "64x48"});
+    }
+    const RunResult made = runProgram(mkrec(), args, tmp.path());
+    ASSERT_EQ(made.status, 0) << made.err;
+
+    const RunResult run = runProgram(verifier(), {"--json", folder}, tmp.path());
+    EXPECT_EQ(run.status, c.exitStatus) << run.err;
+    Json doc;
+    ASSERT_NO_THROW(doc = parseJson(run.out)) << run.out;
+    EXPECT_EQ(doc.keys(), (std::vector<std::string>{"folder", "kind", "frames", "summary"}));
+    EXPECT_EQ(doc["folder"].string, folder);
+    EXPECT_EQ(doc["kind"].string, c.kind);
+
+    std::uint32_t start = 0;
+    ASSERT_TRUE(korvex::gen::parseDvrTime(c.start, start));
+    const Json& frames = doc["frames"];
+    ASSERT_EQ(frames.array.size(), static_cast<std::size_t>(c.frames));
+    int intact = 0, picture = 0, time = 0, noTime = 0;
+    for (int i = 0; i < c.frames; ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i));
+        const Json& f = frames[static_cast<std::size_t>(i)];
+        EXPECT_EQ(f.keys(), (std::vector<std::string>{"index", "path", "channel", "flags", "time",
+                                                      "offsetMs"}));
+        const int flags = static_cast<int>(f["flags"].integer());
+        EXPECT_EQ(f["index"].integer(), i);
+        EXPECT_EQ(f["path"].string, expectedPath(folder, c, i));
+        EXPECT_EQ(f["channel"].integer(), c.channels == 0 ? -1 : i % c.channels);
+        EXPECT_EQ(flags, expectedFlags(c, i));
+
+        const std::uint32_t seconds = start + static_cast<std::uint32_t>(i) * c.intervalMs / 1000;
+        const auto spoil = c.damage.find(i);
+        if (flags & 4) {
+            EXPECT_TRUE(f["time"].isNull());
+        } else if (c.channels == 0 && spoil != c.damage.end() && spoil->second == Spoil::Time) {
+            // Without INFO the time comes from the trailer, spoiled as it is.
+            EXPECT_NE(f["time"].string, korvex::gen::formatDvrTime(seconds));
+        } else {
+            EXPECT_EQ(f["time"].string, korvex::gen::formatDvrTime(seconds));
+        }
+        // Without INFO and time.txt a frame without trailer offers no offset of its own (its
+        // last four bytes are picture data), so only the others are compared.
+        const bool offsetKnown = c.channels != 0 || c.timeTxt || flags != 7;
+        if (offsetKnown) {
+            EXPECT_EQ(f["offsetMs"].integer(), i * static_cast<long long>(c.intervalMs));
+        }
+
+        if ((flags & 3) == 0)
+            ++intact;
+        if (flags & 1)
+            ++picture;
+        if (flags & 2)
+            ++time;
+        if (flags & 4)
+            ++noTime;
+    }
+    const Json& s = doc["summary"];
+    EXPECT_EQ(s.keys(), (std::vector<std::string>{"frames", "intact", "pictureAltered",
+                                                  "timeAltered", "noTime", "notChecked"}));
+    EXPECT_EQ(s["frames"].integer(), c.frames);
+    EXPECT_EQ(s["intact"].integer(), intact);
+    EXPECT_EQ(s["pictureAltered"].integer(), picture);
+    EXPECT_EQ(s["timeAltered"].integer(), time);
+    EXPECT_EQ(s["noTime"].integer(), noTime);
+    EXPECT_EQ(s["notChecked"].integer(), 0);
+
+    // Text mode tells the same story: a header, one line per frame, the summary.
+    const RunResult text = runProgram(verifier(), {folder}, tmp.path());
+    EXPECT_EQ(text.status, c.exitStatus);
+    const auto lines = std::count(text.out.begin(), text.out.end(), '\n');
+    EXPECT_EQ(lines, 4 + c.frames);
+    EXPECT_NE(text.out.find("Summary: " + std::to_string(c.frames) +
+                            " frames: " + std::to_string(intact) + " intact"),
+              std::string::npos)
+        << text.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, RecordingRoundTrip, ::testing::ValuesIn(cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Cases where the verifier reports what the viewer would do with frames that cannot be checked,
+// or with capture times out of range.
+TEST(Verify, UncheckableFramesGiveStatusThree) {
+    TempDir tmp;
+    const std::string folder = tmp / "rec";
+    ASSERT_EQ(runProgram(mkrec(),
+                         {"--quiet", "--kind", "jp2mp3", "--sound", "none", "--codestream",
+                          "--frames", "3", "--size", "32x32", folder},
+                         tmp.path())
+                  .status,
+              0);
+    const RunResult run = runProgram(verifier(), {"--json", folder}, tmp.path());
+    EXPECT_EQ(run.status, 3);
+    const Json doc = parseJson(run.out);
+    for (const Json& f : doc["frames"].array) {
+        EXPECT_EQ(f["flags"].integer(), -1);
+        // The index still gives the time and offset of a frame the check could not read.
+        EXPECT_EQ(f["time"].string, "2024-01-01 00:00:00");
+        EXPECT_EQ(f["offsetMs"].integer(), f["index"].integer() * 100);
+    }
+    EXPECT_EQ(doc["summary"]["notChecked"].integer(), 3);
+    EXPECT_EQ(doc["summary"]["intact"].integer(), 0);
+}
+
+TEST(Verify, CaptureTimesOutOfRange) {
+    // With an INFO file the index marks such frames 3 before the check could look at them (the
+    // viewer shows them as altered); without one the check reports bit 2.
+    const struct {
+        bool info;
+        int flags;
+        int status;
+    } rows[] = {{true, 3, 1}, {false, 4, 0}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.info ? "with INFO" : "without INFO");
+        TempDir tmp;
+        const std::string folder = tmp / "rec";
+        std::vector<std::string> args = {"--quiet",   "--kind", "jpeg",  "--frames",
+                                         "2",         "--size", "32x32", "--start-seconds",
+                                         "946080000", folder};
+        if (!row.info)
+            args.insert(args.begin(), "--no-info");
+        ASSERT_EQ(runProgram(mkrec(), args, tmp.path()).status, 0);
+        const RunResult run = runProgram(verifier(), {"--json", folder}, tmp.path());
+        EXPECT_EQ(run.status, row.status);
+        const Json doc = parseJson(run.out);
+        for (const Json& f : doc["frames"].array) {
+            EXPECT_EQ(f["flags"].integer(), row.flags);
+            EXPECT_TRUE(f["time"].isNull());
+        }
+    }
+}
+
+TEST(Verify, OutputDoesNotDependOnTheMachinesTimeZone) {
+    TempDir tmp;
+    const std::string folder = tmp / "rec";
+    ASSERT_EQ(
+        runProgram(mkrec(),
+                   {"--quiet", "--kind", "jpeg", "--no-info", "--frames", "3", "--size", "32x32",
+                    "--start", "2024-03-31 01:59:59", "--interval-ms", "1000", folder},
+                   tmp.path())
+            .status,
+        0);
+    std::vector<std::string> outputs;
+    for (const char* tz : {"TZ=UTC", "TZ=America/New_York", "TZ=Europe/London", "TZ=Asia/Tokyo",
+                           "TZ=Pacific/Kiritimati"}) {
+        const RunResult run = runProgram(verifier(), {"--json", folder}, tmp.path(), {tz});
+        ASSERT_EQ(run.status, 0) << tz;
+        outputs.push_back(run.out);
+    }
+    for (const auto& out : outputs)
+        EXPECT_EQ(out, outputs.front());
+    EXPECT_NE(outputs.front().find("\"2024-03-31 02:00:01\""), std::string::npos);
+}
+
+TEST(Verify, RefusesWhatIsNotARecording) {
+    TempDir tmp;
+    fs::create_directories(tmp.path() / "empty");
+    fs::create_directories(tmp.path() / "soundonly");
+    std::ofstream(tmp.path() / "soundonly" / "sound.wav") << "RIFF";
+    std::ofstream(tmp.path() / "plainfile") << "x";
+    // JPEG 2000 pictures beside sound.wav but not in subfolders: the viewer finds no frames.
+    ASSERT_EQ(runProgram(mkrec(),
+                         {"--quiet", "--kind", "jp2wav", "--layout", "flat", "--frames", "2",
+                          "--size", "32x32", tmp / "flatwithsound"},
+                         tmp.path())
+                  .status,
+              0);
+
+    const std::vector<std::vector<std::string>> argLists = {
+        {tmp / "missing"},
+        {tmp / "plainfile"},
+        {tmp / "empty"},
+        {tmp / "soundonly"},
+        {tmp / "flatwithsound"},
+        {"--json", tmp / "empty"},
+        {},
+        {"--frobnicate", tmp / "empty"},
+        {tmp / "empty", tmp / "soundonly"},
+    };
+    for (const auto& args : argLists) {
+        SCOPED_TRACE(args.empty() ? std::string("(no arguments)") : args.back());
+        const RunResult run = runProgram(verifier(), args, tmp.path());
+        EXPECT_EQ(run.status, 2);
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_NE(run.err.find("korvex-verify: "), std::string::npos) << run.err;
+    }
+}
+
+TEST(Mkrec, RejectsBadArguments) {
+    TempDir tmp;
+    const std::string folder = tmp / "rec";
+    const std::vector<std::vector<std::string>> argLists = {
+        {},
+        {"--frames", "0", folder},
+        {"--frames", "ten", folder},
+        {"--size", "704", folder},
+        {"--size", "4x4", folder},
+        {"--kind", "mpeg", folder},
+        {"--kind", "jp2wav", "--sound", "mp3", folder},
+        {"--kind", "jpeg", "--sound", "mp3", folder},
+        {"--channels", "17", folder},
+        {"--channel-numbers", "1,1", folder},
+        {"--titles", "A,B", folder},
+        {"--titles", "SEVENTEEN-LETTERS", folder},
+        {"--damage", "3", folder},
+        {"--damage", "3:burnt", folder},
+        {"--frames", "5", "--damage", "5:coded", folder},
+        {"--start", "2024-02-30 00:00:00", folder},
+        {"--start", "1999-12-31 23:59:59", folder},
+        {"--interval-ms", "0", folder},
+        {"--frames", "1000000", "--interval-ms", "3600000", folder},
+        {"--layout", "tree", folder},
+        {"--frames"},
+        {"--bogus", folder},
+        {folder, tmp / "second"},
+    };
+    for (const auto& args : argLists) {
+        std::string joined;
+        for (const auto& a : args)
+            joined += a + " ";
+        SCOPED_TRACE(joined);
+        const RunResult run = runProgram(mkrec(), args, tmp.path());
+        EXPECT_EQ(run.status, 2);
+        EXPECT_NE(run.err.find("korvex-mkrec: "), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(folder));
+    }
+}
+
+TEST(Mkrec, NeverWritesIntoAFolderThatHoldsFiles) {
+    TempDir tmp;
+    fs::create_directories(tmp.path() / "rec");
+    std::ofstream(tmp.path() / "rec" / "000001.jpg") << "old";
+    const RunResult run = runProgram(mkrec(), {"--frames", "2", tmp / "rec"}, tmp.path());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("not empty"), std::string::npos) << run.err;
+    EXPECT_EQ(readText(tmp.path() / "rec" / "000001.jpg"), "old");
+}
+
+// Same arguments, same bytes: tests and benchmarks depend on it.
+TEST(Mkrec, SameSeedWritesIdenticalFiles) {
+    TempDir tmp;
+    auto make = [&](const std::string& name, const char* seed, const char* kind) {
+        const RunResult r =
+            runProgram(mkrec(),
+                       {"--quiet", "--kind", kind, "--frames", "6", "--size", "48x32", "--channels",
+                        "2", "--time-txt", "--seed", seed, "--damage", "4:coded", tmp / name},
+                       tmp.path());
+        EXPECT_EQ(r.status, 0) << r.err;
+    };
+    auto files = [&](const std::string& name) {
+        std::map<std::string, std::string> out;
+        for (const auto& e : fs::recursive_directory_iterator(tmp.path() / name)) {
+            if (e.is_regular_file()) {
+                out[fs::relative(e.path(), tmp.path() / name).string()] = readText(e.path());
+            }
+        }
+        return out;
+    };
+    for (const char* kind : {"jpeg", "jp2wav", "jp2mp3"}) {
+        SCOPED_TRACE(kind);
+        const std::string k = kind;
+        make(k + "a", "7", kind);
+        make(k + "b", "7", kind);
+        make(k + "c", "8", kind);
+        const auto a = files(k + "a");
+        EXPECT_EQ(a, files(k + "b"));
+        const auto c = files(k + "c");
+        ASSERT_EQ(a.size(), c.size());
+        const std::string first = std::string("IMG00001/000001.") + (k == "jpeg" ? "jpg" : "jp2");
+        EXPECT_NE(a.at(first), c.at(first)) << "the seed changes the pictures";
+    }
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace korvex::verify {
+
+// One frame as the viewer sees it after showing it once.
+struct VerifiedFrame {
+    int index = 0;
+    std::string path;
+    int channel = -1;
+    std::int32_t flags = -1;  // checkFlags after the check; -1 when it could not run
+    std::int64_t time = 0;    // calendar time of the record, 0 = none
+    std::string timeText;     // "YYYY-MM-DD HH:MM:SS" of the recorder's clock; empty = none
+    std::uint32_t offsetMs = 0;
+    bool decoded = false;  // the picture decoded (the check runs only for decoded pictures)
+    std::string title;     // camera title of the channel, empty without one
+};
+
+struct VerifySummary {
+    int frames = 0;
+    int intact = 0;          // checked, bits 0 and 1 clear
+    int pictureAltered = 0;  // bit 0
+    int timeAltered = 0;     // bit 1
+    int noTime = 0;          // bit 2
+    int notChecked = 0;      // -1
+};
+
+struct VerifyReport {
+    std::string folder;
+    std::string kind;  // "jpeg", "jp2mp3" or "jp2wav"
+    std::string soundPath;
+    bool subfoldersOnly = false;
+    bool infoLoaded = false;
+    int channelCount = 0;
+    bool timeTablePresent = false;
+    std::vector<VerifiedFrame> frames;
+    VerifySummary summary;
+};
+
+// Opens `folder` exactly as the viewer does (probe, then the index with subfolders only when a
+// sound file was found, all channels when an INFO file loads) and shows every frame once, as
+// loadCurrent does, so that each is decoded and checked. Fixes the process time zone to the
+// recorders' (as every program of the system does) so the times read as the viewer shows them.
+// False, with a message, when the folder is unreadable, not a recording or holds no frames.
+bool verifyRecording(const std::string& folder, VerifyReport& report, std::string& error);
+
+// 0 every frame checked and none altered; 1 some frame altered (bit 0 or 1); 3 some frame not
+// checked and none altered.
+int exitStatusOf(const VerifySummary& summary);
+
+// JSON string literal of `text` (with the quotes). Bytes that are not UTF-8 become U+FFFD, so
+// the output is always valid JSON.
+std::string jsonString(std::string_view text);
+
+// The whole report as JSON: folder, kind, frames in index order, summary (a stable contract).
+std::string toJson(const VerifyReport& report);
+
+// Text mode: a header, one line per frame and the summary.
+std::string textHeader(const VerifyReport& report);
+std::string textLine(const VerifiedFrame& frame);
+std::string textSummary(const VerifySummary& summary);
+
+}  // namespace korvex::verify
