@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+#include "platform/com/Automation.h"
+#include "platform/com/UserStore.h"
+#include "tests/picvox_com/PicvoxTestSupport.h"
+
+namespace platform::com {
+namespace {
+
+using picvox::test::ScratchFolder;
+
+TEST(UserStoreTest, KeysAndNamesMatchWithoutRegardToCase) {
+    UserStore store;
+    ASSERT_TRUE(store.setValue("Software\\Kalmo\\Tessaly\\", "DestFolder", "D:\\"));
+    EXPECT_EQ(store.value("software\\KALMO\\tessaly", "destfolder").value_or(""), "D:\\");
+    EXPECT_TRUE(store.keyExists("Software\\Kalmo"));  // parents exist like registry keys
+    EXPECT_FALSE(store.value("Software\\Kalmo", "DestFolder").has_value());
+    EXPECT_EQ(store.subkeys("SOFTWARE"), std::vector<std::string>{"Kalmo"});
+    EXPECT_FALSE(store.createKey("\\\\"));
+    EXPECT_FALSE(store.createKey("bad\nkey"));
+}
+
+TEST(UserStoreTest, DeleteTreeTakesSubkeysButNotSiblingsWithTheSamePrefix) {
+    UserStore store;
+    store.setValue("A\\B", "", "1");
+    store.setValue("A\\B\\C\\D", "x", "2");
+    store.setValue("A\\BC", "", "3");
+    EXPECT_TRUE(store.deleteTree("a\\b"));
+    EXPECT_FALSE(store.keyExists("A\\B\\C"));
+    EXPECT_FALSE(store.keyExists("A\\B"));
+    EXPECT_EQ(store.value("A\\BC").value_or(""), "3");
+    EXPECT_FALSE(store.deleteTree("A\\B"));
+    EXPECT_TRUE(store.deleteValue("A\\BC", ""));
+    EXPECT_FALSE(store.value("A\\BC").has_value());
+}
+
+TEST(UserStoreTest, SavedTextsSurviveTheirEscapes) {
+    ScratchFolder folder("store");
+    std::string file = folder.str() + "/sub/registry.ini";
+    UserStore store;
+    const std::string tricky = "C:\\dir \"quoted\" = [x]\nnext\tline ﾀｲﾌﾟ";
+    store.setValue("Software\\Odd [key]", "name=\"with\" \\", tricky);
+    store.setValue("Software\\Odd [key]", "", "default");
+    ASSERT_TRUE(store.save(file));
+    UserStore again;
+    ASSERT_TRUE(again.load(file));
+    EXPECT_EQ(again.value("Software\\Odd [key]", "name=\"with\" \\").value_or(""), tricky);
+    EXPECT_EQ(again.value("Software\\Odd [key]").value_or(""), "default");
+    EXPECT_FALSE(std::filesystem::exists(file + ".tmp." + std::to_string(::getpid())));
+}
+
+TEST(UserStoreTest, CorruptLinesAreSkippedAndOversizedFilesRefused) {
+    ScratchFolder folder("store");
+    std::string file = folder.str() + "/registry.ini";
+    {
+        std::ofstream out(file, std::ios::binary);
+        out << "@=\"outside any key\"\n"
+            << "[Good]\r\n@=\"kept\"\r\n"
+            << "\"unterminated=\"x\n"
+            << "\"a\"=\"b\" trailing\n"
+            << "\"n\"\"v\"\n"
+            << std::string("\0\xff\xfe[", 4) << "\n"
+            << "[]\n@=\"no key\"\n"
+            << "[Good\\Sub]\n\"esc\"=\"a\\\\b\\q\"\n"
+            << "[Unclosed\n\"v\"=\"lost\"\n";
+    }
+    UserStore store;
+    ASSERT_TRUE(store.load(file));
+    EXPECT_EQ(store.value("Good").value_or(""), "kept");
+    EXPECT_FALSE(store.value("Good", "unterminated=").has_value());
+    EXPECT_FALSE(store.value("Good", "a").has_value());
+    EXPECT_EQ(store.value("Good\\Sub", "esc").value_or(""), "a\\bq");
+    EXPECT_FALSE(store.keyExists("Unclosed"));
+
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out << "[K]\n@=\"v\"\n" << std::string(UserStore::kMaxFileBytes, ';');
+    }
+    EXPECT_FALSE(store.load(file));
+    EXPECT_FALSE(store.keyExists("K"));
+    EXPECT_FALSE(UserStore::update(file, [](UserStore& s) { return s.setValue("X", "", "y"); }));
+    EXPECT_GT(std::filesystem::file_size(file), UserStore::kMaxFileBytes);
+    EXPECT_TRUE(store.load(folder.str() + "/absent.ini"));  // a missing store is an empty one
+}
+
+TEST(UserStoreTest, ConcurrentUpdatesLoseNothing) {
+    ScratchFolder folder("store");
+    std::string file = folder.str() + "/registry.ini";
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 3; ++t) {
+        writers.emplace_back([&, t] {
+            for (int i = 0; i < 20; ++i) {
+                UserStore::update(file, [&](UserStore& s) {
+                    return s.setValue("K" + std::to_string(t), std::to_string(i), "v");
+                });
+            }
+        });
+    }
+    for (auto& w : writers)
+        w.join();
+    UserStore store;
+    ASSERT_TRUE(store.load(file));
+    for (int t = 0; t < 3; ++t) {
+        for (int i = 0; i < 20; ++i) {
+            EXPECT_TRUE(store.value("K" + std::to_string(t), std::to_string(i)).has_value());
+        }
+    }
+}
+
+TEST(UserStoreTest, DefaultPathFollowsTheConfigFolder) {
+    const char* home = std::getenv("HOME");
+    const std::string savedHome = home ? home : "";
+    ::setenv("XDG_CONFIG_HOME", "/tmp/cfg/", 1);
+    EXPECT_EQ(UserStore::defaultPath(), "/tmp/cfg/korvex/registry.ini");
+    ::setenv("XDG_CONFIG_HOME", "relative", 1);  // not absolute: ignored, as XDG asks
+    ::setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(UserStore::defaultPath(), "/home/someone/.config/korvex/registry.ini");
+    ::setenv("HOME", savedHome.c_str(), 1);
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(AutomationTest, TextsConvertBetweenUtf8AndUtf16) {
+    const std::string samples[] = {"", "Picvox 1.0 ﾀｲﾌﾟ ﾗｲﾌﾞﾗﾘ", "Startメソッド開始", "😀 x"};
+    for (const auto& s : samples) {
+        BStr b = BStr::fromUtf8(s);
+        ASSERT_NE(b.get(), nullptr);
+        EXPECT_EQ(b.utf8(), s);
+    }
+    EXPECT_EQ(utf16ToUtf8(std::u16string(1, char16_t(0xD800)) + u"a"),
+              "\xEF\xBF\xBD"
+              "a");
+    EXPECT_EQ(utf16ToUtf8(std::u16string(1, char16_t(0xDC00))), "\xEF\xBF\xBD");
+    EXPECT_EQ(utf8ToUtf16("\xC0\x80"), u"\uFFFD\uFFFD");    // overlong
+    EXPECT_EQ(utf8ToUtf16("\xE3\x81"), u"\uFFFD");          // cut short
+    EXPECT_EQ(utf8ToUtf16("\xED\xA0\x80z"), u"\uFFFDz");    // encoded surrogate
+    EXPECT_EQ(utf8ToUtf16("\xF4\x90\x80\x80"), u"\uFFFD");  // beyond U+10FFFF
+
+    BSTR withNul = SysAllocStringLen(u"a\0b", 3);
+    EXPECT_EQ(SysStringLen(withNul), 3u);
+    EXPECT_EQ(withNul[3], u'\0');
+    SysFreeString(withNul);
+    EXPECT_EQ(SysStringLen(nullptr), 0u);
+    EXPECT_EQ(utf8FromBstr(nullptr), "");
+    EXPECT_EQ(SysAllocStringLen(nullptr, kMaxBstrChars + 1), nullptr);
+}
+
+TEST(AutomationTest, GuidTextRoundTrip) {
+    GUID g;
+    ASSERT_TRUE(guidFromString("{e8ee9e9d-a8ba-4b7e-b860-5c226993e156}", g));
+    EXPECT_EQ(guidToString(g), "{E8EE9E9D-A8BA-4B7E-B860-5C226993E156}");
+    for (const char* bad :
+         {"", "{}", "E8EE9E9D-A8BA-4B7E-B860-5C226993E156",
+          "{E8EE9E9D-A8BA-4B7E-B860-5C226993E15G}", "{E8EE9E9DA-8BA-4B7E-B860-5C226993E156}"}) {
+        EXPECT_FALSE(guidFromString(bad, g)) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace platform::com
