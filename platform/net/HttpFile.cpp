@@ -204,7 +204,9 @@ bool HttpFile::sendRequest() {
     sent_ = true;
     lastProgress_ = Clock::now();
     pump([this] { return headersDone_; });
-    if (failed())
+    // Once the response head is in, a failure further on belongs to the body and is reported
+    // by read(), as a body that breaks off must be.
+    if (failed() && !headersDone_)
         throwFailure();
     return true;
 }

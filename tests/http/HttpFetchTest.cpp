@@ -1,0 +1,482 @@
+// The control's fetchers against an in-process simulated recorder on a free loopback port.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "control/download/HttpFetch.h"
+#include "control/download/TempFolder.h"
+#include "tests/http/TestSupport.h"
+#include "tools/dvrsim/DvrSim.h"
+
+namespace {
+
+using korvex::sim::DvrSim;
+using picvox::HttpThreadParams;
+using testsupport::LogCapture;
+using testsupport::TempDir;
+
+bool exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
+
+struct FakeHooks : picvox::FetchHooks {
+    int bufferedMs = 1000000;
+    int storeResult = 1;
+    int setups = 0;
+    int setupPictureSlot = -1;
+    int setupSoundSlot = -1;
+    std::vector<int> storedSlots;
+    std::string storedBody;
+
+    int audioRingBufferedMs() override { return bufferedMs; }
+    void saveSetup(int pictureSlot, int soundSlot, int* playSlot) override {
+        ++setups;
+        setupPictureSlot = pictureSlot;
+        setupSoundSlot = soundSlot;
+        if (playSlot)
+            *playSlot = 77;
+    }
+    int storeWaveSegment(const std::string& tempName, int soundSlot) override {
+        storedSlots.push_back(soundSlot);
+        storedBody = testsupport::readText(tempName);
+        picvox::removeFile(tempName);
+        return storeResult;
+    }
+};
+
+class FetchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        korvex::sim::DvrSimOptions options;
+        options.content.width = 64;
+        options.content.height = 48;
+        options.content.recordedFrames = 12;
+        options.segmentMs = 100;
+        sim_ = std::make_unique<DvrSim>(options);
+        std::string error;
+        ASSERT_TRUE(sim_->start(&error)) << error;
+        params_.locationBase = sim_->baseUrl();
+        params_.imageUrl = "dvr/live.jp2";
+        params_.waveUrl = "dvr/live.wav";
+        params_.firstWaveUrl = "dvr/live_init.wav";
+        params_.infUrl = "dvr/record.inf";
+        params_.cacheTimeMs = 10000;
+        params_.waveRequestIntervalMs = 1000;
+        params_.stopOrder = &stop_;
+        params_.extraCode = &extraCode_;
+        params_.hooks = &hooks_;
+    }
+
+    std::string temp(const std::string& name) const { return dir_.file(name); }
+
+    void setFaults(const std::string& path, korvex::sim::Faults faults) {
+        faults.path = path;
+        sim_->setFaults(faults);
+    }
+
+    LogCapture log_;
+    TempDir dir_{"fetch"};
+    std::unique_ptr<DvrSim> sim_;
+    picvox::StopOrder stop_;
+    int extraCode_ = -1;
+    FakeHooks hooks_;
+    HttpThreadParams params_;
+};
+
+TEST(ComposeUrl, KeepsOneSlashBetweenBaseAndRelative) {
+    struct Case {
+        const char* base;
+        const char* relative;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"http://dvr/cgi/", "/img.jp2", "http://dvr/cgi/img.jp2"},
+        {"http://dvr/cgi/", "img.jp2", "http://dvr/cgi/img.jp2"},
+        {"http://dvr/cgi", "img.jp2", "http://dvr/cgiimg.jp2"},
+        {"http://dvr/cgi", "/img.jp2", "http://dvr/cgi/img.jp2"},
+        {"http://dvr/", "//x", "http://dvr//x"},
+        {"", "/a", "/a"},
+        {"http://dvr/", "", "http://dvr/"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(picvox::ComposeUrl(c.base, c.relative), c.expected)
+            << c.base << " + " << c.relative;
+    }
+}
+
+TEST(MakeTempName, BuildsNamesInTheCacheFolder) {
+    TempDir cache("cache");
+    testsupport::ScopedEnv env("DOWNLOAD_TEMP", cache.path() + "/");
+    picvox::CleanInetTempFolder();
+    struct Case {
+        const char* url;
+        int n;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"get.wav", 12, "get12.wav"},
+        {"/cgi-bin/get.wav", 3, "get3.wav"},
+        {"http://dvr:8080/snd/get.wav", 0, "get0.wav"},
+        {"img.cgi?ch=1", 5, "img5.cgi?ch=1"},
+        {"noext", 7, "noext7"},
+        {"dir/", 9, "9"},
+        {"a.b.jp2", 1, "a.b1.jp2"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(picvox::MakeTempName(c.url, c.n), cache.path() + "/" + c.name) << c.url;
+    }
+    EXPECT_EQ(picvox::MakeLocalName("http://dvr/a/b/c.jp2?x=1").value_or(""), "c.jp2?x=1");
+    picvox::CleanInetTempFolder();
+}
+
+TEST_F(FetchTest, OpenHttpFileTellsStatusesApart) {
+    const std::string missing = sim_->baseUrl() + "nothing.here";
+    platform::InternetSession session;
+    std::unique_ptr<platform::HttpConnection> connection;
+
+    int status = 0;
+    EXPECT_EQ(picvox::OpenHttpFile(missing, connection, &status, session), nullptr);
+    EXPECT_EQ(status, 404);
+    EXPECT_EQ(connection, nullptr);
+    EXPECT_EQ(log_.count("[404 FileNotFound]Received. Transfer Next Stage."), 1);
+
+    EXPECT_EQ(picvox::OpenHttpFile(missing, connection, nullptr, session), nullptr);
+    EXPECT_EQ(log_.count("QueryInfoStatusCode failed. 404 [" + missing + "]"), 1);
+
+    korvex::sim::Faults faults;
+    faults.errorStatus = 500;
+    setFaults("/err", faults);
+    status = 0;
+    EXPECT_EQ(picvox::OpenHttpFile(sim_->baseUrl() + "err", connection, &status, session), nullptr);
+    EXPECT_EQ(status, 500);
+    EXPECT_EQ(log_.count("QueryInfoStatusCode failed. 500 [" + sim_->baseUrl() + "err]"), 1);
+
+    sim_->addResource("/ok", "fine");
+    auto file = picvox::OpenHttpFile(sim_->baseUrl() + "ok", connection, &status, session);
+    ASSERT_NE(file, nullptr);
+    EXPECT_NE(connection, nullptr);
+    EXPECT_EQ(log_.count("SendRequest　開始"), 4);
+    EXPECT_EQ(log_.count("SendRequest　終了"), 4);
+    EXPECT_EQ(sim_->lastRequestHeader("/ok", "User-Agent"), "Picvox");
+    EXPECT_EQ(sim_->lastRequestHeader("/ok", "Accept"), "*/*");
+}
+
+TEST_F(FetchTest, OpenHttpFileRefusesOtherSchemesWithOneLine) {
+    platform::InternetSession session;
+    std::unique_ptr<platform::HttpConnection> connection;
+    const std::string url = "ftp://127.0.0.1/sound.wav";
+    EXPECT_EQ(picvox::OpenHttpFile(url, connection, nullptr, session), nullptr);
+    EXPECT_EQ(log_.texts(), std::vector<std::string>{"GetHttpConnection エラー[" + url + "]"});
+}
+
+TEST_F(FetchTest, OpenHttpFileLogsAFailedSend) {
+    int freePort = 0;
+    {
+        DvrSim other;
+        ASSERT_TRUE(other.start());
+        freePort = other.port();
+    }
+    platform::InternetSession session;
+    std::unique_ptr<platform::HttpConnection> connection;
+    const std::string url = "http://127.0.0.1:" + std::to_string(freePort) + "/x";
+    EXPECT_EQ(picvox::OpenHttpFile(url, connection, nullptr, session), nullptr);
+    EXPECT_EQ(connection, nullptr);
+    EXPECT_EQ(log_.countStartingWith("SendRequestエラー dwError=12029 dwErrContext=1 msg="), 1);
+}
+
+TEST_F(FetchTest, GetImgFileWritesTheWholeBody) {
+    std::string body(512, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>(i);
+    sim_->addResource("/frame.jp2", body);
+    params_.imageUrl = "/frame.jp2";
+    std::int64_t arrived = 0;
+    const std::string name = temp("frame1.jp2");
+    EXPECT_EQ(picvox::GetImgFile(name, params_, true, &arrived, nullptr, 0), 1);
+    EXPECT_EQ(testsupport::readText(name), body);
+    EXPECT_GT(arrived, 0);
+    EXPECT_EQ(params_.result, 0);
+    EXPECT_EQ(log_.count("タイムアウト時間=9000"), 1);
+    EXPECT_EQ(log_.count("J2Kデータ受信終了 chk=1"), 1);
+}
+
+TEST_F(FetchTest, GetImgFileAsksForNumberedFramesInSaveOnlyMode) {
+    params_.hddSave = 2;
+    params_.imageUrl = "dvr/record.jp2";
+    params_.downloadCount = 9;
+    int status = 0;
+    const std::string name = temp("rec.jp2");
+    EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, &status, 0), 1);
+    EXPECT_GT(std::filesystem::file_size(name), 100u);
+    EXPECT_EQ(log_.count("タイムアウト時間=60000"), 1);
+
+    // Past the last frame the recorder answers 404: a failed fetch with the status kept.
+    params_.downloadCount = 12;
+    EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, &status, 0), 0);
+    EXPECT_EQ(status, 404);
+    EXPECT_EQ(params_.result, 5);
+    EXPECT_FALSE(exists(name));
+
+    // The number goes after a question mark even when the URL has a query already.
+    params_.imageUrl = "dvr/record.jp2?cam=1";
+    params_.downloadCount = 9;
+    picvox::GetImgFile(name, params_, true, nullptr, &status, 0);
+    EXPECT_EQ(log_.countStartingWith("QueryInfoStatusCode failed. 400 [" + sim_->baseUrl() +
+                                     "dvr/record.jp2?cam=1?dlimg=10]"),
+              1);
+}
+
+TEST_F(FetchTest, GetImgFileFailuresDeleteTheFile) {
+    struct Case {
+        const char* what;
+        long long bodyBytes;
+        korvex::sim::Faults faults;
+        int cacheTimeMs;
+        const char* line;
+    };
+    korvex::sim::Faults stall;
+    stall.stallAfterBytes = 300;
+    korvex::sim::Faults cut;
+    cut.cutAfterBytes = 600;
+    const Case cases[] = {
+        {"stalled body", 2000, stall, 1300, "GetImgFile ファイル取得タイムアウト"},
+        {"body cut short", 2000, cut, 10000, "GetImgFile ファイル取得タイムアウト"},
+        {"oversize body",
+         picvox::kMaxFetchBytes + 1,
+         {},
+         10000,
+         "GetImgFile body over 16777216 bytes refused"},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = "/bad" + std::to_string(index++) + ".jp2";
+        sim_->addResource(path, std::string(static_cast<std::size_t>(c.bodyBytes), 'j'));
+        setFaults(path, c.faults);
+        params_.imageUrl = path;
+        params_.cacheTimeMs = c.cacheTimeMs;  // time-out = CacheTime - interval
+        params_.result = 0;
+        log_.clear();
+        const std::string name = temp("bad.jp2");
+        EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 0), 0);
+        EXPECT_FALSE(exists(name));
+        EXPECT_EQ(params_.result, 5);
+        EXPECT_EQ(log_.count(c.line), 1);
+        EXPECT_EQ(log_.count("J2Kデータ受信終了 chk=0"), 1);
+    }
+}
+
+TEST_F(FetchTest, GetImgFileGivesUpAPictureWhileTheSoundCacheRunsLow) {
+    sim_->addResource("/big.jp2", std::string(5000, 'p'));
+    params_.imageUrl = "/big.jp2";
+    params_.pictureIntervalMs = 0;
+    params_.saveSetupDone = 1;  // the ring's time counts
+    hooks_.bufferedMs = 4000;   // below half of CacheTime
+    const std::string name = temp("low.jp2");
+    EXPECT_EQ(picvox::GetImgFile(name, params_, false, nullptr, nullptr, 0), 0);
+    EXPECT_FALSE(exists(name));
+    EXPECT_EQ(params_.result, 5);
+    EXPECT_EQ(log_.count("GetImageFile : 音声キャッシュファイル不足　キャッシュ時間：4000"), 1);
+
+    // Without the ring, CacheTime minus the shortfall is the buffered time.
+    params_.saveSetupDone = 0;
+    EXPECT_EQ(picvox::GetImgFile(name, params_, false, nullptr, nullptr, 4000), 1);
+    EXPECT_EQ(picvox::GetImgFile(name, params_, false, nullptr, nullptr, 6000), 0);
+    // The run's first picture is never given up.
+    EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 6000), 1);
+}
+
+TEST_F(FetchTest, GetImgFileStopsAndLeavesTheResultAlone) {
+    stop_.set();
+    EXPECT_EQ(picvox::GetImgFile(temp("s.jp2"), params_, true, nullptr, nullptr, 0), -1);
+    EXPECT_EQ(params_.result, 0);
+    EXPECT_FALSE(exists(temp("s.jp2")));
+}
+
+TEST_F(FetchTest, GetImgFileSendsNothingWithoutATemporaryFile) {
+    const std::string name = temp("missing-folder/x.jp2");
+    EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 0), 0);
+    EXPECT_EQ(params_.result, 5);
+    EXPECT_EQ(sim_->requestCount(DvrSim::kLiveImagePath), 0);
+    EXPECT_EQ(log_.count("OpenOutputFile 一時ファイル作成失敗 NAME='" + name + "'"), 1);
+}
+
+TEST_F(FetchTest, GetWaveFileFetchesTheInitialSegmentFirst) {
+    bool first = true;
+    int playSlot = 5;
+    const std::string name = temp("get1.wav");
+    ASSERT_EQ(picvox::GetWaveFile(name, 3, &playSlot, 2, params_, &first, 0), 1);
+    EXPECT_FALSE(first);
+    EXPECT_GT(params_.firstSoundTime, 0);
+    EXPECT_EQ(extraCode_, 0);
+    EXPECT_EQ(sim_->requestCount(DvrSim::kInitSoundPath), 1);
+    EXPECT_EQ(hooks_.storedSlots, std::vector<int>{3});
+    EXPECT_EQ(hooks_.storedBody.size(), 44u + 1600u);  // 100 ms of 8 kHz 16-bit mono
+    EXPECT_EQ(hooks_.storedBody.substr(0, 4), "RIFF");
+
+    ASSERT_EQ(picvox::GetWaveFile(name, 4, &playSlot, 2, params_, &first, 0), 1);
+    EXPECT_EQ(sim_->requestCount(DvrSim::kLiveSoundPath), 1);
+    EXPECT_EQ(log_.count("WAVEデータ受信終了 chk=1"), 2);
+}
+
+TEST_F(FetchTest, GetWaveFileRetriesUntilDataArrives) {
+    korvex::sim::Faults storm;
+    storm.notFoundStorm = 3;
+    setFaults(DvrSim::kLiveSoundPath, storm);
+    int playSlot = 1;
+    EXPECT_EQ(picvox::GetWaveFile(temp("w.wav"), 8, &playSlot, 1, params_, nullptr, 0), 1);
+    EXPECT_EQ(sim_->requestCount(DvrSim::kLiveSoundPath), 4);
+    const std::string url = sim_->baseUrl() + "dvr/live.wav";
+    EXPECT_EQ(log_.count("QueryInfoStatusCode failed. 404 [" + url + "]"), 3);
+    EXPECT_EQ(log_.count("GetWaveFile OpenSession FAILED!!! pSrc == NULL"), 3);
+    EXPECT_EQ(log_.countStartingWith("GetWaveFile リトライ完了　time="), 1);
+    EXPECT_EQ(hooks_.storedSlots, std::vector<int>{8});
+    EXPECT_EQ(params_.result, 0);
+
+    // Bodies that break off or stall are asked for again too.
+    korvex::sim::Faults cut;
+    cut.cutAfterBytes = 100;
+    cut.shapeCount = 1;
+    setFaults(DvrSim::kLiveSoundPath, cut);
+    EXPECT_EQ(picvox::GetWaveFile(temp("w.wav"), 9, &playSlot, 1, params_, nullptr, 0), 1);
+    EXPECT_EQ(hooks_.storedBody.size(), 44u + 1600u);
+
+    korvex::sim::Faults stall;
+    stall.stallAfterBytes = 100;
+    stall.shapeCount = 1;
+    setFaults(DvrSim::kLiveSoundPath, stall);
+    params_.cacheTimeMs = 500;  // time-out 300 ms
+    EXPECT_EQ(picvox::GetWaveFile(temp("w.wav"), 10, &playSlot, 1, params_, nullptr, 0), 1);
+    EXPECT_EQ(hooks_.storedBody.size(), 44u + 1600u);
+    EXPECT_EQ(log_.count("GetWaveFile ファイル取得タイムアウト"), 2);
+}
+
+TEST_F(FetchTest, TheStopOrderEndsTheRetryLoop) {
+    korvex::sim::Faults notFound;
+    notFound.errorStatus = 404;
+    setFaults(DvrSim::kLiveSoundPath, notFound);
+    std::thread stopper([this] {
+        sim_->waitForRequests(DvrSim::kLiveSoundPath, 3, 60000);
+        stop_.set();
+    });
+    int playSlot = 1;
+    const std::string name = temp("w.wav");
+    EXPECT_EQ(picvox::GetWaveFile(name, 2, &playSlot, 1, params_, nullptr, 0), 0);
+    stopper.join();
+    EXPECT_GE(sim_->requestCount(DvrSim::kLiveSoundPath), 3);
+    EXPECT_FALSE(exists(name));
+    EXPECT_EQ(params_.result, 0);  // a stop is no download failure
+    EXPECT_TRUE(hooks_.storedSlots.empty());
+    EXPECT_EQ(log_.count("WAVEデータ受信終了 chk=0"), 1);
+}
+
+TEST_F(FetchTest, TheStopOrderEndsAStalledTransfer) {
+    korvex::sim::Faults stall;
+    stall.stallAfterBytes = 10;  // silent until the recorder stops
+    setFaults(DvrSim::kLiveSoundPath, stall);
+    params_.cacheTimeMs = 100000;  // a time-out of one minute
+    std::thread stopper([this] {
+        sim_->waitForRequests(DvrSim::kLiveSoundPath, 1, 60000);
+        stop_.set();
+    });
+    int playSlot = 1;
+    EXPECT_EQ(picvox::GetWaveFile(temp("w.wav"), 2, &playSlot, 1, params_, nullptr, 0), 0);
+    stopper.join();
+    EXPECT_EQ(sim_->requestCount(DvrSim::kLiveSoundPath), 1);
+}
+
+TEST_F(FetchTest, GetWaveFileRunsTheSaveSetUpOnceTheCacheIsFull) {
+    params_.saveWithSound = true;
+    int playSlot = 1;
+    EXPECT_EQ(picvox::GetWaveFile(temp("w.wav"), 6, &playSlot, 4, params_, nullptr, 500), 1);
+    EXPECT_EQ(hooks_.setups, 0);
+    EXPECT_EQ(picvox::GetWaveFile(temp("w.wav"), 7, &playSlot, 4, params_, nullptr, 0), 1);
+    EXPECT_EQ(hooks_.setups, 1);
+    EXPECT_EQ(hooks_.setupPictureSlot, 4);
+    EXPECT_EQ(hooks_.setupSoundSlot, 7);
+    EXPECT_EQ(playSlot, 77);
+}
+
+TEST_F(FetchTest, GetWaveFileReportsARefusedSegment) {
+    hooks_.storeResult = 0;
+    int playSlot = 1;
+    const std::string name = temp("w.wav");
+    EXPECT_EQ(picvox::GetWaveFile(name, 2, &playSlot, 1, params_, nullptr, 0), 0);
+    EXPECT_EQ(params_.result, 5);
+    EXPECT_FALSE(exists(name));
+}
+
+TEST_F(FetchTest, DownloadFileFetchesTheWholeFiles) {
+    params_.hddSave = 2;
+    params_.waveUrl = "dvr/record.wav";
+    const std::string sound = temp("sound.wav");
+    ASSERT_EQ(picvox::DownloadFile(0, sound, params_), 1);
+    const std::string wav = testsupport::readText(sound);
+    ASSERT_GE(wav.size(), 44u);
+    EXPECT_EQ(wav.substr(0, 4), "RIFF");
+    // 12 frames of 200 ms at 8 kHz, 16-bit mono.
+    EXPECT_EQ(wav.size(), 44u + 12u * 200u * 16u);
+
+    const std::string inf = temp("REC00001.INF");
+    ASSERT_EQ(picvox::DownloadFile(1, inf, params_), 1);
+    EXPECT_EQ(std::filesystem::file_size(inf), 1024u + 12u * 16u);
+    EXPECT_EQ(log_.count("DownloadFile終了 chk=1"), 2);
+    EXPECT_EQ(params_.result, 0);
+}
+
+TEST_F(FetchTest, DownloadFileEndsOn404) {
+    params_.waveUrl = "dvr/none.wav";
+    const std::string sound = temp("sound.wav");
+
+    // Save-only download: the recorder has no sound for this stretch, a normal end.
+    params_.hddSave = 2;
+    EXPECT_EQ(picvox::DownloadFile(0, sound, params_), 1);
+    EXPECT_FALSE(exists(sound));
+    EXPECT_EQ(params_.result, 0);
+    EXPECT_EQ(log_.count("DownloadFile FileNotFownd!!! Normally End."), 1);
+    EXPECT_EQ(sim_->requestCount("/dvr/none.wav"), 1);
+
+    // Otherwise four failed attempts and a download failure.
+    params_.hddSave = 1;
+    EXPECT_EQ(picvox::DownloadFile(0, sound, params_), 0);
+    EXPECT_FALSE(exists(sound));
+    EXPECT_EQ(params_.result, 5);
+    EXPECT_EQ(sim_->requestCount("/dvr/none.wav"), 5);
+    EXPECT_EQ(log_.count("DownloadFile OpenSession FAILED!!! pSrc == NULL"), 4);
+    EXPECT_EQ(log_.count("DownloadFile終了 chk=0"), 1);
+}
+
+TEST_F(FetchTest, DownloadFileRetriesFailedOpensAndTakesAnEmptyFile) {
+    params_.hddSave = 1;
+    sim_->addResource("/empty.inf", "");
+    params_.infUrl = "empty.inf";
+    korvex::sim::Faults errors;
+    errors.errorStatus = 503;
+    errors.errorCount = 2;
+    setFaults("/empty.inf", errors);
+    const std::string inf = temp("E.INF");
+    EXPECT_EQ(picvox::DownloadFile(1, inf, params_), 1);
+    EXPECT_EQ(sim_->requestCount("/empty.inf"), 3);
+    EXPECT_TRUE(exists(inf));
+    EXPECT_EQ(std::filesystem::file_size(inf), 0u);
+}
+
+TEST_F(FetchTest, DownloadFileStopsOnTheStopOrder) {
+    params_.hddSave = 1;
+    korvex::sim::Faults stall;
+    stall.stallAfterBytes = 1000;
+    setFaults(DvrSim::kRecordSoundPath, stall);
+    params_.waveUrl = "dvr/record.wav";
+    std::thread stopper([this] {
+        sim_->waitForRequests(DvrSim::kRecordSoundPath, 1, 60000);
+        stop_.set();
+    });
+    const std::string sound = temp("sound.wav");
+    EXPECT_EQ(picvox::DownloadFile(0, sound, params_), 0);
+    stopper.join();
+    EXPECT_FALSE(exists(sound));
+    EXPECT_EQ(params_.result, 0);
+}
+
+}  // namespace

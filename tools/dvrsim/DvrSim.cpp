@@ -1,0 +1,430 @@
+#include "tools/dvrsim/DvrSim.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <sstream>
+
+namespace korvex::sim {
+
+namespace {
+
+std::string regexFor(const char* path) {
+    std::string out;
+    for (const char* p = path; *p; ++p) {
+        if (std::strchr(".^$|()[]{}*+?\\", *p))
+            out += '\\';
+        out += *p;
+    }
+    return out;
+}
+
+std::string lower(std::string s) {
+    for (char& c : s)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::shared_ptr<const std::string> asBody(const Bytes& bytes) {
+    return std::make_shared<const std::string>(bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+int dlimgNumber(const std::string& target) {
+    const std::size_t query = target.find('?');
+    if (query == std::string::npos)
+        return -1;
+    const std::string key = "dlimg=";
+    std::size_t at = target.rfind(key);
+    if (at == std::string::npos || at < query)
+        return -1;
+    // The key must start a parameter: after '?' or '&'.
+    if (at == 0 || (target[at - 1] != '?' && target[at - 1] != '&'))
+        return -1;
+    at += key.size();
+    long long value = 0;
+    std::size_t digits = 0;
+    while (at < target.size() && std::isdigit(static_cast<unsigned char>(target[at])) &&
+           digits < 9) {
+        value = value * 10 + (target[at] - '0');
+        ++at;
+        ++digits;
+    }
+    if (digits == 0 || (at < target.size() && target[at] != '&'))
+        return -1;
+    return static_cast<int>(value);
+}
+
+DvrSim::DvrSim(DvrSimOptions options) : options_(std::move(options)) {
+    options_.segmentMs = std::clamp(options_.segmentMs, 10, 60000);
+    options_.backlogSegments = std::max(options_.backlogSegments, 1);
+    faults_ = options_.faults;
+}
+
+DvrSim::~DvrSim() {
+    stop();
+}
+
+bool DvrSim::start(std::string* error) {
+    if (server_) {
+        if (error)
+            *error = "already started";
+        return false;
+    }
+    if (!content_.open(options_.content, error))
+        return false;
+    server_ = std::make_unique<httplib::Server>();
+    installRoutes();
+    if (options_.port > 0) {
+        if (!server_->bind_to_port(options_.host, options_.port)) {
+            if (error)
+                *error = "cannot bind " + options_.host + ":" + std::to_string(options_.port);
+            server_.reset();
+            return false;
+        }
+        port_ = options_.port;
+    } else {
+        port_ = server_->bind_to_any_port(options_.host);
+        if (port_ <= 0) {
+            if (error)
+                *error = "cannot bind " + options_.host;
+            server_.reset();
+            return false;
+        }
+    }
+    startTime_ = std::chrono::steady_clock::now();
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        stopping_ = false;
+        listenerDone_ = false;
+    }
+    listener_ = std::thread([this] {
+        server_->listen_after_bind();
+        std::lock_guard<std::mutex> guard(lock_);
+        listenerDone_ = true;
+        wake_.notify_all();
+    });
+    return true;
+}
+
+void DvrSim::stop() {
+    if (!server_)
+        return;
+    std::unique_lock<std::mutex> guard(lock_);
+    stopping_ = true;
+    wake_.notify_all();
+    // The server ignores a stop that comes before its accept loop runs; repeat until it ends.
+    while (!listenerDone_) {
+        guard.unlock();
+        if (server_->is_running())
+            server_->stop();
+        guard.lock();
+        wake_.wait_for(guard, std::chrono::milliseconds(5), [this] { return listenerDone_; });
+    }
+    guard.unlock();
+    if (listener_.joinable())
+        listener_.join();
+    server_.reset();
+}
+
+std::string DvrSim::baseUrl() const {
+    return "http://" + options_.host + ":" + std::to_string(port_) + "/";
+}
+
+void DvrSim::setFaults(const Faults& faults) {
+    std::lock_guard<std::mutex> guard(lock_);
+    faults_ = faults;
+}
+
+void DvrSim::addResource(const std::string& path, std::string body,
+                         const std::string& contentType) {
+    std::lock_guard<std::mutex> guard(lock_);
+    resources_[path] = {std::move(body), contentType};
+}
+
+int DvrSim::requestCount(const std::string& path) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    const auto it = requestCounts_.find(path);
+    return it == requestCounts_.end() ? 0 : it->second;
+}
+
+bool DvrSim::waitForRequests(const std::string& path, int count, int timeoutMs) const {
+    std::unique_lock<std::mutex> guard(lock_);
+    return wake_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] {
+        const auto it = requestCounts_.find(path);
+        return it != requestCounts_.end() && it->second >= count;
+    });
+}
+
+std::string DvrSim::lastRequestHeader(const std::string& path, const std::string& name) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    const auto it = lastHeaders_.find(path);
+    if (it == lastHeaders_.end())
+        return {};
+    const auto header = it->second.find(lower(name));
+    return header == it->second.end() ? std::string() : header->second;
+}
+
+std::string DvrSim::describe() const {
+    const std::string base = "http://" + options_.host + ":" + std::to_string(port_);
+    std::ostringstream out;
+    out << "dvrsim: a simulated recorder\n"
+        << "newest frame:        " << base << kLiveImagePath << "\n"
+        << "next sound segment:  " << base << kLiveSoundPath << "\n"
+        << "initial sound:       " << base << kInitSoundPath << "\n"
+        << "recorded frame N:    " << base << kRecordImagePath << "?dlimg=N  (1.."
+        << content_.recordedFrameCount() << ", 404 after)\n"
+        << "recorded sound file: " << base << kRecordSoundPath << "\n"
+        << "recorded INF file:   " << base << kRecordInfoPath << "\n"
+        << "page properties: Location=" << base
+        << "/index.html ImageFileURL=" << (kLiveImagePath + 1)
+        << " WaveFileURL=" << (kLiveSoundPath + 1) << " InitWaveFileURL=" << (kInitSoundPath + 1)
+        << "\n"
+        << "  (save-only download: ImageFileURL=" << (kRecordImagePath + 1)
+        << " WaveFileURL=" << (kRecordSoundPath + 1) << " DL_InfFileURL=" << (kRecordInfoPath + 1)
+        << ")\n";
+    return out.str();
+}
+
+std::int64_t DvrSim::elapsedMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 startTime_)
+        .count();
+}
+
+bool DvrSim::waitOrStop(int ms) {
+    std::unique_lock<std::mutex> guard(lock_);
+    if (ms < 0) {
+        wake_.wait(guard, [this] { return stopping_; });
+    } else {
+        wake_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return stopping_; });
+    }
+    return stopping_;
+}
+
+void DvrSim::installRoutes() {
+    httplib::Server& server = *server_;
+    // The control closes every connection after one request; a short keep-alive lets a stop
+    // end promptly even for clients that do not.
+    server.set_keep_alive_timeout(1);
+    server.set_read_timeout(5);
+    server.set_write_timeout(5);
+    server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+        std::lock_guard<std::mutex> guard(lock_);
+        ++requestCounts_[req.path];
+        wake_.notify_all();
+        auto& headers = lastHeaders_[req.path];
+        headers.clear();
+        for (const auto& [name, value] : req.headers)
+            headers.emplace(lower(name), value);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    server.Get(
+        regexFor(kLiveImagePath),
+        [this](const httplib::Request& req, httplib::Response& res) { serveLiveImage(req, res); });
+    server.Get(regexFor(kLiveSoundPath),
+               [this](const httplib::Request& req, httplib::Response& res) {
+                   serveSound(req, res, false);
+               });
+    server.Get(regexFor(kInitSoundPath),
+               [this](const httplib::Request& req, httplib::Response& res) {
+                   serveSound(req, res, true);
+               });
+    server.Get(regexFor(kRecordImagePath),
+               [this](const httplib::Request& req, httplib::Response& res) {
+                   serveRecordImage(req, res);
+               });
+    server.Get(regexFor(kRecordSoundPath),
+               [this](const httplib::Request& req, httplib::Response& res) {
+                   Shape shape;
+                   if (answerFaults(req, res, shape))
+                       return;
+                   if (auto sound = content_.recordedSound()) {
+                       sendBody(res, asBody(*sound), "audio/wav", shape);
+                   } else {
+                       res.status = 404;
+                   }
+               });
+    server.Get(regexFor(kRecordInfoPath),
+               [this](const httplib::Request& req, httplib::Response& res) {
+                   Shape shape;
+                   if (answerFaults(req, res, shape))
+                       return;
+                   if (auto info = content_.recordedInfo()) {
+                       sendBody(res, asBody(*info), "application/octet-stream", shape);
+                   } else {
+                       res.status = 404;
+                   }
+               });
+    server.Get("/|/index\\.html", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_content(describe(), "text/plain");
+    });
+    server.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+        Shape shape;
+        if (answerFaults(req, res, shape))
+            return;
+        std::shared_ptr<const std::string> body;
+        std::string type;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            const auto it = resources_.find(req.path);
+            if (it != resources_.end()) {
+                body = std::make_shared<const std::string>(it->second.first);
+                type = it->second.second;
+            }
+        }
+        if (!body) {
+            res.status = 404;
+            res.set_content("not found", "text/plain");
+            return;
+        }
+        sendBody(res, std::move(body), type, shape);
+    });
+}
+
+bool DvrSim::answerFaults(const httplib::Request& req, httplib::Response& res, Shape& shape) {
+    int latencyMs = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!faults_.path.empty() && faults_.path != req.path)
+            return false;
+        latencyMs = faults_.latencyMs;
+    }
+    if (latencyMs > 0 && waitOrStop(latencyMs)) {
+        res.status = 503;
+        return true;
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    if (faults_.notFoundStorm > 0) {
+        --faults_.notFoundStorm;
+        res.status = 404;
+        res.set_content("not found", "text/plain");
+        return true;
+    }
+    if (faults_.errorStatus > 0 && faults_.errorCount != 0) {
+        if (faults_.errorCount > 0)
+            --faults_.errorCount;
+        res.status = faults_.errorStatus;
+        res.set_content("simulated error", "text/plain");
+        return true;
+    }
+    if (faults_.shapeCount != 0 && (faults_.cutAfterBytes >= 0 || faults_.stallAfterBytes >= 0)) {
+        if (faults_.shapeCount > 0)
+            --faults_.shapeCount;
+        shape.cutAfterBytes = faults_.cutAfterBytes;
+        shape.stallAfterBytes = faults_.stallAfterBytes;
+        shape.stallMs = faults_.stallMs;
+    }
+    return false;
+}
+
+void DvrSim::sendBody(httplib::Response& res, std::shared_ptr<const std::string> body,
+                      const std::string& contentType, const Shape& shape) {
+    if (shape.cutAfterBytes < 0 && shape.stallAfterBytes < 0) {
+        res.set_content(*body, contentType);
+        return;
+    }
+    const std::size_t size = body->size();
+    auto stalled = std::make_shared<bool>(false);
+    res.set_content_provider(
+        size, contentType,
+        [this, body, shape, stalled](std::size_t offset, std::size_t length,
+                                     httplib::DataSink& sink) {
+            std::size_t limit = body->size();
+            if (shape.cutAfterBytes >= 0) {
+                limit = std::min(limit, static_cast<std::size_t>(shape.cutAfterBytes));
+            }
+            if (shape.stallAfterBytes >= 0 && !*stalled &&
+                offset >= static_cast<std::size_t>(shape.stallAfterBytes)) {
+                *stalled = true;
+                if (waitOrStop(shape.stallMs > 0 ? shape.stallMs : -1))
+                    return false;
+            }
+            // Hanging up short of the announced length is what "cut short" means.
+            if (offset >= limit)
+                return false;
+            std::size_t chunk = std::min({length, limit - offset, std::size_t{16384}});
+            if (shape.stallAfterBytes >= 0 && !*stalled) {
+                chunk = std::min(chunk, static_cast<std::size_t>(shape.stallAfterBytes) - offset);
+            }
+            return sink.write(body->data() + offset, chunk);
+        });
+}
+
+void DvrSim::serveLiveImage(const httplib::Request& req, httplib::Response& res) {
+    Shape shape;
+    if (answerFaults(req, res, shape))
+        return;
+    const std::int64_t nowMs = elapsedMs();
+    const std::uint32_t seconds = dvrSecondsNow();
+    const Bytes picture = content_.livePicture(static_cast<std::uint64_t>(nowMs / 1000), seconds);
+    if (picture.empty()) {
+        res.status = 500;
+        return;
+    }
+    const Bytes frame = restampFrame(picture, seconds, static_cast<std::uint32_t>(nowMs));
+    sendBody(res, asBody(frame), "image/jp2", shape);
+}
+
+void DvrSim::serveSound(const httplib::Request& req, httplib::Response& res, bool initial) {
+    Shape shape;
+    if (answerFaults(req, res, shape))
+        return;
+    const int segmentMs = options_.segmentMs;
+    std::uint64_t segment = 0;
+    {
+        std::unique_lock<std::mutex> guard(lock_);
+        const auto completed = [this, segmentMs] {
+            return static_cast<std::uint64_t>(elapsedMs() / segmentMs);
+        };
+        if (initial) {
+            // The newest complete segment; the very first one is waited for.
+            if (completed() == 0) {
+                wake_.wait_until(guard, startTime_ + std::chrono::milliseconds(segmentMs),
+                                 [this] { return stopping_; });
+            }
+            segment = completed() > 0 ? completed() - 1 : 0;
+        } else {
+            segment = nextSegment_;
+            const std::uint64_t done = completed();
+            const auto backlog = static_cast<std::uint64_t>(options_.backlogSegments);
+            if (done > backlog && segment < done - backlog)
+                segment = done - backlog;
+            // A segment exists once the recorder has recorded it.
+            wake_.wait_until(guard,
+                             startTime_ + std::chrono::milliseconds(
+                                              static_cast<std::int64_t>(segment + 1) * segmentMs),
+                             [this] { return stopping_; });
+        }
+        if (stopping_) {
+            res.status = 503;
+            return;
+        }
+        nextSegment_ = segment + 1;
+    }
+    const auto perSegment = static_cast<std::uint64_t>(content_.sampleRate()) *
+                            static_cast<std::uint64_t>(segmentMs) / 1000;
+    const Bytes wav =
+        makeWav(content_.liveSamples(segment * perSegment, static_cast<std::size_t>(perSegment)),
+                content_.sampleRate(), content_.channels());
+    sendBody(res, asBody(wav), "audio/wav", shape);
+}
+
+void DvrSim::serveRecordImage(const httplib::Request& req, httplib::Response& res) {
+    Shape shape;
+    if (answerFaults(req, res, shape))
+        return;
+    const int n = dlimgNumber(req.target);
+    std::optional<Bytes> frame = content_.recordedFrame(n);
+    if (!frame) {
+        res.status = 404;
+        res.set_content("no such frame", "text/plain");
+        return;
+    }
+    sendBody(res, asBody(*frame), "image/jp2", shape);
+}
+
+}  // namespace korvex::sim

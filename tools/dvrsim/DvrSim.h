@@ -1,0 +1,135 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "tools/dvrsim/SimContent.h"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace korvex::sim {
+
+// Faults the simulator puts into its answers, for the requests whose path equals `path` (every
+// request when it is empty). Applied in this order: latency, a 404 storm, an error status, then
+// the shape of the body.
+struct Faults {
+    int latencyMs = 0;               // wait before answering
+    int notFoundStorm = 0;           // the next N requests answer 404
+    int errorStatus = 0;             // answer with this status instead (0: none) ...
+    int errorCount = -1;             // ... for this many requests (-1: all of them)
+    long long cutAfterBytes = -1;    // announce the whole body, send this many bytes, hang up
+    long long stallAfterBytes = -1;  // send this many bytes, then fall silent ...
+    int stallMs = 0;                 // ... for this long (0: until the simulator stops)
+    int shapeCount = -1;             // bodies cut or stalled: the next N (-1: all of them)
+    std::string path;
+};
+
+struct DvrSimOptions {
+    std::string host = "127.0.0.1";
+    int port = 0;  // 0: any free port
+    ContentOptions content;
+    int segmentMs = 1000;      // length of one live sound segment
+    int backlogSegments = 30;  // how far back the recorder keeps its live sound
+    Faults faults;
+};
+
+// A recorder's web server as the control sees it, on loopback:
+//   kLiveImagePath       the newest JPEG 2000 frame, with a fresh trailer (capture time now,
+//                        offset on the live sound clock)
+//   kLiveSoundPath       the next live sound segment (WAV, `segmentMs` of PCM), continuing
+//                        where the previous request ended and following the wall clock: a
+//                        segment is answered once it has been "recorded"
+//   kInitSoundPath       the newest complete segment; the live sound continues after it
+//   kRecordImagePath?dlimg=N   frame N of a recorded stretch (404 after the last)
+//   kRecordSoundPath     the whole sound file of that stretch
+//   kRecordInfoPath      its INF file
+//   "/"                  a text page listing these
+// Tests start it on port 0, read port(), and stop it; the destructor stops it too.
+class DvrSim {
+public:
+    static constexpr const char* kLiveImagePath = "/dvr/live.jp2";
+    static constexpr const char* kLiveSoundPath = "/dvr/live.wav";
+    static constexpr const char* kInitSoundPath = "/dvr/live_init.wav";
+    static constexpr const char* kRecordImagePath = "/dvr/record.jp2";
+    static constexpr const char* kRecordSoundPath = "/dvr/record.wav";
+    static constexpr const char* kRecordInfoPath = "/dvr/record.inf";
+
+    explicit DvrSim(DvrSimOptions options = {});
+    ~DvrSim();
+    DvrSim(const DvrSim&) = delete;
+    DvrSim& operator=(const DvrSim&) = delete;
+
+    // Loads the content, binds and starts serving. False, with a reason, when it cannot.
+    bool start(std::string* error = nullptr);
+    // Ends every wait of the handlers, stops the server and joins its threads.
+    void stop();
+
+    int port() const { return port_; }
+    // "http://127.0.0.1:<port>/"
+    std::string baseUrl() const;
+
+    void setFaults(const Faults& faults);
+    // A fixed resource (tests): `path` answers `body` with `contentType`.
+    void addResource(const std::string& path, std::string body,
+                     const std::string& contentType = "application/octet-stream");
+    // Requests seen for `path` (faulted ones included).
+    int requestCount(const std::string& path) const;
+    // Waits until `path` has seen at least `count` requests; false after `timeoutMs`.
+    bool waitForRequests(const std::string& path, int count, int timeoutMs) const;
+    // A header of the latest request for `path`; empty when absent.
+    std::string lastRequestHeader(const std::string& path, const std::string& name) const;
+    // The text of the index page.
+    std::string describe() const;
+
+private:
+    struct Shape {
+        long long cutAfterBytes = -1;
+        long long stallAfterBytes = -1;
+        int stallMs = 0;
+    };
+
+    void installRoutes();
+    // Applies latency, storm and error faults; true when the request has been answered.
+    bool answerFaults(const httplib::Request& req, httplib::Response& res, Shape& shape);
+    void sendBody(httplib::Response& res, std::shared_ptr<const std::string> body,
+                  const std::string& contentType, const Shape& shape);
+    // Waits up to `ms` (or until stop); true when stopping.
+    bool waitOrStop(int ms);
+    void serveLiveImage(const httplib::Request& req, httplib::Response& res);
+    void serveSound(const httplib::Request& req, httplib::Response& res, bool initial);
+    void serveRecordImage(const httplib::Request& req, httplib::Response& res);
+    std::int64_t elapsedMs() const;
+
+    DvrSimOptions options_;
+    SimContent content_;
+    std::unique_ptr<httplib::Server> server_;
+    std::thread listener_;
+    int port_ = 0;
+    std::chrono::steady_clock::time_point startTime_{};
+
+    mutable std::mutex lock_;  // guards everything below
+    mutable std::condition_variable wake_;
+    bool stopping_ = false;
+    bool listenerDone_ = true;
+    Faults faults_;
+    std::uint64_t nextSegment_ = 0;
+    std::map<std::string, std::pair<std::string, std::string>> resources_;
+    std::map<std::string, int> requestCounts_;
+    std::map<std::string, std::multimap<std::string, std::string>> lastHeaders_;
+};
+
+// The frame number of a "dlimg=N" query anywhere after the first '?' of a request target (the
+// control appends it even to a URL that has a query already); -1 when there is none.
+int dlimgNumber(const std::string& target);
+
+}  // namespace korvex::sim
