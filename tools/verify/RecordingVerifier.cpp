@@ -292,8 +292,6 @@ std::string textLine(const VerifiedFrame& f) {
             status += ", no valid time";
         if (f.flags == 7)
             status += " (no trailer)";
-        if (f.flags == 3)
-            status += " (trailer cut short)";
     }
     char head[96];
     std::snprintf(head, sizeof head, "%7d  ch %2d  %-19s  %9u ms  flags %2d  ", f.index, f.channel,
