@@ -156,9 +156,12 @@ void AudioStream::deviceCallback(void* self, std::uint8_t* stream, int len) {
 void AudioStream::fill(float* out, std::size_t frames) {
     resampler_.setStep(static_cast<double>(sourceRate_.load()) / format_.sampleRate);
     resampler_.process(out, frames, pull_);
-    sourcePosition_ = basePosition_ + resampler_.consumedFrames();
+    const std::uint64_t position = basePosition_ + resampler_.consumedFrames();
+    sourcePosition_ = position;
     sourceEnded_ = resampler_.ended();
     framesHanded_ += frames;
+    if (source_ != nullptr)
+        source_->blockPlayed(position);
 }
 
 }  // namespace platform

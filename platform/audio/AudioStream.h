@@ -17,6 +17,9 @@ public:
     // Writes up to `frames` interleaved float frames (the stream's channel count, -1..1).
     // Returns the number written; fewer than asked means the source has ended.
     virtual std::size_t pullFrames(float* out, std::size_t frames) = 0;
+    // After each block handed to the device: the source position its last frame reached. Lets a
+    // source fire notifications when the play cursor crosses a point of its own.
+    virtual void blockPlayed(std::uint64_t sourcePosition) { (void)sourcePosition; }
 };
 
 struct AudioFormat {

@@ -34,6 +34,12 @@ struct RampSource {
 struct RampAudioSource : platform::AudioSource {
     RampSource ramp;
     std::atomic<std::uint64_t> pulled{0};
+    std::atomic<int> blocks{0};
+    std::atomic<std::uint64_t> lastPlayed{0};
+    void blockPlayed(std::uint64_t position) override {
+        ++blocks;
+        lastPlayed = position;
+    }
     std::size_t pullFrames(float* out, std::size_t frames) override {
         std::size_t n = ramp.pull(out, frames);
         pulled += n;
@@ -134,6 +140,9 @@ TEST_F(AudioStreamTest, OneHundredAndOnePerCentRateConsumesOnePerCentMoreSource)
     const double handed = static_cast<double>(stream.framesHanded());
     const double played = static_cast<double>(stream.sourcePosition());
     EXPECT_NEAR(played / handed, 1.01, 0.0005);
+    EXPECT_EQ(src.lastPlayed.load(), stream.sourcePosition());
+    EXPECT_EQ(static_cast<std::uint64_t>(src.blocks.load()) * stream.deviceBufferFrames(),
+              stream.framesHanded());
     EXPECT_NEAR(played, handed * 1.01, 2.0);
     // What was pulled is what was played, give or take the frame interpolation leans on.
     EXPECT_LE(src.pulled.load() - stream.sourcePosition(), 2u);
