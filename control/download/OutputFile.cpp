@@ -12,10 +12,21 @@ std::unique_ptr<OutputFile> OutputFile::create(const std::string& path) {
         errno = ENOENT;
         return nullptr;
     }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return nullptr;
-    return std::unique_ptr<OutputFile>(new OutputFile(fd, path));
+    // An old file is replaced rather than truncated: the names are predictable and the folder may
+    // be shared (the temp path), so a link planted under the name must not redirect the write;
+    // and file systems that flush a truncated-and-rewritten file on close make every frame wait
+    // for the disk.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+            return nullptr;
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0)
+            return std::unique_ptr<OutputFile>(new OutputFile(fd, path));
+        if (errno != EEXIST)
+            return nullptr;
+    }
+    return nullptr;
 }
 
 OutputFile::~OutputFile() {

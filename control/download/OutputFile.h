@@ -6,8 +6,9 @@
 
 namespace picvox {
 
-// A local file opened for writing, created or truncated; unbuffered, so every write reaches the
-// file system (and reports a full disk) at once.
+// A local file opened for writing, created anew (an old file of the name is replaced, never
+// written through); unbuffered, so every write reaches the file system (and reports a full disk)
+// at once.
 class OutputFile {
 public:
     // Null when the file cannot be created; errno tells why.

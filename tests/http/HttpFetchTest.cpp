@@ -201,6 +201,19 @@ TEST_F(FetchTest, GetImgFileWritesTheWholeBody) {
     EXPECT_EQ(log_.count("J2Kデータ受信終了 chk=1"), 1);
 }
 
+TEST_F(FetchTest, ATemporaryNameNeverWritesThroughALink) {
+    sim_->addResource("/frame.jp2", "new picture");
+    params_.imageUrl = "/frame.jp2";
+    const std::string victim = temp("precious.txt");
+    std::ofstream(victim) << "keep me";
+    const std::string name = temp("live1.jp2");
+    std::filesystem::create_symlink(victim, name);
+    EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 0), 1);
+    EXPECT_EQ(testsupport::readText(victim), "keep me");
+    EXPECT_FALSE(std::filesystem::is_symlink(name));
+    EXPECT_EQ(testsupport::readText(name), "new picture");
+}
+
 TEST_F(FetchTest, GetImgFileAsksForNumberedFramesInSaveOnlyMode) {
     params_.hddSave = 2;
     params_.imageUrl = "dvr/record.jp2";
