@@ -30,10 +30,20 @@ struct PropertiesGuard {
     ~PropertiesGuard() { platform::jpegFree(props); }
 };
 
+// Widest row of a picture within the size bound.
+constexpr std::size_t kMaxStride = dibStride(kMaxFrameWidth, 4);
+
 void flipRows(std::uint8_t* pixels, std::size_t stride, std::size_t height) {
+    // Whole-row copies through one spare row: many times faster than swapping byte by byte.
+    std::uint8_t spare[kMaxStride];
+    if (stride > kMaxStride)
+        return;
     for (std::size_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
-        std::swap_ranges(pixels + top * stride, pixels + (top + 1) * stride,
-                         pixels + bottom * stride);
+        std::uint8_t* a = pixels + top * stride;
+        std::uint8_t* b = pixels + bottom * stride;
+        std::memcpy(spare, a, stride);
+        std::memcpy(a, b, stride);
+        std::memcpy(b, spare, stride);
     }
 }
 
@@ -118,12 +128,27 @@ DibBlock decodeJpeg(platform::JpegProperties& props, std::size_t* outSize,
     return block;
 }
 
+// Nothing leaves the decoders as an exception: a failed allocation in a container is "none" like
+// every other failure.
+template <class Fn>
+DibBlock noThrow(Fn&& fn) {
+    try {
+        return fn();
+    } catch (...) {
+        return {};
+    }
+}
+
 }  // namespace
 
 DibBlock decodeJpegFile(const std::string& path, std::size_t* outSize, PictureSize* outPicture) {
-    platform::JpegProperties props{};
-    props.fileName = path.c_str();
-    return decodeJpeg(props, outSize, outPicture);
+    if (outSize)
+        *outSize = 0;
+    return noThrow([&] {
+        platform::JpegProperties props{};
+        props.fileName = path.c_str();
+        return decodeJpeg(props, outSize, outPicture);
+    });
 }
 
 DibBlock decodeJpegBytes(const std::uint8_t* data, std::size_t size, std::size_t* outSize,
@@ -132,10 +157,12 @@ DibBlock decodeJpegBytes(const std::uint8_t* data, std::size_t size, std::size_t
         *outSize = 0;
     if (!data || size == 0)
         return {};
-    platform::JpegProperties props{};
-    props.jpegBytes = data;
-    props.jpegSize = size;
-    return decodeJpeg(props, outSize, outPicture);
+    return noThrow([&] {
+        platform::JpegProperties props{};
+        props.jpegBytes = data;
+        props.jpegSize = size;
+        return decodeJpeg(props, outSize, outPicture);
+    });
 }
 
 DibBlock decodeJ2kBytesToBmp(const std::uint8_t* data, std::size_t size) {

@@ -222,7 +222,9 @@ int jpegFree(JpegProperties* props) {
     return kJpegOk;
 }
 
-int jpegRead(JpegProperties* props, int mode) {
+namespace {
+
+int readImpl(JpegProperties* props, int mode) {
     if (!props || !props->internal)
         return kJpegBadArgument;
     if (mode != kJpegReadParams && mode != kJpegReadWhole)
@@ -294,6 +296,17 @@ int jpegRead(JpegProperties* props, int mode) {
             rowToRgba(s.rows[y], props->dibWidth, source);
     }
     return kJpegOk;
+}
+
+}  // namespace
+
+int jpegRead(JpegProperties* props, int mode) {
+    // Containers may fail to allocate; that is a failed read like any other.
+    try {
+        return readImpl(props, mode);
+    } catch (...) {
+        return kJpegDecodeFailed;
+    }
 }
 
 }  // namespace platform

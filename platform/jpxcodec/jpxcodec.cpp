@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cstring>
 #include <new>
-#include <string>
 #include <vector>
 
 namespace platform {
@@ -159,7 +158,7 @@ void report(j2k_extra_stat_s* stat, int result, std::int32_t width, std::int32_t
 struct MemoryInput {
     const unsigned char* data;
     std::uint64_t size;
-    std::uint64_t pos;  // may pass the end after a skip, as a file position may
+    std::uint64_t pos;  // never beyond size
 };
 
 OPJ_SIZE_T memRead(void* buffer, OPJ_SIZE_T bytes, void* user) {
@@ -201,12 +200,17 @@ OPJ_BOOL memSeek(OPJ_OFF_T offset, void* user) {
 void dropMessage(const char*, void*) {}
 
 void errorMessage(const char* msg, void*) {
-    if (JpxLogFn fn = gErrorLog.load(std::memory_order_relaxed)) {
-        std::string line(msg ? msg : "");
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-            line.pop_back();
-        fn(line.c_str());
-    }
+    JpxLogFn fn = gErrorLog.load(std::memory_order_relaxed);
+    if (!fn || !msg)
+        return;
+    // Called from inside the codec's C code: nothing may be thrown through it.
+    char line[512];
+    std::size_t n = std::min(std::strlen(msg), sizeof line - 1);
+    while (n > 0 && (msg[n - 1] == '\n' || msg[n - 1] == '\r'))
+        --n;
+    std::memcpy(line, msg, n);
+    line[n] = '\0';
+    fn(line);
 }
 
 struct CodecGuard {
@@ -534,7 +538,12 @@ int encodeBMP(unsigned char* out, std::size_t capacity, JpxHandle picture, std::
         for (std::uint32_t y = 0; y < h; ++y)
             std::memset(pixels + static_cast<std::size_t>(y) * stride + w * 3u, 0, stride - w * 3u);
     }
-    writeRows(*picture, pixels, stride);
+    try {
+        writeRows(*picture, pixels, stride);
+    } catch (...) {  // the per-row index tables could not be allocated
+        report(stat, kJpxOutOfMemory, sw, sh);
+        return kJpxOutOfMemory;
+    }
     report(stat, kJpxOk, sw, sh);
     return kJpxOk;
 }

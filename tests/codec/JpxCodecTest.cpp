@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "tests/codec/CodecTestSupport.h"
@@ -69,6 +70,22 @@ TEST(JpxCodec, FailedDecodeClearsTheHandleAndShortRecordIsNotWritten) {
     EXPECT_NE(decodeJ2K(nullptr, 0, &picture, 0, nullptr), 0);
     EXPECT_NE(encodeBMP(nullptr, 0xFC000, nullptr, 0, nullptr), 0);
     releaseJ2K(nullptr);
+}
+
+std::vector<std::string> gLoggedLines;
+
+TEST(JpxCodec, CodecErrorsReachTheLogHookAsSingleLines) {
+    const auto file =
+        gen::encodeJ2k(gen::syntheticPicture(64, 48, 3, 4), gen::J2kContainer::Codestream);
+    const std::vector<std::uint8_t> cut(file.begin(), file.begin() + file.size() / 2);
+    setJpxErrorLog([](const char* line) { gLoggedLines.emplace_back(line); });
+    EXPECT_NE(decodeToBmp(cut).result, 0);
+    setJpxErrorLog(nullptr);
+    ASSERT_FALSE(gLoggedLines.empty());
+    for (const auto& line : gLoggedLines) {
+        EXPECT_FALSE(line.empty());
+        EXPECT_EQ(line.find('\n'), std::string::npos);
+    }
 }
 
 TEST(JpxCodec, OneAndTwoThreadsGiveTheSamePicture) {

@@ -54,9 +54,7 @@ std::uint8_t clampByte(int v) {
     return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
 }
 
-}  // namespace
-
-RawPicture syntheticPicture(int width, int height, int channels, std::uint32_t seed) {
+RawPicture syntheticPictureImpl(int width, int height, int channels, std::uint32_t seed) {
     RawPicture p;
     if (width <= 0 || height <= 0 || width > kMaxEncodeSide || height > kMaxEncodeSide ||
         (channels != 1 && channels != 3))
@@ -119,7 +117,7 @@ RawPicture syntheticPicture(int width, int height, int channels, std::uint32_t s
     return p;
 }
 
-std::vector<std::uint8_t> encodeJpeg(const RawPicture& picture, int quality) {
+std::vector<std::uint8_t> encodeJpegImpl(const RawPicture& picture, int quality) {
     if (!validPicture(picture))
         return {};
     thread_local TjCompressor compressor;
@@ -139,8 +137,6 @@ std::vector<std::uint8_t> encodeJpeg(const RawPicture& picture, int quality) {
     tjFree(out);
     return result;
 }
-
-namespace {
 
 struct MemoryOutput {
     std::vector<std::uint8_t> bytes;
@@ -192,9 +188,8 @@ struct EncoderParts {
     }
 };
 
-}  // namespace
-
-std::vector<std::uint8_t> encodeJ2k(const RawPicture& picture, J2kContainer container, float rate) {
+std::vector<std::uint8_t> encodeJ2kImpl(const RawPicture& picture, J2kContainer container,
+                                        float rate) {
     if (!validPicture(picture))
         return {};
     const int comps = picture.channels;
@@ -273,6 +268,33 @@ std::vector<std::uint8_t> encodeJ2k(const RawPicture& picture, J2kContainer cont
     if (out.bytes.size() < 2 || out.bytes[out.bytes.size() - 2] != 0xFF || out.bytes.back() != 0xD9)
         return {};
     return std::move(out.bytes);
+}
+
+}  // namespace
+
+// The generators report failure as an empty result, a failed allocation included.
+RawPicture syntheticPicture(int width, int height, int channels, std::uint32_t seed) {
+    try {
+        return syntheticPictureImpl(width, height, channels, seed);
+    } catch (...) {
+        return {};
+    }
+}
+
+std::vector<std::uint8_t> encodeJpeg(const RawPicture& picture, int quality) {
+    try {
+        return encodeJpegImpl(picture, quality);
+    } catch (...) {
+        return {};
+    }
+}
+
+std::vector<std::uint8_t> encodeJ2k(const RawPicture& picture, J2kContainer container, float rate) {
+    try {
+        return encodeJ2kImpl(picture, container, rate);
+    } catch (...) {
+        return {};
+    }
 }
 
 }  // namespace korvex::gen
