@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 #include <variant>
 
@@ -287,6 +288,86 @@ TEST_F(DispatchTest, VtableEntriesAreTheDispatchedOnes) {
     UINT count = 9;
     EXPECT_EQ(p->GetTypeInfoCount(&count), S_OK);
     EXPECT_EQ(count, 0u);
+}
+
+}  // namespace
+}  // namespace picvox
+
+namespace picvox {
+namespace {
+
+// Hosts call the interface through its vtable, so the order of its entries is the contract:
+// after IUnknown's 3 and IDispatch's 4 slots, each property's get then put, in id order, with
+// Start and Stop at ids 4 and 5. Under the Itanium C++ ABI a pointer to a virtual member holds
+// 1 + the slot's byte offset.
+template <class Pmf>
+std::ptrdiff_t slotOf(Pmf pmf) {
+    std::ptrdiff_t raw[2];
+    static_assert(sizeof(pmf) == sizeof(raw));
+    std::memcpy(raw, &pmf, sizeof raw);
+    return (raw[0] - 1) / static_cast<std::ptrdiff_t>(sizeof(void*));
+}
+
+TEST(IPicvoxerLayoutTest, EntriesFollowTheDispatchIdsGetBeforePut) {
+    const std::ptrdiff_t slots[] = {
+        slotOf(&IPicvoxer::get_WaveFileURL),
+        slotOf(&IPicvoxer::put_WaveFileURL),
+        slotOf(&IPicvoxer::get_ImageFileURL),
+        slotOf(&IPicvoxer::put_ImageFileURL),
+        slotOf(&IPicvoxer::get_CacheTime),
+        slotOf(&IPicvoxer::put_CacheTime),
+        slotOf(&IPicvoxer::Start),
+        slotOf(&IPicvoxer::Stop),
+        slotOf(&IPicvoxer::get_AbsoluteTime),
+        slotOf(&IPicvoxer::put_AbsoluteTime),
+        slotOf(&IPicvoxer::get_Location),
+        slotOf(&IPicvoxer::put_Location),
+        slotOf(&IPicvoxer::get_mask_height),
+        slotOf(&IPicvoxer::put_mask_height),
+        slotOf(&IPicvoxer::get_mask_color),
+        slotOf(&IPicvoxer::put_mask_color),
+        slotOf(&IPicvoxer::get_wave_request_interval),
+        slotOf(&IPicvoxer::put_wave_request_interval),
+        slotOf(&IPicvoxer::get_InitWaveFileURL),
+        slotOf(&IPicvoxer::put_InitWaveFileURL),
+        slotOf(&IPicvoxer::get_hdd_save),
+        slotOf(&IPicvoxer::put_hdd_save),
+        slotOf(&IPicvoxer::get_jpeg2000_interval),
+        slotOf(&IPicvoxer::put_jpeg2000_interval),
+        slotOf(&IPicvoxer::get_save_time),
+        slotOf(&IPicvoxer::put_save_time),
+        slotOf(&IPicvoxer::get_hdd_full_msg),
+        slotOf(&IPicvoxer::put_hdd_full_msg),
+        slotOf(&IPicvoxer::get_complete_msg),
+        slotOf(&IPicvoxer::put_complete_msg),
+        slotOf(&IPicvoxer::get_error_msg),
+        slotOf(&IPicvoxer::put_error_msg),
+        slotOf(&IPicvoxer::get_SaveComplete),
+        slotOf(&IPicvoxer::put_SaveComplete),
+        slotOf(&IPicvoxer::get_TimestampOrder),
+        slotOf(&IPicvoxer::put_TimestampOrder),
+        slotOf(&IPicvoxer::get_delimiter),
+        slotOf(&IPicvoxer::put_delimiter),
+        slotOf(&IPicvoxer::get_inputname),
+        slotOf(&IPicvoxer::put_inputname),
+        slotOf(&IPicvoxer::get_destination),
+        slotOf(&IPicvoxer::put_destination),
+        slotOf(&IPicvoxer::get_destinationSW),
+        slotOf(&IPicvoxer::put_destinationSW),
+        slotOf(&IPicvoxer::get_model),
+        slotOf(&IPicvoxer::put_model),
+        slotOf(&IPicvoxer::get_counterSW),
+        slotOf(&IPicvoxer::put_counterSW),
+        slotOf(&IPicvoxer::get_counter),
+        slotOf(&IPicvoxer::put_counter),
+        slotOf(&IPicvoxer::get_DL_InfFileURL),
+        slotOf(&IPicvoxer::put_DL_InfFileURL),
+    };
+    ASSERT_EQ(std::size(slots), 52u);  // 25 properties x 2 + 2 methods
+    for (std::size_t i = 0; i < std::size(slots); ++i) {
+        EXPECT_EQ(slots[i], static_cast<std::ptrdiff_t>(7 + i)) << "entry " << i;
+    }
+    EXPECT_EQ(slotOf(&platform::com::IDispatch::Invoke), 6);
 }
 
 }  // namespace
