@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace platform {
@@ -32,6 +33,11 @@ std::string findFileNoCase(const std::string& folder, std::string_view relativeP
 template <class Fn>
 bool forEachFileWithExtension(const std::string& folder, std::string_view extension, Fn&& fn);
 
+// Like forEachFileWithExtension, but calls `fn(name)` with the bare entry name (valid only during
+// the call), so that large folders can be scanned without building a path per entry.
+template <class Fn>
+bool forEachFileNameWithExtension(const std::string& folder, std::string_view extension, Fn&& fn);
+
 // Full paths of the directories directly in `folder` (not "." or ".."), unsorted.
 std::vector<std::string> listSubdirectories(const std::string& folder);
 
@@ -47,27 +53,35 @@ bool readWholeFile(const std::string& path, std::vector<unsigned char>& out,
 namespace detail {
 // Scans `folder`; calls back (name, isDirectory, isRegular). Returns false when unreadable.
 bool scanFolder(const std::string& folder, bool (*cb)(void*, const char*, bool, bool), void* ctx);
-}
+}  // namespace detail
 
 template <class Fn>
-bool forEachFileWithExtension(const std::string& folder, std::string_view extension, Fn&& fn) {
+bool forEachFileNameWithExtension(const std::string& folder, std::string_view extension, Fn&& fn) {
     struct Ctx {
-        const std::string* folder;
         std::string_view ext;
-        Fn* fn;
-    } ctx{&folder, extension, &fn};
+        std::remove_reference_t<Fn>* fn;
+    } ctx{extension, &fn};
     return detail::scanFolder(
         folder,
         [](void* p, const char* name, bool isDir, bool isReg) -> bool {
             auto* c = static_cast<Ctx*>(p);
-            if (isDir || !isReg) return true;
+            if (isDir || !isReg)
+                return true;
             std::string_view n(name);
             auto dot = n.rfind('.');
-            if (dot == std::string_view::npos) return true;
-            if (!equalsNoCase(n.substr(dot + 1), c->ext)) return true;
-            return (*c->fn)(joinPath(*c->folder, n));
+            if (dot == std::string_view::npos)
+                return true;
+            if (!equalsNoCase(n.substr(dot + 1), c->ext))
+                return true;
+            return (*c->fn)(n);
         },
         &ctx);
+}
+
+template <class Fn>
+bool forEachFileWithExtension(const std::string& folder, std::string_view extension, Fn&& fn) {
+    return forEachFileNameWithExtension(
+        folder, extension, [&](std::string_view name) { return fn(joinPath(folder, name)); });
 }
 
 }  // namespace platform

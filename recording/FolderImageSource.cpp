@@ -84,6 +84,7 @@ FolderImageSource::FolderImageSource(RecordingKind kind, const std::atomic<bool>
 FolderImageSource::~FolderImageSource() = default;
 
 void FolderImageSource::clearIndex() {
+    scannedFolders_.clear();
     info_.clear();
     paths_.clear();
     records_.clear();
@@ -91,16 +92,53 @@ void FolderImageSource::clearIndex() {
     current_ = -1;
 }
 
-long long FolderImageSource::listFolder(const std::string& folder, const char* extension) {
+long long FolderImageSource::listFolder(const std::string& folder, const char* extension,
+                                        std::vector<ScanEntry>& entries) {
+    const auto folderIndex = static_cast<std::uint32_t>(scannedFolders_.size());
+    scannedFolders_.push_back(folder);
     long long found = 0;
-    platform::forEachFileWithExtension(folder, extension, [&](std::string&& path) {
+    platform::forEachFileNameWithExtension(folder, extension, [&](std::string_view name) {
         if (cancelled())
             return false;
-        paths_.push_back(std::move(path));
+        entries.push_back({folderIndex, std::string(name)});
         ++found;
         return true;
     });
     return cancelled() ? -1 : found;
+}
+
+void FolderImageSource::buildSortedPaths(std::vector<ScanEntry>& entries) {
+    // The path list is ordered by the bytes of the full paths (a prefix first). Every full path
+    // is folder + '/' + name, and the folders of one scan are either the recording folder alone
+    // or its direct subfolders, so no folder part is a prefix of another: ordering the folder
+    // parts once and then the bare names gives the same order without comparing long paths.
+    std::vector<std::string> prefixes;
+    prefixes.reserve(scannedFolders_.size());
+    for (const std::string& f : scannedFolders_)
+        prefixes.push_back(platform::joinPath(f, ""));
+    std::vector<std::uint32_t> byPrefix(prefixes.size());
+    for (std::uint32_t i = 0; i < byPrefix.size(); ++i)
+        byPrefix[i] = i;
+    std::sort(byPrefix.begin(), byPrefix.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return prefixes[a] < prefixes[b]; });
+    std::vector<std::uint32_t> rank(prefixes.size());
+    for (std::uint32_t r = 0; r < byPrefix.size(); ++r)
+        rank[byPrefix[r]] = r;
+    for (ScanEntry& e : entries)
+        e.folder = rank[e.folder];
+    std::vector<std::uint32_t> prefixOfRank(byPrefix.begin(), byPrefix.end());
+
+    std::sort(entries.begin(), entries.end(), [](const ScanEntry& a, const ScanEntry& b) {
+        return a.folder != b.folder ? a.folder < b.folder : a.name < b.name;
+    });
+    paths_.clear();
+    paths_.reserve(entries.size());
+    for (const ScanEntry& e : entries) {
+        const std::string& prefix = prefixes[prefixOfRank[e.folder]];
+        std::string& path = paths_.emplace_back();
+        path.reserve(prefix.size() + e.name.size());
+        path.append(prefix).append(e.name);
+    }
 }
 
 int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
@@ -109,16 +147,18 @@ int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
     if (extension == nullptr)
         return 0;
 
+    std::vector<ScanEntry> entries;
     bool lastYielded = false;
     if (!subfoldersOnly) {
-        const long long n = listFolder(path, extension);
+        const long long n = listFolder(path, extension, entries);
         if (n < 0) {
             clearIndex();
             return 0;
         }
         lastYielded = n > 0;
     }
-    if (paths_.empty()) {
+    if (entries.empty()) {
+        scannedFolders_.clear();
         subfolders_ = platform::listSubdirectories(path);
         std::sort(subfolders_.begin(), subfolders_.end(),
                   [](const std::string& a, const std::string& b) {
@@ -126,9 +166,9 @@ int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
                       return c != 0 ? c < 0 : a < b;  // two spellings on a case-sensitive disk
                   });
         // Recorders write about 200 frames per subfolder.
-        paths_.reserve(std::min<std::size_t>(subfolders_.size() * 200, 1u << 20));
+        entries.reserve(std::min<std::size_t>(subfolders_.size() * 200, 1u << 20));
         for (std::size_t i = 0; i < subfolders_.size(); ++i) {
-            const long long n = listFolder(subfolders_[i], extension);
+            const long long n = listFolder(subfolders_[i], extension, entries);
             if (n < 0 || (n == 0 && i == 0)) {
                 clearIndex();
                 return 0;
@@ -136,13 +176,13 @@ int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
             lastYielded = n > 0;
         }
     }
-    if (paths_.empty() || cancelled()) {
+    if (entries.empty() || cancelled()) {
         clearIndex();
         return 0;
     }
-
-    // Byte order of the full paths; a path that is a prefix of another sorts first.
-    std::sort(paths_.begin(), paths_.end());
+    buildSortedPaths(entries);
+    scannedFolders_.clear();
+    entries = {};
 
     const std::string infoFile = InfoTable::findInfoFile(path);
     if (!infoFile.empty())
@@ -150,10 +190,13 @@ int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
     if (info_.loaded() && static_cast<std::size_t>(info_.recordCount()) == paths_.size()) {
         selectChannels(defaultChannel(), 1, nullptr);
     } else {
+        // Without a table nothing is ever selected again, so the paths move into the records.
         info_.clear();
         records_.resize(paths_.size());
-        for (std::size_t i = 0; i < paths_.size(); ++i)
-            records_[i].path = paths_[i];
+        for (std::size_t i = 0; i < paths_.size(); ++i) {
+            records_[i].path = std::move(paths_[i]);
+        }
+        paths_.clear();
     }
     if (cancelled()) {
         clearIndex();

@@ -76,8 +76,15 @@ public:
 private:
     bool validIndex(int i) const { return i >= 0 && i < count(); }
     bool cancelled() const { return cancelFlag_ && cancelFlag_->load(std::memory_order_relaxed); }
-    // Appends the frame files of `folder` to the path list; returns how many, -1 when cancelled.
-    long long listFolder(const std::string& folder, const char* extension);
+    struct ScanEntry {
+        std::uint32_t folder;  // index into scannedFolders_, later its rank in byte order
+        std::string name;
+    };
+    // Appends the frame files of `folder` to `entries`; returns how many, -1 when cancelled.
+    long long listFolder(const std::string& folder, const char* extension,
+                         std::vector<ScanEntry>& entries);
+    // Fills the path list from the scanned entries in byte order of the full paths.
+    void buildSortedPaths(std::vector<ScanEntry>& entries);
     void clearIndex();
     void moveCurrent(long long delta);
 
@@ -89,6 +96,7 @@ private:
     InfoTable info_;
     std::vector<FrameRecord> records_;
     std::vector<std::string> subfolders_;
+    std::vector<std::string> scannedFolders_;  // during openFolder only
 };
 
 }  // namespace korvex
