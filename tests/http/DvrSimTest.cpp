@@ -9,7 +9,9 @@
 #include "platform/net/HttpFile.h"
 #include "platform/net/InternetSession.h"
 #include "recording/AuthenticityCheck.h"
+#include "tests/http/TestSupport.h"
 #include "tools/dvrsim/DvrSim.h"
+#include "tools/recgen/RecordingWriter.h"
 
 namespace {
 
@@ -156,6 +158,53 @@ TEST_F(DvrSimTest, FaultsApplyInTurnAndOnlyToTheirPath) {
     EXPECT_EQ(ok.body, "alpha");
     EXPECT_EQ(sim_->requestCount("/a"), 4);
     EXPECT_EQ(fetch(*sim_, "/").body, sim_->describe());
+}
+
+TEST(DvrSimRecording, ServesARecordingFolder) {
+    testsupport::TempDir dir("simrec");
+    korvex::gen::RecordingSpec spec;
+    spec.frames = 4;
+    spec.width = 64;
+    spec.height = 48;
+    spec.intervalMs = 250;
+    spec.startDvrSeconds = 1000;
+    const korvex::gen::RecordingResult written = korvex::gen::writeRecording(dir.file("rec"), spec);
+    ASSERT_TRUE(written.ok) << written.error;
+
+    korvex::sim::DvrSimOptions options;
+    options.content.recordingFolder = dir.file("rec");
+    options.segmentMs = 100;
+    DvrSim sim(options);
+    std::string error;
+    ASSERT_TRUE(sim.start(&error)) << error;
+
+    for (int n = 1; n <= 4; ++n) {
+        const Answer answer =
+            fetch(sim, std::string(DvrSim::kRecordImagePath) + "?dlimg=" + std::to_string(n));
+        EXPECT_EQ(answer.body, testsupport::readText(written.frames[n - 1].path)) << n;
+    }
+    EXPECT_EQ(fetch(sim, std::string(DvrSim::kRecordImagePath) + "?dlimg=5").status, 404u);
+    EXPECT_EQ(fetch(sim, DvrSim::kRecordSoundPath).body, testsupport::readText(written.soundPath));
+    EXPECT_EQ(fetch(sim, DvrSim::kRecordInfoPath).body, testsupport::readText(written.infoPath));
+
+    // Live frames are the recording's pictures with a fresh trailer.
+    const Answer live = fetch(sim, DvrSim::kLiveImagePath);
+    const std::vector<std::uint8_t> frame(live.body.begin(), live.body.end());
+    korvex::CheckResult result;
+    ASSERT_TRUE(korvex::checkJpeg2000(frame, result));
+    EXPECT_EQ(result.flags, 0);
+    const Answer sound = fetch(sim, DvrSim::kInitSoundPath);
+    EXPECT_EQ(sound.body.size(), 44u + 800u * 2u);  // 100 ms at the recording's 8 kHz
+}
+
+TEST(DvrSimRecording, RefusesAFolderWithoutFrames) {
+    testsupport::TempDir dir("simempty");
+    korvex::sim::DvrSimOptions options;
+    options.content.recordingFolder = dir.path();
+    DvrSim sim(options);
+    std::string error;
+    EXPECT_FALSE(sim.start(&error));
+    EXPECT_NE(error.find("no JPEG 2000 frames"), std::string::npos);
 }
 
 }  // namespace
