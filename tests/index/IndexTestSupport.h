@@ -20,17 +20,15 @@ namespace fs = std::filesystem;
 class ScratchFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("korvex-index-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name() + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = "korvex-index-" + std::to_string(::getpid()) + "-" +
+                           info->test_suite_name() + "-" + info->name();
         // Parameterised test names contain '/'.
-        std::string name = root_.filename().string();
         for (char& c : name) {
             if (c == '/')
                 c = '_';
         }
-        root_ = root_.parent_path() / name;
+        root_ = fs::temp_directory_path() / name;
         fs::remove_all(root_);
         fs::create_directories(root_);
     }
