@@ -91,12 +91,13 @@ std::uint32_t recordingLengthMs(const RecordingSpec& spec);
 bool validateSpec(const RecordingSpec& spec, std::string& error,
                   std::vector<std::string>* warnings = nullptr);
 
-// Writes the recording into `folder` (created when missing; it must not already hold frame files
-// of its own). Frame files are numbered "%06d" from 1 across subfolders.
+// Writes the recording into `folder`, which is created when missing and must be empty (a new
+// recording mixed into old files would be indexed with them). Frame files are numbered "%06d"
+// from 1, counting on across subfolders.
 RecordingResult writeRecording(const std::string& folder, const RecordingSpec& spec);
 
 // The demo recording of the README: four titled channels, 704 x 480 JPEG 2000 with WAV sound in
-// subfolders, a few hundred frames, one damaged frame of each kind near the end.
+// subfolders, 240 frames a quarter second apart, one damaged frame of each kind near the end.
 RecordingSpec demoSpec();
 
 }  // namespace korvex::gen
