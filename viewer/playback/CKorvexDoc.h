@@ -4,12 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
 #include "recording/DibBlock.h"
 #include "recording/ImageSource.h"
 #include "recording/RecordingProbe.h"
+#include "viewer/audio/SoundMessagePort.h"
+#include "viewer/playback/core/CommandTarget.h"
 #include "viewer/playback/core/PlaybackClock.h"
 #include "viewer/playback/core/ScanSession.h"
 #include "viewer/shell/core/ViewerSettings.h"
@@ -26,7 +29,12 @@ inline constexpr int UM_PROGRESS = 0x46E;
 // ---- Ports: the document reaches the user interface only through these. Every method has a
 // harmless default, so a test fakes only what it watches. All calls come on the UI thread. ----
 
-// The image view (CKorvexView).
+// The image view (CKorvexView). The main frame creates it as
+//     new CKorvexView(CKorvexDoc& doc, QWidget* parent)
+// (a QWidget that is also this ViewPort and a CommandTarget for the CHANNEL menu, the View menu's
+// 40031..40035 and 40041..40044, Print 57607, Save 33001 and Title Input 32772), puts it in the
+// upper row and hands it to the document with setViewPort. The view reaches the panel through
+// CKorvexDoc::panel() and the frame through CKorvexDoc::shell().
 class ViewPort {
 public:
     virtual ~ViewPort() = default;
@@ -138,8 +146,9 @@ public:
 // Everything the document creates or asks for from outside; empty members take the program's
 // real ones (steady clock, RecordingProbe, FolderImageSource, SoundTrack, no settings store).
 struct DocumentServices {
-    PlaybackClock* clock = nullptr;    // not owned
-    SettingsPort* settings = nullptr;  // not owned
+    PlaybackClock* clock = nullptr;             // not owned
+    SettingsPort* settings = nullptr;           // not owned
+    SoundMessagePort* soundMessages = nullptr;  // not owned; the sound track's failures
     std::function<int(const std::string& folder, RecordingKind& kind)> probe;
     std::function<std::unique_ptr<ImageSource>(const RecordingKind& kind,
                                                const std::atomic<bool>* cancelFlag)>
@@ -152,11 +161,11 @@ struct DocumentServices {
 // The playback controller: owns the open recording's source, its sound track and the current
 // frame's picture; opens recordings; navigates; runs the forward and reverse loops on the UI
 // thread, pumping messages between frames through the shell port.
-class CKorvexDoc {
+class CKorvexDoc : public CommandTarget {
 public:
     explicit CKorvexDoc(DocumentServices services = {});
     // Frees the picture, closes the recording and saves the settings.
-    ~CKorvexDoc();
+    ~CKorvexDoc() override;
     CKorvexDoc(const CKorvexDoc&) = delete;
     CKorvexDoc& operator=(const CKorvexDoc&) = delete;
 
@@ -209,9 +218,11 @@ public:
     std::size_t currentPictureSize() const { return currentPictureSize_; }
     std::string CurrentPath() const;
 
-    // ---- Command enabling ----
+    // ---- Commands: File > Open; enabling of Save and Print (their actions are the view's) ----
     bool canSave() const;   // 33001
     bool canPrint() const;  // 57607
+    bool onCommand(int id) override;
+    bool updateCommand(int id, CommandState& state) override;
 
     // ---- State read by the view and the panel ----
     ImageSource* source() const { return source_.get(); }
@@ -248,16 +259,28 @@ public:
     // The frame time as the panel and the overlays show it, in the document's date format.
     std::string FormatFrameTime(std::int64_t time) const;
 
+    // The attached ports (do-nothing ones until attached).
+    ViewPort& view() const { return view_ ? *view_ : nullView_; }
+    PanelPort& panel() const { return panel_ ? *panel_ : nullPanel_; }
+    ShellPort& shell() const { return shell_ ? *shell_ : nullShell_; }
+
 private:
-    // ... (implementation members follow in CKorvexDoc.cpp's order of use)
     void freePicture();
     void load();  // LoadCurrentPicture(orderCheckDefault)
     void redrawAndRefresh(bool redraw);
-    bool pump();  // false when a stop or the end of the program was seen
+    // Dispatches waiting messages; false when the program is ending.
+    bool pump();
     bool singlePane() const;
+    int speedPosition() const;
+    // The loop may go on with the same recording (no open replaced it meanwhile).
+    bool sameRecording(std::uint64_t generation) const {
+        return source_ != nullptr && generation == generation_;
+    }
+    void enableControls(std::initializer_list<int> ids, bool enabled);
     void reenableAfterForward();
     void reenableAfterReverse();
-    void closeRecording();
+    void discardRecording();
+    void closeSoundTrack();
 
     DocumentServices services_;
     SteadyPlaybackClock steadyClock_;
@@ -265,9 +288,9 @@ private:
     ViewPort* view_ = nullptr;
     PanelPort* panel_ = nullptr;
     ShellPort* shell_ = nullptr;
-    ViewPort nullView_;
-    PanelPort nullPanel_;
-    ShellPort nullShell_;
+    mutable ViewPort nullView_;
+    mutable PanelPort nullPanel_;
+    mutable ShellPort nullShell_;
 
     std::unique_ptr<ImageSource> source_;
     std::unique_ptr<SoundPlayer> sound_;
@@ -286,6 +309,12 @@ private:
     int32_t resumeReverse_ = 0;
     int32_t busyOpening_ = 0;
     bool shuttingDown_ = false;
+    // Counts the recordings replaced or discarded, so that a loop notices an open that ran
+    // from inside its message pump.
+    std::uint64_t generation_ = 0;
+    // Raised by the Searching dialog's Cancel, polled by the scan. Lives as long as the
+    // document because the source keeps a pointer to it.
+    std::atomic<bool> cancelFlag_{false};
 
     int32_t dateFormat_ = 0;
     int32_t dateDelimiter_ = 0;

@@ -3,12 +3,17 @@
 #include <cstdio>
 
 #include "viewer/resources/Resources.h"
-#include "viewer/shell/CKorvexApp.h"
+#include "viewer/shell/ScreenshotMode.h"
+#include "viewer/shell/ViewerApp.h"
 
 int main(int argc, char** argv) {
+    // The viewer uses SDL for sound output only; SDL must not take SIGINT and SIGTERM away from
+    // the program.
+    if (qEnvironmentVariableIsEmpty("SDL_NO_SIGNAL_HANDLERS"))
+        qputenv("SDL_NO_SIGNAL_HANDLERS", "1");
     QApplication qtApp(argc, argv);
     korvex::initResources();
-    korvex::CKorvexApp app;
+    korvex::ViewerApp app;
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
     if (!app.InitInstance(arguments)) {
@@ -17,6 +22,11 @@ int main(int argc, char** argv) {
     }
     for (const std::string& s : app.launchOptions().unknownSwitches) {
         std::fprintf(stderr, "korvex: unknown switch ignored: %s\n", s.c_str());
+    }
+    if (!app.launchOptions().screenshotPath.empty()) {
+        const int shot = korvex::runScreenshot(app);
+        app.ExitInstance();
+        return shot;
     }
     const int code = QApplication::exec();
     app.ExitInstance();

@@ -16,3 +16,15 @@ std::string channelText(int channel);
 std::string frameCounterText(int currentIndex, int count);
 
 }  // namespace korvex
+
+namespace korvex {
+
+// The Date Display Format dialog's texts. Delimiter 0, 1, 2 is "/", "-", "."; other values read
+// as "/". Order `format` 0 month-day-year, 1 day-month-year, 2 year-month-day.
+char dateDelimiterChar(int delimiter);
+// "MM/dd/yyyy", "dd/MM/yyyy" or "yyyy/MM/dd" with the delimiter; empty for another format.
+std::string dateOrderName(int format, int delimiter);
+// A date in the chosen form, e.g. "03/05/2009"; empty for another format.
+std::string dateSampleText(int format, int delimiter, int year, int month, int day);
+
+}  // namespace korvex

@@ -14,8 +14,6 @@ public:
     // Gives the processor away between two deadline checks of the forward loop. `untilMs` is the
     // next deadline: a real clock may sleep a little when it is far, never past it.
     virtual void yieldUntil(std::uint32_t untilMs) = 0;
-    // The reverse loop's sleep for the rest of its interval.
-    virtual void sleepMs(std::uint32_t ms) = 0;
 };
 
 // The steady clock of the machine.
@@ -23,7 +21,6 @@ class SteadyPlaybackClock : public PlaybackClock {
 public:
     std::uint32_t nowMs() override;
     void yieldUntil(std::uint32_t untilMs) override;
-    void sleepMs(std::uint32_t ms) override;
 };
 
 }  // namespace korvex

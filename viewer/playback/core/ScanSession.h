@@ -32,7 +32,10 @@ public:
     // How long the worker waits for the Searching dialog before it scans anyway.
     static constexpr std::chrono::milliseconds kOpenWait{5000};
 
-    ScanSession() = default;
+    // `cancelFlag` is the document's; the session clears it when it starts a worker.
+    explicit ScanSession(std::atomic<bool>& cancelFlag,
+                         std::chrono::milliseconds openWait = kOpenWait)
+        : cancelFlag_(cancelFlag), openWait_(openWait) {}
     ~ScanSession();  // joins a worker still running
     ScanSession(const ScanSession&) = delete;
     ScanSession& operator=(const ScanSession&) = delete;
@@ -51,20 +54,20 @@ public:
     // Raised by the dialog's Cancel; the scan polls it.
     void cancel() { cancelFlag_.store(true); }
     bool cancelled() const { return cancelFlag_.load(); }
-    const std::atomic<bool>* cancelFlag() const { return &cancelFlag_; }
 
     bool finished() const { return finished_.load(); }
     long long filesFound() const { return filesFound_ ? filesFound_() : 0; }
 
     // Waits for the worker to end, without a time limit (the scan polls the cancel flag); then
-    // the scan's result (0 when none ran).
+    // the scan's result (0 when none ran). The destructor raises the cancel flag and joins.
     int join();
 
 private:
     void run(const std::function<int()>& scan);
 
     AutoResetEvent openEvent_;
-    std::atomic<bool> cancelFlag_{false};
+    std::atomic<bool>& cancelFlag_;
+    std::chrono::milliseconds openWait_;
     std::atomic<bool> finished_{false};
     std::function<long long()> filesFound_;
     std::mutex receiverMutex_;

@@ -1,0 +1,383 @@
+#include "viewer/shell/CMainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "viewer/resources/Resources.h"
+#include "viewer/shell/CDVRFormView.h"
+#include "viewer/shell/CKorvexApp.h"
+#include "viewer/shell/DateFormatDialog.h"
+#include "viewer/shell/OpenDialog.h"
+#include "viewer/shell/SearchingDialog.h"
+#include "viewer/shell/core/ResourceIds.h"
+
+#if __has_include("viewer/playback/CKorvexView.h")
+#include "viewer/playback/CKorvexView.h"
+#define KORVEX_HAVE_IMAGE_VIEW 1
+#endif
+
+namespace korvex {
+
+namespace {
+
+constexpr int kPanelRowHeight = 80;
+
+// The document's settings live in the application object's per-user store.
+class AppSettingsPort : public SettingsPort {
+public:
+    explicit AppSettingsPort(CKorvexApp& app) : app_(app) {}
+    ViewerSettings load() override { return app_.LoadSettings(); }
+    void save(const ViewerSettings& settings) override { app_.SaveSettings(settings); }
+
+private:
+    CKorvexApp& app_;
+};
+
+#ifndef KORVEX_HAVE_IMAGE_VIEW
+// Stands in for the image view until it is in place: the current picture stretched to the
+// area, nothing else.
+class PlaceholderView : public QWidget, public ViewPort, public CommandTarget {
+public:
+    PlaceholderView(CKorvexDoc& doc, QWidget* parent) : QWidget(parent), doc_(doc) {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+    void redrawView() override { repaint(); }
+    void resetView() override { update(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.fillRect(rect(), palette().window());
+        DibInfo info;
+        const DibBlock& picture = doc_.currentPicture();
+        if (doc_.busyOpening() || !picture || !readDibInfo(picture, info) || info.bitCount != 24)
+            return;
+        const QImage rows(picture.data() + kDibPixelOffset, info.width, info.height,
+                          static_cast<qsizetype>(info.stride), QImage::Format_BGR888);
+        painter.drawImage(rect(), rows.mirrored());
+    }
+
+private:
+    CKorvexDoc& doc_;
+};
+#endif
+
+}  // namespace
+
+CMainFrame::CMainFrame(Setup setup, QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("mainFrame"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    CKorvexApp* app = CKorvexApp::instance();
+    if (setup.services.settings == nullptr && app != nullptr && app->brandIndex() >= 0) {
+        appSettings_ = std::make_unique<AppSettingsPort>(*app);
+        setup.services.settings = appSettings_.get();
+    }
+    if (setup.services.soundMessages == nullptr)
+        setup.services.soundMessages = this;
+    doc_ = std::make_unique<CKorvexDoc>(std::move(setup.services));
+
+    const int templateId = app != nullptr ? app->templateId() : 127;
+    setWindowTitle(app != nullptr ? app->windowTitle()
+                                  : QString::fromStdString(
+                                        templateField(loadString(uiLanguage(), templateId), 0)));
+    setWindowIcon(programIcon(templateId));
+    resize(810, 748);
+    setMinimumSize(345, 440);
+
+    createMenusAndToolbar(templateId);
+    createClientArea(setup.volume);
+
+    doc_->setShellPort(this);
+    doc_->setPanelPort(panel_);
+    doc_->setViewPort(viewPort_);
+
+    // A quit of the application ends a running loop instead of waiting behind it.
+    qApp->installEventFilter(this);
+    updateCommandUi();
+}
+
+CMainFrame::~CMainFrame() {
+    qApp->removeEventFilter(this);
+    doc_->RequestShutdown();
+    // The ports go with their widgets; the document must not call them while it is destroyed.
+    doc_->setViewPort(nullptr);
+    doc_->setPanelPort(nullptr);
+    doc_->setShellPort(nullptr);
+    doc_.reset();
+}
+
+// ---- Building the window ----
+
+QAction* CMainFrame::actionFor(int id, const QString& text) {
+    if (QAction* existing = actions_.value(id))
+        return existing;
+    // A toolbar button without a menu item is named by its tooltip.
+    QAction* action = createCommandAction(id, text.isEmpty() ? resToolTip(id) : text, this);
+    if (!resToolTip(id).isEmpty())
+        action->setToolTip(resToolTip(id));
+    connect(action, &QAction::triggered, this, [this, id] { routeCommand(id); });
+    actions_.insert(id, action);
+    return action;
+}
+
+void CMainFrame::createMenusAndToolbar(int templateId) {
+    populateMenuBar(menuBar(), menuResource(uiLanguage(), templateId),
+                    [this](int id, const QString& text) { return actionFor(id, text); });
+    for (QMenu* menu : menuBar()->findChildren<QMenu*>())
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::updateCommandUi);
+
+    toolBar_ = new QToolBar(this);
+    toolBar_->setObjectName(QStringLiteral("toolbar%1").arg(bmp::toolbar));
+    toolBar_->setIconSize(QSize(16, 15));
+    toolBar_->setMovable(true);
+    toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
+    for (int id : toolbarCommands()) {
+        QAction* action = actionFor(id, QString());
+        action->setIcon(toolbarIcon(id));
+        toolBar_->addAction(action);
+        // Separators after Print and after 16 Image.
+        if (id == cmd::filePrint || id == cmd::viewImage16)
+            toolBar_->addSeparator();
+    }
+    addToolBar(Qt::TopToolBarArea, toolBar_);
+
+    // The idle text comes back whenever a command's help text goes.
+    statusBar()->showMessage(resString(strid::idleText));
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& message) {
+        if (message.isEmpty())
+            statusBar()->showMessage(resString(strid::idleText));
+    });
+}
+
+void CMainFrame::createClientArea(VolumeControl* volume) {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    auto* rows = new QVBoxLayout(client);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(0);
+
+#ifdef KORVEX_HAVE_IMAGE_VIEW
+    auto* view = new CKorvexView(*doc_, client);
+#else
+    auto* view = new PlaceholderView(*doc_, client);
+#endif
+    view->setObjectName(QStringLiteral("imageView"));
+    view->setMinimumSize(100, 10);
+    viewWidget_ = view;
+    viewPort_ = view;
+    viewCommands_ = view;
+
+    // The splitter bar: fixed, drawn in the 3-D face colour.
+    auto* bar = new QFrame(client);
+    bar->setFrameShape(QFrame::HLine);
+    bar->setFrameShadow(QFrame::Raised);
+    bar->setFixedHeight(4);
+
+    panel_ = new CDVRFormView(*doc_, volume, client);
+    panel_->setFixedHeight(kPanelRowHeight);
+    panel_->setViewPort(viewPort_);
+
+    rows->addWidget(viewWidget_, 1);
+    rows->addWidget(bar, 0);
+    rows->addWidget(panel_, 0);
+    setCentralWidget(client);
+}
+
+QWidget* CMainFrame::GetPane(int row) const {
+    return row == 0 ? viewWidget_ : row == 1 ? static_cast<QWidget*>(panel_) : nullptr;
+}
+
+void CMainFrame::RedrawView(bool erase) {
+    if (viewWidget_ == nullptr)
+        return;
+    if (erase)
+        viewWidget_->update();
+    viewWidget_->repaint();
+}
+
+// ---- Commands ----
+
+std::vector<CommandTarget*> CMainFrame::routing() const {
+    std::vector<CommandTarget*> targets;
+    if (viewCommands_ != nullptr)
+        targets.push_back(viewCommands_);
+    targets.push_back(doc_.get());
+    targets.push_back(const_cast<CMainFrame*>(this));
+    return targets;
+}
+
+bool CMainFrame::routeCommand(int id) {
+    bool handled = false;
+    for (CommandTarget* target : routing()) {
+        if (target->onCommand(id)) {
+            handled = true;
+            break;
+        }
+    }
+    if (!handled) {
+        // The application's commands: the About box of the brand.
+        if ((id == cmd::appAbout || id == cmd::aboutBrand) && CKorvexApp::instance() != nullptr) {
+            CKorvexApp::instance()->OnAppAbout();
+            handled = true;
+        }
+    }
+    updateCommandUi();
+    return handled;
+}
+
+void CMainFrame::updateCommandUi() {
+    for (auto it = actions_.cbegin(); it != actions_.cend(); ++it) {
+        CommandState state;
+        for (CommandTarget* target : routing()) {
+            if (target->updateCommand(it.key(), state))
+                break;
+        }
+        QAction* action = it.value();
+        action->setEnabled(state.enabled);
+        if (state.checked && !action->isCheckable())
+            action->setCheckable(true);
+        if (action->isCheckable())
+            action->setChecked(state.checked);
+    }
+}
+
+bool CMainFrame::onCommand(int id) {
+    switch (id) {
+        case cmd::appExit:
+            close();
+            return true;
+        case cmd::viewToolbar:
+            toolBar_->setVisible(!toolBar_->isVisible());
+            return true;
+        case cmd::viewStatusBar:
+            statusBar()->setVisible(!statusBar()->isVisible());
+            return true;
+        case cmd::dateFormat:
+            OnDateDisplayFormat();
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool CMainFrame::updateCommand(int id, CommandState& state) {
+    switch (id) {
+        case cmd::appExit:
+            state.enabled = closeDisabled_ == 0;
+            return true;
+        case cmd::viewToolbar:
+            state.checked = !toolBar_->isHidden();
+            return true;
+        case cmd::viewStatusBar:
+            state.checked = !statusBar()->isHidden();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void CMainFrame::OnDateDisplayFormat() {
+    CDateFormatDlg dialog(doc_->dateFormat(), doc_->dateDelimiter(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    if (dialog.format() == doc_->dateFormat() && dialog.delimiter() == doc_->dateDelimiter())
+        return;
+    doc_->setDateFormat(dialog.format());
+    doc_->setDateDelimiter(dialog.delimiter());
+    if (doc_->hasSource()) {
+        RedrawView();
+        panel_->refreshDisplays();
+    }
+}
+
+// ---- Closing ----
+
+void CMainFrame::DisableClose() {
+    if (closeDisabled_ != 0)
+        return;
+    closeDisabled_ = 1;
+    if (QAction* exitAction = action(cmd::appExit))
+        exitAction->setEnabled(false);
+}
+
+void CMainFrame::EnableClose() {
+    closeDisabled_ = 0;
+    if (QAction* exitAction = action(cmd::appExit))
+        exitAction->setEnabled(true);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (closeDisabled_ != 0 && !ending_) {
+        event->ignore();  // playback runs: the request is dropped
+        return;
+    }
+    doc_->StopAction();
+    QCoreApplication::processEvents();
+    event->accept();
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == qApp && event->type() == QEvent::Quit) {
+        ending_ = true;
+        doc_->RequestShutdown();
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+// ---- ShellPort ----
+
+bool CMainFrame::pumpMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    return !ending_;
+}
+
+bool CMainFrame::runOpenDialog(const std::string& initialFolder, std::string& folder) {
+    COpenDlg dialog(QString::fromStdString(initialFolder), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    folder = dialog.path().toStdString();
+    return true;
+}
+
+void CMainFrame::runSearchingDialog(ScanSession& scan) {
+    CSearchDlg dialog(scan, this);
+    dialog.exec();
+}
+
+void CMainFrame::setWaitCursor(bool on) {
+    if (on == waitCursor_)
+        return;
+    waitCursor_ = on;
+    if (on)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
+}
+
+void CMainFrame::recordingKindChanged(const RecordingKind& kind) {
+    if (CKorvexApp* app = CKorvexApp::instance()) {
+        RecordingKindFlags flags;
+        flags.kindJp2Mp3 = kind.kindJp2Mp3 ? 1 : 0;
+        flags.kindJpeg = kind.kindJpeg ? 1 : 0;
+        flags.kindJp2Wav = kind.kindJp2Wav ? 1 : 0;
+        app->setKindFlags(flags);
+    }
+}
+
+void CMainFrame::showSoundError(const std::string& text) {
+    QMessageBox::critical(this, windowTitle(), QString::fromStdString(text));
+}
+
+}  // namespace korvex

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QHash>
+#include <QMainWindow>
+#include <memory>
+#include <vector>
+
+#include "viewer/audio/SoundMessagePort.h"
+#include "viewer/playback/CKorvexDoc.h"
+#include "viewer/playback/core/CommandTarget.h"
+
+class QAction;
+class QToolBar;
+
+namespace korvex {
+
+class CDVRFormView;
+class VolumeControl;
+
+struct MainFrameSetup {
+    // The document's services; settings default to the application object's store.
+    DocumentServices services;
+    // The application's master volume (may be null).
+    VolumeControl* volume = nullptr;
+};
+
+// The viewer's top-level window: menus, toolbar, status bar, and a client area of two fixed rows,
+// the image view on top and the 80-pixel control panel below. It owns the document, routes the
+// commands (view, document, frame, application), pumps messages for the playback loops and keeps
+// Close disabled while a loop runs.
+class CMainFrame : public QMainWindow,
+                   public ShellPort,
+                   public CommandTarget,
+                   public SoundMessagePort {
+    Q_OBJECT
+public:
+    using Setup = MainFrameSetup;
+
+    explicit CMainFrame(Setup setup, QWidget* parent = nullptr);
+    explicit CMainFrame(QWidget* parent = nullptr) : CMainFrame(Setup(), parent) {}
+    ~CMainFrame() override;
+
+    CKorvexDoc& document() { return *doc_; }
+    CDVRFormView* panel() const { return panel_; }
+    QWidget* imageView() const { return viewWidget_; }
+    QToolBar* toolBar() const { return toolBar_; }
+    // The action of command `id` (menu, toolbar and accelerator share it), or null.
+    QAction* action(int id) const { return actions_.value(id); }
+    int closeDisabled() const { return closeDisabled_; }
+
+    // Runs command `id` through the routing; false when no target took it.
+    bool routeCommand(int id);
+    // GetPane: row 0 the image view, row 1 the control panel.
+    QWidget* GetPane(int row) const;
+    // Invalidate the image view (with or without erasing) and repaint it at once.
+    void RedrawView(bool erase = false);
+    void DisableClose();
+    void EnableClose();
+
+    // ---- ShellPort ----
+    bool pumpMessages() override;
+    void disableClose() override { DisableClose(); }
+    void enableClose() override { EnableClose(); }
+    bool runOpenDialog(const std::string& initialFolder, std::string& folder) override;
+    void runSearchingDialog(ScanSession& scan) override;
+    void setWaitCursor(bool on) override;
+    void recordingKindChanged(const RecordingKind& kind) override;
+    // Menus and toolbar reflect the current state (the framework's idle update).
+    void updateCommandUi() override;
+
+    // ---- CommandTarget: the frame's own commands ----
+    bool onCommand(int id) override;
+    bool updateCommand(int id, CommandState& state) override;
+
+    // ---- SoundMessagePort ----
+    void showSoundError(const std::string& text) override;
+
+    // Date Display Format (32773).
+    void OnDateDisplayFormat();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QAction* actionFor(int id, const QString& text);
+    void createMenusAndToolbar(int templateId);
+    void createClientArea(VolumeControl* volume);
+    std::vector<CommandTarget*> routing() const;
+
+    std::unique_ptr<SettingsPort> appSettings_;
+    std::unique_ptr<CKorvexDoc> doc_;
+    QWidget* viewWidget_ = nullptr;
+    ViewPort* viewPort_ = nullptr;
+    CommandTarget* viewCommands_ = nullptr;
+    CDVRFormView* panel_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    QHash<int, QAction*> actions_;
+    int32_t closeDisabled_ = 0;
+    bool ending_ = false;  // the program is quitting: loops stop, Close is no longer refused
+    bool waitCursor_ = false;
+};
+
+}  // namespace korvex
