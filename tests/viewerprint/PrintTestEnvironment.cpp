@@ -1,0 +1,70 @@
+#include "PrintTestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <random>
+
+#include "viewer/resources/Resources.h"
+
+namespace korvex::test {
+
+namespace {
+
+std::string g_home;
+
+// Runs before any test: a fresh home for this run, then the one QApplication of the process.
+class PrintEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        namespace fs = std::filesystem;
+        std::random_device rd;
+        const fs::path home = fs::temp_directory_path() /
+                              ("korvex-print-" + std::to_string(rd()) + std::to_string(rd()));
+        fs::create_directories(home / "config");
+        g_home = home.string();
+        ::setenv("HOME", g_home.c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+        if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        if (std::getenv("SDL_AUDIODRIVER") == nullptr)
+            ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+        app_ = std::make_unique<QApplication>(argc_, argv_);
+        korvex::initResources();
+        korvex::setUiLanguage(korvex::Language::English);
+    }
+    void TearDown() override {
+        app_.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(g_home, ec);
+    }
+
+private:
+    int argc_ = 1;
+    char name_[16] = "viewerprint";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> app_;
+};
+
+[[maybe_unused]] ::testing::Environment* const g_env =
+    ::testing::AddGlobalTestEnvironment(new PrintEnvironment);
+
+}  // namespace
+
+const std::string& scratchHome() {
+    return g_home;
+}
+
+std::string freshFolder(const std::string& name) {
+    static std::atomic<int> counter{0};
+    const auto folder =
+        std::filesystem::path(g_home) / (name + "-" + std::to_string(counter.fetch_add(1)));
+    std::filesystem::create_directories(folder);
+    return folder.string();
+}
+
+}  // namespace korvex::test
