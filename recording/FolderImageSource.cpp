@@ -102,6 +102,7 @@ long long FolderImageSource::listFolder(const std::string& folder, const char* e
             return false;
         entries.push_back({folderIndex, std::string(name)});
         ++found;
+        filesFound_.fetch_add(1, std::memory_order_relaxed);
         return true;
     });
     return cancelled() ? -1 : found;
@@ -143,6 +144,7 @@ void FolderImageSource::buildSortedPaths(std::vector<ScanEntry>& entries) {
 
 int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
     clearIndex();
+    filesFound_.store(0, std::memory_order_relaxed);
     const char* extension = frameExtensionFor(kind_);
     if (extension == nullptr)
         return 0;

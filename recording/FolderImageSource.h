@@ -72,6 +72,9 @@ public:
     const TimeTable& timeTable() const { return timeTable_; }
     // The subfolders the last open scanned, in scan order.
     const std::vector<std::string>& subfolders() const { return subfolders_; }
+    // Frame files the running (or last) openFolder has listed so far; any thread may read it
+    // while the scan runs, for a progress display.
+    long long filesFound() const { return filesFound_.load(std::memory_order_relaxed); }
 
 private:
     bool validIndex(int i) const { return i >= 0 && i < count(); }
@@ -97,6 +100,7 @@ private:
     std::vector<FrameRecord> records_;
     std::vector<std::string> subfolders_;
     std::vector<std::string> scannedFolders_;  // during openFolder only
+    std::atomic<long long> filesFound_{0};
 };
 
 }  // namespace korvex

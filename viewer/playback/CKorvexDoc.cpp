@@ -1,12 +1,11 @@
 #include "viewer/playback/CKorvexDoc.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "recording/FolderImageSource.h"
 #include "viewer/audio/SoundTrack.h"
+#include "viewer/playback/core/FrameTimeText.h"
 #include "viewer/playback/core/SpeedTable.h"
 #include "viewer/shell/core/ResourceIds.h"
 
@@ -36,35 +35,6 @@ bool isAfter(std::uint32_t a, std::uint32_t b) {
     return static_cast<std::int32_t>(a - b) > 0;
 }
 
-// Stands in for the view's shared time text until it is in place.
-std::string formatFrameTimeLocal(std::int64_t time, int dateFormat, int dateDelimiter) {
-    const std::time_t t = static_cast<std::time_t>(time);
-    std::tm fields{};
-    if (localtime_r(&t, &fields) == nullptr)
-        return {};
-    const char d = dateDelimiter == 1 ? '-' : dateDelimiter == 2 ? '.' : '/';
-    const int year = fields.tm_year + 1900;
-    const int month = fields.tm_mon + 1;
-    char text[64];
-    switch (dateFormat) {
-        case 0:
-            std::snprintf(text, sizeof text, "%02d%c%02d%c%d %02d:%02d:%02d", month, d,
-                          fields.tm_mday, d, year, fields.tm_hour, fields.tm_min, fields.tm_sec);
-            break;
-        case 1:
-            std::snprintf(text, sizeof text, "%02d%c%02d%c%d %02d:%02d:%02d", fields.tm_mday, d,
-                          month, d, year, fields.tm_hour, fields.tm_min, fields.tm_sec);
-            break;
-        case 2:
-            std::snprintf(text, sizeof text, "%d%c%02d%c%02d %02d:%02d:%02d", year, d, month, d,
-                          fields.tm_mday, fields.tm_hour, fields.tm_min, fields.tm_sec);
-            break;
-        default:
-            return {};
-    }
-    return text;
-}
-
 }  // namespace
 
 CKorvexDoc::CKorvexDoc(DocumentServices services)
@@ -86,6 +56,12 @@ CKorvexDoc::CKorvexDoc(DocumentServices services)
     if (!services_.makeSound) {
         SoundMessagePort* messages = services_.soundMessages;
         services_.makeSound = [messages] { return std::make_unique<TrackSoundPlayer>(messages); };
+    }
+    if (!services_.filesFound) {
+        services_.filesFound = [](const ImageSource& source) -> long long {
+            const auto* folder = dynamic_cast<const FolderImageSource*>(&source);
+            return folder != nullptr ? folder->filesFound() : 0;
+        };
     }
     if (services_.settings != nullptr) {
         const ViewerSettings s = services_.settings->load();
@@ -121,7 +97,7 @@ void CKorvexDoc::setLastSaveFolder(std::string folder) {
 }
 
 std::string CKorvexDoc::FormatFrameTime(std::int64_t time) const {
-    return formatFrameTimeLocal(time, dateFormat_, dateDelimiter_);
+    return korvex::FormatFrameTime(time, dateFormat_, dateDelimiter_);
 }
 
 // ---- Helpers ----

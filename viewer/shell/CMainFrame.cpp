@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <span>
 
 #include "viewer/resources/Resources.h"
 #include "viewer/shell/CDVRFormView.h"
@@ -44,6 +46,27 @@ public:
 private:
     CKorvexApp& app_;
 };
+
+// The toolbar button of `commandId` from strip 127, its magenta made transparent.
+QIcon toolbarButtonIcon(int commandId) {
+    const std::span<const int> commands = toolbarCommands();
+    const auto it = std::find(commands.begin(), commands.end(), commandId);
+    if (it == commands.end())
+        return {};
+    const QImage strip = loadPicture(ResourceKind::Toolbar, bmp::toolbar);
+    if (strip.isNull())
+        return {};
+    QImage button = strip.copy(static_cast<int>(it - commands.begin()) * 16, 0, 16, 15)
+                        .convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < button.height(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(button.scanLine(y));
+        for (int x = 0; x < button.width(); ++x) {
+            if ((row[x] & 0xFFFFFFu) == 0xFF00FFu)
+                row[x] = qRgba(0, 0, 0, 0);
+        }
+    }
+    return QIcon(QPixmap::fromImage(button));
+}
 
 #ifndef KORVEX_HAVE_IMAGE_VIEW
 // Stands in for the image view until it is in place: the current picture stretched to the
@@ -145,7 +168,7 @@ void CMainFrame::createMenusAndToolbar(int templateId) {
     toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
     for (int id : toolbarCommands()) {
         QAction* action = actionFor(id, QString());
-        action->setIcon(toolbarIcon(id));
+        action->setIcon(toolbarButtonIcon(id));
         toolBar_->addAction(action);
         // Separators after Print and after 16 Image.
         if (id == cmd::filePrint || id == cmd::viewImage16)
