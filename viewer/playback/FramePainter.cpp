@@ -1,0 +1,270 @@
+#include "viewer/playback/FramePainter.h"
+
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPalette>
+#include <QPen>
+#include <algorithm>
+
+#include "viewer/playback/core/FrameTimeText.h"
+#include "viewer/resources/Resources.h"
+#include "viewer/shell/core/StringTable.h"
+
+namespace korvex {
+
+namespace {
+
+// Large enough for a printed page at 1200 dpi, small enough that a hostile picture size cannot
+// ask for more memory than a desktop has.
+constexpr qint64 kMaxOffscreenPixels = 256LL * 1024 * 1024;
+
+QRect toQRect(const PixelRect& r) {
+    return QRect(r.left, r.top, r.width(), r.height());
+}
+
+PixelRect toPixelRect(const QRect& r) {
+    return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+}
+
+// The stored rows 0 .. height - cropped - 1 of a DIB as they lie in memory (bottom row first),
+// without copying: valid while the block lives.
+QImage wrapShownRows(const DibBlock& block, const DibInfo& info, int cropped) {
+    const int rows = info.height - cropped;
+    if (rows <= 0)
+        return {};
+    const QImage::Format format =
+        info.bitCount == 24 ? QImage::Format_BGR888 : QImage::Format_RGB32;
+    return QImage(block.data() + kDibPixelOffset, info.width, rows,
+                  static_cast<qsizetype>(info.stride), format);
+}
+
+QString timeFaceName() {
+    return resString(strid::timeFaceName);
+}
+
+// The time text's font for text unit `unit` (bold, character height `unit`).
+QFont timeFont(int unit) {
+    return pixelFont(timeFaceName(), unit, true);
+}
+
+}  // namespace
+
+QColor faceColour() {
+    return QGuiApplication::palette().color(QPalette::Active, QPalette::Button);
+}
+
+QColor windowColour() {
+    return QColor(Qt::white);
+}
+
+QFont pixelFont(const QString& face, int characterHeight, bool bold) {
+    QFont font(face);
+    font.setPixelSize(std::max(1, characterHeight));
+    font.setWeight(bold ? QFont::Bold : QFont::Normal);
+    font.setStyleStrategy(QFont::PreferAntialias);
+    return font;
+}
+
+QImage newOffscreen(const QSize& size, const QColor& fill) {
+    if (size.width() <= 0 || size.height() <= 0 ||
+        static_cast<qint64>(size.width()) * size.height() > kMaxOffscreenPixels) {
+        return {};
+    }
+    QImage image(size, QImage::Format_BGR888);
+    if (!image.isNull())
+        image.fill(fill);
+    return image;
+}
+
+QImage dibToImage(const DibBlock& block) {
+    DibInfo info;
+    if (!readDibInfo(block, info))
+        return {};
+    QImage rows = wrapShownRows(block, info, croppedRows(info.height));
+    if (rows.isNull())
+        return {};
+    return rows.mirrored(false, true);
+}
+
+PanePlan planPane(const PaneDrawRequest& request, const OverlaySettings& settings) {
+    PanePlan plan;
+    DibInfo info;
+    plan.hasPicture = request.picture != nullptr && readDibInfo(*request.picture, info);
+    plan.pictureWidth = plan.hasPicture ? info.width : request.rect.width();
+    plan.pictureHeight = plan.hasPicture ? info.height : request.rect.height() / 2;
+    plan.croppedRows = croppedRows(plan.pictureHeight);
+    // The rows are a field shown at twice their height, but a picture always fills the 4:3
+    // rectangle of its pane, so only the pane decides where it goes.
+    plan.destination = fitFourByThree(toPixelRect(request.rect));
+    plan.unit = textUnitFor(plan.destination.height());
+
+    OverlayTextInput input;
+    input.time = request.time;
+    input.frameFlags = request.frameFlags;
+    input.title = request.title;
+    input.showCameraTitle = settings.showCameraTitle;
+    input.hasChannelInfo = settings.hasChannelInfo;
+    input.dateFormat = settings.dateFormat;
+    input.dateDelimiter = settings.dateDelimiter;
+    plan.text = QString::fromStdString(overlayText(input));
+    // A text smaller than a pixel cannot be written; a zero height would mean the platform's
+    // default size instead, larger than the pane.
+    if (!plan.text.isEmpty() && plan.unit.unit > 0) {
+        const QFontMetrics metrics(timeFont(plan.unit.unit));
+        const int tw = metrics.horizontalAdvance(plan.text);
+        const int th = metrics.height();
+        plan.textRect = placeText(plan.destination, plan.unit, tw, th, settings.timePosition);
+        plan.textShown = plan.textRect.width() > 0 && textFits(plan.textRect, request.rect.width());
+    }
+    return plan;
+}
+
+void darkenRect(QImage& target, const PixelRect& r) {
+    const int depth = target.depth();
+    if (target.isNull() || (depth != 24 && depth != 32))
+        return;
+    const int left = std::max(0, r.left);
+    const int top = std::max(0, r.top);
+    const int right = std::min(target.width(), r.right);
+    const int bottom = std::min(target.height(), r.bottom);
+    if (left >= right || top >= bottom)
+        return;
+    std::uint8_t table[256];
+    for (int v = 0; v < 256; ++v)
+        table[v] = static_cast<std::uint8_t>(v * 9 / 10);  // trunc(v x 0.9)
+    const int bytesPerPixel = depth / 8;
+    for (int y = top; y < bottom; ++y) {
+        std::uint8_t* p = target.scanLine(y) + left * bytesPerPixel;
+        for (int x = left; x < right; ++x, p += bytesPerPixel) {
+            // Colour bytes only: the fourth byte of a 32-bit pixel is not a colour.
+            p[0] = table[p[0]];
+            p[1] = table[p[1]];
+            p[2] = table[p[2]];
+        }
+    }
+}
+
+void paintAlterationBanners(QImage& target, const PixelRect& d, std::int32_t flags,
+                            bool checkMode) {
+    const BannerPlan plan = bannersFor(flags, checkMode);
+    if (!plan.picture && !plan.time)
+        return;
+    QPainter painter(&target);
+    painter.setFont(pixelFont(QStringLiteral("Arial"), bannerTextHeight(d), true));
+    painter.setPen(QPen(QColor(255, 255, 0), 2, Qt::SolidLine));
+    painter.setBrush(QColor(255, 0, 0));
+    auto banner = [&painter](const PixelRect& r, const QString& text) {
+        const QRect rect = toQRect(r);
+        painter.drawRect(rect.adjusted(0, 0, -1, -1));
+        painter.drawText(rect, Qt::AlignCenter | Qt::TextSingleLine | Qt::TextDontClip, text);
+    };
+    if (plan.picture)
+        banner(pictureBannerRect(d), resString(textid::imageAltered));
+    if (plan.time)
+        banner(timeBannerRect(d), resString(textid::timeAltered));
+}
+
+void paintPane(QImage& target, const PaneDrawRequest& request, const OverlaySettings& settings) {
+    if (target.isNull())
+        return;
+    const PanePlan plan = planPane(request, settings);
+    const PixelRect& d = plan.destination;
+
+    if ((request.parts & kPartPicture) != 0) {
+        DibInfo info;
+        if (plan.hasPicture && d.width() > 0 && d.height() > 0 &&
+            readDibInfo(*request.picture, info)) {
+            const QImage rows = wrapShownRows(*request.picture, info, plan.croppedRows);
+            // One scale per pane; the rows lie bottom-up, so the scaled picture is turned over
+            // (a row copy) rather than the larger source.
+            QImage shown =
+                rows.scaled(d.width(), d.height(), Qt::IgnoreAspectRatio,
+                            request.halftone ? Qt::SmoothTransformation : Qt::FastTransformation);
+            shown = std::move(shown).mirrored(false, true);
+            QPainter painter(&target);
+            painter.setCompositionMode(QPainter::CompositionMode_Source);
+            painter.drawImage(d.left, d.top, shown);
+        }
+    } else if ((request.parts & kPartBlack) != 0) {
+        QPainter painter(&target);
+        painter.fillRect(toQRect(d), Qt::black);
+    }
+
+    if ((request.parts & kPartText) != 0) {
+        if ((request.frameFlags & kFlagNoValidTime) == 0 && plan.textShown) {
+            darkenRect(target, plan.textRect);
+            QPainter painter(&target);
+            painter.setFont(timeFont(plan.unit.unit));
+            painter.setPen(Qt::white);
+            painter.drawText(toQRect(plan.textRect),
+                             Qt::AlignCenter | Qt::TextSingleLine | Qt::TextDontClip, plan.text);
+        }
+        if (request.printing && plan.unit.unit > 0) {
+            QPainter painter(&target);
+            painter.setFont(pixelFont(resString(strid::printFaceName), plan.unit.unit, true));
+            painter.setPen(Qt::black);
+            const QRect below(d.left, d.bottom, d.width(), 256);
+            painter.drawText(below, Qt::AlignCenter | Qt::TextSingleLine | Qt::TextDontClip,
+                             QString::fromStdString(settings.printTitle));
+        }
+    }
+
+    if ((request.parts & kPartPicture) != 0 && plan.hasPicture)
+        paintAlterationBanners(target, d, request.frameFlags, settings.checkMode);
+}
+
+void paintInvalidImage(QImage& target, const QRect& rect) {
+    if (target.isNull())
+        return;
+    QPainter painter(&target);
+    painter.fillRect(rect, faceColour());
+    painter.setFont(pixelFont(QStringLiteral("Arial"), 20, false));
+    painter.setPen(Qt::black);
+    painter.drawText(rect, Qt::AlignCenter | Qt::TextSingleLine | Qt::TextDontClip,
+                     resString(textid::invalidImage));
+}
+
+QImage renderSinglePane(const QSize& pageSize, const FrameContent& frame,
+                        const OverlaySettings& settings, bool printing) {
+    QImage page = newOffscreen(pageSize, printing ? windowColour() : faceColour());
+    if (page.isNull())
+        return page;
+    DibInfo info;
+    if (frame.picture == nullptr || !readDibInfo(*frame.picture, info)) {
+        paintInvalidImage(page, page.rect());
+        return page;
+    }
+    PaneDrawRequest request;
+    request.parts = kPartPicture | kPartText;
+    request.rect = page.rect();
+    request.picture = frame.picture;
+    request.index = frame.index;
+    request.time = frame.time;
+    request.title = frame.title;
+    request.frameFlags = frame.flags;
+    request.printing = printing;
+    paintPane(page, request, settings);
+    return page;
+}
+
+QImage renderPanePicture(const QSize& size, const FrameContent& frame,
+                         const OverlaySettings& settings) {
+    DibInfo info;
+    if (frame.picture == nullptr || !readDibInfo(*frame.picture, info))
+        return {};
+    QImage image = newOffscreen(size, faceColour());
+    if (image.isNull())
+        return image;
+    PaneDrawRequest request;
+    request.rect = image.rect();
+    request.picture = frame.picture;
+    request.index = frame.index;
+    request.time = frame.time;
+    request.title = frame.title;
+    request.frameFlags = frame.flags;
+    paintPane(image, request, settings);
+    return image;
+}
+
+}  // namespace korvex
