@@ -67,26 +67,19 @@ void CDVRFormView::createControls() {
     position_->installEventFilter(this);
     connect(position_, &QSlider::valueChanged, this, &CDVRFormView::onPositionChanged);
 
-    // Transport buttons: id, first bitmap of its four, intent.
-    struct Transport {
-        int id;
-        int bitmap;
-        void (CKorvexDoc::*intent)();
-    };
-    const Transport transport[5] = {
-        {ctl::previous, bmp::previous, &CKorvexDoc::OnPreviousPressed},
-        {ctl::stop, bmp::stop, &CKorvexDoc::StopAction},
-        {ctl::next, bmp::next, &CKorvexDoc::OnNextPressed},
-        {ctl::reverse, bmp::reverse, &CKorvexDoc::OnReversePressed},
-        {ctl::play, bmp::play, &CKorvexDoc::OnPlayPressed},
-    };
+    // Transport buttons: id and the first bitmap of its four, in panel order.
+    const int transport[5][2] = {{ctl::previous, bmp::previous},
+                                 {ctl::stop, bmp::stop},
+                                 {ctl::next, bmp::next},
+                                 {ctl::reverse, bmp::reverse},
+                                 {ctl::play, bmp::play}};
     for (std::size_t i = 0; i < 5; ++i) {
-        const Transport& t = transport[i];
-        auto* button = add(new ShapedButton(this), t.id);
-        button->setBitmaps(t.bitmap, t.bitmap + 1, t.bitmap + 2, t.bitmap + 3);
-        button->setToolTip(resString(t.id));
-        const auto intent = t.intent;
-        connect(button, &QAbstractButton::clicked, this, [this, intent] { (doc_.*intent)(); });
+        const int id = transport[i][0];
+        const int bitmap = transport[i][1];
+        auto* button = add(new ShapedButton(this), id);
+        button->setBitmaps(bitmap, bitmap + 1, bitmap + 2, bitmap + 3);
+        button->setToolTip(resString(id));
+        connect(button, &QAbstractButton::clicked, this, [this, id] { onTransport(id); });
         transport_[i] = button;
     }
 
@@ -373,6 +366,28 @@ void CDVRFormView::setControlEnabled(int controlId, bool enabled) {
 void CDVRFormView::postToPanel(int message) {
     QMetaObject::invokeMethod(
         this, [this, message] { handlePanelMessage(message); }, Qt::QueuedConnection);
+}
+
+void CDVRFormView::onTransport(int controlId) {
+    switch (controlId) {
+        case ctl::previous:
+            doc_.OnPreviousPressed();
+            break;
+        case ctl::stop:
+            doc_.StopAction();
+            break;
+        case ctl::next:
+            doc_.OnNextPressed();
+            break;
+        case ctl::reverse:
+            doc_.OnReversePressed();
+            break;
+        case ctl::play:
+            doc_.OnPlayPressed();
+            break;
+        default:
+            break;
+    }
 }
 
 void CDVRFormView::handlePanelMessage(int message) {

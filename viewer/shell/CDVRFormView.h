@@ -67,6 +67,7 @@ protected:
 private:
     void createControls();
     void placeControls();
+    void onTransport(int controlId);
     void handlePanelMessage(int message);
     void onSoundToggle();
     void onChannelBox();
