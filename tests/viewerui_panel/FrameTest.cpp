@@ -3,6 +3,8 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -11,6 +13,7 @@
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
+#include <filesystem>
 #include <thread>
 
 #include "PanelTestSupport.h"
@@ -405,6 +408,60 @@ TEST_F(FrameTest, AFolderOnTheCommandLineThatIsNoRecordingStillStartsTheViewer) 
                                  QString::fromStdString(root)));
     EXPECT_FALSE(app.frame()->document().hasSource());
     app.ExitInstance();
+}
+
+}  // namespace
+}  // namespace korvex::test
+
+namespace korvex::test {
+namespace {
+
+TEST_F(FrameTest, LayoutCommandsReachThePanelAndDisableSaveAndPrint) {
+    gen::RecordingSpec spec;
+    spec.pictures = PictureFormat::Jpeg;
+    spec.sound = SoundFormat::None;
+    spec.width = 64;
+    spec.height = 48;
+    spec.channels = {0, 1, 2, 3};
+    ASSERT_TRUE(open(write("four", 16, spec, true)));
+    EXPECT_EQ(text(ctl::singleChannel), QStringLiteral(" 1"));
+    frame->action(cmd::viewImage4)->trigger();
+    EXPECT_TRUE(frame->action(cmd::viewImage4)->isChecked());
+    EXPECT_TRUE(control(ctl::singleChannel)->isHidden());
+    EXPECT_FALSE(control(1073)->isHidden());
+    EXPECT_EQ(text(1073), QStringLiteral(" 1"));
+    EXPECT_EQ(text(1076), QStringLiteral(" 4"));
+    EXPECT_FALSE(frame->action(cmd::fileSave)->isEnabled());
+    EXPECT_FALSE(frame->action(cmd::filePrint)->isEnabled());
+    EXPECT_EQ(doc().source()->count(), 16);  // the four channels merged
+
+    frame->action(cmd::viewImage9)->trigger();
+    EXPECT_EQ(text(ctl::singleChannel), QStringLiteral("--"));
+    frame->action(cmd::viewImage1)->trigger();
+    EXPECT_FALSE(control(ctl::singleChannel)->isHidden());
+    EXPECT_TRUE(frame->action(cmd::fileSave)->isEnabled());
+}
+
+TEST_F(FrameTest, SaveAndTitleInputRunFromTheirCommands) {
+    ASSERT_TRUE(open(write("rec", 3)));
+    const std::string saved = root + "/shot.bmp";
+    whenModal<QFileDialog>([&](QFileDialog* dialog) {
+        dialog->selectFile(QString::fromStdString(saved));
+        static_cast<QDialog*>(dialog)->accept();  // QFileDialog's own accept takes the name
+    });
+    frame->action(cmd::fileSave)->trigger();
+    ASSERT_TRUE(std::filesystem::exists(saved));
+    // 64 pixels wide: 64 x 48 rows of 192 bytes after the 54-byte headers.
+    EXPECT_EQ(std::filesystem::file_size(saved), 54u + 48u * 192u);
+
+    whenModal<QDialog>([](QDialog* dialog) {
+        auto* combo = dialog->findChild<QComboBox*>();
+        ASSERT_NE(combo, nullptr);
+        combo->setEditText(QStringLiteral("Gate camera"));
+        dialog->accept();
+    });
+    frame->action(cmd::titleInput)->trigger();
+    EXPECT_EQ(doc().printTitle(), "Gate camera");
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QPainter>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -17,18 +16,17 @@
 #include <algorithm>
 #include <span>
 
+#include "viewer/playback/CKorvexView.h"
 #include "viewer/resources/Resources.h"
 #include "viewer/shell/CDVRFormView.h"
 #include "viewer/shell/CKorvexApp.h"
 #include "viewer/shell/DateFormatDialog.h"
 #include "viewer/shell/OpenDialog.h"
+#include "viewer/shell/PrintJob.h"
+#include "viewer/shell/SaveBitmap.h"
 #include "viewer/shell/SearchingDialog.h"
+#include "viewer/shell/TitleInputDialog.h"
 #include "viewer/shell/core/ResourceIds.h"
-
-#if __has_include("viewer/playback/CKorvexView.h")
-#include "viewer/playback/CKorvexView.h"
-#define KORVEX_HAVE_IMAGE_VIEW 1
-#endif
 
 namespace korvex {
 
@@ -67,35 +65,6 @@ QIcon toolbarButtonIcon(int commandId) {
     }
     return QIcon(QPixmap::fromImage(button));
 }
-
-#ifndef KORVEX_HAVE_IMAGE_VIEW
-// Stands in for the image view until it is in place: the current picture stretched to the
-// area, nothing else.
-class PlaceholderView : public QWidget, public ViewPort, public CommandTarget {
-public:
-    PlaceholderView(CKorvexDoc& doc, QWidget* parent) : QWidget(parent), doc_(doc) {
-        setAttribute(Qt::WA_OpaquePaintEvent);
-    }
-    void redrawView() override { repaint(); }
-    void resetView() override { update(); }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.fillRect(rect(), palette().window());
-        DibInfo info;
-        const DibBlock& picture = doc_.currentPicture();
-        if (doc_.busyOpening() || !picture || !readDibInfo(picture, info) || info.bitCount != 24)
-            return;
-        const QImage rows(picture.data() + kDibPixelOffset, info.width, info.height,
-                          static_cast<qsizetype>(info.stride), QImage::Format_BGR888);
-        painter.drawImage(rect(), rows.mirrored());
-    }
-
-private:
-    CKorvexDoc& doc_;
-};
-#endif
 
 }  // namespace
 
@@ -191,11 +160,7 @@ void CMainFrame::createClientArea(VolumeControl* volume) {
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(0);
 
-#ifdef KORVEX_HAVE_IMAGE_VIEW
     auto* view = new CKorvexView(*doc_, client);
-#else
-    auto* view = new PlaceholderView(*doc_, client);
-#endif
     view->setObjectName(QStringLiteral("imageView"));
     view->setMinimumSize(100, 10);
     viewWidget_ = view;
@@ -211,6 +176,7 @@ void CMainFrame::createClientArea(VolumeControl* volume) {
     panel_ = new CDVRFormView(*doc_, volume, client);
     panel_->setFixedHeight(kPanelRowHeight);
     panel_->setViewPort(viewPort_);
+    view->setPanelPort(panel_);
 
     rows->addWidget(viewWidget_, 1);
     rows->addWidget(bar, 0);
@@ -278,6 +244,18 @@ void CMainFrame::updateCommandUi() {
 
 bool CMainFrame::onCommand(int id) {
     switch (id) {
+        // Save and Print draw what the view draws; the document enables them.
+        case cmd::fileSave:
+            if (doc_->canSave())
+                saveCurrent(this, *doc_, renderForSave);
+            return true;
+        case cmd::filePrint:
+            if (doc_->canPrint())
+                printCurrent(this, *doc_, renderForPrint);
+            return true;
+        case cmd::titleInput:
+            runTitleInput(this, *doc_);
+            return true;
         case cmd::appExit:
             close();
             return true;

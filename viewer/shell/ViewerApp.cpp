@@ -3,8 +3,19 @@
 #include "platform/audio/MixerDevice.h"
 #include "viewer/audio/VolumeControl.h"
 #include "viewer/shell/CMainFrame.h"
+#include "viewer/shell/ScreenshotMode.h"
 
 namespace korvex {
+
+class ViewerApp::ReadOnlyAppSettings : public SettingsPort {
+public:
+    explicit ReadOnlyAppSettings(const CKorvexApp& app) : app_(app) {}
+    ViewerSettings load() override { return app_.LoadSettings(); }
+    void save(const ViewerSettings&) override {}
+
+private:
+    const CKorvexApp& app_;
+};
 
 ViewerApp::ViewerApp(QObject* parent)
     : CKorvexApp(parent), volume_(std::make_unique<VolumeControl>(platform::makeAlsaMixer())) {}
@@ -21,6 +32,11 @@ CMainFrame* ViewerApp::frame() const {
 QWidget* ViewerApp::createMainFrame() {
     CMainFrame::Setup setup;
     setup.volume = volume_.get();
+    if (!launchOptions().screenshotPath.empty()) {
+        // A screenshot run reads the user's settings but leaves them as they were.
+        screenshotSettings_ = std::make_unique<ReadOnlyAppSettings>(*this);
+        setup.services.settings = screenshotSettings_.get();
+    }
     return new CMainFrame(std::move(setup));
 }
 
@@ -28,10 +44,13 @@ bool ViewerApp::openStartupFolder(const QString& folder) {
     CMainFrame* main = frame();
     if (main == nullptr)
         return false;
-    // The window comes up first so that the Searching dialog has an owner on screen; a folder
-    // that holds no recording leaves the viewer empty rather than failing the start.
-    if (launchOptions().screenshotPath.empty())
-        showMainFrame(main);
+    // A folder that holds no recording leaves the viewer empty rather than failing the start.
+    if (!launchOptions().screenshotPath.empty()) {
+        openRecordingHeadless(main->document(), folder.toStdString(), main);
+        return true;
+    }
+    // The window comes up first so that the Searching dialog has an owner on screen.
+    showMainFrame(main);
     main->document().OpenRecordingFolder(folder.toStdString());
     return true;
 }

@@ -27,7 +27,10 @@ protected:
     void exitMixer() override;
 
 private:
+    class ReadOnlyAppSettings;
+
     std::unique_ptr<VolumeControl> volume_;
+    std::unique_ptr<ReadOnlyAppSettings> screenshotSettings_;
 };
 
 }  // namespace korvex
