@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QImage>
 #include <QMessageBox>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
@@ -235,6 +236,28 @@ TEST(Print, RenderSizeKeepsThePrintableAreaAtNoMoreThan300Dpi) {
     EXPECT_NEAR(size.height(), at1200.height() / 4, 1);
     printer.setResolution(150);
     EXPECT_EQ(printRenderSize(printer), QSize(printer.width(), printer.height()));
+}
+
+TEST(Print, TheDialogOffersOnePageAndNamesTheJob) {
+    OpenDocument open(PictureFormat::Jpeg, 352, 240);
+    const std::string folder = test::freshFolder("printdialog");
+    for (const bool accept : {false, true}) {
+        const std::string pdf = folder + (accept ? "/printed.pdf" : "/cancelled.pdf");
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(pdf));
+        whenModal<QPrintDialog>([&](QPrintDialog* dialog) {
+            EXPECT_EQ(dialog->minPage(), 1);
+            EXPECT_EQ(dialog->maxPage(), 1);
+            if (accept)
+                dialog->accept();
+            else
+                dialog->reject();
+        });
+        EXPECT_EQ(printCurrent(nullptr, *open.doc, renderForPrint, &printer), accept);
+        EXPECT_EQ(printer.docName(), "Korvex Print");
+        EXPECT_EQ(fs::exists(pdf), accept) << pdf;
+    }
 }
 
 // Renders page 1 of a PDF to a picture when pdftoppm is installed; null otherwise.
