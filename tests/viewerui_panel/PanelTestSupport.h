@@ -26,19 +26,19 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs = 30000);
 // so the caller may then start what opens the dialog). The poll gives up after 30 s.
 template <typename T>
 void whenModal(std::function<void(T*)> action) {
-    auto poll = std::make_shared<std::function<void(int)>>();
-    *poll = [action, poll](int left) {
-        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+    auto* timer = new QTimer(qApp);  // goes when done, or with the application
+    timer->setInterval(5);
+    auto left = std::make_shared<int>(6000);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, action, left] {
+        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (dialog != nullptr || --*left <= 0) {
+            timer->stop();
+            timer->deleteLater();
+        }
+        if (dialog != nullptr)
             action(dialog);
-            *poll = nullptr;  // break the cycle
-            return;
-        }
-        if (left > 0) {
-            auto self = *poll;
-            QTimer::singleShot(5, [self, left] { self(left - 1); });
-        }
-    };
-    QTimer::singleShot(0, [poll] { (*poll)(6000); });
+    });
+    timer->start();
 }
 
 // A frame with its own scratch folder for recordings; the window is shown (offscreen).

@@ -179,6 +179,26 @@ TEST_F(FrameTest, SoundModeKeepsFramesOnTheSoundClock) {
     EXPECT_TRUE(control(ctl::speed)->isEnabled());
 }
 
+TEST_F(FrameTest, QuittingTheProgramEndsALoop) {
+    ASSERT_TRUE(open(write("rec", 200)));
+    slider(control(ctl::speed))->setValue(4);  // 20 s unless something ends it
+    QObject::connect(&panel(), &CDVRFormView::displaysRefreshed, frame.get(), [&](int index) {
+        if (index != 2)
+            return;
+        // What the application's quit shows the frame's filter (a real quit would end this
+        // test program's later event loops too).
+        QEvent quit(QEvent::Quit);
+        static_cast<QObject*>(frame.get())->eventFilter(qApp, &quit);
+    });
+    click(ctl::play);
+    EXPECT_FALSE(doc().playing());
+    EXPECT_LT(currentIndex(), 10);
+    // No loop starts any more; the window may close.
+    click(ctl::play);
+    EXPECT_LT(currentIndex(), 10);
+    EXPECT_TRUE(frame->close());
+}
+
 TEST_F(FrameTest, PreviousAndNextMoveOneFrame) {
     ASSERT_TRUE(open(write("rec", 4)));
     click(ctl::next);

@@ -103,10 +103,16 @@ CMainFrame::CMainFrame(Setup setup, QWidget* parent) : QMainWindow(parent) {
 CMainFrame::~CMainFrame() {
     qApp->removeEventFilter(this);
     doc_->RequestShutdown();
-    // The ports go with their widgets; the document must not call them while it is destroyed.
+    // The view and the panel refer to the document: they go first, then the document (which
+    // saves the settings).
     doc_->setViewPort(nullptr);
     doc_->setPanelPort(nullptr);
     doc_->setShellPort(nullptr);
+    viewWidget_ = nullptr;
+    viewPort_ = nullptr;
+    viewCommands_ = nullptr;
+    panel_ = nullptr;
+    delete takeCentralWidget();
     doc_.reset();
 }
 
