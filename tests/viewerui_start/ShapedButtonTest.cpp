@@ -152,3 +152,14 @@ TEST(ShapedButton, TogglePictureChoice) {
     sound.click();
     EXPECT_TRUE(sound.toggleState());
 }
+
+// Toolbar and program icons are cut with the same key: magenta must come out transparent.
+TEST(ShapedButton, KeyedPixmapDropsTheKeyColour) {
+    QImage picture(2, 1, QImage::Format_RGB888);
+    picture.setPixel(0, 0, qRgb(255, 0, 255));
+    picture.setPixel(1, 0, qRgb(10, 20, 30));
+    const QImage keyed =
+        korvex::keyedPixmap(picture).toImage().convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(qAlpha(keyed.pixel(0, 0)), 0);
+    EXPECT_EQ(qAlpha(keyed.pixel(1, 0)), 255);
+}

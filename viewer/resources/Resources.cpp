@@ -87,7 +87,8 @@ QPixmap keyedPixmap(const QImage& picture) {
     if (picture.isNull())
         return {};
     QPixmap pixmap = QPixmap::fromImage(picture);
-    const QImage transparent = picture.createMaskFromColor(qRgb(255, 0, 255), Qt::MaskOutColor);
+    // Mask bits mark the key colour; a bitmap mask leaves marked pixels out (transparent).
+    const QImage transparent = picture.createMaskFromColor(qRgb(255, 0, 255), Qt::MaskInColor);
     pixmap.setMask(QBitmap::fromImage(transparent));
     return pixmap;
 }
