@@ -324,7 +324,7 @@ RecordingResult writeRecording(const std::string& folder, const RecordingSpec& s
     }
 
     // The frames are independent, so a few threads encode them; each frame's bytes depend only on
-    // the spec and its index, whichever thread makes it.
+    // the recording description and its index, whichever thread makes it.
     int threads = spec.threads > 0
                       ? spec.threads
                       : static_cast<int>(std::min(2u, std::thread::hardware_concurrency()));
