@@ -10,7 +10,7 @@
 #include <mutex>
 
 #include "control/shell/PicvoxLog.h"
-#include "platform/SpecialFolders.h"
+#include "platform/UserFolders.h"
 
 namespace picvox {
 

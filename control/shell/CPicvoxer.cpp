@@ -4,7 +4,7 @@
 
 #include "control/shell/PicvoxLog.h"
 #include "control/shell/PicvoxModule.h"
-#include "platform/SpecialFolders.h"
+#include "platform/UserFolders.h"
 #include "platform/com/Automation.h"
 
 namespace picvox {

@@ -12,7 +12,7 @@
 #include <new>
 #include <thread>
 
-#include "platform/SpecialFolders.h"
+#include "platform/UserFolders.h"
 
 namespace platform::com {
 
