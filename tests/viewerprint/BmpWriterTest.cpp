@@ -11,7 +11,7 @@
 #include <iterator>
 #include <vector>
 
-#include "PrintTestEnvironment.h"
+#include "tests/support/GuiTestEnvironment.h"
 #include "viewer/shell/SaveBitmap.h"
 
 namespace korvex {

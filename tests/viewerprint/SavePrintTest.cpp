@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-#include "PrintTestEnvironment.h"
+#include "tests/support/GuiTestEnvironment.h"
 #include "recording/DibBlock.h"
 #include "tools/recgen/RecordingWriter.h"
 #include "viewer/playback/CKorvexDoc.h"

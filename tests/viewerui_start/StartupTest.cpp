@@ -9,7 +9,7 @@
 #include <fstream>
 #include <random>
 
-#include "GuiTestEnvironment.h"
+#include "tests/support/GuiTestEnvironment.h"
 #include "tools/brand/BrandCodes.h"
 #include "viewer/resources/Resources.h"
 #include "viewer/shell/AboutDialog.h"

@@ -1,8 +1,9 @@
-#include "GuiTestEnvironment.h"
+#include "tests/support/GuiTestEnvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -16,7 +17,8 @@ namespace {
 
 std::string g_home;
 
-// Runs before any test: a fresh home for this run, then the one QApplication of the process.
+// Runs before any test of a Qt test program: a fresh home for this run, then the one
+// QApplication of the process.
 class GuiEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
@@ -30,6 +32,8 @@ public:
         ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
         if (std::getenv("QT_QPA_PLATFORM") == nullptr)
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        if (std::getenv("SDL_AUDIODRIVER") == nullptr)
+            ::setenv("SDL_AUDIODRIVER", "dummy", 1);
         app_ = std::make_unique<QApplication>(argc_, argv_);
         korvex::initResources();
         korvex::setUiLanguage(korvex::Language::English);
@@ -42,7 +46,7 @@ public:
 
 private:
     int argc_ = 1;
-    char name_[16] = "viewerui_start";
+    char name_[16] = "korvex-test";
     char* argv_[2] = {name_, nullptr};
     std::unique_ptr<QApplication> app_;
 };
@@ -54,6 +58,14 @@ private:
 
 const std::string& scratchHome() {
     return g_home;
+}
+
+std::string freshFolder(const std::string& name) {
+    static std::atomic<int> counter{0};
+    const auto folder =
+        std::filesystem::path(g_home) / (name + "-" + std::to_string(counter.fetch_add(1)));
+    std::filesystem::create_directories(folder);
+    return folder.string();
 }
 
 }  // namespace korvex::test
