@@ -169,7 +169,13 @@ public:
     int redraws = 0;
     int resets = 0;
     bool multi = false;
-    void redrawView() override { ++redraws; }
+    // Set by a test to the document's busy flag: a redraw while busy paints nothing.
+    std::function<bool()> busy;
+    bool redrawnWhileBusy = false;
+    void redrawView() override {
+        ++redraws;
+        redrawnWhileBusy = busy && busy();
+    }
     void resetView() override { ++resets; }
     bool isMultiPane() const override { return multi; }
     int paneCount() const override { return multi ? 4 : 1; }

@@ -282,6 +282,9 @@ bool CKorvexDoc::OpenRecordingFolder(const std::string& folder) {
         cancelled = scan.cancelled();
         shell().setWaitCursor(false);
     }
+    // The scan is over and nothing below pumps messages: the redraws that follow must paint the
+    // new recording, which the view refuses to do while an open is under way.
+    busyOpening_ = 0;
 
     if (cancelled) {
         discardRecording();
@@ -304,7 +307,6 @@ bool CKorvexDoc::OpenRecordingFolder(const std::string& folder) {
     } else {
         view().redrawView();
     }
-    busyOpening_ = 0;
     shell().updateCommandUi();
     return !cancelled && result == 1 && source_ && source_->count() > 0;
 }
