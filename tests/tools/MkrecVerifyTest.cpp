@@ -450,7 +450,7 @@ TEST(Mkrec, SameSeedWritesIdenticalFiles) {
     auto make = [&](const std::string& name, const char* seed, const char* kind) {
         const RunResult r =
             runProgram(mkrec(),
-                       {"--quiet", "--kind", kind, "--frames", "6", "--size", "48x32", "--channels",
+                       {"--quiet", "--kind", kind, "--frames", "6", "--size", "64x48", "--channels",
                         "2", "--time-txt", "--seed", seed, "--damage", "4:coded", tmp / name},
                        tmp.path());
         EXPECT_EQ(r.status, 0) << r.err;

@@ -149,7 +149,8 @@ RawPicture renderFrame(int width, int height, const FrameCaption& caption, std::
                   scaleByte(base.b, shade, 100)});
     }
 
-    // Captions: channel and title on top, the frame number large in the middle, the time below.
+    // Captions: channel and title on top with the time under them, the frame number large in
+    // the middle. The bottom strip stays clear for the time and title a viewer draws there.
     const int margin = std::max(2, width / 64);
     std::string top = "CH " + std::to_string(caption.channel);
     if (!caption.title.empty())
@@ -162,19 +163,19 @@ RawPicture renderFrame(int width, int height, const FrameCaption& caption, std::
     const auto capFor = [&](int percent) {
         return std::max(1, height * percent / 100 / (kGlyphHeight + 2));
     };
-    const int topScale = fitScale(top, width, margin, capFor(18));
-    const int numberScale = fitScale(number, width, margin, capFor(25));
-    const int timeScale = fitScale(time, width, margin, capFor(18));
+    const int topScale = fitScale(top, width, margin, capFor(16));
+    const int timeScale = fitScale(time, width, margin, capFor(12));
+    const int numberScale = fitScale(number, width, margin, capFor(22));
     const int size = std::max(2, std::min(width, height) / 10);
 
-    // Top band, bottom band, and the number and the moving square spaced evenly between them.
     const Rgb white{255, 255, 255};
     const int topBottom = captionLine(p, top, margin + topScale, topScale, white);
-    const int timeY = height - margin - kGlyphHeight * timeScale - timeScale;
+    const int timeBottom = captionLine(p, time, topBottom + margin + timeScale, timeScale, white);
+    const int clearFrom = height - height * 16 / 100;
     const int numberHeight = kGlyphHeight * numberScale + 2 * numberScale;
-    const int gap = std::max(0, (timeY - topBottom - numberHeight - size) / 3);
+    const int gap = std::max(0, (clearFrom - timeBottom - numberHeight - size) / 3);
     const int numberBottom =
-        captionLine(p, number, topBottom + gap + numberScale, numberScale, {255, 240, 120});
+        captionLine(p, number, timeBottom + gap + numberScale, numberScale, {255, 240, 120});
 
     // The moving square bounces from edge to edge as the frame number grows.
     const int travel = std::max(1, width - size);
@@ -182,11 +183,10 @@ RawPicture renderFrame(int width, int height, const FrameCaption& caption, std::
     const int step = std::max(1, width / 48) + static_cast<int>(motion.below(3));
     const long long phase = static_cast<long long>(caption.frameNumber) * step % (2LL * travel);
     const int sx = static_cast<int>(phase <= travel ? phase : 2LL * travel - phase);
-    const int sy = numberBottom + gap;
+    // On pictures too small for the layout it still shows, over whatever is beneath it.
+    const int sy = std::max(0, std::min(numberBottom + gap, height - size));
     fillRect(p, sx, sy, size, size, {20, 20, 20});
     fillRect(p, sx + size / 6, sy + size / 6, size - size / 3, size - size / 3, {255, 220, 0});
-
-    captionLine(p, time, timeY, timeScale, white);
     return p;
 }
 
