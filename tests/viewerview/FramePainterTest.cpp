@@ -289,6 +289,19 @@ TEST(FramePainter, PrintedPageCarriesTheTitleBelowThePicture) {
     }
     EXPECT_GT(black, 50);
 
+    // Landscape: the picture fitted to the whole page would reach its bottom edge, so it is
+    // fitted above a band (a quarter of 800 rows here) and the title stays on the page.
+    const QImage landscape = renderSinglePane(QSize(1100, 800), frame, s, true);
+    EXPECT_EQ(landscape.pixelColor(550, 300), QColor(200, 200, 200));
+    EXPECT_EQ(landscape.pixelColor(550, 650), QColor(Qt::white));
+    EXPECT_EQ(landscape.pixelColor(100, 300), QColor(Qt::white));  // D = (150, 0, 950, 600)
+    black = 0;
+    for (int y = 600; y < 800; ++y) {
+        for (int x = 300; x < 800; ++x)
+            black += landscape.pixelColor(x, y).lightness() < 80 ? 1 : 0;
+    }
+    EXPECT_GT(black, 50);
+
     s.printTitle.clear();
     const QImage untitled = renderSinglePane(QSize(800, 1000), frame, s, true);
     EXPECT_EQ(untitled.pixelColor(400, 900), QColor(Qt::white));

@@ -18,6 +18,8 @@ namespace {
 // Large enough for a printed page at 1200 dpi, small enough that a hostile picture size cannot
 // ask for more memory than a desktop has.
 constexpr qint64 kMaxOffscreenPixels = 256LL * 1024 * 1024;
+// Height of the band under a printed picture that holds the print title.
+constexpr int kPrintTitleBand = 256;
 
 QRect toQRect(const PixelRect& r) {
     return QRect(r.left, r.top, r.width(), r.height());
@@ -204,7 +206,7 @@ void paintPane(QImage& target, const PaneDrawRequest& request, const OverlaySett
             QPainter painter(&target);
             painter.setFont(pixelFont(resString(strid::printFaceName), plan.unit.unit, true));
             painter.setPen(Qt::black);
-            const QRect below(d.left, d.bottom, d.width(), 256);
+            const QRect below(d.left, d.bottom, d.width(), kPrintTitleBand);
             painter.drawText(below, Qt::AlignCenter | Qt::TextSingleLine | Qt::TextDontClip,
                              QString::fromStdString(settings.printTitle));
         }
@@ -238,6 +240,15 @@ QImage renderSinglePane(const QSize& pageSize, const FrameContent& frame,
     PaneDrawRequest request;
     request.parts = kPartPicture | kPartText;
     request.rect = page.rect();
+    // The print title goes in a band below the picture. On a landscape page the picture fitted
+    // to the whole page reaches its bottom edge and the title would fall off: the picture is
+    // then fitted to what the band leaves.
+    if (printing) {
+        const PixelRect fitted = fitFourByThree(toPixelRect(request.rect));
+        const int band = std::min(kPrintTitleBand, page.height() / 4);
+        if (fitted.bottom + band > page.height())
+            request.rect.setHeight(page.height() - band);
+    }
     request.picture = frame.picture;
     request.index = frame.index;
     request.time = frame.time;
