@@ -41,6 +41,9 @@ bool AudioStream::open(const AudioFormat& format, AudioSource* source) {
     }
     {
         std::lock_guard<std::mutex> lock(sdlInitMutex());
+        // SDL serves sound output only: SIGINT and SIGTERM stay with the program (or the host
+        // that loaded us). The environment variable of the same name still overrides this.
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
             lastError_ = SDL_GetError();
             return false;

@@ -7,10 +7,6 @@
 #include "viewer/shell/ViewerApp.h"
 
 int main(int argc, char** argv) {
-    // The viewer uses SDL for sound output only; SDL must not take SIGINT and SIGTERM away from
-    // the program.
-    if (qEnvironmentVariableIsEmpty("SDL_NO_SIGNAL_HANDLERS"))
-        qputenv("SDL_NO_SIGNAL_HANDLERS", "1");
     QApplication qtApp(argc, argv);
     korvex::initResources();
     korvex::ViewerApp app;
