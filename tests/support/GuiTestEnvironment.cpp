@@ -30,6 +30,10 @@ public:
         g_home = home.string();
         ::setenv("HOME", g_home.c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+        // Qt wants a private runtime folder and complains about a missing one.
+        fs::create_directories(home / "runtime");
+        fs::permissions(home / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+        ::setenv("XDG_RUNTIME_DIR", (home / "runtime").c_str(), 1);
         if (std::getenv("QT_QPA_PLATFORM") == nullptr)
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         if (std::getenv("SDL_AUDIODRIVER") == nullptr)

@@ -10,14 +10,12 @@
 #include <memory>
 #include <string>
 
+#include "tests/support/GuiTestEnvironment.h"
 #include "tools/recgen/RecordingWriter.h"
 #include "viewer/shell/CDVRFormView.h"
 #include "viewer/shell/CMainFrame.h"
 
 namespace korvex::test {
-
-// The scratch home of this run (HOME and XDG_CONFIG_HOME point into it).
-const std::string& scratchHome();
 
 // Processes events until `done` holds or `timeoutMs` passed; true when it held.
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 30000);

@@ -145,51 +145,34 @@ void CKorvexView::captureCurrentFrame() {
 }
 
 QImage CKorvexView::renderView(const QSize& size) {
-    QImage offscreen = newOffscreen(size, faceColour());
-    if (offscreen.isNull() || panes_.gridSize() == 0)
-        return offscreen;
-    const PixelRect page = pageOf(size);
     const OverlaySettings settings = overlaySettings();
+    if (panes_.gridSize() != 0 && !panes_.isMultiPane() && doc_.source() != nullptr &&
+        !doc_.busyOpening())
+        return renderSinglePane(size, currentFrameOf(doc_), settings, false);
 
-    if (panes_.isMultiPane()) {
-        const std::vector<PixelRect> rects = paneRects(page, panes_.gridSize());
-        {
-            QPainter painter(&offscreen);
-            for (const PixelRect& r : rects)
-                qDrawShadeRect(&painter, toQRect(r), palette(), true, 1, 0);
-        }
-        captureCurrentFrame();
-        for (int q = 0; q < static_cast<int>(rects.size()); ++q) {
-            const PaneCache& cache = panes_.cache(q);
-            PaneDrawRequest request;
-            const bool hasPicture = cache.picture && readable(cache.picture);
-            request.parts = hasPicture ? (kPartPicture | kPartText) : kPartBlack;
-            request.rect = toQRect(rects[static_cast<std::size_t>(q)].shrunk(1));
-            request.picture = hasPicture ? &cache.picture : nullptr;
-            request.index = cache.index;
-            request.time = cache.time;
-            request.title = cache.title;
-            request.frameFlags = cache.checkFlags;
-            paintPane(offscreen, request, settings);
-        }
+    QImage offscreen = newOffscreen(size, faceColour());
+    if (offscreen.isNull() || panes_.gridSize() == 0 || !panes_.isMultiPane())
         return offscreen;
+    const std::vector<PixelRect> rects = paneRects(pageOf(size), panes_.gridSize());
+    {
+        QPainter painter(&offscreen);
+        for (const PixelRect& r : rects)
+            qDrawShadeRect(&painter, toQRect(r), palette(), true, 1, 0);
     }
-
-    if (doc_.source() == nullptr || doc_.busyOpening())
-        return offscreen;
-    const FrameContent frame = currentFrameOf(doc_);
-    if (frame.picture == nullptr || !readable(*frame.picture)) {
-        paintInvalidImage(offscreen, offscreen.rect());
-        return offscreen;
+    captureCurrentFrame();
+    for (int q = 0; q < static_cast<int>(rects.size()); ++q) {
+        const PaneCache& cache = panes_.cache(q);
+        PaneDrawRequest request;
+        const bool hasPicture = cache.picture && readable(cache.picture);
+        request.parts = hasPicture ? (kPartPicture | kPartText) : kPartBlack;
+        request.rect = toQRect(rects[static_cast<std::size_t>(q)].shrunk(1));
+        request.picture = hasPicture ? &cache.picture : nullptr;
+        request.index = cache.index;
+        request.time = cache.time;
+        request.title = cache.title;
+        request.frameFlags = cache.checkFlags;
+        paintPane(offscreen, request, settings);
     }
-    PaneDrawRequest request;
-    request.rect = offscreen.rect();
-    request.picture = frame.picture;
-    request.index = frame.index;
-    request.time = frame.time;
-    request.title = frame.title;
-    request.frameFlags = frame.flags;
-    paintPane(offscreen, request, settings);
     return offscreen;
 }
 

@@ -227,6 +227,22 @@ void paintInvalidImage(QImage& target, const QRect& rect) {
                      resString(textid::invalidImage));
 }
 
+namespace {
+
+// A request that draws `frame` into `rect` with its picture, time and title.
+PaneDrawRequest requestFor(const FrameContent& frame, const QRect& rect) {
+    PaneDrawRequest request;
+    request.rect = rect;
+    request.picture = frame.picture;
+    request.index = frame.index;
+    request.time = frame.time;
+    request.title = frame.title;
+    request.frameFlags = frame.flags;
+    return request;
+}
+
+}  // namespace
+
 QImage renderSinglePane(const QSize& pageSize, const FrameContent& frame,
                         const OverlaySettings& settings, bool printing) {
     QImage page = newOffscreen(pageSize, printing ? windowColour() : faceColour());
@@ -237,9 +253,7 @@ QImage renderSinglePane(const QSize& pageSize, const FrameContent& frame,
         paintInvalidImage(page, page.rect());
         return page;
     }
-    PaneDrawRequest request;
-    request.parts = kPartPicture | kPartText;
-    request.rect = page.rect();
+    PaneDrawRequest request = requestFor(frame, page.rect());
     // The print title goes in a band below the picture. On a landscape page the picture fitted
     // to the whole page reaches its bottom edge and the title would fall off: the picture is
     // then fitted to what the band leaves.
@@ -249,11 +263,6 @@ QImage renderSinglePane(const QSize& pageSize, const FrameContent& frame,
         if (fitted.bottom + band > page.height())
             request.rect.setHeight(page.height() - band);
     }
-    request.picture = frame.picture;
-    request.index = frame.index;
-    request.time = frame.time;
-    request.title = frame.title;
-    request.frameFlags = frame.flags;
     request.printing = printing;
     paintPane(page, request, settings);
     return page;
@@ -267,14 +276,7 @@ QImage renderPanePicture(const QSize& size, const FrameContent& frame,
     QImage image = newOffscreen(size, faceColour());
     if (image.isNull())
         return image;
-    PaneDrawRequest request;
-    request.rect = image.rect();
-    request.picture = frame.picture;
-    request.index = frame.index;
-    request.time = frame.time;
-    request.title = frame.title;
-    request.frameFlags = frame.flags;
-    paintPane(image, request, settings);
+    paintPane(image, requestFor(frame, image.rect()), settings);
     return image;
 }
 
