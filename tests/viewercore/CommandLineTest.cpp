@@ -42,6 +42,19 @@ TEST(CommandLine, PlainArgumentsAndPaths) {
     EXPECT_TRUE(o.error.empty());
 }
 
+TEST(CommandLine, HelpAndVersion) {
+    for (const char* arg : {"-h", "--help", "--HELP"}) {
+        const LaunchOptions o = parseCommandLine({"rec", arg});
+        EXPECT_TRUE(o.help) << arg;
+        EXPECT_TRUE(o.unknownSwitches.empty()) << arg;
+    }
+    EXPECT_TRUE(parseCommandLine({"--version"}).version);
+    EXPECT_FALSE(parseCommandLine({"/h"}).help);  // an absolute path, not a switch
+    const std::string usage = korvex::usageText();
+    for (const char* option : {"/check", "--screenshot", "--frame", "--panes", "--help"})
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
+
 TEST(CommandLine, ScreenshotOptions) {
     LaunchOptions o = parseCommandLine(
         {"--screenshot", "out.png", "--frame", "12", "--panes", "9", "--check", "rec"});

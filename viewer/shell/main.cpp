@@ -2,11 +2,25 @@
 #include <QApplication>
 #include <cstdio>
 
+#include <string>
+#include <vector>
+
 #include "viewer/resources/Resources.h"
 #include "viewer/shell/ScreenshotMode.h"
 #include "viewer/shell/ViewerApp.h"
+#include "viewer/shell/core/CommandLine.h"
 
 int main(int argc, char** argv) {
+    // Help and version need neither a display nor a brand file.
+    const korvex::LaunchOptions early =
+        korvex::parseCommandLine(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+    if (early.help || early.version) {
+        if (early.help)
+            std::fputs(korvex::usageText().c_str(), stdout);
+        else
+            std::printf("korvex %s\n", korvex::kViewerVersion);
+        return 0;
+    }
     QApplication qtApp(argc, argv);
     korvex::initResources();
     korvex::ViewerApp app;

@@ -37,8 +37,16 @@ LaunchOptions parseCommandLine(const std::vector<std::string>& args) {
             options.checkMode = true;
             continue;
         }
+        if (arg == "-h" || platform::equalsNoCase(arg, "--help")) {
+            options.help = true;
+            continue;
+        }
         if (arg.starts_with("--")) {
             const std::string name = platform::asciiLower(arg.substr(2));
+            if (name == "version") {
+                options.version = true;
+                continue;
+            }
             if (name == "screenshot" || name == "frame" || name == "panes") {
                 if (i + 1 >= args.size()) {
                     fail("option " + arg + " needs a value");
@@ -74,6 +82,24 @@ LaunchOptions parseCommandLine(const std::vector<std::string>& args) {
         }
     }
     return options;
+}
+
+std::string usageText() {
+    return "usage: korvex [/check] [FOLDER]\n"
+           "       korvex --screenshot OUT.png [--frame N] [--panes 1|4|9|16] [/check] FOLDER\n"
+           "\n"
+           "Plays and checks the recordings of a video recorder.\n"
+           "\n"
+           "  FOLDER              a recording folder to open at start-up\n"
+           "  /check, -check      check mode: mark frames whose picture or time was altered\n"
+           "  --screenshot OUT    render the window at one frame into a PNG file and exit\n"
+           "                      (no window is shown)\n"
+           "  --frame N           with --screenshot: the frame to show, from 1 (default 1)\n"
+           "  --panes P           with --screenshot: 1, 4, 9 or 16 camera panes (default 1)\n"
+           "  --version           print the version and exit\n"
+           "  -h, --help          this text\n"
+           "\n"
+           "The brand file (Viewer2.ini or Viewer.ini) is read from the current folder.\n";
 }
 
 }  // namespace korvex

@@ -20,7 +20,9 @@ struct LaunchOptions {
     std::string screenshotPath;
     int screenshotFrame = 1;  // 1-based frame number
     int screenshotPanes = 1;
-    std::string error;  // a malformed option; empty when the line is usable
+    bool help = false;     // "--help" or "-h": print the usage and exit
+    bool version = false;  // "--version": print the version and exit
+    std::string error;     // a malformed option; empty when the line is usable
 };
 
 // Parses the arguments after the program name. Short switches follow the recorder software's
@@ -28,5 +30,11 @@ struct LaunchOptions {
 // paths on Linux start with "/", an argument "/name" is a switch only when it names a known
 // switch; anything else starting with "/" is a path. Long options use "--".
 LaunchOptions parseCommandLine(const std::vector<std::string>& args);
+
+// The text "korvex --help" prints.
+std::string usageText();
+
+// The viewer's version, as its About boxes show it.
+inline constexpr const char* kViewerVersion = "2.1.5";
 
 }  // namespace korvex
