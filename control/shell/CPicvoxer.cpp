@@ -156,7 +156,7 @@ std::u16string_view olestrView(LPCOLESTR s) {
     if (!s)
         return {};
     std::size_t n = 0;
-    while (s[n] != u'\0' && n < 1024)
+    while (n < 1024 && s[n] != u'\0')
         ++n;  // member names are short; stop at a sane bound
     return std::u16string_view(s, n);
 }
