@@ -83,7 +83,10 @@ using JpxLogFn = void (*)(const char* line);
 void setJpxErrorLog(JpxLogFn fn);
 
 // Worker threads one decode may use (1 = decode on the caller's thread only). The default is
-// chosen at first use from the number of processors.
+// chosen at first use from the number of processors. With two or more, a recorder's colour frame
+// is decoded half on the caller's thread and half on one helper thread the codec keeps for the
+// process (stopped at exit; a caller that finds it busy decodes alone), which also converts half
+// of a large picture in encodeBMP; other frames use the codec library's own workers.
 void setJpxDecodeThreads(int threads);
 int jpxDecodeThreads();
 

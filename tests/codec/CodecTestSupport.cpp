@@ -223,6 +223,155 @@ std::vector<std::uint8_t> customJ2k(int width, int height, const std::vector<J2k
     return sink.bytes;
 }
 
+std::vector<std::uint8_t> tunedJ2k(const korvex::gen::RawPicture& picture,
+                                   const J2kTuning& tuning) {
+    const int comps = picture.channels;
+    opj_image_cmptparm_t params[3];
+    std::memset(params, 0, sizeof params);
+    for (int c = 0; c < comps; ++c) {
+        params[c].dx = params[c].dy = 1;
+        params[c].w = static_cast<OPJ_UINT32>(picture.width);
+        params[c].h = static_cast<OPJ_UINT32>(picture.height);
+        params[c].prec = 8;
+    }
+    opj_image_t* image = opj_image_create(static_cast<OPJ_UINT32>(comps), params,
+                                          comps == 1 ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB);
+    image->x1 = static_cast<OPJ_UINT32>(picture.width);
+    image->y1 = static_cast<OPJ_UINT32>(picture.height);
+    const std::size_t samples = static_cast<std::size_t>(picture.width) * picture.height;
+    for (int c = 0; c < comps; ++c)
+        for (std::size_t i = 0; i < samples; ++i)
+            image->comps[c].data[i] = picture.pixels[i * comps + c];
+    opj_cparameters_t cp;
+    opj_set_default_encoder_parameters(&cp);
+    cp.tcp_numlayers = 1;
+    cp.cp_disto_alloc = 1;
+    cp.tcp_rates[0] = tuning.rate > 1.0f ? tuning.rate : 0;
+    cp.irreversible = tuning.rate > 1.0f ? 1 : 0;
+    cp.tcp_mct = comps == 3 && tuning.colourTransform ? 1 : 0;
+    const int side = tuning.tileSide > 0
+                         ? std::min({tuning.tileSide, picture.width, picture.height})
+                         : std::min(picture.width, picture.height);
+    int levels = 1;
+    while (levels < 6 && (side >> levels) >= 1)
+        ++levels;
+    cp.numresolution = levels;
+    if (tuning.tileSide > 0) {
+        cp.tile_size_on = OPJ_TRUE;
+        cp.cp_tdx = cp.cp_tdy = tuning.tileSide;
+    }
+    if (tuning.tilePartsPerResolution) {
+        cp.tp_on = 1;
+        cp.tp_flag = 'R';
+    }
+    opj_codec_t* codec = opj_create_compress(tuning.jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
+    opj_set_error_handler(codec, quiet, nullptr);
+    opj_set_warning_handler(codec, quiet, nullptr);
+    opj_set_info_handler(codec, quiet, nullptr);
+    Sink sink;
+    opj_stream_t* stream = opj_stream_create(64 * 1024, OPJ_FALSE);
+    opj_stream_set_user_data(stream, &sink, nullptr);
+    opj_stream_set_write_function(stream, sinkWrite);
+    opj_stream_set_skip_function(stream, sinkSkip);
+    opj_stream_set_seek_function(stream, sinkSeek);
+    const bool ok = opj_setup_encoder(codec, &cp, image) &&
+                    opj_start_compress(codec, image, stream) && opj_encode(codec, stream) &&
+                    opj_end_compress(codec, stream);
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    opj_image_destroy(image);
+    if (!ok)
+        throw std::runtime_error("test JPEG 2000 encode failed");
+    return sink.bytes;
+}
+
+korvex::gen::RawPicture saturatedPicture(int width, int height) {
+    static const std::uint8_t colours[][3] = {{255, 0, 0},   {0, 0, 255},   {255, 255, 255},
+                                              {0, 255, 0},   {0, 0, 0},     {255, 0, 255},
+                                              {0, 255, 255}, {255, 255, 0}, {0, 0, 255}};
+    korvex::gen::RawPicture p;
+    p.width = width;
+    p.height = height;
+    p.channels = 3;
+    p.pixels.resize(static_cast<std::size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t* c = colours[((x / 5) + (y / 7) * 3) % 9];
+            std::memcpy(&p.pixels[(static_cast<std::size_t>(y) * width + x) * 3], c, 3);
+        }
+    return p;
+}
+
+namespace {
+
+struct Source {
+    const std::vector<std::uint8_t>* bytes;
+    std::size_t pos = 0;
+};
+OPJ_SIZE_T sourceRead(void* buf, OPJ_SIZE_T n, void* user) {
+    auto* s = static_cast<Source*>(user);
+    if (s->pos >= s->bytes->size())
+        return static_cast<OPJ_SIZE_T>(-1);
+    n = std::min(n, s->bytes->size() - s->pos);
+    std::memcpy(buf, s->bytes->data() + s->pos, n);
+    s->pos += n;
+    return n;
+}
+OPJ_OFF_T sourceSkip(OPJ_OFF_T n, void* user) {
+    auto* s = static_cast<Source*>(user);
+    s->pos = static_cast<std::size_t>(static_cast<OPJ_OFF_T>(s->pos) + n);
+    return n;
+}
+OPJ_BOOL sourceSeek(OPJ_OFF_T n, void* user) {
+    static_cast<Source*>(user)->pos = static_cast<std::size_t>(n);
+    return OPJ_TRUE;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> plainDecodeBgr(const std::vector<std::uint8_t>& file) {
+    const bool jp2 = file.size() > 4 && file[0] == 0 && file[3] == 0x0C;
+    opj_codec_t* codec = opj_create_decompress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
+    opj_set_error_handler(codec, quiet, nullptr);
+    opj_set_warning_handler(codec, quiet, nullptr);
+    opj_set_info_handler(codec, quiet, nullptr);
+    opj_dparameters_t params;
+    opj_set_default_decoder_parameters(&params);
+    opj_setup_decoder(codec, &params);
+    Source source{&file};
+    opj_stream_t* stream = opj_stream_create(64 * 1024, OPJ_TRUE);
+    opj_stream_set_user_data(stream, &source, nullptr);
+    opj_stream_set_user_data_length(stream, file.size());
+    opj_stream_set_read_function(stream, sourceRead);
+    opj_stream_set_skip_function(stream, sourceSkip);
+    opj_stream_set_seek_function(stream, sourceSeek);
+    opj_image_t* image = nullptr;
+    std::vector<std::uint8_t> bgr;
+    if (opj_read_header(stream, codec, &image) && opj_decode(codec, stream, image) &&
+        (image->numcomps == 1 || image->numcomps == 3)) {
+        const std::uint32_t w = image->x1 - image->x0, h = image->y1 - image->y0;
+        bool plain = true;
+        for (std::uint32_t c = 0; c < image->numcomps; ++c) {
+            const opj_image_comp_t& comp = image->comps[c];
+            plain = plain && comp.prec == 8 && !comp.sgnd && comp.w == w && comp.h == h;
+        }
+        if (plain) {
+            bgr.resize(static_cast<std::size_t>(w) * h * 3);
+            for (std::size_t i = 0; i < static_cast<std::size_t>(w) * h; ++i)
+                for (int c = 0; c < 3; ++c) {
+                    const int comp = image->numcomps == 1 ? 0 : 2 - c;
+                    bgr[i * 3 + c] =
+                        static_cast<std::uint8_t>(std::clamp(image->comps[comp].data[i], 0, 255));
+                }
+        }
+    }
+    if (image)
+        opj_image_destroy(image);
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    return bgr;
+}
+
 long sizOffset(const std::vector<std::uint8_t>& file) {
     for (std::size_t i = 0; i + 3 < file.size(); ++i)
         if (file[i] == 0xFF && file[i + 1] == 0x4F && file[i + 2] == 0xFF && file[i + 3] == 0x51)

@@ -57,6 +57,26 @@ std::vector<std::uint8_t> customJ2k(int width, int height, const std::vector<J2k
                                     J2kColour colour, bool jp2,
                                     int (*fn)(int component, int x, int y));
 
+// A JPEG 2000 file of an 8-bit picture with chosen coding: lossless 5/3 (rate <= 1) or lossy 9/7,
+// with or without the colour transform, in tiles of tileSide (0 = one tile), each tile split into
+// one tile-part per resolution when tilePartsPerResolution.
+struct J2kTuning {
+    bool jp2 = true;
+    float rate = 20.0f;
+    bool colourTransform = true;
+    int tileSide = 0;
+    bool tilePartsPerResolution = false;
+};
+std::vector<std::uint8_t> tunedJ2k(const korvex::gen::RawPicture& picture, const J2kTuning& tuning);
+
+// Saturated primaries, white and black in sharp stripes: colour differences span the whole
+// +-255 and lossy coding overshoots at every edge.
+korvex::gen::RawPicture saturatedPicture(int width, int height);
+
+// The file decoded by OpenJPEG on its own (its colour transform, one thread) as top-down BGR bytes,
+// for 8-bit files of 1 or 3 full-size components; empty if it is not such a file.
+std::vector<std::uint8_t> plainDecodeBgr(const std::vector<std::uint8_t>& file);
+
 // Offset of the code-stream's SIZ marker segment (FF 51) in a JPEG 2000 file; -1 if none.
 long sizOffset(const std::vector<std::uint8_t>& file);
 // Offset of the first SOF marker (FF C0..C2) in a JPEG file; -1 if none.

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/codec/CodecTestSupport.h"
@@ -99,6 +102,126 @@ TEST(JpxCodec, OneAndTwoThreadsGiveTheSamePicture) {
     ASSERT_EQ(one.result, 0);
     ASSERT_EQ(two.result, 0);
     EXPECT_EQ(one.bmp, two.bmp);
+}
+
+// Largest difference, per channel byte, between a BMP and top-down BGR bytes of the same picture.
+int worstDifference(const Decoded& d, const std::vector<std::uint8_t>& bgr, int w, int h) {
+    int worst = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c)
+                worst =
+                    std::max(worst, std::abs(bmpPixel(d, x, y)[c] -
+                                             bgr[(static_cast<std::size_t>(y) * w + x) * 3 + c]));
+    return worst;
+}
+
+// Frames of three 8-bit components are level-shifted and colour-transformed by us, not the codec.
+// The pictures must match the codec's own: exactly for the reversible transform (and for grey or
+// untransformed frames, which we do not touch), within one for the irreversible one. Saturated
+// stripes make colour differences span +-255 and lossy coding overshoot the 8-bit range.
+struct TransformCase {
+    const char* name;
+    int width;
+    int height;
+    int channels;
+    bool saturated;
+    J2kTuning tuning;
+};
+
+class OwnColourTransform : public testing::TestWithParam<TransformCase> {};
+
+TEST_P(OwnColourTransform, MatchesTheCodecsOwnOnOneAndTwoThreads) {
+    const TransformCase& c = GetParam();
+    const auto picture = c.saturated ? saturatedPicture(c.width, c.height)
+                                     : gen::syntheticPicture(c.width, c.height, c.channels, 11);
+    const auto file = tunedJ2k(picture, c.tuning);
+    const auto expected = plainDecodeBgr(file);
+    ASSERT_FALSE(expected.empty());
+    const bool exact = c.tuning.rate <= 1.0f || !c.tuning.colourTransform || c.channels == 1;
+    const int before = jpxDecodeThreads();
+    for (int threads : {1, 2}) {
+        setJpxDecodeThreads(threads);
+        const Decoded d = decodeToBmp(file);
+        ASSERT_EQ(d.result, 0) << threads << " threads";
+        EXPECT_LE(worstDifference(d, expected, c.width, c.height), exact ? 0 : 1)
+            << threads << " threads";
+    }
+    setJpxDecodeThreads(before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, OwnColourTransform,
+    testing::Values(
+        TransformCase{"recorder704", 704, 480, 3, false, {true, 20.0f}},
+        TransformCase{"recorder720Codestream", 720, 248, 3, false, {false, 20.0f}},
+        TransformCase{"lossless", 333, 97, 3, false, {true, 0.0f}},
+        TransformCase{"saturatedLossless", 96, 64, 3, true, {false, 0.0f}},
+        TransformCase{"saturatedLossy", 96, 64, 3, true, {true, 8.0f}},
+        TransformCase{"saturatedHeavyLoss", 200, 150, 3, true, {false, 60.0f}},
+        TransformCase{"tinyLossy", 3, 2, 3, false, {true, 4.0f}},
+        TransformCase{"onePixelLossless", 1, 1, 3, false, {false, 0.0f}},
+        TransformCase{"withoutColourTransform", 200, 120, 3, false, {true, 20.0f, false}},
+        TransformCase{"tilesAndTileParts", 300, 200, 3, false, {true, 20.0f, true, 128, true}},
+        TransformCase{"losslessTiles", 300, 200, 3, true, {false, 0.0f, true, 64, true}},
+        TransformCase{"grey", 704, 480, 1, false, {true, 20.0f}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The viewer's GUI thread and a streaming decoder decode at the same time; each must get its own
+// picture whichever of them has the helper thread.
+TEST(JpxCodec, CallersOnSeveralThreadsGetTheirOwnPictures) {
+    const std::vector<std::vector<std::uint8_t>> files = {
+        gen::encodeJ2k(gen::syntheticPicture(704, 480, 3, 21)),
+        tunedJ2k(saturatedPicture(320, 240), {false, 0.0f}),
+    };
+    std::vector<Decoded> expected;
+    for (const auto& file : files)
+        expected.push_back(decodeToBmp(file));
+    ASSERT_EQ(expected[0].result, 0);
+    ASSERT_EQ(expected[1].result, 0);
+    const int before = jpxDecodeThreads();
+    setJpxDecodeThreads(2);
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 3; ++t)
+        callers.emplace_back([&, t] {
+            for (int i = 0; i < 8; ++i) {
+                const std::size_t f = static_cast<std::size_t>(t + i) % files.size();
+                const Decoded d = decodeToBmp(files[f]);
+                if (d.result != 0 || d.bmp != expected[f].bmp)
+                    ++wrong;
+            }
+        });
+    for (auto& caller : callers)
+        caller.join();
+    setJpxDecodeThreads(before);
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+// The marker segments after SIZ are read by us too (to choose who does the colour transform):
+// any byte of them damaged must give a picture of the right size or an error, never a read past
+// the data (the sanitizer builds check that).
+TEST(JpxCodec, DamagedMarkerSegmentsGiveAPictureOrAnError) {
+    const auto file = tunedJ2k(gen::syntheticPicture(48, 32, 3, 5), {false, 20.0f, true, 16, true});
+    const long siz = sizOffset(file);
+    ASSERT_GT(siz, 0);
+    const std::size_t from =
+        static_cast<std::size_t>(siz) + 2 + ((file[siz + 2] << 8) | file[siz + 3]);
+    std::size_t sod = from;
+    while (sod + 1 < file.size() && !(file[sod] == 0xFF && file[sod + 1] == 0x93))
+        ++sod;
+    ASSERT_LT(sod, file.size());
+    for (std::size_t at = from; at < sod + 2; ++at) {
+        for (std::uint8_t value : {0x00, 0x01, 0x7F, 0xFF}) {
+            auto damaged = file;
+            damaged[at] = value;
+            const Decoded d = decodeToBmp(damaged);
+            if (d.result == 0) {
+                EXPECT_EQ(d.outputs[0], 48);
+                EXPECT_EQ(d.outputs[1], 32);
+            }
+        }
+    }
 }
 
 // Component layouts a recorder does not write but a JPEG 2000 file may hold.
