@@ -986,33 +986,33 @@ unsigned char clamp8(int v) {
 // interleaved.
 constexpr std::uint32_t kChunk = 64;
 
-struct ChunkBytes {
-    unsigned char b[kChunk];
-    unsigned char g[kChunk];
-    unsigned char r[kChunk];
+struct ChunkPlanes {
+    std::int32_t b[kChunk];
+    std::int32_t g[kChunk];
+    std::int32_t r[kChunk];
 
     void interleave(unsigned char* out, std::uint32_t n) const {
         for (std::uint32_t i = 0; i < n; ++i, out += 3) {
-            out[0] = b[i];
-            out[1] = g[i];
-            out[2] = r[i];
+            out[0] = static_cast<unsigned char>(b[i]);
+            out[1] = static_cast<unsigned char>(g[i]);
+            out[2] = static_cast<unsigned char>(r[i]);
         }
     }
 };
 
 // Inverse reversible colour transform and level shift, as the codec does them.
-inline void rctPixel(const OPJ_INT32* y, const OPJ_INT32* db, const OPJ_INT32* dr, ChunkBytes& c,
+inline void rctPixel(const OPJ_INT32* y, const OPJ_INT32* db, const OPJ_INT32* dr, ChunkPlanes& c,
                      std::uint32_t i) {
     const int u = db[i] - 32768, v = dr[i] - 32768;
     const int g = y[i] - 32768 - ((u + v) >> 2);
-    c.b[i] = static_cast<unsigned char>(std::clamp(u + g + 128, 0, 255));
-    c.g[i] = static_cast<unsigned char>(std::clamp(g + 128, 0, 255));
-    c.r[i] = static_cast<unsigned char>(std::clamp(v + g + 128, 0, 255));
+    c.b[i] = std::clamp(u + g + 128, 0, 255);
+    c.g[i] = std::clamp(g + 128, 0, 255);
+    c.r[i] = std::clamp(v + g + 128, 0, 255);
 }
 
 void rctRow(const OPJ_INT32* y, const OPJ_INT32* db, const OPJ_INT32* dr, unsigned char* out,
             std::uint32_t w) {
-    ChunkBytes c;
+    ChunkPlanes c;
     for (std::uint32_t x = 0; x < w; x += kChunk, out += 3 * kChunk) {
         const std::uint32_t n = std::min(kChunk, w - x);
         if (n == kChunk) {
@@ -1029,20 +1029,20 @@ void rctRow(const OPJ_INT32* y, const OPJ_INT32* db, const OPJ_INT32* dr, unsign
 // Inverse irreversible colour transform and level shift: R = Y + 1.402 Cr,
 // G = Y - 0.34413 Cb - 0.71414 Cr, B = Y + 1.772 Cb, the codec's coefficients. Values are clamped
 // before they are truncated, so truncating x + 0.5 rounds.
-inline void ictPixel(const OPJ_INT32* y, const OPJ_INT32* cb, const OPJ_INT32* cr, ChunkBytes& c,
+inline void ictPixel(const OPJ_INT32* y, const OPJ_INT32* cb, const OPJ_INT32* cr, ChunkPlanes& c,
                      std::uint32_t i, float scale) {
     const float yy = static_cast<float>(y[i] - 32768) * scale + 128.5f;
     const float u = static_cast<float>(cb[i] - 32768) * scale;
     const float v = static_cast<float>(cr[i] - 32768) * scale;
-    c.b[i] = static_cast<unsigned char>(std::clamp(yy + 1.772f * u, 0.0f, 255.0f));
-    c.g[i] = static_cast<unsigned char>(std::clamp(yy - 0.34413f * u - 0.71414f * v, 0.0f, 255.0f));
-    c.r[i] = static_cast<unsigned char>(std::clamp(yy + 1.402f * v, 0.0f, 255.0f));
+    c.b[i] = static_cast<std::int32_t>(std::clamp(yy + 1.772f * u, 0.0f, 255.0f));
+    c.g[i] = static_cast<std::int32_t>(std::clamp(yy - 0.34413f * u - 0.71414f * v, 0.0f, 255.0f));
+    c.r[i] = static_cast<std::int32_t>(std::clamp(yy + 1.402f * v, 0.0f, 255.0f));
 }
 
 void ictRow(const OPJ_INT32* y, const OPJ_INT32* cb, const OPJ_INT32* cr, unsigned char* out,
             std::uint32_t w, int fractionBits) {
     const float scale = 1.0f / static_cast<float>(1 << fractionBits);
-    ChunkBytes c;
+    ChunkPlanes c;
     for (std::uint32_t x = 0; x < w; x += kChunk, out += 3 * kChunk) {
         const std::uint32_t n = std::min(kChunk, w - x);
         if (n == kChunk) {
