@@ -634,8 +634,13 @@ int CKorvexDoc::SelectChannels(int channel, int paneCount, int* paneChannelRow) 
         return 0;
     SuspendForChannelChange();
     const int k = source_->infoIndexOf(-1);
-    if (source_->selectChannels(channel, paneCount, paneChannelRow) == 0)
-        return 0;  // playback stays suspended
+    if (source_->selectChannels(channel, paneCount, paneChannelRow) == 0) {
+        // Playback stays suspended, but as a Stop leaves it: a loop that ended for a resume
+        // that never comes would keep Close and Play disabled.
+        resumeForward_ = 0;
+        resumeReverse_ = 0;
+        return 0;
+    }
     source_->firstFrameOf(channel);
     panel().setPositionRange(source_->count());
     First(false);
