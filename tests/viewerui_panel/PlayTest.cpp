@@ -1,6 +1,7 @@
 // Playing through the control panel's buttons and sliders on a generated recording.
 
 #include <QAction>
+#include <QMouseEvent>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QStyle>
@@ -91,7 +92,11 @@ TEST_F(FrameTest, StopEndsPlayAndCloseIsRefusedMeanwhile) {
     EXPECT_TRUE(frame->close());
 }
 
-TEST_F(FrameTest, DraggingThePositionSliderDuringPlayResumesFromTheNewFrame) {
+// Both ways of taking hold of the handle: a press, and the second press of a double click.
+class SliderDrag : public FrameTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SliderDrag, DuringPlayResumesFromTheNewFrame) {
+    const bool doubleClick = GetParam();
     ASSERT_TRUE(open(write("rec", 100)));
     QSlider* position = slider(control(ctl::position));
     slider(control(ctl::speed))->setValue(5);  // 20 ms a frame
@@ -114,7 +119,17 @@ TEST_F(FrameTest, DraggingThePositionSliderDuringPlayResumesFromTheNewFrame) {
                 position->style()
                     ->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, position)
                     .center();
-            QTest::mousePress(position, Qt::LeftButton, {}, handle);
+            if (doubleClick) {
+                QMouseEvent second(QEvent::MouseButtonDblClick, handle,
+                                   position->mapToGlobal(handle), Qt::LeftButton, Qt::LeftButton,
+                                   Qt::NoModifier);
+                QCoreApplication::sendEvent(position, &second);
+            } else {
+                QTest::mousePress(position, Qt::LeftButton, {}, handle);
+            }
+            // Taking hold stops the loop, to resume from wherever the handle is let go.
+            EXPECT_EQ(doc().stopRequest(), 1);
+            EXPECT_EQ(doc().resumeForward(), 1);
             position->setSliderPosition(60);
             EXPECT_EQ(currentIndex(), 59);
             QTest::mouseRelease(position, Qt::LeftButton, {}, handle);
@@ -139,6 +154,9 @@ TEST_F(FrameTest, DraggingThePositionSliderDuringPlayResumesFromTheNewFrame) {
     EXPECT_EQ(text(ctl::frameCounter), QStringLiteral("100 / 100"));
     EXPECT_EQ(frame->closeDisabled(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(PositionSlider, SliderDrag, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "DoubleClick" : "Press"; });
 
 TEST_F(FrameTest, SoundModeKeepsFramesOnTheSoundClock) {
     gen::RecordingSpec spec;

@@ -305,7 +305,10 @@ bool CKorvexDoc::OpenRecordingFolder(const std::string& folder) {
         view().redrawView();
         panel().refreshDisplays();
     } else {
+        // The scan found no frames: the slider and texts of the recording before must go too.
+        panel().setPositionRange(source_->count());
         view().redrawView();
+        panel().blankDisplays();
     }
     shell().updateCommandUi();
     return !cancelled && result == 1 && source_ && source_->count() > 0;
@@ -362,7 +365,8 @@ int CKorvexDoc::SetPosition(int index) {
 }
 
 void CKorvexDoc::OnPositionScrolled(int sliderPosition) {
-    if (!source_)
+    // A slider whose range outlived its recording names no frame.
+    if (!source_ || sliderPosition < 1 || sliderPosition > source_->count())
         return;
     SetPosition(sliderPosition - 1);
     view().redrawView();

@@ -205,8 +205,10 @@ void CDVRFormView::paintEvent(QPaintEvent* event) {
 bool CDVRFormView::eventFilter(QObject* watched, QEvent* event) {
     if (watched == position_) {
         // Pressing on the position slider stops a running loop; releasing it resumes play
-        // from wherever the slider was left.
-        if (event->type() == QEvent::MouseButtonPress)
+        // from wherever the slider was left. The second press of a double click arrives as a
+        // double-click event, and a drag may follow it.
+        if (event->type() == QEvent::MouseButtonPress ||
+            event->type() == QEvent::MouseButtonDblClick)
             doc_.OnPositionPressed();
         else if (event->type() == QEvent::MouseButtonRelease)
             doc_.OnPositionReleased();
