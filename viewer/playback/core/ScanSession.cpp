@@ -1,5 +1,8 @@
 #include "viewer/playback/core/ScanSession.h"
 
+#include <exception>
+#include <system_error>
+
 namespace korvex {
 
 void AutoResetEvent::set() {
@@ -28,14 +31,29 @@ void ScanSession::start(std::function<int()> scan, std::function<long long()> fi
     filesFound_ = std::move(filesFound);
     cancelFlag_.store(false);
     finished_.store(false);
-    worker_ = std::thread([this, scan = std::move(scan)] { run(scan); });
+    try {
+        worker_ = std::thread([this, scan = std::move(scan)] { run(scan); });
+    } catch (const std::system_error&) {
+        // No thread to be had: the open fails (result 0) and whoever waits hears of the end.
+        std::lock_guard<std::mutex> lock(receiverMutex_);
+        result_ = 0;
+        finished_.store(true);
+    }
 }
 
 void ScanSession::run(const std::function<int()>& scan) {
     // The scan begins once the Searching dialog can receive its end; a dialog that never comes
     // up delays it by the wait only.
     openEvent_.wait(openWait_);
-    result_ = scan();
+    int result = 0;
+    if (!cancelFlag_.load()) {
+        try {
+            result = scan();
+        } catch (const std::exception&) {
+            result = 0;  // out of memory on a huge folder, say: the open fails, the viewer stays
+        }
+    }
+    result_ = result;
     // Called under the lock, so that a dialog that detaches has no notice still in flight.
     std::lock_guard<std::mutex> lock(receiverMutex_);
     finished_.store(true);

@@ -51,8 +51,12 @@ public:
     // Detaches the receiver (the dialog is closing); a later completion goes nowhere.
     void detachReceiver();
 
-    // Raised by the dialog's Cancel; the scan polls it.
-    void cancel() { cancelFlag_.store(true); }
+    // Raised by the dialog's Cancel; the scan polls the flag, and a worker still waiting for the
+    // dialog stops waiting (and scans nothing).
+    void cancel() {
+        cancelFlag_.store(true);
+        openEvent_.set();
+    }
     bool cancelled() const { return cancelFlag_.load(); }
 
     bool finished() const { return finished_.load(); }
