@@ -72,8 +72,12 @@ QString saveFailureText(const SaveOutcome& outcome, const std::string& path) {
         case SaveOutcome::Status::NoPicture:
             return {};
         case SaveOutcome::Status::TooLarge:
-            return text("The picture is too large to be saved as a bitmap.",
-                        "画像が大きすぎるため、ビットマップとして保存できません。");
+            return text(
+                       "A picture of this size cannot be saved as a bitmap (it must be 2 to "
+                       "%1 pixels wide).",
+                       "この大きさの画像はビットマップとして保存できません（幅は 2～%1 "
+                       "ピクセルです）。")
+                .arg(kMaxSavedWidth);
         case SaveOutcome::Status::RenderFailed:
             return text("The picture could not be prepared for saving (not enough memory?).",
                         "保存する画像を作成できませんでした（メモリ不足の可能性があります）。");
