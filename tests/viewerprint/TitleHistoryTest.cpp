@@ -99,8 +99,11 @@ TEST_F(TitleProfileTest, ReadingSkipsEmptyValuesAndListsAndKeepsKeyOrder) {
     profile_->setValue("Print Title/5", QStringList{"a", "b"});
     profile_->setValue("Print Title/11", "beyond ten");
     profile_->setValue("Print Title/10", "日本語のタイトル");
+    profile_->setValue("Print Title/4", QString(100000, QLatin1Char('x')));
     profile_->sync();
-    EXPECT_EQ(readTitleHistory(*openProfile()), (History{"first", "third", "日本語のタイトル"}));
+    const std::string cut(kMaxTitleLength, 'x');  // one line's worth of a huge hand-made value
+    EXPECT_EQ(readTitleHistory(*openProfile()),
+              (History{"first", "third", cut, "日本語のタイトル"}));
 }
 
 TEST_F(TitleProfileTest, DialogListsTheHistoryAndStoresTheEnteredTitleOnOk) {

@@ -33,7 +33,7 @@ std::vector<std::string> readTitleHistory(QSettings& profile) {
         // A hand-edited list ("a, b") is no title.
         if (value.typeId() != QMetaType::QString && value.typeId() != QMetaType::QByteArray)
             continue;
-        const QString text = value.toString();
+        const QString text = value.toString().left(kMaxTitleLength);
         if (!text.isEmpty())
             history.push_back(text.toStdString());
     }
@@ -77,6 +77,7 @@ TitleInputDialog::TitleInputDialog(const std::string& currentTitle, QSettings& p
     combo_ = new QComboBox(this);
     combo_->setObjectName(QStringLiteral("ctl%1").arg(kTitleComboId));
     combo_->setEditable(true);
+    combo_->lineEdit()->setMaxLength(kMaxTitleLength);
     // Only OK adds to the history; Enter in the field must not add list items of its own.
     combo_->setInsertPolicy(QComboBox::NoInsert);
     combo_->setMinimumWidth(280);

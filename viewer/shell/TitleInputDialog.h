@@ -15,6 +15,8 @@ class CKorvexDoc;
 // recent) to "10".
 inline constexpr int kTitleHistorySize = 10;
 inline constexpr char kTitleHistorySection[] = "Print Title";
+// A print title is one line under the picture; longer ones are cut when read or typed.
+inline constexpr int kMaxTitleLength = 256;
 
 // Every non-empty value of keys "1" to "10", in key order.
 std::vector<std::string> readTitleHistory(QSettings& profile);
