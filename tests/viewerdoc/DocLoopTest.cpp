@@ -179,6 +179,31 @@ TEST_F(DocLoop, StopEndsTheLoopWhereItIs) {
     EXPECT_TRUE(panel->isEnabled(ctl::play));
 }
 
+// A press that arrives inside a loop's message pump (a resume posted by an earlier channel
+// change, say) must not start a second loop on top of the first: it is posted again and runs
+// once the first has returned.
+TEST_F(DocLoop, APressInsideItsOwnLoopWaitsForTheLoopToEnd) {
+    open(FakeSource::evenOffsets(10, 100));
+    panel->speed = 4;  // 100 ms
+    int depth = 0;
+    shell.at.emplace(start + 150, [&] {
+        ++depth;
+        doc->OnPlayPressed();
+        --depth;
+        EXPECT_EQ(panel->posted, (std::deque<int>{ctl::play}));
+        doc->StopAction();
+    });
+    doc->OnPlayPressed();
+    EXPECT_EQ(depth, 0);
+    EXPECT_FALSE(doc->playing());
+    EXPECT_EQ(panel->shownIndices(), (std::vector<int>{1}));
+    // Delivered now, the press plays from where the first loop stopped.
+    panel->deliverPosted();
+    EXPECT_EQ(panel->shownIndices().back(), 9);
+    EXPECT_FALSE(doc->playing());
+    EXPECT_EQ(shell.closeDisabled, 0);
+}
+
 TEST_F(DocLoop, PlayWithoutARecordingLeavesThePanelUsable) {
     DocumentServices services;
     services.clock = &clock;
@@ -245,6 +270,18 @@ INSTANTIATE_TEST_SUITE_P(Speeds, DocReversePlay,
                          ::testing::Values(ReverseCase{2, 6, {}},      // 3 - 7 < 0: ends at once
                                            ReverseCase{2, 5, {1, 0}},  // frame 3 to frame 1
                                            ReverseCase{9, 6, {2}}, ReverseCase{9, 3, range(8, 0)}));
+
+TEST_F(DocLoop, StopDuringAReverseWaitEndsItWithoutWaitingOut) {
+    open(FakeSource::evenOffsets(10, 100));
+    doc->SetPosition(8);
+    panel->speed = 1;  // a second between frames
+    shell.at.emplace(start + 300, [this] { doc->StopAction(); });
+    doc->OnReversePressed();
+    EXPECT_EQ(panel->shownIndices(), (std::vector<int>{7}));
+    EXPECT_LT(clock.now - start, 1000u);  // ended inside the wait, not after it
+    EXPECT_FALSE(doc->playing());
+    EXPECT_TRUE(panel->isEnabled(ctl::reverse));
+}
 
 TEST_F(DocLoop, ReverseNeverUsesTheSound) {
     open(FakeSource::evenOffsets(5, 100), true);
