@@ -157,6 +157,29 @@ OPJ_BOOL sinkSeek(OPJ_OFF_T n, void* user) {
 }
 void quiet(const char*, void*) {}
 
+// Encodes `image` (which it destroys) with `cp`; throws when the codec fails.
+std::vector<std::uint8_t> encodeImage(opj_image_t* image, opj_cparameters_t& cp, bool jp2) {
+    opj_codec_t* codec = opj_create_compress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
+    opj_set_error_handler(codec, quiet, nullptr);
+    opj_set_warning_handler(codec, quiet, nullptr);
+    opj_set_info_handler(codec, quiet, nullptr);
+    Sink sink;
+    opj_stream_t* stream = opj_stream_create(64 * 1024, OPJ_FALSE);
+    opj_stream_set_user_data(stream, &sink, nullptr);
+    opj_stream_set_write_function(stream, sinkWrite);
+    opj_stream_set_skip_function(stream, sinkSkip);
+    opj_stream_set_seek_function(stream, sinkSeek);
+    const bool ok = opj_setup_encoder(codec, &cp, image) &&
+                    opj_start_compress(codec, image, stream) && opj_encode(codec, stream) &&
+                    opj_end_compress(codec, stream);
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    opj_image_destroy(image);
+    if (!ok)
+        throw std::runtime_error("test JPEG 2000 encode failed");
+    return sink.bytes;
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> customJ2k(int width, int height, const std::vector<J2kComponent>& comps,
@@ -194,33 +217,16 @@ std::vector<std::uint8_t> customJ2k(int width, int height, const std::vector<J2k
     cp.cp_disto_alloc = 1;
     cp.numresolution = 3;
     cp.tcp_mct = 0;
-    opj_codec_t* codec = opj_create_compress(jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
-    opj_set_error_handler(codec, quiet, nullptr);
-    opj_set_warning_handler(codec, quiet, nullptr);
-    opj_set_info_handler(codec, quiet, nullptr);
-    Sink sink;
-    opj_stream_t* stream = opj_stream_create(64 * 1024, OPJ_FALSE);
-    opj_stream_set_user_data(stream, &sink, nullptr);
-    opj_stream_set_write_function(stream, sinkWrite);
-    opj_stream_set_skip_function(stream, sinkSkip);
-    opj_stream_set_seek_function(stream, sinkSeek);
-    const bool ok = opj_setup_encoder(codec, &cp, image) &&
-                    opj_start_compress(codec, image, stream) && opj_encode(codec, stream) &&
-                    opj_end_compress(codec, stream);
-    opj_stream_destroy(stream);
-    opj_destroy_codec(codec);
-    opj_image_destroy(image);
-    if (!ok)
-        throw std::runtime_error("test JPEG 2000 encode failed");
+    std::vector<std::uint8_t> bytes = encodeImage(image, cp, jp2);
     if (colour == J2kColour::Cmyk && jp2) {
         // The encoder has no CMYK colour box; declare it ourselves (enumerated colour space 12).
         const std::uint8_t colr[] = {'c', 'o', 'l', 'r'};
-        auto at = std::search(sink.bytes.begin(), sink.bytes.end(), colr, colr + 4);
-        if (at == sink.bytes.end())
+        auto at = std::search(bytes.begin(), bytes.end(), colr, colr + 4);
+        if (at == bytes.end())
             throw std::runtime_error("no colour box");
-        putBe32(sink.bytes, static_cast<std::size_t>(at - sink.bytes.begin()) + 7, 12);
+        putBe32(bytes, static_cast<std::size_t>(at - bytes.begin()) + 7, 12);
     }
-    return sink.bytes;
+    return bytes;
 }
 
 std::vector<std::uint8_t> tunedJ2k(const korvex::gen::RawPicture& picture,
@@ -264,25 +270,7 @@ std::vector<std::uint8_t> tunedJ2k(const korvex::gen::RawPicture& picture,
         cp.tp_on = 1;
         cp.tp_flag = 'R';
     }
-    opj_codec_t* codec = opj_create_compress(tuning.jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
-    opj_set_error_handler(codec, quiet, nullptr);
-    opj_set_warning_handler(codec, quiet, nullptr);
-    opj_set_info_handler(codec, quiet, nullptr);
-    Sink sink;
-    opj_stream_t* stream = opj_stream_create(64 * 1024, OPJ_FALSE);
-    opj_stream_set_user_data(stream, &sink, nullptr);
-    opj_stream_set_write_function(stream, sinkWrite);
-    opj_stream_set_skip_function(stream, sinkSkip);
-    opj_stream_set_seek_function(stream, sinkSeek);
-    const bool ok = opj_setup_encoder(codec, &cp, image) &&
-                    opj_start_compress(codec, image, stream) && opj_encode(codec, stream) &&
-                    opj_end_compress(codec, stream);
-    opj_stream_destroy(stream);
-    opj_destroy_codec(codec);
-    opj_image_destroy(image);
-    if (!ok)
-        throw std::runtime_error("test JPEG 2000 encode failed");
-    return sink.bytes;
+    return encodeImage(image, cp, tuning.jp2);
 }
 
 korvex::gen::RawPicture saturatedPicture(int width, int height) {
