@@ -62,8 +62,10 @@ test)
         -DCMAKE_BUILD_TYPE=Debug
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
         ctest --test-dir build-asan --output-on-failure -j "$jobs"
-    # The streaming control's threads and the audio device thread under ThreadSanitizer.
-    tsan_tests=(picvox_buffers_test picvox_com_test http_test tempfolder_test audio_test)
+    # The streaming control's threads, the audio device thread and the viewer's scan worker
+    # under ThreadSanitizer.
+    tsan_tests=(picvox_buffers_test picvox_com_test http_test tempfolder_test audio_test
+        viewerdoc_test)
     cmake -S . -B build-tsan -G Ninja -DKORVEX_SANITIZE=thread -DKORVEX_BUILD_BENCH=OFF > /dev/null
     cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}" picvox
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
