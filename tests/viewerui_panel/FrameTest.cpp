@@ -4,16 +4,22 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
+#include <QUrl>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <thread>
 
 #include "PanelTestSupport.h"
@@ -370,6 +376,43 @@ TEST_F(FrameTest, PositionSliderPageSize) {
 
 namespace korvex::test {
 namespace {
+
+TEST_F(FrameTest, ARecordingFolderDroppedOnTheWindowOpens) {
+    const std::string folder = write("rec", 6);
+    const std::string file = root + "/note.txt";
+    std::ofstream(file) << "not a folder";
+    const auto carrying = [](const QList<QUrl>& urls) {
+        auto mime = std::make_unique<QMimeData>();
+        mime->setUrls(urls);
+        return mime;
+    };
+    // Only one local folder is taken.
+    const QUrl local = QUrl::fromLocalFile(QString::fromStdString(folder));
+    EXPECT_EQ(CMainFrame::droppedFolder(carrying({local}).get()), QString::fromStdString(folder));
+    EXPECT_TRUE(CMainFrame::droppedFolder(carrying({}).get()).isEmpty());
+    EXPECT_TRUE(CMainFrame::droppedFolder(carrying({local, local}).get()).isEmpty());
+    EXPECT_TRUE(CMainFrame::droppedFolder(
+                    carrying({QUrl::fromLocalFile(QString::fromStdString(file))}).get())
+                    .isEmpty());
+    EXPECT_TRUE(
+        CMainFrame::droppedFolder(carrying({QUrl("http://127.0.0.1/rec")}).get()).isEmpty());
+    EXPECT_TRUE(CMainFrame::droppedFolder(nullptr).isEmpty());
+
+    const auto mime = carrying({local});
+    QDragEnterEvent enter(QPoint(20, 20), Qt::CopyAction, mime.get(), Qt::LeftButton,
+                          Qt::NoModifier);
+    QCoreApplication::sendEvent(frame.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(20, 20), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(frame.get(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    // The open follows once the drop has returned, through the Searching dialog.
+    ASSERT_TRUE(waitFor([&] {
+        return doc().hasSource() && doc().busyOpening() == 0 && doc().source()->count() == 6;
+    }));
+    EXPECT_EQ(doc().lastOpenFolder(), folder);
+    EXPECT_EQ(text(ctl::frameCounter), QStringLiteral("1 / 6"));
+}
 
 TEST_F(FrameTest, TheProgramOpensTheFolderOnItsCommandLineAndRemembersIt) {
     const std::string folder = write("rec", 6);

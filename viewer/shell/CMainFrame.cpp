@@ -3,15 +3,20 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QImage>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <span>
@@ -95,6 +100,7 @@ CMainFrame::CMainFrame(Setup setup, QWidget* parent) : QMainWindow(parent) {
     doc_->setPanelPort(panel_);
     doc_->setViewPort(viewPort_);
 
+    setAcceptDrops(true);
     // A quit of the application ends a running loop instead of waiting behind it.
     qApp->installEventFilter(this);
     updateCommandUi();
@@ -333,6 +339,33 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     doc_->StopAction();
     QCoreApplication::processEvents();
     event->accept();
+}
+
+QString CMainFrame::droppedFolder(const QMimeData* mime) {
+    if (mime == nullptr || !mime->hasUrls())
+        return {};
+    const QList<QUrl> urls = mime->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile())
+        return {};
+    const QString path = urls.front().toLocalFile();
+    return QFileInfo(path).isDir() ? path : QString();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (!ending_ && doc_->busyOpening() == 0 && !droppedFolder(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    const QString folder = droppedFolder(event->mimeData());
+    if (folder.isEmpty() || ending_ || doc_->busyOpening() != 0)
+        return;
+    event->acceptProposedAction();
+    // The open runs the Searching dialog; the drag's source hears of the drop first.
+    QTimer::singleShot(0, this, [this, folder] {
+        if (!ending_ && doc_->busyOpening() == 0)
+            doc_->OpenRecordingFolder(folder.toStdString());
+    });
 }
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {

@@ -12,6 +12,10 @@
 class QAction;
 class QToolBar;
 
+class QMimeData;
+class QDragEnterEvent;
+class QDropEvent;
+
 namespace korvex {
 
 class CDVRFormView;
@@ -78,8 +82,14 @@ public:
     // Date Display Format (32773).
     void OnDateDisplayFormat();
 
+    // The folder a drag carries when it is one local folder; empty otherwise.
+    static QString droppedFolder(const QMimeData* mime);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // A recording folder dropped on the window opens as if chosen in the Open dialog.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
