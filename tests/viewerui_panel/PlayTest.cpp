@@ -92,6 +92,36 @@ TEST_F(FrameTest, StopEndsPlayAndCloseIsRefusedMeanwhile) {
     EXPECT_TRUE(frame->close());
 }
 
+TEST_F(FrameTest, SpaceAndTheArrowKeysWorkTheTransport) {
+    ASSERT_TRUE(open(write("rec", 200)));
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));  // the keys belong to the window
+    QTest::keyClick(frame.get(), Qt::Key_Right);
+    QTest::keyClick(frame.get(), Qt::Key_Right);
+    EXPECT_EQ(currentIndex(), 2);
+    QTest::keyClick(frame.get(), Qt::Key_Left);
+    EXPECT_EQ(currentIndex(), 1);
+
+    // Space plays; Space again (inside the loop) stops it.
+    slider(control(ctl::speed))->setValue(4);  // 100 ms a frame: 20 s unless stopped
+    bool stopped = false;
+    QObject::connect(&panel(), &CDVRFormView::displaysRefreshed, frame.get(), [&](int index) {
+        if (index < 4 || stopped)
+            return;
+        stopped = true;
+        QTimer::singleShot(0, frame.get(), [&] {
+            EXPECT_FALSE(frame->pressTransportKey(Qt::Key_Right));  // Next is off while playing
+            QTest::keyClick(frame.get(), Qt::Key_Space);
+        });
+    });
+    QTest::keyClick(frame.get(), Qt::Key_Space);
+    ASSERT_TRUE(waitFor([&] { return !doc().playing(); }));
+    EXPECT_TRUE(stopped);
+    EXPECT_LT(currentIndex(), 20);
+    EXPECT_TRUE(control(ctl::play)->isEnabled());
+    EXPECT_FALSE(frame->pressTransportKey(Qt::Key_Up));
+}
+
 // Both ways of taking hold of the handle: a press, and the second press of a double click.
 class SliderDrag : public FrameTest, public ::testing::WithParamInterface<bool> {};
 

@@ -1,5 +1,6 @@
 #include "viewer/shell/CMainFrame.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -13,6 +14,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
@@ -101,6 +103,10 @@ CMainFrame::CMainFrame(Setup setup, QWidget* parent) : QMainWindow(parent) {
     doc_->setViewPort(viewPort_);
 
     setAcceptDrops(true);
+    for (const int key : {int(Qt::Key_Space), int(Qt::Key_Left), int(Qt::Key_Right)}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), this);
+        connect(shortcut, &QShortcut::activated, this, [this, key] { pressTransportKey(key); });
+    }
     // A quit of the application ends a running loop instead of waiting behind it.
     qApp->installEventFilter(this);
     updateCommandUi();
@@ -339,6 +345,28 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     doc_->StopAction();
     QCoreApplication::processEvents();
     event->accept();
+}
+
+bool CMainFrame::pressTransportKey(int key) {
+    if (panel_ == nullptr || ending_)
+        return false;
+    const auto press = [this](int id) {
+        auto* button = qobject_cast<QAbstractButton*>(panel_->control(id));
+        if (button == nullptr || !button->isEnabled() || !button->isVisible())
+            return false;
+        button->click();  // a play runs its whole loop here, as a mouse click does
+        return true;
+    };
+    switch (key) {
+        case Qt::Key_Space:
+            return press(ctl::stop) || press(ctl::play);
+        case Qt::Key_Left:
+            return press(ctl::previous);
+        case Qt::Key_Right:
+            return press(ctl::next);
+        default:
+            return false;
+    }
 }
 
 QString CMainFrame::droppedFolder(const QMimeData* mime) {

@@ -85,6 +85,10 @@ public:
     // The folder a drag carries when it is one local folder; empty otherwise.
     static QString droppedFolder(const QMimeData* mime);
 
+    // Keys of the transport, as a player's users expect them: Space plays or stops, Left and
+    // Right step one frame. Each presses its panel button when that is enabled; true if it did.
+    bool pressTransportKey(int key);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     // A recording folder dropped on the window opens as if chosen in the Open dialog.
