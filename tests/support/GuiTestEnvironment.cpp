@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <memory>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "viewer/resources/Resources.h"
 
@@ -16,6 +18,14 @@ namespace korvex::test {
 namespace {
 
 std::string g_home;
+
+struct Hooks {
+    std::function<void()> up, down;
+};
+std::vector<Hooks>& hooks() {
+    static std::vector<Hooks> all;  // filled from other files' static initialisers
+    return all;
+}
 
 // Runs before any test of a Qt test program: a fresh home for this run, then the one
 // QApplication of the process.
@@ -41,8 +51,14 @@ public:
         app_ = std::make_unique<QApplication>(argc_, argv_);
         korvex::initResources();
         korvex::setUiLanguage(korvex::Language::English);
+        for (const Hooks& h : hooks())
+            if (h.up)
+                h.up();
     }
     void TearDown() override {
+        for (auto it = hooks().rbegin(); it != hooks().rend(); ++it)
+            if (it->down)
+                it->down();
         app_.reset();
         std::error_code ec;
         std::filesystem::remove_all(g_home, ec);
@@ -70,6 +86,11 @@ std::string freshFolder(const std::string& name) {
         std::filesystem::path(g_home) / (name + "-" + std::to_string(counter.fetch_add(1)));
     std::filesystem::create_directories(folder);
     return folder.string();
+}
+
+bool atQtStart(std::function<void()> up, std::function<void()> down) {
+    hooks().push_back({std::move(up), std::move(down)});
+    return true;
 }
 
 }  // namespace korvex::test

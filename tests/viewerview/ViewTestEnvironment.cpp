@@ -2,62 +2,23 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <random>
 
-#include "viewer/resources/Resources.h"
+#include "tests/support/GuiTestEnvironment.h"
 #include "viewer/shell/ScreenshotMode.h"
 
 namespace korvex::test {
 
 namespace {
 
-std::string g_home;
-CKorvexApp* g_app = nullptr;
-
-// Before any test: a fresh home, the one QApplication and the application object.
-class ViewEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        g_home = makeTempFolder("korvex-view-home");
-        std::filesystem::create_directories(std::filesystem::path(g_home) / "config");
-        ::setenv("HOME", g_home.c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (std::filesystem::path(g_home) / "config").c_str(), 1);
-        if (std::getenv("QT_QPA_PLATFORM") == nullptr)
-            ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        qtApp_ = std::make_unique<QApplication>(argc_, argv_);
-        initResources();
-        setUiLanguage(Language::English);
-        app_ = std::make_unique<CKorvexApp>();
-        g_app = app_.get();
-    }
-    void TearDown() override {
-        g_app = nullptr;
-        app_.reset();
-        qtApp_.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(g_home, ec);
-    }
-
-private:
-    int argc_ = 1;
-    char name_[16] = "viewerview";
-    char* argv_[2] = {name_, nullptr};
-    std::unique_ptr<QApplication> qtApp_;
-    std::unique_ptr<CKorvexApp> app_;
-};
-
-[[maybe_unused]] ::testing::Environment* const g_env =
-    ::testing::AddGlobalTestEnvironment(new ViewEnvironment);
+// The application object lives while the QApplication does.
+std::unique_ptr<CKorvexApp> g_app;
+[[maybe_unused]] const bool g_registered =
+    atQtStart([] { g_app = std::make_unique<CKorvexApp>(); }, [] { g_app.reset(); });
 
 }  // namespace
-
-const std::string& scratchHome() {
-    return g_home;
-}
 
 CKorvexApp& application() {
     return *g_app;

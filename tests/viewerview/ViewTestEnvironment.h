@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "tests/support/GuiTestEnvironment.h"
 #include "tools/recgen/RecordingWriter.h"
 #include "viewer/playback/CKorvexDoc.h"
 #include "viewer/playback/CKorvexView.h"
@@ -12,8 +13,6 @@
 
 namespace korvex::test {
 
-// The scratch home of this run (HOME and XDG_CONFIG_HOME point into it).
-const std::string& scratchHome();
 // The application object of the run: fixes the time zone and carries the check mode.
 CKorvexApp& application();
 // A new empty folder under the system's temporary folder; the caller removes it.
