@@ -7,10 +7,8 @@
 
 namespace korvex {
 
-namespace {
-
-char delimiterOf(std::int32_t dateDelimiter) {
-    switch (dateDelimiter) {
+char dateDelimiterChar(int delimiter) {
+    switch (delimiter) {
         case 1:
             return '-';
         case 2:
@@ -19,8 +17,6 @@ char delimiterOf(std::int32_t dateDelimiter) {
             return '/';
     }
 }
-
-}  // namespace
 
 std::string FormatFrameTime(std::int64_t time, std::int32_t dateFormat,
                             std::int32_t dateDelimiter) {
@@ -32,7 +28,7 @@ std::string FormatFrameTime(std::int64_t time, std::int32_t dateFormat,
     std::tm f{};
     if (localtime_r(&t, &f) == nullptr)
         return {};
-    const char d = delimiterOf(dateDelimiter);
+    const char d = dateDelimiterChar(dateDelimiter);
     const int year = f.tm_year + 1900;
     const int month = f.tm_mon + 1;
     char text[64];

@@ -12,6 +12,9 @@ enum DateOrder : std::int32_t {
     kYearMonthDay = 2,
 };
 
+// Delimiter 0, 1, 2 of the date is "/", "-", "."; other values read as "/".
+char dateDelimiterChar(int delimiter);
+
 // A frame's capture time (seconds since 1970) as the overlays and the control panel show it, in
 // the process time zone (the recorders' wall clock, fixed at start-up):
 //   0 "MM/DD/YYYY hh:mm:ss", 1 "DD/MM/YYYY hh:mm:ss", 2 "YYYY/MM/DD hh:mm:ss", the date's fields

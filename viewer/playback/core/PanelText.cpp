@@ -1,5 +1,7 @@
 #include "viewer/playback/core/PanelText.h"
 
+#include "viewer/playback/core/FrameTimeText.h"
+
 #include <cstdio>
 
 namespace korvex {
@@ -52,17 +54,6 @@ std::string frameCounterText(int currentIndex, int count) {
 }  // namespace korvex
 
 namespace korvex {
-
-char dateDelimiterChar(int delimiter) {
-    switch (delimiter) {
-        case 1:
-            return '-';
-        case 2:
-            return '.';
-        default:
-            return '/';
-    }
-}
 
 std::string dateOrderName(int format, int delimiter) {
     const char c = dateDelimiterChar(delimiter);

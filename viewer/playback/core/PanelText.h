@@ -19,9 +19,8 @@ std::string frameCounterText(int currentIndex, int count);
 
 namespace korvex {
 
-// The Date Display Format dialog's texts. Delimiter 0, 1, 2 is "/", "-", "."; other values read
-// as "/". Order `format` 0 month-day-year, 1 day-month-year, 2 year-month-day.
-char dateDelimiterChar(int delimiter);
+// The Date Display Format dialog's texts (delimiters as dateDelimiterChar reads them). Order
+// `format` 0 month-day-year, 1 day-month-year, 2 year-month-day.
 // "MM/dd/yyyy", "dd/MM/yyyy" or "yyyy/MM/dd" with the delimiter; empty for another format.
 std::string dateOrderName(int format, int delimiter);
 // A date in the chosen form, e.g. "03/05/2009"; empty for another format.
