@@ -9,8 +9,10 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "viewer/playback/CKorvexDoc.h"
@@ -283,6 +285,25 @@ public:
 
 private:
     FakeClock& clock_;
+};
+
+// A document wired to fakes of the whole window and a fake clock.
+struct FakeWindow {
+    FakeClock clock;
+    FakeView view;
+    FakeShell shell{clock};
+    std::unique_ptr<CKorvexDoc> doc;
+    std::unique_ptr<FakePanel> panel;
+
+    // A new document on `services` (their clock is set to ours), wired to the fakes.
+    void makeDocument(DocumentServices services) {
+        services.clock = &clock;
+        doc = std::make_unique<CKorvexDoc>(std::move(services));
+        panel = std::make_unique<FakePanel>(*doc, clock);
+        doc->setViewPort(&view);
+        doc->setPanelPort(panel.get());
+        doc->setShellPort(&shell);
+    }
 };
 
 }  // namespace korvex::test

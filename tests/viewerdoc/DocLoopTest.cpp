@@ -11,14 +11,13 @@
 namespace korvex::test {
 namespace {
 
-class DocLoop : public ::testing::Test {
+class DocLoop : public ::testing::Test, protected FakeWindow {
 protected:
     // Opens a fake recording of frames at `offsets` (sound track when `withSound`).
     void open(std::vector<std::uint32_t> offsets, bool withSound = false) {
         offsets_ = std::move(offsets);
         withSound_ = withSound;
         DocumentServices services;
-        services.clock = &clock;
         services.probe = [](const std::string&, RecordingKind& kind) {
             kind = {};
             kind.kindJpeg = true;
@@ -36,11 +35,7 @@ protected:
             sound = s.get();
             return s;
         };
-        doc = std::make_unique<CKorvexDoc>(services);
-        panel = std::make_unique<FakePanel>(*doc, clock);
-        doc->setViewPort(&view);
-        doc->setPanelPort(panel.get());
-        doc->setShellPort(&shell);
+        makeDocument(std::move(services));
         ASSERT_TRUE(doc->OpenRecordingFolder("fake"));
         panel->refreshes.clear();
         start = clock.now;
@@ -54,11 +49,6 @@ protected:
         return v;
     }
 
-    FakeClock clock;
-    FakeView view;
-    FakeShell shell{clock};
-    std::unique_ptr<CKorvexDoc> doc;
-    std::unique_ptr<FakePanel> panel;
     FakeSource* source = nullptr;
     FakeSound* sound = nullptr;
     int sourcesMade = 0;

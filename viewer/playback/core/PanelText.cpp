@@ -1,8 +1,8 @@
 #include "viewer/playback/core/PanelText.h"
 
-#include "viewer/playback/core/FrameTimeText.h"
-
 #include <cstdio>
+
+#include "viewer/playback/core/FrameTimeText.h"
 
 namespace korvex {
 
