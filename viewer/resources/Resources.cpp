@@ -56,6 +56,10 @@ Language uiLanguage() {
     return static_cast<Language>(value);
 }
 
+QString uiText(const char* english, const char* japanese) {
+    return QString::fromUtf8(uiLanguage() == Language::Japanese ? japanese : english);
+}
+
 void setUiLanguage(Language language) {
     chosenLanguage.store(static_cast<int>(language));
 }

@@ -28,6 +28,8 @@ void setUiLanguage(Language language);
 
 // String `id` of the string table in the UI language; empty when the table lacks it.
 QString resString(int id);
+// A text of our own that has no table id, in the UI language (both UTF-8).
+QString uiText(const char* english, const char* japanese);
 // Text `key` of dialog template `templateId` (see findDialogText for the keys).
 QString resDialogText(int templateId, int key);
 // A command's help string split at its newline: the status-bar text and the tooltip.

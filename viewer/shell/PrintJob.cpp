@@ -17,10 +17,6 @@ namespace {
 
 constexpr int kPrintJobNameId = 50105;  // "Korvex Print"
 
-QString text(const char* english, const char* japanese) {
-    return QString::fromUtf8(uiLanguage() == Language::Japanese ? japanese : english);
-}
-
 }  // namespace
 
 QSize printRenderSize(const QPrinter& printer) {
@@ -78,10 +74,10 @@ bool printCurrent(QWidget* parent, CKorvexDoc& doc, const PageRenderer& render, 
     QMessageBox::warning(
         parent, caption,
         status == PrintStatus::RenderFailed
-            ? text("The page could not be prepared for printing (not enough memory?).",
-                   "印刷するページを作成できませんでした（メモリ不足の可能性があります）。")
-            : text("The printer could not be started; nothing was printed.",
-                   "プリンタを開始できませんでした。印刷されていません。"));
+            ? uiText("The page could not be prepared for printing (not enough memory?).",
+                     "印刷するページを作成できませんでした（メモリ不足の可能性があります）。")
+            : uiText("The printer could not be started; nothing was printed.",
+                     "プリンタを開始できませんでした。印刷されていません。"));
     return false;
 }
 

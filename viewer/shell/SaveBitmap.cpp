@@ -14,12 +14,6 @@ namespace korvex {
 
 namespace {
 
-// The messages of a failed save. The recorder software said nothing at all when the file could
-// not be written, which left the user believing the frame was kept.
-QString text(const char* english, const char* japanese) {
-    return QString::fromUtf8(uiLanguage() == Language::Japanese ? japanese : english);
-}
-
 QString errnoText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
@@ -65,6 +59,8 @@ SaveOutcome saveCurrentPicture(const CKorvexDoc& doc, const SaveRenderer& render
     return outcome;
 }
 
+// The messages of a failed save. The recorder software said nothing at all when the file could
+// not be written, which left the user believing the frame was kept.
 QString saveFailureText(const SaveOutcome& outcome, const std::string& path) {
     const QString file = QString::fromStdString(path);
     switch (outcome.status) {
@@ -72,31 +68,31 @@ QString saveFailureText(const SaveOutcome& outcome, const std::string& path) {
         case SaveOutcome::Status::NoPicture:
             return {};
         case SaveOutcome::Status::TooLarge:
-            return text(
+            return uiText(
                        "A picture of this size cannot be saved as a bitmap (it must be 2 to "
                        "%1 pixels wide).",
                        "この大きさの画像はビットマップとして保存できません（幅は 2～%1 "
                        "ピクセルです）。")
                 .arg(kMaxSavedWidth);
         case SaveOutcome::Status::RenderFailed:
-            return text("The picture could not be prepared for saving (not enough memory?).",
-                        "保存する画像を作成できませんでした（メモリ不足の可能性があります）。");
+            return uiText("The picture could not be prepared for saving (not enough memory?).",
+                          "保存する画像を作成できませんでした（メモリ不足の可能性があります）。");
         case SaveOutcome::Status::WriteFailed:
             break;
     }
     const QString reason = errnoText(outcome.write.error);
     switch (outcome.write.step) {
         case BmpWriteStep::Create:
-            return text("%1 could not be created: %2\nNothing was saved.",
-                        "%1 を作成できませんでした: %2\n保存されていません。")
+            return uiText("%1 could not be created: %2\nNothing was saved.",
+                          "%1 を作成できませんでした: %2\n保存されていません。")
                 .arg(file, reason);
         case BmpWriteStep::Replace:
-            return text("%1 could not be replaced: %2\nThe file was left as it was.",
-                        "%1 を置き換えられませんでした: %2\nファイルは変更されていません。")
+            return uiText("%1 could not be replaced: %2\nThe file was left as it was.",
+                          "%1 を置き換えられませんでした: %2\nファイルは変更されていません。")
                 .arg(file, reason);
         default:
-            return text("Writing %1 failed: %2\nNothing was saved.",
-                        "%1 の書き込みに失敗しました: %2\n保存されていません。")
+            return uiText("Writing %1 failed: %2\nNothing was saved.",
+                          "%1 の書き込みに失敗しました: %2\n保存されていません。")
                 .arg(file, reason);
     }
 }
