@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "control/download/HttpFetch.h"
-#include "control/shell/PicvoxLog.h"
+#include "control/buffers/PicvoxLog.h"
 #include "tools/dvrsim/DvrSim.h"
 
 extern char** environ;

@@ -8,7 +8,7 @@
 #include <stdexcept>
 
 #include "control/download/TempFolder.h"
-#include "control/shell/PicvoxLog.h"
+#include "control/buffers/PicvoxLog.h"
 #include "platform/net/InternetException.h"
 #include "platform/net/InternetUrl.h"
 

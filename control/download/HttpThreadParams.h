@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "control/download/StopOrder.h"
+#include "control/buffers/StopOrder.h"
 
 namespace picvox {
 

@@ -1,6 +1,6 @@
 #include "control/download/J2kFrameCheck.h"
 
-#include "control/shell/PicvoxLog.h"
+#include "control/buffers/PicvoxLog.h"
 #include "recording/ByteCursor.h"
 
 #include <algorithm>

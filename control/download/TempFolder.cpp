@@ -9,7 +9,7 @@
 #include <exception>
 #include <mutex>
 
-#include "control/shell/PicvoxLog.h"
+#include "control/buffers/PicvoxLog.h"
 #include "platform/UserFolders.h"
 
 namespace picvox {

@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "control/shell/PicvoxLog.h"
+#include "control/buffers/PicvoxLog.h"
 #include "control/shell/PicvoxModule.h"
 #include "platform/UserFolders.h"
 #include "platform/com/Automation.h"

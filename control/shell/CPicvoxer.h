@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "control/shell/FrameQueue.h"
+#include "control/buffers/FrameQueue.h"
 #include "control/shell/IPicvoxer.h"
-#include "control/shell/SharedText.h"
+#include "control/buffers/SharedText.h"
 #include "platform/com/ComBase.h"
 
 namespace picvox {

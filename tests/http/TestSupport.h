@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "control/shell/PicvoxLog.h"
+#include "control/buffers/PicvoxLog.h"
 
 namespace testsupport {
 

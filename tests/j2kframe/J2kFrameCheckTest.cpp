@@ -1,7 +1,7 @@
 #include "control/download/J2kFrameCheck.h"
 
-#include "control/shell/DecodeJ2KFile.h"
-#include "control/shell/PicvoxLog.h"
+#include "control/buffers/DecodeJ2KFile.h"
+#include "control/buffers/PicvoxLog.h"
 #include "tools/recgen/Encoders.h"
 #include "tools/recgen/Trailer.h"
 

@@ -1,4 +1,4 @@
-#include "control/shell/AudioRing.h"
+#include "control/buffers/AudioRing.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "control/shell/FrameQueue.h"
+#include "control/buffers/FrameQueue.h"
 
 #include <gtest/gtest.h>
 

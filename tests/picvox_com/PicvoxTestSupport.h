@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "control/shell/PicvoxLog.h"
+#include "control/buffers/PicvoxLog.h"
 
 namespace picvox::test {
 

@@ -1,4 +1,4 @@
-#include "control/shell/DecodeJ2KFile.h"
+#include "control/buffers/DecodeJ2KFile.h"
 
 #include <new>
 

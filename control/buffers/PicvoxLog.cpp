@@ -1,4 +1,4 @@
-#include "control/shell/PicvoxLog.h"
+#include "control/buffers/PicvoxLog.h"
 
 #include <cstdarg>
 #include <cstdio>
