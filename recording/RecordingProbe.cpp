@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "platform/FileSystem.h"
+#include "recording/RecordingNames.h"
 
 namespace korvex {
 
@@ -45,7 +46,7 @@ int RecordingProbe::probe(const std::string& folder) {
         }
     }
 
-    const std::string firstSubfolder = platform::findEntryNoCase(folder, "IMG00001", true);
+    const std::string firstSubfolder = platform::findEntryNoCase(folder, kFirstFrameFolder, true);
     if (hasFileWithExtension(firstSubfolder, "jpg")) {
         pictures_ = PictureFormat::Jpeg;
     } else if (hasFileWithExtension(firstSubfolder, "jp2")) {

@@ -1,0 +1,152 @@
+#include "control/download/DiskOps.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <vector>
+
+namespace picvox {
+
+namespace {
+
+class FdCloser {
+public:
+    explicit FdCloser(int fd) : fd_(fd) {}
+    ~FdCloser() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+    // Closes now; the errno value of a failed close, else 0.
+    int close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd >= 0 && ::close(fd) != 0 && errno != EINTR ? errno : 0;
+    }
+
+private:
+    int fd_;
+};
+
+int writeAll(DiskOps& disk, int fd, const char* p, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = disk.write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return EIO;
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// Copies the bytes of an open source into an open target.
+int copyBytes(int from, int to, DiskOps& disk) {
+    std::vector<char> buffer(64 * 1024);
+    for (;;) {
+        const ssize_t n = ::read(from, buffer.data(), buffer.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (n == 0)
+            return 0;
+        if (const int error = writeAll(disk, to, buffer.data(), static_cast<std::size_t>(n)))
+            return error;
+    }
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+}  // namespace
+
+ssize_t DiskOps::write(int fd, const void* data, std::size_t size) {
+    return ::write(fd, data, size);
+}
+
+int DiskOps::fdatasync(int fd) {
+    return ::fdatasync(fd);
+}
+
+int DiskOps::mkdir(const std::string& path) {
+    return ::mkdir(path.c_str(), 0755);
+}
+
+DiskOps& RealDisk() {
+    static DiskOps disk;
+    return disk;
+}
+
+int CopyFileWhole(const std::string& source, const std::string& target, DiskOps& disk) {
+    FdCloser from(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (from.get() < 0)
+        return errno;
+    // A name of its own per copy: the saver is one thread, but two runs may share a folder.
+    static std::atomic<unsigned> counter{0};
+    const std::size_t slash = target.rfind('/');
+    const std::string temp = folderOf(target) + "/." +
+                             target.substr(slash == std::string::npos ? 0 : slash + 1) + "." +
+                             std::to_string(::getpid()) + "." + std::to_string(counter++) + ".part";
+    FdCloser to(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (to.get() < 0)
+        return errno;
+    int error = copyBytes(from.get(), to.get(), disk);
+    // The data reaches the disk before the name does: a crash leaves the old name or the whole
+    // new file, never a frame cut short.
+    if (error == 0 && disk.fdatasync(to.get()) != 0)
+        error = errno;
+    if (const int closeError = to.close(); error == 0)
+        error = closeError;
+    if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0)
+        error = errno;
+    if (error != 0)
+        ::unlink(temp.c_str());
+    return error;
+}
+
+int CopyFileReplace(const std::string& source, const std::string& target, DiskOps& disk) {
+    FdCloser from(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    if (from.get() < 0)
+        return errno;
+    if (::unlink(target.c_str()) != 0 && errno != ENOENT)
+        return errno;
+    FdCloser to(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (to.get() < 0)
+        return errno;
+    int error = copyBytes(from.get(), to.get(), disk);
+    if (const int closeError = to.close(); error == 0)
+        error = closeError;
+    // A slot cut short would be read as a whole picture or segment.
+    if (error != 0)
+        ::unlink(target.c_str());
+    return error;
+}
+
+KeepFileTimes::KeepFileTimes(std::string path) : path_(std::move(path)) {
+    struct stat st {};
+    if (::stat(path_.c_str(), &st) == 0) {
+        times_[0] = st.st_atim;
+        times_[1] = st.st_mtim;
+        known_ = true;
+    }
+}
+
+KeepFileTimes::~KeepFileTimes() {
+    if (known_)
+        ::utimensat(AT_FDCWD, path_.c_str(), times_, 0);
+}
+
+}  // namespace picvox

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <string>
+
+namespace picvox {
+
+// The system calls through which the recording and the cache are written, so that a test can
+// make a disk fill up part-way through a file. Each returns what the system call does and leaves
+// errno set on failure.
+class DiskOps {
+public:
+    virtual ~DiskOps() = default;
+    virtual ssize_t write(int fd, const void* data, std::size_t size);
+    virtual int fdatasync(int fd);
+    virtual int mkdir(const std::string& path);
+};
+
+// The real disk.
+DiskOps& RealDisk();
+
+// 0 when `source` was copied whole to `target`, else the errno value. The copy goes to a
+// temporary name in the target's folder, reaches the disk, and only then takes the target's name,
+// so `target` is either the whole copy or what it was before; a failed copy leaves nothing behind.
+int CopyFileWhole(const std::string& source, const std::string& target, DiskOps& disk);
+
+// 0 when `source` was copied to `target`, else the errno value. An old `target` is deleted first
+// (never written through), so the copy is a new file with a new creation time.
+int CopyFileReplace(const std::string& source, const std::string& target, DiskOps& disk);
+
+// Restores a file's access and modification times when it goes out of scope, for rewrites in
+// place that must not move the file in the time order of its folder.
+class KeepFileTimes {
+public:
+    explicit KeepFileTimes(std::string path);
+    ~KeepFileTimes();
+    KeepFileTimes(const KeepFileTimes&) = delete;
+    KeepFileTimes& operator=(const KeepFileTimes&) = delete;
+
+private:
+    std::string path_;
+    bool known_ = false;
+    struct timespec times_[2]{};
+};
+
+// True for the errors that mean the disk (or the user's share of it) is full.
+inline bool IsDiskFull(int error) {
+    return error == ENOSPC || error == EDQUOT;
+}
+
+}  // namespace picvox

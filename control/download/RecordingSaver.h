@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+#include "control/download/DiskOps.h"
+#include "control/download/HttpThreadParams.h"
+
+namespace picvox {
+
+// Makes the run folder "<destination>/<model><nnnnn>" with the number after the highest one
+// already there; the destination is created level by level when missing. `destination` receives
+// the run folder. 0 success, 2 disk full, 3 any other error (numbers used up included).
+int CreateSaveRunFolder(std::string& destination, int& runNumber, const std::string& model,
+                        DiskOps& disk = RealDisk());
+
+// "<run folder>/IMG<nnnnn>" into `path`, created unless it exists. 0, 2 disk full or 3 error.
+int CreateImageFolder(std::string& path, const HttpThreadParams& params, int number);
+
+// Copies one frame into `frameFolder` as the next numbered file. The source is `sourcePath` when
+// `direct` is set, else the cached picture of `pictureSlot` (which then moves on to the next
+// slot). A frame without a readable time is skipped without using a number. 1 continue, 0 stop
+// (params.result then tells disk full or disk error). Nothing happens with `proceed` 0.
+int SaveFrame(HttpThreadParams& params, int proceed, const std::string& frameFolder, bool direct,
+              int& savedCount, int& pictureSlot, const std::string& sourcePath);
+
+// "<run folder>/INFO/<model><nnnnn>.INF" into `path`, the INFO folder created when missing.
+// 1 success, 0 when the folder cannot be made (params.result tells why).
+int MakeInfName(std::string& path, HttpThreadParams& params);
+
+// Removes the run folder when it is empty, or when it holds nothing but an empty IMG00001.
+void CheckEmpFolder(const std::string& runFolder);
+
+}  // namespace picvox
