@@ -1,0 +1,553 @@
+#include "control/download/CacheStore.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <ctime>
+
+#include "control/buffers/AudioRing.h"
+#include "control/buffers/DecodeJ2KFile.h"
+#include "control/buffers/FrameQueue.h"
+#include "control/buffers/PicvoxLog.h"
+#include "control/buffers/WaveSaveQueue.h"
+#include "control/download/DiskOps.h"
+#include "control/download/HttpFetch.h"
+#include "control/download/J2kFrameCheck.h"
+#include "control/download/OutputFile.h"
+#include "control/download/RecordingSaver.h"
+#include "platform/Event.h"
+
+namespace picvox {
+
+namespace {
+
+constexpr int kImageAttempts = 5;
+
+std::uint32_t le32(const std::uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t{p[3]} << 24);
+}
+
+std::uint32_t playTimeOf(const WavClip& clip) {
+    return PlayTimeMs(clip.dataBytes, clip.avgBytesPerSec());
+}
+
+}  // namespace
+
+int RewriteRelTime(const std::string& path, std::uint32_t relTimeMs) {
+    KeepFileTimes keep(path);
+    return WriteRelTime(path, relTimeMs);
+}
+
+int RewriteSetTime(const std::string& path, std::uint32_t dvrSeconds) {
+    KeepFileTimes keep(path);
+    return WriteSetTime(path, dvrSeconds);
+}
+
+CacheStore::CacheStore(HttpThreadParams& params)
+    : p_(params),
+      fetch_(GetImgFile),
+      tempName_([this](int seqNo) { return MakeTempName(p_.imageUrl, seqNo); }) {}
+
+bool CacheStore::stopped() const {
+    return p_.stopOrder && p_.stopOrder->isSet();
+}
+
+std::uint64_t CacheStore::slotTime(int slot, SlotKind kind) const {
+    return SlotTime(SlotPath(p_.tempFolder, slot, kind), p_.slotClock);
+}
+
+int CacheStore::audioRingBufferedMs() {
+    if (!p_.audioRing)
+        return p_.cacheTimeMs;
+    const std::size_t held = p_.audioRing->DataSize();
+    const std::uint32_t bytesPerMs = le32(p_.waveFormat.data() + 8) / 1000;
+    const std::size_t ms = bytesPerMs == 0 ? held : held / bytesPerMs;
+    return static_cast<int>(std::min<std::size_t>(ms, 0x7FFFFFFF));
+}
+
+int CacheStore::GetCacheReadIndex(int currentSlot, SlotKind kind, int soundReadSlot) {
+    std::string reference;
+    std::string folder;
+    std::uint64_t windowMs = 0;
+    if (kind == SlotKind::Picture) {
+        reference = PictureSlotPath(p_.tempFolder, currentSlot);
+        folder = PictureFolder(p_.tempFolder);
+        windowMs = static_cast<std::uint64_t>(std::max(0, p_.cacheTimeMs)) +
+                   static_cast<std::uint64_t>(std::max(0, p_.firstAddMs));
+        WriteLog(LogTag::HttpThread, "GetCacheReadIndex : キャッシュ時間=%d, 追加待ち時間=%d",
+                 p_.cacheTimeMs, p_.firstAddMs);
+    } else {
+        reference = SoundSlotPath(p_.tempFolder, currentSlot == 0 ? 1 : currentSlot);
+        folder = SoundFolder(p_.tempFolder);
+        windowMs = static_cast<std::uint64_t>(std::max(0, p_.cacheTimeMs));
+    }
+    const std::uint64_t r = SlotTime(reference, p_.slotClock);
+    const std::uint64_t window = windowMs * 10000u;
+    std::uint64_t best = r;
+    int result = 0;
+    ScanSlotFolder(folder, p_.slotClock, [&](int number, std::uint64_t t) {
+        if (t > best || r - t >= window)
+            return;
+        best = t;
+        if (number >= 0)
+            result = number;
+    });
+    if (kind == SlotKind::Sound) {
+        if (result == 0)
+            result = 1;
+        WriteLog(LogTag::HttpThread, "%sReadIndex : %d", "音声", result);
+        return result;
+    }
+    const std::uint64_t soundTime = slotTime(soundReadSlot, SlotKind::Sound);
+    const std::uint64_t pictureTime = slotTime(result, SlotKind::Picture);
+    WriteLog(LogTag::HttpThread, "画像ReadIndex 時間比較　音声%02d : %lld　画像%02d : %lld",
+             soundReadSlot, static_cast<long long>(soundTime), result,
+             static_cast<long long>(pictureTime));
+    if (pictureTime > soundTime) {
+        if (StepSlotBack(p_, result, pictureTime, SlotKind::Picture) == 0)
+            result = 0;
+    }
+    WriteLog(LogTag::HttpThread, "%sReadIndex : %d", "画像", result);
+    return result;
+}
+
+bool CacheStore::putSound(const WavClip& clip, const char* successLine) {
+    AudioRing* ring = p_.audioRing;
+    if (!ring)
+        return false;
+    if (!ring->allocated())
+        ring->Allocate(AudioRing::kControlSize);
+    if (!ring->Put(clip.data.data(), clip.dataBytes)) {
+        WriteLog(LogTag::HttpThread, "WAVEデータキュー失敗 リングバッファオーバーフロー");
+        return false;
+    }
+    WriteLog(LogTag::HttpThread, "%s", successLine);
+    p_.waveFormat.fill(0);
+    std::copy_n(clip.format.begin(), std::min(clip.format.size(), p_.waveFormat.size()),
+                p_.waveFormat.begin());
+    if (p_.player && !p_.player->hasPlayer()) {
+        if (p_.player->createPlayer(p_.waveFormat)) {
+            if (p_.playerReady)
+                p_.playerReady->set();
+        } else {
+            WriteLog(LogTag::HttpThread, "DirectSound初期化失敗");
+        }
+    }
+    return true;
+}
+
+bool CacheStore::pushForSaving(WavClip&& clip, const std::string& path) {
+    if (!p_.waveSaveQueue)
+        return false;
+    if (!p_.waveSaveQueue->Push(std::move(clip))) {
+        // The writer fell behind by a whole queue: the saved sound has a gap from here.
+        WriteLog(LogTag::HttpThread, "wave保存バッファリング失敗 %s", path.c_str());
+        return false;
+    }
+    WriteLog(LogTag::HttpThread, "wave保存バッファリング完了 %s", path.c_str());
+    return true;
+}
+
+int CacheStore::StoreWaveSegment(const std::string& tempName, int soundSlot) {
+    WavClip clip;
+    if (!ReadWavFile(clip, tempName)) {
+        removeFile(tempName);
+        return 0;
+    }
+    if (p_.audioRing && !p_.audioRing->allocated())
+        p_.audioRing->Allocate(AudioRing::kControlSize);
+    WriteLog(LogTag::HttpThread, "WAVEデータ受信 サイズ=%d 周波数=%d\n",
+             static_cast<int>(clip.dataBytes), static_cast<int>(clip.avgBytesPerSec()));
+    const std::string slotPath = SoundSlotPath(p_.tempFolder, soundSlot);
+    const int copyError = CopyFileReplace(tempName, slotPath, RealDisk());
+    if (copyError == 0) {
+        WriteLog(LogTag::HttpThread, "キャッシュファイル作成：%s", slotPath.c_str());
+    } else {
+        WriteLog(LogTag::HttpThread, "キャッシュファイル作成失敗：%s (%d)", slotPath.c_str(),
+                 copyError);
+    }
+    int result = 1;
+    if (stopped()) {
+        result = 2;
+    } else if (!p_.saveWithSound || p_.saveSetupDone) {
+        // Before the save set-up a segment of a save run is only cached; the set-up queues it.
+        putSound(clip, "waveデータ　再生用バッファ書き込み成功");
+        if (p_.saveWithSound) {
+            if (p_.player && p_.player->hasPlayer())
+                pushForSaving(std::move(clip), slotPath);
+        } else {
+            WriteLog(LogTag::HttpThread, "wave一時バッファ破棄完了");
+        }
+        result = stopped() ? 2 : 1;
+    }
+    removeFile(tempName);
+    return result;
+}
+
+void CacheStore::saveSetup(int pictureSlot, int soundSlot, int* playSlot) {
+    if (p_.saveSetupDone || !p_.saveWithSound)
+        return;
+    p_.saveSetupDone = 1;
+    // The segment of `soundSlot` is still on its way; the newest cached one is the slot before
+    // it on the ring (slot 1 follows slot 99).
+    const int s = GetCacheReadIndex(PrevSlot(soundSlot), SlotKind::Sound);
+    int play = s;
+    const int p = GetCacheReadIndex(pictureSlot, SlotKind::Picture, s);
+    if (!savePositionsFound_)
+        GetSaveIndex(pictureSlot, p, soundSlot, s);
+    MakeWaveQueueFirst(play, soundSlot);
+    if (playSlot)
+        *playSlot = play;
+    if (p_.soundQueued)
+        p_.soundQueued->set();
+}
+
+int CacheStore::MakeWaveQueueFirst(int& playSlot, int soundSlot) {
+    const int b = playSlot;
+    const int c = soundSlot;
+    const int count = c > b ? c - b - 1 : c - b + 98;
+    // The saved sound runs from waveSaveIndex through b, then on with each slot queued below.
+    // Slot b goes too when the save starts at it, and all of them when no slot lies between b
+    // and c: either way they are the sound the saved pictures were timed against.
+    if (p_.waveSaveIndex != 0) {
+        int n = b - p_.waveSaveIndex + 1;
+        if (n <= 0)
+            n += kLastSlot;
+        for (int i = 0; i < n && i < kLastSlot; ++i) {
+            const std::string path = SoundSlotPath(p_.tempFolder, p_.waveSaveIndex);
+            WavClip saved;
+            if (ReadWavFile(saved, path))
+                pushForSaving(std::move(saved), path);
+            p_.waveSaveIndex = NextSlot(p_.waveSaveIndex);
+        }
+    }
+    for (int i = 0; i < count && !stopped(); ++i) {
+        playSlot = NextSlot(playSlot);
+        const std::string path = SoundSlotPath(p_.tempFolder, playSlot);
+        WavClip clip;
+        if (!ReadWavFile(clip, path))
+            break;
+        WriteLog(LogTag::HttpThread, "MakeWaveQueueFirst : キャッシュファイルバッファ設定：%s",
+                 path.c_str());
+        putSound(clip, "waveデータ　バッファ書き込み成功");
+        pushForSaving(std::move(clip), path);
+    }
+    return stopped() ? 0 : 1;
+}
+
+std::uint32_t CacheStore::PlayTimeOfSlots(int last, int first) {
+    WriteLog(LogTag::HttpThread, "演奏時間取得　%d-%d", last, first);
+    WavClip clip;
+    std::uint32_t total = ReadWavFile(clip, SoundSlotPath(p_.tempFolder, last)) ? playTimeOf(clip)
+                                                                                : 0;
+    std::uint64_t reference = slotTime(last, SlotKind::Sound);
+    while (first < last) {
+        const std::uint64_t t = StepSlotBack(p_, last, reference, SlotKind::Sound);
+        if (t == 0)
+            break;
+        reference = t;
+        if (ReadWavFile(clip, SoundSlotPath(p_.tempFolder, last)))
+            total += playTimeOf(clip);
+    }
+    return total;
+}
+
+int CacheStore::RewriteFileData(const WavClip& clip, const std::string& path,
+                                std::uint32_t bytes) {
+    bytes = std::min(bytes, clip.dataBytes);
+    KeepFileTimes keep(path);
+    // Rewritten in place, not replaced: the slot keeps its creation time.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        WriteLog(LogTag::HttpThread, "出力ファイル再オープン失敗。name=%s Error=%d", path.c_str(),
+                 errno);
+        return 0;
+    }
+    const std::vector<std::uint8_t> header = MakeWavHeader(clip, bytes);
+    bool ok = !header.empty() &&
+              ::write(fd, header.data(), header.size()) == static_cast<ssize_t>(header.size());
+    if (ok) {
+        const std::uint8_t* tail = clip.data.data() + (clip.dataBytes - bytes);
+        ok = ::write(fd, tail, bytes) == static_cast<ssize_t>(bytes);
+        if (!ok) {
+            WriteLog(LogTag::HttpThread,
+                     "RewriteFileData : waveファイルデータ書き込み失敗。size=%d",
+                     static_cast<int>(bytes));
+        }
+    }
+    ok = ::close(fd) == 0 && ok;
+    if (ok)
+        WriteLog(LogTag::HttpThread, "WAVEデータ書換え：%s", path.c_str());
+    return ok ? 1 : 0;
+}
+
+void CacheStore::GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlot,
+                              int soundReadSlot) {
+    (void)pictureSlot;
+    (void)pictureReadSlot;
+    (void)soundSlot;
+    savePositionsFound_ = true;
+    // Sound: five seconds before the read slot; the slot where they begin keeps only its part.
+    int slot = soundReadSlot;
+    std::uint64_t reference = slotTime(slot, SlotKind::Sound);
+    std::uint64_t soundStart = 0;
+    bool stepped = false;
+    std::uint32_t budget = 0;
+    for (int steps = 0; steps < kLastSlot; ++steps) {
+        const std::uint64_t t = StepSlotBack(p_, slot, reference, SlotKind::Sound);
+        if (t == 0) {
+            soundStart = stepped ? reference : 0;
+            break;
+        }
+        soundStart = t;
+        WavClip clip;
+        if (!ReadWavFile(clip, SoundSlotPath(p_.tempFolder, slot)))
+            break;
+        if (!stepped)
+            budget = 5 * clip.avgBytesPerSec();
+        stepped = true;
+        if (clip.dataBytes < budget) {
+            budget -= clip.dataBytes;
+            reference = t;
+            continue;
+        }
+        RewriteFileData(clip, SoundSlotPath(p_.tempFolder, slot), budget);
+        break;
+    }
+    p_.waveSaveIndex = slot;
+
+    // Pictures: the newest one before the sound starts, else the black picture.
+    int first = NewestSlotBefore(p_, SlotKind::Picture, soundStart);
+    if (first == 0) {
+        WriteBlackPicture(PictureSlotPath(p_.tempFolder, 0));
+        p_.blackTimeSet = 0;
+        WriteLog(LogTag::HttpThread, "黒画像設定：GetSaveSeqIndex");
+    }
+    p_.saveSeqIndex = first;
+    WriteLog(LogTag::HttpThread, "保存開始インデックス 画像=%d, 音声=%d", first,
+             p_.waveSaveIndex);
+
+    // Timing: each picture from the first saved one up to the dropped one takes the relative
+    // time of the picture after it, less the sound played between them.
+    const std::uint64_t pictureReference =
+        p_.blackTimeSet == 1 ? slotTime(first, SlotKind::Picture) : 0;
+    for (int c = p_.droppedSlot != 0 ? PrevSlot(p_.droppedSlot) : first; c >= first; --c) {
+        int n = c;
+        std::uint32_t relN = 0;
+        if (StepSlotForward(p_, n, pictureReference, SlotKind::Picture) == 0 ||
+            ReadRelTime(PictureSlotPath(p_.tempFolder, n), relN) == 0) {
+            continue;
+        }
+        int l = NewestSlotBefore(p_, SlotKind::Sound, slotTime(n, SlotKind::Picture));
+        int m = l;
+        if (c == first) {
+            m = p_.waveSaveIndex;
+            l = std::max(l, m);
+        }
+        if (l == 0)
+            continue;
+        const std::uint32_t w = PlayTimeOfSlots(l, m);
+        const std::string path = PictureSlotPath(p_.tempFolder, c);
+        RewriteRelTime(path, relN > w ? relN - w : 0);
+        std::uint32_t setTime = 0;
+        if (c == first && p_.blackTimeSet == 0) {
+            std::uint32_t setN = 0;
+            if (ReadSetTime(PictureSlotPath(p_.tempFolder, n), setN)) {
+                setTime = setN > w / 1000 ? setN - w / 1000 : 0;
+                RewriteSetTime(path, setTime);
+            }
+            p_.blackTimeSet = 1;
+        }
+        WriteLog(LogTag::HttpThread,
+                 "JPEG2000時間書換え GetSaveIndex：%s　設定時間=%d　J2K相対時間=%d　WAVE演奏時間=%d",
+                 path.c_str(), static_cast<int>(setTime), static_cast<int>(relN),
+                 static_cast<int>(w));
+    }
+}
+
+void CacheStore::dropNewestPicture(int& pictureSlot, int soundSlot) {
+    const int p = pictureSlot == 0 ? 1 : pictureSlot;
+    const int s = soundSlot == 0 ? 1 : soundSlot;
+    if (slotTime(p, SlotKind::Picture) < slotTime(s, SlotKind::Sound)) {
+        pictureSlot = NextSlot(p);
+        return;
+    }
+    const std::string path = PictureSlotPath(p_.tempFolder, p);
+    removeFile(path);
+    p_.droppedSlot = p;
+    pictureSlot = p;
+    WriteLog(LogTag::HttpThread, "保存機能開始時　キャッシュ最新JPEG2000ファイル削除 = %s",
+             path.c_str());
+}
+
+void CacheStore::timeBlackPicture(int pictureSlot, int soundSlot) {
+    const std::string black = PictureSlotPath(p_.tempFolder, 0);
+    std::uint32_t relBlack = 1;
+    std::uint32_t relNew = 0;
+    if (ReadRelTime(black, relBlack) == 0 || relBlack != 0 ||
+        ReadRelTime(PictureSlotPath(p_.tempFolder, pictureSlot), relNew) == 0) {
+        return;
+    }
+    const std::uint32_t w = PlayTimeOfSlots(soundSlot, p_.waveSaveIndex);
+    std::uint32_t setNew = 0;
+    if (ReadSetTime(PictureSlotPath(p_.tempFolder, pictureSlot), setNew) == 0)
+        return;  // nothing written: the next picture tries again
+    RewriteRelTime(black, relNew > w ? relNew - w : 0);
+    const std::uint32_t setTime = setNew > w / 1000 ? setNew - w / 1000 : 0;
+    RewriteSetTime(black, setTime);
+    WriteLog(LogTag::HttpThread, "JPEG2000時間書換え AddImageData：%s　設定時間=%d　WAVE演奏時間=%d",
+             black.c_str(), static_cast<int>(setTime), static_cast<int>(w));
+    p_.blackTimeSet = 1;
+}
+
+bool CacheStore::copyForSaving(const std::string& saveFolder, int& savedCount) {
+    if (p_.writerDone && p_.writerDone->load() != 0)
+        return true;
+    return SaveFrame(p_, 1, saveFolder, false, savedCount, p_.saveSeqIndex, std::string()) != 0;
+}
+
+int CacheStore::catchUp(int& seqNo, int pictureSlot, int& savedCount,
+                        const std::string& saveFolder, int soundSlot) {
+    const int u = GetCacheReadIndex(soundSlot, SlotKind::Sound);
+    const int v = GetCacheReadIndex(pictureSlot, SlotKind::Picture, u);
+    // The save positions are found once: a second search would move them after the sound
+    // before them had been queued, and rewrite picture timings already rewritten.
+    if (!savePositionsFound_)
+        GetSaveIndex(pictureSlot, v, soundSlot, u);
+    int count = pictureSlot - v;
+    if (count < 0)
+        count += kLastSlot;
+    int slot = v;
+    for (int i = 0; i < count; ++i) {
+        const std::int64_t start = GetImgStartTime(p_.tempFolder, slot);
+        if ((start != 0 && slot != 0) || (start == 0 && slot == 0)) {
+            const std::string path = PictureSlotPath(p_.tempFolder, slot);
+            if (p_.frameQueue)
+                p_.frameQueue->Push(DecodeJ2KFile(path), seqNo, start);
+            ++seqNo;
+            WriteLog(LogTag::HttpThread, "キャッシュデータ(保存分)バッファセット：%s",
+                     path.c_str());
+            if (!copyForSaving(saveFolder, savedCount))
+                break;
+        }
+        slot = NextSlot(slot);
+    }
+    p_.catchUpDone = 1;
+    return 1;
+}
+
+int CacheStore::storePicture(int& seqNo, int& pictureSlot, int& savedCount, bool firstImage,
+                             const std::string* saveFolder, int shortfallMs, int soundSlot,
+                             const std::string& tempName, std::int64_t downloadTime) {
+    if (firstImage && p_.saveWithSound)
+        dropNewestPicture(pictureSlot, soundSlot);
+    if (pictureSlot == 0)
+        pictureSlot = 1;
+    if (stopped())
+        return 0;
+    const std::string path = PictureSlotPath(p_.tempFolder, pictureSlot);
+    if (const int error = CopyFileReplace(tempName, path, RealDisk()); error != 0) {
+        WriteLog(LogTag::HttpThread, "キャッシュファイル作成失敗：%s (%d)", path.c_str(), error);
+        return 0;
+    }
+    WriteStartTime(p_.tempFolder, pictureSlot, downloadTime);
+    WriteLog(LogTag::HttpThread, "キャッシュファイル作成：%s", path.c_str());
+
+    if (p_.blackTimeSet == 0)
+        timeBlackPicture(pictureSlot, soundSlot);
+    if (saveFolder && p_.catchUpDone == 0 && (p_.saveSetupDone || shortfallMs == 0))
+        catchUp(seqNo, pictureSlot, savedCount, *saveFolder, soundSlot);
+
+    int result = 1;
+    if (stopped()) {
+        result = 0;
+    } else if (!saveFolder || p_.catchUpDone) {
+        if (!p_.frameQueue || !p_.frameQueue->Push(DecodeJ2KFile(path), seqNo, downloadTime)) {
+            result = 0;
+        } else {
+            ++seqNo;
+            WriteLog(LogTag::HttpThread, "キャッシュデータバッファセット：%s", path.c_str());
+            if (saveFolder && !copyForSaving(*saveFolder, savedCount))
+                result = 0;
+        }
+    }
+    pictureSlot = NextSlot(pictureSlot);
+    return result;
+}
+
+int CacheStore::showAndSave(int& seqNo, int& savedCount, const std::string* saveFolder,
+                            const std::string& tempName, std::int64_t downloadTime) {
+    if (stopped())
+        return 0;
+    int result = 1;
+    platform::GlobalBlock picture;
+    try {
+        picture = DecodeJ2KFile(tempName);
+    } catch (...) {
+        WriteLog(LogTag::HttpThread, "JPXCODEC デコード失敗 FileName='%s'", tempName.c_str());
+    }
+    if (!picture.empty()) {
+        if (!stopped() && p_.frameQueue) {
+            p_.frameQueue->Replace(std::move(picture), seqNo, downloadTime);
+            ++seqNo;
+            p_.frameQueue->ShowFirst();
+        }
+        int unusedSlot = 0;
+        if (saveFolder &&
+            SaveFrame(p_, 1, *saveFolder, true, savedCount, unusedSlot, tempName) == 0) {
+            result = 0;
+        }
+    } else {
+        ++p_.j2kErrorCount;
+        WriteJ2kErrLog("J2KERR DwnldImgNo=%d, SaveImgNo=%d, about Date %s", p_.downloadCount + 1,
+                       savedCount + 1, p_.detailText.c_str());
+        WriteLog(LogTag::HttpThread,
+                 "DecodeImg error skip nDwnldImgNo=%d nSeqNo=%d nImgNo=%d, J2kDecodeErrCount=%d",
+                 p_.downloadCount, seqNo, savedCount, p_.j2kErrorCount);
+        WriteLog(LogTag::HttpThread, "DecodeImg error about AbsTime=%s\n", p_.detailText.c_str());
+    }
+    ++p_.downloadCount;
+    return result;
+}
+
+int CacheStore::AddImageData(int& seqNo, int& pictureSlot, int& savedCount, bool firstImage,
+                             const std::string* saveFolder, bool direct, int* status,
+                             int shortfallMs, int soundSlot) {
+    const std::string tempName = tempName_(seqNo);
+    std::int64_t downloadTime = 0;
+    int got = 0;
+    for (int attempt = 0; attempt < kImageAttempts; ++attempt) {
+        if (attempt >= 1)
+            WriteLog(LogTag::HttpThread, "AddImageData Retry(%d)", attempt);
+        got = fetch_(tempName, p_, firstImage, &downloadTime, status, shortfallMs);
+        if (got != 0)
+            break;
+        if (p_.hddSave == 2 && status && *status == 404) {
+            p_.result = kSaveNone;  // the end of the recorded stretch
+            removeFile(tempName);
+            return 0;
+        }
+        if (p_.stopOrder && p_.stopOrder->waitMs(1))
+            break;
+    }
+    if (got != 1) {
+        removeFile(tempName);
+        if (saveFolder)
+            return 0;
+        if (!stopped())
+            return 1;  // a lost picture does not end playback
+        p_.result = kSaveNone;
+        return 0;
+    }
+    const int result = direct ? showAndSave(seqNo, savedCount, saveFolder, tempName, downloadTime)
+                              : storePicture(seqNo, pictureSlot, savedCount, firstImage,
+                                             saveFolder, shortfallMs, soundSlot, tempName,
+                                             downloadTime);
+    removeFile(tempName);
+    return result;
+}
+
+}  // namespace picvox

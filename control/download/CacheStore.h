@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "control/buffers/WavFile.h"
+#include "control/download/CacheSlots.h"
+#include "control/download/HttpThreadParams.h"
+
+namespace picvox {
+
+// The download thread's cache: received pictures and sound segments enter the slot ring here
+// and go on to the picture queue, the sound ring, the player and the saver; a save with sound
+// starts from what the cache holds. Works on the thread's record, on the download thread only.
+class CacheStore final : public FetchHooks {
+public:
+    // How a picture is fetched into a temporary file (GetImgFile's contract): 1 whole, 0 failed,
+    // -1 stop. `timeOut` receives the calendar time the answer arrived.
+    using ImageFetch = std::function<int(const std::string& tempName, HttpThreadParams& params,
+                                         bool firstImage, std::int64_t* timeOut, int* statusOut,
+                                         int shortfallMs)>;
+
+    explicit CacheStore(HttpThreadParams& params);
+    // Replaces the HTTP fetch (tests and benchmarks fetch from local files).
+    void setImageFetch(ImageFetch fetch) { fetch_ = std::move(fetch); }
+    // Replaces the temporary name of a picture (MakeTempName of ImageFileURL by default).
+    void setTempName(std::function<std::string(int seqNo)> name) { tempName_ = std::move(name); }
+
+    // FetchHooks.
+    int audioRingBufferedMs() override;
+    void saveSetup(int pictureSlot, int soundSlot, int* playSlot) override;
+    int storeWaveSegment(const std::string& tempName, int soundSlot) override {
+        return StoreWaveSegment(tempName, soundSlot);
+    }
+
+    // The first slot to read so that cacheTimeMs of material lies ahead of `currentSlot`.
+    // Pictures are kept from starting later than the sound read slot `soundReadSlot`.
+    int GetCacheReadIndex(int currentSlot, SlotKind kind, int soundReadSlot = 0);
+    // A received WAV segment into its slot, the sound ring, the player and the WAV writer's
+    // queue. 1 stored, 2 stop seen, 0 failure. The temporary file is deleted.
+    int StoreWaveSegment(const std::string& tempName, int soundSlot);
+    // One picture: fetched (up to five attempts), cached in `pictureSlot` and queued for showing
+    // (the play loop), or shown and saved at once (`direct`, the save-only loop). `saveFolder`
+    // null when nothing is saved. 1 continue, 0 stop or failure.
+    int AddImageData(int& seqNo, int& pictureSlot, int& savedCount, bool firstImage,
+                     const std::string* saveFolder, bool direct, int* status, int shortfallMs,
+                     int soundSlot);
+
+    // The save start.
+    void GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlot, int soundReadSlot);
+    // Milliseconds of sound in the slots from `first` to `last`.
+    std::uint32_t PlayTimeOfSlots(int last, int first);
+    // Rewrites a sound slot in place with only the last `bytes` bytes of `clip`'s samples. The
+    // file keeps its times, so its place in the ring's time order. 1 success, 0 failure.
+    int RewriteFileData(const WavClip& clip, const std::string& path, std::uint32_t bytes);
+    // Queues the cached sound after `playSlot` up to `soundSlot` for playing, and the saved
+    // sound before it for the WAV writer. 1 while no stop is ordered.
+    int MakeWaveQueueFirst(int& playSlot, int soundSlot);
+
+private:
+    bool stopped() const;
+    bool putSound(const WavClip& clip, const char* successLine);
+    bool pushForSaving(WavClip&& clip, const std::string& path);
+    void dropNewestPicture(int& pictureSlot, int soundSlot);
+    void timeBlackPicture(int pictureSlot, int soundSlot);
+    int catchUp(int& seqNo, int pictureSlot, int& savedCount, const std::string& saveFolder,
+                int soundSlot);
+    bool copyForSaving(const std::string& saveFolder, int& savedCount);
+    int storePicture(int& seqNo, int& pictureSlot, int& savedCount, bool firstImage,
+                     const std::string* saveFolder, int shortfallMs, int soundSlot,
+                     const std::string& tempName, std::int64_t downloadTime);
+    int showAndSave(int& seqNo, int& savedCount, const std::string* saveFolder,
+                    const std::string& tempName, std::int64_t downloadTime);
+    std::uint64_t slotTime(int slot, SlotKind kind) const;
+
+    HttpThreadParams& p_;
+    ImageFetch fetch_;
+    std::function<std::string(int)> tempName_;
+    // Set by GetSaveIndex; slot 0 (the black picture) is a valid start, so the indices alone
+    // cannot tell.
+    bool savePositionsFound_ = false;
+};
+
+// The trailer rewrites of a cached picture, keeping the file's times (its place in the ring).
+int RewriteRelTime(const std::string& path, std::uint32_t relTimeMs);
+int RewriteSetTime(const std::string& path, std::uint32_t dvrSeconds);
+
+}  // namespace picvox
