@@ -241,8 +241,8 @@ int CacheStore::MakeWaveQueueFirst(int& playSlot, int soundSlot) {
 std::uint32_t CacheStore::PlayTimeOfSlots(int last, int first) {
     WriteLog(LogTag::HttpThread, "演奏時間取得　%d-%d", last, first);
     WavClip clip;
-    std::uint32_t total = ReadWavFile(clip, SoundSlotPath(p_.tempFolder, last)) ? playTimeOf(clip)
-                                                                                : 0;
+    std::uint32_t total =
+        ReadWavFile(clip, SoundSlotPath(p_.tempFolder, last)) ? playTimeOf(clip) : 0;
     std::uint64_t reference = slotTime(last, SlotKind::Sound);
     while (first < last) {
         const std::uint64_t t = StepSlotBack(p_, last, reference, SlotKind::Sound);
@@ -255,8 +255,7 @@ std::uint32_t CacheStore::PlayTimeOfSlots(int last, int first) {
     return total;
 }
 
-int CacheStore::RewriteFileData(const WavClip& clip, const std::string& path,
-                                std::uint32_t bytes) {
+int CacheStore::RewriteFileData(const WavClip& clip, const std::string& path, std::uint32_t bytes) {
     bytes = std::min(bytes, clip.dataBytes);
     KeepFileTimes keep(path);
     // Rewritten in place, not replaced: the slot keeps its creation time.
@@ -327,8 +326,7 @@ void CacheStore::GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlo
         WriteLog(LogTag::HttpThread, "黒画像設定：GetSaveSeqIndex");
     }
     p_.saveSeqIndex = first;
-    WriteLog(LogTag::HttpThread, "保存開始インデックス 画像=%d, 音声=%d", first,
-             p_.waveSaveIndex);
+    WriteLog(LogTag::HttpThread, "保存開始インデックス 画像=%d, 音声=%d", first, p_.waveSaveIndex);
 
     // Timing: each picture from the first saved one up to the dropped one takes the relative
     // time of the picture after it, less the sound played between them.
@@ -361,10 +359,10 @@ void CacheStore::GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlo
             }
             p_.blackTimeSet = 1;
         }
-        WriteLog(LogTag::HttpThread,
-                 "JPEG2000時間書換え GetSaveIndex：%s　設定時間=%d　J2K相対時間=%d　WAVE演奏時間=%d",
-                 path.c_str(), static_cast<int>(setTime), static_cast<int>(relN),
-                 static_cast<int>(w));
+        WriteLog(
+            LogTag::HttpThread,
+            "JPEG2000時間書換え GetSaveIndex：%s　設定時間=%d　J2K相対時間=%d　WAVE演奏時間=%d",
+            path.c_str(), static_cast<int>(setTime), static_cast<int>(relN), static_cast<int>(w));
     }
 }
 
@@ -398,8 +396,9 @@ void CacheStore::timeBlackPicture(int pictureSlot, int soundSlot) {
     RewriteRelTime(black, relNew > w ? relNew - w : 0);
     const std::uint32_t setTime = setNew > w / 1000 ? setNew - w / 1000 : 0;
     RewriteSetTime(black, setTime);
-    WriteLog(LogTag::HttpThread, "JPEG2000時間書換え AddImageData：%s　設定時間=%d　WAVE演奏時間=%d",
-             black.c_str(), static_cast<int>(setTime), static_cast<int>(w));
+    WriteLog(LogTag::HttpThread,
+             "JPEG2000時間書換え AddImageData：%s　設定時間=%d　WAVE演奏時間=%d", black.c_str(),
+             static_cast<int>(setTime), static_cast<int>(w));
     p_.blackTimeSet = 1;
 }
 
@@ -409,8 +408,8 @@ bool CacheStore::copyForSaving(const std::string& saveFolder, int& savedCount) {
     return SaveFrame(p_, 1, saveFolder, false, savedCount, p_.saveSeqIndex, std::string()) != 0;
 }
 
-int CacheStore::catchUp(int& seqNo, int pictureSlot, int& savedCount,
-                        const std::string& saveFolder, int soundSlot) {
+int CacheStore::catchUp(int& seqNo, int pictureSlot, int& savedCount, const std::string& saveFolder,
+                        int soundSlot) {
     const int u = GetCacheReadIndex(soundSlot, SlotKind::Sound);
     const int v = GetCacheReadIndex(pictureSlot, SlotKind::Picture, u);
     // The save positions are found once: a second search would move them after the sound
@@ -543,9 +542,8 @@ int CacheStore::AddImageData(int& seqNo, int& pictureSlot, int& savedCount, bool
         return 0;
     }
     const int result = direct ? showAndSave(seqNo, savedCount, saveFolder, tempName, downloadTime)
-                              : storePicture(seqNo, pictureSlot, savedCount, firstImage,
-                                             saveFolder, shortfallMs, soundSlot, tempName,
-                                             downloadTime);
+                              : storePicture(seqNo, pictureSlot, savedCount, firstImage, saveFolder,
+                                             shortfallMs, soundSlot, tempName, downloadTime);
     removeFile(tempName);
     return result;
 }

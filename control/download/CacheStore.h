@@ -17,9 +17,9 @@ class CacheStore final : public FetchHooks {
 public:
     // How a picture is fetched into a temporary file (GetImgFile's contract): 1 whole, 0 failed,
     // -1 stop. `timeOut` receives the calendar time the answer arrived.
-    using ImageFetch = std::function<int(const std::string& tempName, HttpThreadParams& params,
-                                         bool firstImage, std::int64_t* timeOut, int* statusOut,
-                                         int shortfallMs)>;
+    using ImageFetch =
+        std::function<int(const std::string& tempName, HttpThreadParams& params, bool firstImage,
+                          std::int64_t* timeOut, int* statusOut, int shortfallMs)>;
 
     explicit CacheStore(HttpThreadParams& params);
     // Replaces the HTTP fetch (tests and benchmarks fetch from local files).

@@ -1,0 +1,192 @@
+#include <mutex>
+
+#include "CacheFixture.h"
+#include "control/buffers/AudioRing.h"
+#include "control/buffers/FrameQueue.h"
+#include "control/buffers/WaveSaveQueue.h"
+#include "control/download/CacheStore.h"
+#include "control/download/J2kFrameCheck.h"
+#include "platform/Event.h"
+
+namespace picvox::test {
+namespace {
+
+class FakePlayer final : public PlayerSlot {
+public:
+    bool hasPlayer() const override { return created > 0; }
+    bool createPlayer(const std::array<std::uint8_t, 18>& format) override {
+        lastFormat = format;
+        ++created;
+        return true;
+    }
+    int created = 0;
+    std::array<std::uint8_t, 18> lastFormat{};
+};
+
+class SaveStartTest : public CacheFixture {
+protected:
+    void SetUp() override {
+        CacheFixture::SetUp();
+        params_.saveWithSound = true;
+        params_.hddSave = 1;
+        params_.audioRing = &ring_;
+        params_.waveSaveQueue = &saveQueue_;
+        params_.player = &player_;
+        params_.playerReady = &playerReady_;
+        params_.soundQueued = &soundQueued_;
+        params_.frameQueue = &frames_;
+    }
+    // A fetch that "downloads" the given frame into the temporary file.
+    void fetchFrame(CacheStore& store, std::vector<std::uint8_t> bytes) {
+        store.setTempName([this](int n) { return (root_ / ("img" + std::to_string(n))).string(); });
+        store.setImageFetch([bytes](const std::string& temp, HttpThreadParams&, bool,
+                                    std::int64_t* time, int*, int) {
+            writeBytes(temp, bytes);
+            *time = kBase;
+            return 1;
+        });
+    }
+
+    AudioRing ring_;
+    WaveSaveQueue saveQueue_{200};
+    FakePlayer player_;
+    platform::Event playerReady_{platform::Event::Reset::Auto};
+    platform::Event soundQueued_{platform::Event::Reset::Auto};
+    std::mutex lock_;
+    FrameQueue frames_{20, nullptr, lock_};
+};
+
+// Five seconds of sound before the read slot: all of the fifth one-second slot back, or the last
+// 4000 bytes of the fourth 1.5-second slot back. The cut slot keeps its place in the ring.
+TEST_F(SaveStartTest, FiveSecondBudget) {
+    const struct {
+        std::uint32_t slotBytes;
+        int expectedSlot;
+        std::size_t expectedBytes;
+    } cases[] = {{8000, 5, 8000}, {12000, 6, 4000}};
+    for (const auto& c : cases) {
+        for (int slot = 1; slot <= 10; ++slot)
+            soundSlot(slot, c.slotBytes, slot * 1500, slot);
+        params_.waveSaveIndex = 0;
+        CacheStore store(params_);
+        store.GetSaveIndex(0, 0, 11, 10);
+        EXPECT_EQ(params_.waveSaveIndex, c.expectedSlot) << c.slotBytes;
+        const std::string cut = SoundSlotPath(params_.tempFolder, c.expectedSlot);
+        WavClip clip;
+        ASSERT_TRUE(ReadWavFile(clip, cut));
+        ASSERT_EQ(clip.dataBytes, c.expectedBytes);
+        // The kept bytes are the last ones of the slot's samples.
+        EXPECT_EQ(clip.data.back(), static_cast<std::uint8_t>(c.slotBytes - 1 + c.expectedSlot));
+        EXPECT_EQ(SlotTime(cut, params_.slotClock), ticksAt(c.expectedSlot * 1500));
+    }
+}
+
+// The slots strictly between the play slot and the current one go to the ring, across the wrap;
+// the saved sound starts at waveSaveIndex and runs on without a gap.
+TEST_F(SaveStartTest, MakeWaveQueueFirstCountsAcrossTheRing) {
+    for (int slot = 1; slot <= 99; ++slot)
+        soundSlot(slot, 100, slot * 10);
+    const struct {
+        int play, current, waveSaveIndex;
+        std::size_t queuedSlots, savedClips;
+        int playAfter;
+    } cases[] = {{5, 10, 3, 4, 7, 9}, {10, 5, 10, 93, 94, 4}, {9, 10, 7, 0, 3, 9}};
+    for (const auto& c : cases) {
+        ring_.Release();
+        WavClip drop;
+        while (saveQueue_.Pop(drop)) {
+        }
+        params_.waveSaveIndex = c.waveSaveIndex;
+        CacheStore store(params_);
+        int play = c.play;
+        EXPECT_EQ(store.MakeWaveQueueFirst(play, c.current), 1);
+        EXPECT_EQ(play, c.playAfter);
+        EXPECT_EQ(ring_.DataSize(), c.queuedSlots * 100) << c.play << "->" << c.current;
+        EXPECT_EQ(saveQueue_.held(), c.savedClips) << c.play << "->" << c.current;
+    }
+    EXPECT_EQ(player_.created, 1);
+    EXPECT_TRUE(playerReady_.isSet());
+    EXPECT_EQ(player_.lastFormat[8], 0x40);  // 8000 bytes per second
+}
+
+// No cached picture is older than the start of the saved sound: the save starts with the black
+// picture, and the first real picture gives it its times.
+TEST_F(SaveStartTest, BlackPictureTakesItsTimingFromTheFirstPicture) {
+    soundSlot(4, 8000, 0);  // the read slot, nothing before it
+    CacheStore store(params_);
+    store.GetSaveIndex(2, 0, 5, 4);
+    EXPECT_EQ(params_.waveSaveIndex, 4);
+    EXPECT_EQ(params_.saveSeqIndex, 0);
+    EXPECT_EQ(params_.blackTimeSet, 0);
+    const std::string black = PictureSlotPath(params_.tempFolder, 0);
+    ASSERT_EQ(readBytes(black).size(), 490u);
+
+    soundSlot(5, 8000, 1000);
+    params_.saveSetupDone = 1;
+    params_.catchUpDone = 1;
+    setTimeMs(black, -500);
+    const std::uint64_t blackTime = SlotTime(black, params_.slotClock);
+    fetchFrame(store, frame(86400, 9000));
+    int seqNo = 0, slot = 2, saved = 0;
+    ASSERT_EQ(store.AddImageData(seqNo, slot, saved, false, nullptr, false, nullptr, 0, 5), 1);
+    EXPECT_EQ(params_.blackTimeSet, 1);
+    EXPECT_EQ(slot, 3);
+    EXPECT_EQ(frames_.size(), 1u);
+
+    // Two seconds of saved sound lie before the picture: its times less two seconds.
+    const auto bytes = readBytes(black);
+    korvex::CheckResult check;
+    ASSERT_EQ(CheckJ2kFrame(bytes.data(), bytes.size(), check), 1);
+    EXPECT_EQ(check.flags, 0);
+    EXPECT_EQ(check.time, 946684800 + 86400 - 2);
+    EXPECT_EQ(check.offsetMs, 7000u);
+    EXPECT_EQ(SlotTime(black, params_.slotClock), blackTime);
+}
+
+TEST_F(SaveStartTest, SoundBeforeTheSetUpIsOnlyCached) {
+    CacheStore store(params_);
+    const std::string temp = (root_ / "seg.wav").string();
+    writeBytes(temp, wavBytes(800));
+    EXPECT_EQ(store.StoreWaveSegment(temp, 3), 1);
+    EXPECT_FALSE(fs::exists(temp));
+    EXPECT_EQ(readBytes(SoundSlotPath(params_.tempFolder, 3)).size(), 44u + 800u);
+    EXPECT_EQ(ring_.DataSize(), 0u);
+
+    params_.saveSetupDone = 1;
+    writeBytes(temp, wavBytes(800));
+    EXPECT_EQ(store.StoreWaveSegment(temp, 4), 1);
+    EXPECT_EQ(ring_.DataSize(), 800u);
+    EXPECT_EQ(saveQueue_.held(), 1u);
+    EXPECT_EQ(store.audioRingBufferedMs(), 100);
+
+    writeBytes(temp, {'R', 'I', 'F', 'F', 0, 0});
+    EXPECT_EQ(store.StoreWaveSegment(temp, 5), 0);
+    EXPECT_FALSE(fs::exists(temp));
+}
+
+// Five failed fetches end nothing while playing only; with a frame folder they end the run, and a
+// full picture queue ends the play loop.
+TEST_F(SaveStartTest, FailedFetchesAndAFullQueue) {
+    params_.saveWithSound = false;
+    CacheStore store(params_);
+    int attempts = 0;
+    store.setTempName([this](int) { return (root_ / "img").string(); });
+    store.setImageFetch([&](const std::string&, HttpThreadParams&, bool, std::int64_t*, int*, int) {
+        ++attempts;
+        return 0;
+    });
+    int seqNo = 0, slot = 1, saved = 0;
+    const std::string folder = (root_ / "IMG00001").string();
+    EXPECT_EQ(store.AddImageData(seqNo, slot, saved, false, nullptr, false, nullptr, 0, 1), 1);
+    EXPECT_EQ(attempts, 5);
+    EXPECT_EQ(store.AddImageData(seqNo, slot, saved, false, &folder, false, nullptr, 0, 1), 0);
+
+    fetchFrame(store, frame(100, 0));
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(store.AddImageData(seqNo, slot, saved, false, nullptr, false, nullptr, 0, 1), 1);
+    EXPECT_EQ(store.AddImageData(seqNo, slot, saved, false, nullptr, false, nullptr, 0, 1), 0);
+    EXPECT_EQ(slot, 22);
+}
+
+}  // namespace
+}  // namespace picvox::test
