@@ -1,0 +1,191 @@
+#include <sys/mount.h>
+
+#include "CacheFixture.h"
+#include "control/download/DiskOps.h"
+#include "control/download/RecordingSaver.h"
+#include "recording/RecordingProbe.h"
+
+namespace picvox::test {
+namespace {
+
+std::vector<std::string> namesIn(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Writes half of what it is given, then finds the disk full; mkdir fails likewise once armed.
+class FillingDisk final : public DiskOps {
+public:
+    ssize_t write(int fd, const void* data, std::size_t size) override {
+        if (full) {
+            errno = fullError;
+            return -1;
+        }
+        full = true;
+        return DiskOps::write(fd, data, size / 2 + 1);
+    }
+    int mkdir(const std::string& path) override {
+        if (mkdirError != 0) {
+            errno = mkdirError;
+            return -1;
+        }
+        return DiskOps::mkdir(path);
+    }
+    bool full = false;
+    int fullError = ENOSPC;
+    int mkdirError = 0;
+};
+
+using RunFolderTest = CacheFixture;
+
+TEST_F(RunFolderTest, NumbersFollowTheHighestRun) {
+    const struct {
+        std::vector<std::string> existing;
+        std::string model;
+        int result;
+        std::string folder;
+    } cases[] = {
+        {{"TRM00001", "TRM00007", "TRMX0009", "TRM0008"}, "TRM", 0, "TRM00008"},
+        {{}, "TRM", 0, "TRM00001"},
+        {{"TRM99999"}, "TRM", 3, ""},
+        // A model of another length still counts its own runs instead of reusing the first.
+        {{"AB00004"}, "AB", 0, "AB00005"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const fs::path dest = root_ / ("dest" + std::to_string(n++));
+        fs::create_directories(dest);
+        for (const auto& name : c.existing)
+            fs::create_directories(dest / name);
+        std::string folder = dest.string();
+        int run = 0;
+        EXPECT_EQ(CreateSaveRunFolder(folder, run, c.model), c.result) << dest;
+        if (c.result == 0) {
+            EXPECT_EQ(folder, (dest / c.folder).string());
+            EXPECT_TRUE(fs::is_directory(folder));
+            EXPECT_EQ(run, std::stoi(c.folder.substr(c.model.size())));
+        }
+    }
+}
+
+TEST_F(RunFolderTest, MissingLevelsAreCreatedAndFullDisksReported) {
+    std::string folder = (root_ / "a" / "b").string();
+    int run = 0;
+    ASSERT_EQ(CreateSaveRunFolder(folder, run, "TRM"), 0);
+    EXPECT_EQ(folder, (root_ / "a" / "b" / "TRM00001").string());
+
+    const struct { int error, result; } cases[] = {{ENOSPC, 2}, {EDQUOT, 2}, {EACCES, 3}};
+    for (const auto& c : cases) {
+        FillingDisk disk;
+        disk.mkdirError = c.error;
+        std::string dest = (root_ / "a").string();
+        EXPECT_EQ(CreateSaveRunFolder(dest, run, "TRM", disk), c.result);
+        params_.destination = (root_ / "a" / "b" / "TRM00001").string();
+        params_.disk = &disk;
+        std::string imgFolder;
+        EXPECT_EQ(CreateImageFolder(imgFolder, params_, 3), c.result);
+        params_.disk = nullptr;
+    }
+}
+
+class SaveFrameTest : public CacheFixture {
+protected:
+    void SetUp() override {
+        CacheFixture::SetUp();
+        params_.timestampOrder = 2;
+        params_.delimiter = "/";
+        std::string dest = (root_ / "dest").string();
+        ASSERT_EQ(CreateSaveRunFolder(dest, params_.runNumber, "TRM"), 0);
+        params_.destination = dest;
+        source_ = (root_ / "frame.jp2").string();
+        writeBytes(source_, frame(3600, 0));
+    }
+    std::string source_;
+};
+
+// Frame numbers count on across folders of 200; a frame without a time uses no number. The run
+// opens as a JPEG 2000 recording with WAV sound.
+TEST_F(SaveFrameTest, FramesCountOnAcrossFolders) {
+    std::string folder;
+    ASSERT_EQ(CreateImageFolder(folder, params_, 1), 0);
+    int saved = 0, slot = 0;
+    const std::string noTime = (root_ / "notime.jp2").string();
+    writeBytes(noTime, frame(3600, 0, false));
+    EXPECT_EQ(SaveFrame(params_, 1, folder, true, saved, slot, noTime), 1);
+    EXPECT_EQ(saved, 0);
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(SaveFrame(params_, 1, folder, true, saved, slot, source_), 1);
+    EXPECT_EQ(params_.detailText, "2000/01/01 01:00:00");
+    ASSERT_EQ(CreateImageFolder(folder, params_, 2), 0);
+    ASSERT_EQ(SaveFrame(params_, 1, folder, true, saved, slot, source_), 1);
+    EXPECT_EQ(saved, 201);
+    const fs::path run = params_.destination;
+    EXPECT_TRUE(fs::exists(run / "IMG00001" / "000200.jp2"));
+    EXPECT_FALSE(fs::exists(run / "IMG00001" / "000201.jp2"));
+    EXPECT_EQ(namesIn(run / "IMG00002"), (std::vector<std::string>{"000201.jp2"}));
+    EXPECT_EQ(readBytes((run / "IMG00002" / "000201.jp2").string()), readBytes(source_));
+
+    ASSERT_TRUE(WriteWavFile((run / "sound.wav").string(), pcmFormat(), wavBytes(8000).data() + 44,
+                             8000, nullptr));
+    korvex::RecordingProbe probe;
+    ASSERT_EQ(probe.probe(run.string()), 1);
+    EXPECT_TRUE(probe.kind().kindJp2Wav);
+
+    std::string inf;
+    ASSERT_EQ(MakeInfName(inf, params_), 1);
+    EXPECT_EQ(inf, (run / "INFO" / "TRM00001.INF").string());
+}
+
+// A disk that fills up part-way through a frame: result 2 (or 3 for another error), the run ends
+// and no frame file, whole or partial, is left behind.
+TEST_F(SaveFrameTest, FullDiskLeavesNothingHalfWritten) {
+    const struct { int error, result; } cases[] = {{ENOSPC, 2}, {EDQUOT, 2}, {EIO, 3}};
+    for (const auto& c : cases) {
+        std::string folder;
+        ASSERT_EQ(CreateImageFolder(folder, params_, 1), 0);
+        FillingDisk disk;
+        disk.fullError = c.error;
+        params_.disk = &disk;
+        params_.result = 0;
+        int saved = 0, slot = 0;
+        EXPECT_EQ(SaveFrame(params_, 1, folder, true, saved, slot, source_), 0);
+        EXPECT_EQ(params_.result, c.result);
+        EXPECT_EQ(saved, 0);
+        EXPECT_TRUE(namesIn(folder).empty());
+        params_.disk = nullptr;
+    }
+}
+
+TEST_F(SaveFrameTest, FullTmpfsLeavesNothingHalfWritten) {
+    const fs::path mountPoint = root_ / "small";
+    fs::create_directories(mountPoint);
+    if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "no tiny tmpfs here";
+    params_.destination = mountPoint.string();
+    std::string folder;
+    ASSERT_EQ(CreateImageFolder(folder, params_, 1), 0);
+    {
+        std::ofstream filler(mountPoint / "filler", std::ios::binary);
+        const std::vector<char> block(4096, 1);
+        for (int i = 0; i < 64 && filler; ++i)
+            filler.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+    int saved = 0, slot = 0;
+    EXPECT_EQ(SaveFrame(params_, 1, folder, true, saved, slot, source_), 0);
+    EXPECT_EQ(params_.result, 2);
+    EXPECT_TRUE(namesIn(folder).empty());
+    ::umount(mountPoint.c_str());
+}
+
+TEST_F(SaveFrameTest, EmptyRunFoldersAreRemoved) {
+    std::string folder;
+    ASSERT_EQ(CreateImageFolder(folder, params_, 1), 0);
+    CheckEmpFolder(params_.destination);
+    EXPECT_FALSE(fs::exists(params_.destination));
+}
+
+}  // namespace
+}  // namespace picvox::test
