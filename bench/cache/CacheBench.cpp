@@ -1,0 +1,124 @@
+// Every picture the control plays passes through the cache: copied from its download into a
+// slot, its start time recorded, decoded and queued. The decode is the work that must be done
+// anyway, so the whole play path is measured against decoding the same file alone.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "control/buffers/DecodeJ2KFile.h"
+#include "control/buffers/FrameQueue.h"
+#include "control/download/CacheStore.h"
+#include "control/download/DiskOps.h"
+#include "tools/recgen/Encoders.h"
+#include "tools/recgen/FrameRenderer.h"
+#include "tools/recgen/Trailer.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Scratch {
+    Scratch() {
+        root = fs::temp_directory_path() / ("picvox-cache-bench-" + std::to_string(::getpid()));
+        fs::create_directories(root / "J2K2");
+        fs::create_directories(root / "WAVE2");
+        korvex::gen::FrameCaption caption;
+        caption.channel = 1;
+        caption.title = "GATE";
+        caption.dvrSeconds = 300000000;
+        auto frame = korvex::gen::encodeJ2k(korvex::gen::renderFrame(720, 248, caption, 7),
+                                            korvex::gen::J2kContainer::Jp2, 10.0f);
+        korvex::gen::appendJ2kTrailer(frame, {.dvrSeconds = 300000000, .offsetMs = 5000});
+        source = (root / "source.jp2").string();
+        std::ofstream(source, std::ios::binary)
+            .write(reinterpret_cast<const char*>(frame.data()),
+                   static_cast<std::streamsize>(frame.size()));
+        bytes = frame.size();
+    }
+    ~Scratch() { fs::remove_all(root); }
+    fs::path root;
+    std::string source;
+    std::size_t bytes = 0;
+};
+
+Scratch& scratch() {
+    static Scratch s;
+    return s;
+}
+
+void BM_DecodeJ2KFile(benchmark::State& state) {
+    const std::string& path = scratch().source;
+    for (auto _ : state) {
+        platform::GlobalBlock block = picvox::DecodeJ2KFile(path);
+        if (block.empty()) {
+            state.SkipWithError("the frame does not decode");
+            return;
+        }
+        benchmark::DoNotOptimize(block.data());
+    }
+}
+
+void BM_AddImageDataPlay(benchmark::State& state) {
+    Scratch& s = scratch();
+    std::mutex lock;
+    picvox::FrameQueue queue(10, nullptr, lock);
+    picvox::HttpThreadParams params;
+    params.tempFolder = s.root.string();
+    params.cacheTimeMs = 5000;
+    params.frameQueue = &queue;
+    picvox::CacheStore store(params);
+    const std::string temp = (s.root / "download.jp2").string();
+    store.setTempName([&](int) { return temp; });
+    // The download itself is a copy of the local file into the temporary name.
+    store.setImageFetch([&](const std::string& name, picvox::HttpThreadParams&, bool,
+                            std::int64_t* time, int*, int) {
+        *time = 1700000000;
+        return picvox::CopyFileReplace(s.source, name, picvox::RealDisk()) == 0 ? 1 : 0;
+    });
+    int seqNo = 0, slot = 1, saved = 0;
+    for (auto _ : state) {
+        if (store.AddImageData(seqNo, slot, saved, false, nullptr, false, nullptr, 0, 1) != 1) {
+            state.SkipWithError("AddImageData failed");
+            return;
+        }
+        state.PauseTiming();
+        queue.Clear();
+        state.ResumeTiming();
+    }
+}
+
+BENCHMARK(BM_DecodeJ2KFile)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AddImageDataPlay)->Unit(benchmark::kMillisecond);
+
+class TimeReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const auto& run : runs)
+            realTime[run.benchmark_name()] = run.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> realTime;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    TimeReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    std::printf("frame: 720x248 JPEG 2000, %zu bytes\n", scratch().bytes);
+    const auto play = reporter.realTime.find("BM_AddImageDataPlay");
+    const auto decode = reporter.realTime.find("BM_DecodeJ2KFile");
+    if (play != reporter.realTime.end() && decode != reporter.realTime.end() &&
+        decode->second > 0) {
+        std::printf("AddImageData play path / DecodeJ2KFile time ratio: %.3f (target <= 1.30)\n",
+                    play->second / decode->second);
+    }
+    return 0;
+}
