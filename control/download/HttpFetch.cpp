@@ -6,9 +6,10 @@
 #include <ctime>
 #include <exception>
 #include <stdexcept>
+#include <thread>
 
-#include "control/download/TempFolder.h"
 #include "control/buffers/PicvoxLog.h"
+#include "control/download/TempFolder.h"
 #include "platform/net/InternetException.h"
 #include "platform/net/InternetUrl.h"
 
@@ -80,7 +81,8 @@ void watchStopOrder(platform::InternetSession& session, const HttpThreadParams& 
     }
 }
 
-// Waits out the rest of kMinAttemptMs since `attemptStart`; true when the stop order is set.
+// Waits out the rest of kMinAttemptMs since `attemptStart`, with or without a stop order to end
+// the wait; true when the stop order is set.
 bool pauseBeforeRetry(const HttpThreadParams& params, Clock::time_point attemptStart) {
     const auto elapsedMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - attemptStart).count();
@@ -88,7 +90,20 @@ bool pauseBeforeRetry(const HttpThreadParams& params, Clock::time_point attemptS
         static_cast<int>(kMinAttemptMs - std::min<long long>(elapsedMs, kMinAttemptMs));
     if (params.stopOrder)
         return params.stopOrder->waitMs(restMs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(restMs));
     return false;
+}
+
+// A request may take this many of its time-outs in all, however steadily its bytes come (each
+// byte restarts the time-out): a frame or sound segment later than that has lost its use, and a
+// whole file of an hour of sound needs about 100 KB/s to arrive within ten.
+constexpr int kPieceDeadlineTimeouts = 2;
+constexpr int kWholeFileDeadlineTimeouts = 10;
+
+void applyTimeouts(platform::InternetSession& session, int timeoutMs, int deadlineTimeouts) {
+    SetSessionTimeouts(session, timeoutMs);
+    // A time-out of 0 or below sets no limit, and so no deadline either.
+    session.setTransferLimitMs(timeoutMs > 0 ? static_cast<long>(timeoutMs) * deadlineTimeouts : 0);
 }
 
 long long millisecondsSince(Clock::time_point start) {
@@ -252,7 +267,7 @@ int GetImgFile(const std::string& tempName, HttpThreadParams& params, bool first
     const int timeoutMs =
         params.hddSave == 2 ? 60000 : params.cacheTimeMs - params.waveRequestIntervalMs;
     WriteLog(LogTag::HttpThread, "タイムアウト時間=%d", timeoutMs);
-    SetSessionTimeouts(session, timeoutMs);
+    applyTimeouts(session, timeoutMs, kPieceDeadlineTimeouts);
 
     std::unique_ptr<OutputFile> out;
     try {
@@ -355,7 +370,7 @@ int GetWaveFile(const std::string& tempName, int soundSlot, int* playSlot, int p
         *params.extraCode = 0;
     platform::InternetSession session;
     watchStopOrder(session, params);
-    SetSessionTimeouts(session, timeoutMs);
+    applyTimeouts(session, timeoutMs, kPieceDeadlineTimeouts);
 
     long long received = 0;
     bool good = true;
@@ -464,7 +479,7 @@ int DownloadFile(int kind, const std::string& localPath, HttpThreadParams& param
         *params.extraCode = 0;
     platform::InternetSession session;
     watchStopOrder(session, params);
-    SetSessionTimeouts(session, 60000);
+    applyTimeouts(session, 60000, kWholeFileDeadlineTimeouts);
     const std::string url =
         ComposeUrl(params.locationBase, kind == 1 ? params.infUrl : params.waveUrl);
 
