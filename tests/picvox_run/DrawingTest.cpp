@@ -43,7 +43,8 @@ TEST_P(StretchFormats, CornersKeepTheirColoursAndTheMiddleBlends) {
     palette[2] = kBlue;
     palette[3] = kWhite;
     auto index = [&](int x, int y) -> std::uint32_t {
-        return twoColours ? static_cast<std::uint32_t>(x != y) : static_cast<std::uint32_t>(y * 2 + x);
+        return twoColours ? static_cast<std::uint32_t>(x != y)
+                          : static_cast<std::uint32_t>(y * 2 + x);
     };
     auto colour = [&](int x, int y) { return palette[index(x, y)]; };
     const bool direct = c.bitCount >= 24;
@@ -56,7 +57,10 @@ TEST_P(StretchFormats, CornersKeepTheirColoursAndTheMiddleBlends) {
     ASSERT_TRUE(drawDibStretched(image.data(), image.size(), canvas.surface, &info));
     EXPECT_EQ(info.width, 2);
     EXPECT_EQ(info.height, 2);
-    EXPECT_EQ(info.paletteEntries, c.bitCount == 1 ? 2 : c.bitCount == 4 ? 16 : c.bitCount == 8 ? 256 : 0);
+    EXPECT_EQ(info.paletteEntries, c.bitCount == 1   ? 2
+                                   : c.bitCount == 4 ? 16
+                                   : c.bitCount == 8 ? 256
+                                                     : 0);
     EXPECT_EQ(canvas.at(0, 0), colour(0, 0));
     EXPECT_EQ(canvas.at(7, 0), colour(1, 0));
     EXPECT_EQ(canvas.at(0, 5), colour(0, 1));
@@ -71,13 +75,12 @@ TEST_P(StretchFormats, CornersKeepTheirColoursAndTheMiddleBlends) {
             ASSERT_EQ(canvas.pixels[static_cast<std::size_t>(y * canvas.stride + x)], 0x12345678u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Dib, StretchFormats,
-                         ::testing::Values(FormatCase{"1bit", 1, false}, FormatCase{"4bit", 4, false},
-                                           FormatCase{"8bit", 8, false},
-                                           FormatCase{"24bit", 24, false},
-                                           FormatCase{"32bit", 32, false},
-                                           FormatCase{"24bitTopDown", 24, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Dib, StretchFormats,
+    ::testing::Values(FormatCase{"1bit", 1, false}, FormatCase{"4bit", 4, false},
+                      FormatCase{"8bit", 8, false}, FormatCase{"24bit", 24, false},
+                      FormatCase{"32bit", 32, false}, FormatCase{"24bitTopDown", 24, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(StretchDib, SameSizeIsAnExactCopyAndShrinkingAverages) {
     // An odd width (rows padded) at the same size comes out pixel for pixel.
@@ -110,8 +113,8 @@ struct BadBlock {
 class RefusedBlocks : public ::testing::TestWithParam<BadBlock> {};
 
 TEST_P(RefusedBlocks, DrawNothing) {
-    auto image = test::makeDib(4, 4, 8, std::vector<std::uint32_t>(256, kRed),
-                               [](int, int) { return 0u; });
+    auto image =
+        test::makeDib(4, 4, 8, std::vector<std::uint32_t>(256, kRed), [](int, int) { return 0u; });
     GetParam().spoil(image);
     Canvas canvas(4, 4);
     EXPECT_FALSE(readDibInfo(image.data(), image.size()));
@@ -126,16 +129,15 @@ void put32(std::vector<std::uint8_t>& v, std::size_t at, std::uint32_t value) {
 
 INSTANTIATE_TEST_SUITE_P(
     Dib, RefusedBlocks,
-    ::testing::Values(
-        BadBlock{"RowsCutShort", [](auto& v) { v.resize(v.size() - 1); }},
-        BadBlock{"PaletteCutShort", [](auto& v) { v.resize(54 + 100); }},
-        BadBlock{"HeadersOnlyPart", [](auto& v) { v.resize(40); }},
-        BadBlock{"Compressed", [](auto& v) { put32(v, 30, 1); }},
-        BadBlock{"SixteenBits", [](auto& v) { v[28] = 16; }},
-        BadBlock{"ZeroWidth", [](auto& v) { put32(v, 18, 0); }},
-        BadBlock{"NegativeWidth", [](auto& v) { put32(v, 18, 0xFFFFFFFFu); }},
-        BadBlock{"HugeHeight", [](auto& v) { put32(v, 22, 0x7FFFFFFFu); }},
-        BadBlock{"ShortInfoHeader", [](auto& v) { put32(v, 14, 12); }}),
+    ::testing::Values(BadBlock{"RowsCutShort", [](auto& v) { v.resize(v.size() - 1); }},
+                      BadBlock{"PaletteCutShort", [](auto& v) { v.resize(54 + 100); }},
+                      BadBlock{"HeadersOnlyPart", [](auto& v) { v.resize(40); }},
+                      BadBlock{"Compressed", [](auto& v) { put32(v, 30, 1); }},
+                      BadBlock{"SixteenBits", [](auto& v) { v[28] = 16; }},
+                      BadBlock{"ZeroWidth", [](auto& v) { put32(v, 18, 0); }},
+                      BadBlock{"NegativeWidth", [](auto& v) { put32(v, 18, 0xFFFFFFFFu); }},
+                      BadBlock{"HugeHeight", [](auto& v) { put32(v, 22, 0x7FFFFFFFu); }},
+                      BadBlock{"ShortInfoHeader", [](auto& v) { put32(v, 14, 12); }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- The waiting animation ----
@@ -182,7 +184,8 @@ TEST_F(AnimationBoardTest, ChevronsMoveOneChevronPerTickAndComeBackAfterTen) {
     EXPECT_NE(moved, first);
     for (int y = 0; y < kStripHeight; ++y)
         for (int x = 0; x < kStripWidth; ++x)
-            ASSERT_EQ(moved[static_cast<std::size_t>(y * kStripWidth + (x + kChevronStepPx) % kStripWidth)],
+            ASSERT_EQ(moved[static_cast<std::size_t>(y * kStripWidth +
+                                                     (x + kChevronStepPx) % kStripWidth)],
                       first[static_cast<std::size_t>(y * kStripWidth + x)]);
     for (int i = 0; i < 9; ++i) {
         board_.tick();

@@ -131,16 +131,13 @@ TEST_P(CounterFormat, ShowsTimePassedOrLeft) {
     EXPECT_EQ(FormatCounterText(c.value, c.saveTime, c.destinationSW), c.text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Counter, CounterFormat,
-                         ::testing::Values(FormatCase{0, 30, 0, "00:00:00"},
-                                           FormatCase{30, 30, 0, "00:00:30"},
-                                           FormatCase{45, 30, 0, "00:00:30"},
-                                           FormatCase{0, 30, 1, "00:00:30"},
-                                           FormatCase{30, 30, 1, "00:00:00"},
-                                           FormatCase{45, 30, 1, "00:00:00"},
-                                           FormatCase{3725, 7200, 0, "01:02:05"},
-                                           FormatCase{0, 7200, 5, "02:00:00"},
-                                           FormatCase{-3, 30, 0, "00:00:00"}));
+INSTANTIATE_TEST_SUITE_P(
+    Counter, CounterFormat,
+    ::testing::Values(FormatCase{0, 30, 0, "00:00:00"}, FormatCase{30, 30, 0, "00:00:30"},
+                      FormatCase{45, 30, 0, "00:00:30"}, FormatCase{0, 30, 1, "00:00:30"},
+                      FormatCase{30, 30, 1, "00:00:00"}, FormatCase{45, 30, 1, "00:00:00"},
+                      FormatCase{3725, 7200, 0, "01:02:05"}, FormatCase{0, 7200, 5, "02:00:00"},
+                      FormatCase{-3, 30, 0, "00:00:00"}));
 
 struct ArmCase {
     const char* name;
@@ -176,14 +173,13 @@ TEST_P(CounterArming, SetsTheModesTimerOncePerControl) {
     EXPECT_EQ(counter.timerId.load(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Counter, CounterArming,
-    ::testing::Values(ArmCase{"PictureOnly", {1, 0, 500, 30}, 9, 100, 1000},
-                      ArmCase{"WithSound", {2, 0, 0, 30}, 9, 101, 100},
-                      ArmCase{"NoSaving", {0, 0, 0, 30}, 9, 0, 0},
-                      ArmCase{"FolderChoice", {1, 1, 0, 30}, 9, 0, 0},
-                      ArmCase{"NoWindowYet", {1, 0, 0, 30}, 0, 0, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Counter, CounterArming,
+                         ::testing::Values(ArmCase{"PictureOnly", {1, 0, 500, 30}, 9, 100, 1000},
+                                           ArmCase{"WithSound", {2, 0, 0, 30}, 9, 101, 100},
+                                           ArmCase{"NoSaving", {0, 0, 0, 30}, 9, 0, 0},
+                                           ArmCase{"FolderChoice", {1, 1, 0, 30}, 9, 0, 0},
+                                           ArmCase{"NoWindowYet", {1, 0, 0, 30}, 0, 0, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 class CounterTimers : public ::testing::Test {
 protected:
@@ -256,7 +252,8 @@ TEST(PageInput, BuildsTheElementsAndNeverOverrunsTheBuffer) {
 
     // Longest value that fits: 259 bytes of text in the 260-byte buffer.
     const std::string head = "<INPUT TYPE=\"text\" NAME=\"n\" VALUE=\"";
-    const std::size_t room = kElementTextBytes - 1 - head.size() - std::string("\" SIZE=\"40\">").size();
+    const std::size_t room =
+        kElementTextBytes - 1 - head.size() - std::string("\" SIZE=\"40\">").size();
     auto fits = FormatInputElement(InputTemplate::Folder, "n", std::string(room, 'a'));
     ASSERT_TRUE(fits);
     EXPECT_EQ(fits->size(), kElementTextBytes - 1);
