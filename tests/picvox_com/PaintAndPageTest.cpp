@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
-#include "control/run/WaitAnimation.h"
 #include "control/shell/CPicvoxer.h"
 #include "platform/com/Automation.h"
 #include "platform/com/UserStore.h"
@@ -53,27 +53,19 @@ public:
         return S_OK;
     }
     HRESULT KillTimer(std::uint32_t id) override { return timers.erase(id) ? S_OK : S_FALSE; }
-    HRESULT ShowMessageBox(LPCOLESTR caption, LPCOLESTR text, std::uint32_t style) override {
-        boxes.push_back({caption ? utf16ToUtf8(caption) : "<default>", utf16ToUtf8(text), style});
-        return S_OK;
-    }
+    HRESULT ShowMessageBox(LPCOLESTR, LPCOLESTR, std::uint32_t) override { return S_OK; }
     HRESULT ChooseFolder(LPCOLESTR start, BSTR* folder) override {
         starts.push_back(start ? utf16ToUtf8(start) : "");
         *folder = answer.empty() ? nullptr : bstrFromUtf8(answer);
         return answer.empty() ? S_FALSE : S_OK;
     }
 
-    struct Box {
-        std::string caption, text;
-        std::uint32_t style;
-    };
-    ULONG refs = 0;
+    std::atomic<ULONG> refs{0};
     std::uint64_t window = 0;
     std::mutex lock;
     int wholeRepaints = 0;
     std::vector<std::pair<std::string, std::string>> elements;
     std::map<std::uint32_t, std::uint32_t> timers;
-    std::vector<Box> boxes;
     std::vector<std::string> starts;
     std::string answer;
 };
@@ -149,24 +141,6 @@ TEST_F(PaintAndPageTest, PaintsTheQueuesCurrentPictureOverTheWholeArea) {
     EXPECT_EQ(at(0, 0), 0xFF000000u);
 }
 
-TEST_F(PaintAndPageTest, AnActiveAnimationIsPaintedWhenThereIsNoPicture) {
-    site_.window = 9;
-    paint();
-    run::SetAnimationState(run::kAnimationCaching);
-    platform::Worker animation;
-    ASSERT_TRUE(control_->StartAnimationThread(animation, 0));
-    for (int i = 0; i < 500 && !run::moduleAnimation().active(); ++i)
-        animation.waitEnded(10);
-    ASSERT_TRUE(run::moduleAnimation().active());
-    paint();
-    bool lit = false;
-    for (std::uint32_t p : pixels_)
-        lit = lit || (p != 0xFF000000u);
-    EXPECT_TRUE(lit);  // the middle of the chevron strip is in the area
-    animation.stop();
-    EXPECT_EQ(run::moduleAnimation().state(), run::kAnimationNone);
-}
-
 TEST_F(PaintAndPageTest, CounterTimersGoThroughTheSiteAndWriteTheCounterElement) {
     site_.window = 1;
     paint();
@@ -181,12 +155,6 @@ TEST_F(PaintAndPageTest, CounterTimersGoThroughTheSiteAndWriteTheCounterElement)
     EXPECT_EQ(site_.elements[0].second,
               "<INPUT TYPE=\"text\" NAME=\"save_timer_counter\" VALUE=\"00:01:15\" SIZE=\"8\" "
               "READONLY>");
-    // destinationSW is read when the timer fires.
-    put(&IPicvoxer::put_destinationSW, 1);
-    control_->pageCounter().counterValue = 80;
-    hosted_->OnTimer(101);
-    EXPECT_NE(site_.elements.back().second.find("VALUE=\"00:00:10\""), std::string::npos);
-
     // A control going away leaves no timer behind.
     control_->Release();
     control_ = nullptr;
@@ -206,18 +174,6 @@ TEST_F(PaintAndPageTest, FolderChoiceRemembersAndShowsTheFolder) {
     site_.answer.clear();
     EXPECT_FALSE(control_->ChooseSaveFolder());
     EXPECT_EQ(site_.starts.back(), "/home/user/Saves/");
-}
-
-TEST_F(PaintAndPageTest, MessageBoxesCarryCaptionTextAndIcon) {
-    control_->messageBox("Tessaly", "The disk is full.\n01-02-2024 10:00:00",
-                         run::MessageIcon::Warning);
-    control_->messageBox("", "no caption", run::MessageIcon::None);
-    ASSERT_EQ(site_.boxes.size(), 2u);
-    EXPECT_EQ(site_.boxes[0].caption, "Tessaly");
-    EXPECT_EQ(site_.boxes[0].text, "The disk is full.\n01-02-2024 10:00:00");
-    EXPECT_EQ(site_.boxes[0].style, kPicvoxMessageWarning);
-    EXPECT_EQ(site_.boxes[1].caption, "<default>");
-    EXPECT_EQ(site_.boxes[1].style, kPicvoxMessageNoIcon);
 }
 
 }  // namespace
