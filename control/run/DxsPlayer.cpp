@@ -9,8 +9,8 @@
 namespace picvox {
 
 using platform::Event;
-using platform::SoundResult;
 using platform::soundFailed;
+using platform::SoundResult;
 
 namespace {
 
