@@ -297,25 +297,30 @@ protected:
 };
 
 TEST_F(SoundPlayLoopTest, RingRunningDryEndsTheLoopAndFailsASave) {
+    // With a second and a half the first refill already finds the ring short; with two and a
+    // half one second plays (and shows its picture) before that.
     struct Case {
         int hddSave;
         int resultBefore;
+        std::size_t held;
         int expectResult;
-    } cases[] = {{1, 0, kSoundRanDryResult}, {0, 0, 0}, {1, 2, 2}};
+        bool expectPicture;
+    } cases[] = {
+        {1, 0, 20000, kSoundRanDryResult, true}, {0, 0, 12000, 0, false}, {1, 2, 12000, 2, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.hddSave * 10 + c.resultBefore);
         in_.hddSave = c.hddSave;
         result_ = c.resultBefore;
         animation_ = -1;
-        fillRing(ring_, 16000 + 4000);  // two seconds and a half
+        fillRing(ring_, c.held);
         ASSERT_TRUE(queue_.Push(platform::GlobalBlock::allocate(64), 1, 1000000 - 10));
         EXPECT_EQ(SoundPlayLoop(in_), 0);
         EXPECT_EQ(result_.load(), c.expectResult);
         EXPECT_EQ(soundPlaying_.load(), 0);
-        // The refilled second showed the picture whose time had come.
-        EXPECT_EQ(animation_.load(), 0);
-        EXPECT_EQ(queue_.currentIndex(), 1);
-        // The dry half took nothing: the half second stays for the next pass.
+        // A refilled second shows the picture whose time has come.
+        EXPECT_EQ(animation_.load(), c.expectPicture ? 0 : -1);
+        EXPECT_EQ(queue_.currentIndex(), c.expectPicture ? 1 : 0);
+        // The dry half took nothing: the rest stays for the next pass.
         EXPECT_EQ(ring_.DataSize(), 4000u);
         ring_.Release();
         ASSERT_TRUE(ring_.Allocate(AudioRing::kControlSize));

@@ -115,7 +115,7 @@ TEST_F(SoundBufferTest, FrequencySetsThePaceAgainstTheDevice) {
         EXPECT_EQ(hz, c.hz == 0 ? 8000u : c.hz);
         const std::uint64_t before = buffer->deviceFrames();
         ASSERT_EQ(buffer->Play(SoundBuffer::kPlayLooping), platform::kSoundOk);
-        ASSERT_TRUE(waitUntil([&] { return buffer->deviceFrames() - before >= 3000; }));
+        ASSERT_TRUE(waitUntil([&] { return buffer->deviceFrames() - before >= 2000; }));
         buffer->Stop();
         const double device = static_cast<double>(buffer->deviceFrames() - before);
         EXPECT_NEAR(buffer->framesPlayed() / device, c.pace, 0.01);
