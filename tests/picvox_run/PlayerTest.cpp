@@ -208,12 +208,14 @@ TEST(DXSPlayThread, EndsOnForcedEndFromEveryState) {
         DxsPlayThreadParams params{false,  player.get(),        &ring,  &oneSecond,
                                    &empty, &feeder.stopEvent(), nullptr};
         ASSERT_TRUE(feeder.start([&](Event&) { DXSPlayThread(params); }));
-        if (c.playResult == kSoundOk && c.ringBytes >= 8000)
+        if (c.playResult == kSoundOk && c.ringBytes >= 8000) {
             ASSERT_TRUE(runtest::waitUntil([&] { return fake->isPlaying(); }));
+        }
         if (c.fireStart)
             fake->fire(0);
-        if (c.fireStart && c.ringBytes >= 16000)
+        if (c.fireStart && c.ringBytes >= 16000) {
             EXPECT_TRUE(oneSecond.wait(5000));
+        }
         if (c.orderEnd)
             feeder.orderStop();
         ASSERT_TRUE(feeder.waitEnded(10000)) << "the feeder did not end";
