@@ -143,7 +143,7 @@ TEST(CorrectFrequency, FollowsARecorderClockOffBySomePerCent) {
         auto player = fakePlayer(&fake);
         AudioRing ring;
         ASSERT_TRUE(ring.Allocate(AudioRing::kControlSize));
-        std::vector<std::uint8_t> chunk(20000, 0x80);
+        std::vector<std::uint8_t> chunk(100000, 0x80);
         double held = 16000;  // start at 100 %
         int savedDiff = 0;
         int prevPct = 100;
@@ -151,7 +151,7 @@ TEST(CorrectFrequency, FollowsARecorderClockOffBySomePerCent) {
         int maxPct = 0;
         for (int second = 1; second <= 600; ++second) {
             held += source - fake->hz;
-            held = std::max(held, 0.0);
+            held = std::clamp(held, 0.0, double(chunk.size()));
             ring.Release();
             ASSERT_TRUE(ring.Allocate(AudioRing::kControlSize));
             ASSERT_TRUE(ring.Put(chunk.data(), static_cast<std::size_t>(held)));
