@@ -33,7 +33,7 @@ std::vector<PropertySetting> demoProperties(DemoMode mode, const std::string& ba
         {"ImageFileURL", std::string(DvrSim::kLiveImagePath + 1)},
         {"WaveFileURL", std::string(DvrSim::kLiveSoundPath + 1)},
         {"InitWaveFileURL", std::string(DvrSim::kInitSoundPath + 1)},
-        {"CacheTime", "2000"},
+        {"CacheTime", "5000"},
         {"destination", destination},
         {"save_time", std::to_string(kDemoSaveSeconds)},
         {"TimestampOrder", "2"},
