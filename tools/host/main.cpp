@@ -129,7 +129,11 @@ int main(int argc, char** argv) {
     control->hosted()->SetExtent(himetric(options.width), himetric(options.height));
 
     std::unique_ptr<HeadlessPage> headlessPage;
-    HostSite* headlessSite = nullptr;
+    // Released after the session (declared below) has taken it back from the control.
+    struct ReleaseSite {
+        void operator()(HostSite* site) const { site->Release(); }
+    };
+    std::unique_ptr<HostSite, ReleaseSite> headlessSite;
     std::unique_ptr<HostSession> headlessSession;
     std::unique_ptr<HostWindow> window;
     HostSession* session = nullptr;
@@ -138,7 +142,7 @@ int main(int argc, char** argv) {
             std::make_unique<HeadlessPage>(options.width, options.height, options.chooseFolder);
         headlessPage->setControl(control->hosted());
         // Any handle but 0 names a window; this one is the offscreen area.
-        headlessSite = HostSite::create(*headlessPage, 1);
+        headlessSite.reset(HostSite::create(*headlessPage, 1));
         headlessSession = std::make_unique<HostSession>(*control, *headlessSite);
         session = headlessSession.get();
     } else {
@@ -190,9 +194,5 @@ int main(int argc, char** argv) {
     if (screenshotFailed)
         status = std::max(status, 1);
 
-    window.reset();
-    headlessSession.reset();
-    if (headlessSite)
-        headlessSite->Release();
     return status;
 }
