@@ -425,8 +425,10 @@ int CKorvexDoc::PlayForward() {
             if (!isAfter(deadline, now)) {
                 if (soundMode && isAfter(now, deadline)) {
                     // Frames whose time has already passed are skipped to catch up with the
-                    // sound.
-                    step = source_->findByOffset(now - t0) - source_->findByOffset(deadline - t0);
+                    // sound. The clock counts from the first frame; the source's offsets are
+                    // its own, which need not start at 0.
+                    step = source_->findByOffset(now - t0 + base) -
+                           source_->findByOffset(deadline - t0 + base);
                     if (step < 1)
                         step = 1;
                 }
