@@ -8,6 +8,7 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimer>
+#include <optional>
 
 #include "PanelTestSupport.h"
 #include "viewer/shell/core/ResourceIds.h"
@@ -120,6 +121,51 @@ TEST_F(FrameTest, SpaceAndTheArrowKeysWorkTheTransport) {
     EXPECT_LT(currentIndex(), 20);
     EXPECT_TRUE(control(ctl::play)->isEnabled());
     EXPECT_FALSE(frame->pressTransportKey(Qt::Key_Up));
+}
+
+TEST_F(FrameTest, AFocusedSliderKeepsTheArrowKeys) {
+    ASSERT_TRUE(open(write("rec", 20)));
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    struct Case {
+        int id;
+        Qt::Key key;
+        int sliderMoves;  // the slider's own moves (its actions, not a setValue)
+        int frameMoves;
+    } cases[] = {
+        {ctl::speed, Qt::Key_Right, 1, 0},
+        {ctl::speed, Qt::Key_Left, 1, 0},
+        {ctl::volume, Qt::Key_Left, 1, 0},
+        {ctl::position, Qt::Key_Right, 1, 1},  // the slider names the frame itself
+        {ctl::position, Qt::Key_Left, 1, -1},
+        {ctl::speed, Qt::Key_Up, 1, 0},
+        // Where no slider has the focus, the arrows step through the recording.
+        {ctl::next, Qt::Key_Right, 0, 1},
+        {ctl::previous, Qt::Key_Left, 0, -1},
+        {0, Qt::Key_Right, 0, 1},  // 0: a click on the picture area, after a slider had it
+    };
+    slider(control(ctl::position))->setValue(10);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "control " << c.id << " key " << c.key);
+        QWidget* target = c.id == 0 ? frame->imageView() : control(c.id);
+        if (c.id == 0) {
+            control(ctl::speed)->setFocus();
+            QTest::mouseClick(target, Qt::LeftButton);
+        } else {
+            target->setFocus();
+        }
+        ASSERT_TRUE(target->hasFocus());
+        auto* s = slider(target);
+        if (s != nullptr)
+            s->setValue((s->minimum() + s->maximum()) / 2);
+        std::optional<QSignalSpy> actions;
+        if (s != nullptr)
+            actions.emplace(s, &QAbstractSlider::actionTriggered);
+        const int before = currentIndex();
+        QTest::keyClick(target, c.key);
+        EXPECT_EQ(actions ? actions->count() : 0, c.sliderMoves);
+        EXPECT_EQ(currentIndex() - before, c.frameMoves);
+    }
 }
 
 // Both ways of taking hold of the handle: a press, and the second press of a double click.

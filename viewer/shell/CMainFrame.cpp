@@ -1,6 +1,7 @@
 #include "viewer/shell/CMainFrame.h"
 
 #include <QAbstractButton>
+#include <QAbstractSlider>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -10,6 +11,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -181,6 +183,8 @@ void CMainFrame::createClientArea(VolumeControl* volume) {
     auto* view = new CKorvexView(*doc_, client);
     view->setObjectName(QStringLiteral("imageView"));
     view->setMinimumSize(100, 10);
+    // A click on the picture takes the focus from a slider, so the arrows step frames again.
+    view->setFocusPolicy(Qt::ClickFocus);
     viewWidget_ = view;
     viewPort_ = view;
     viewCommands_ = view;
@@ -401,7 +405,23 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
         ending_ = true;
         doc_->RequestShutdown();
     }
+    if (event->type() == QEvent::ShortcutOverride && sliderKeepsKey(watched, event)) {
+        // Accepting the override hands the key to the slider instead of the window's shortcut.
+        event->accept();
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool CMainFrame::sliderKeepsKey(QObject* watched, QEvent* event) const {
+    auto* slider = qobject_cast<QAbstractSlider*>(watched);
+    if (slider == nullptr || !isAncestorOf(slider))
+        return false;
+    // The arrows move a focused slider (speed, volume, position); Space means nothing to a
+    // slider, so it still plays and stops from there.
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    return (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+           (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right);
 }
 
 // ---- ShellPort ----

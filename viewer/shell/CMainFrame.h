@@ -87,6 +87,7 @@ public:
 
     // Keys of the transport, as a player's users expect them: Space plays or stops, Left and
     // Right step one frame. Each presses its panel button when that is enabled; true if it did.
+    // A focused slider keeps its arrow keys.
     bool pressTransportKey(int key);
 
 protected:
@@ -101,6 +102,8 @@ private:
     void createMenusAndToolbar(int templateId);
     void createClientArea(VolumeControl* volume);
     std::vector<CommandTarget*> routing() const;
+    // A key the focused slider `watched` uses itself, which the transport keys must not take.
+    bool sliderKeepsKey(QObject* watched, QEvent* event) const;
 
     std::unique_ptr<SettingsPort> appSettings_;
     std::unique_ptr<CKorvexDoc> doc_;
