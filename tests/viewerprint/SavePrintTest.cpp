@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QImage>
 #include <QMessageBox>
@@ -17,8 +18,8 @@
 #include <memory>
 #include <string>
 
-#include "tests/support/GuiTestEnvironment.h"
 #include "recording/DibBlock.h"
+#include "tests/support/GuiTestEnvironment.h"
 #include "tools/recgen/RecordingWriter.h"
 #include "viewer/playback/CKorvexDoc.h"
 #include "viewer/playback/CKorvexView.h"
@@ -194,6 +195,23 @@ TEST(SaveDialog, StartsInTheLastSaveFolderAddsTheSuffixAndRemembersTheFolder) {
     ASSERT_TRUE(saveCurrent(nullptr, *open.doc, renderForSave));
     EXPECT_EQ(fs::file_size(second + "/gate.bmp"), 278'838u);
     EXPECT_EQ(open.doc->lastSaveFolder(), second);
+}
+
+TEST(SaveDialog, StartsInTheHomeFolderUntilAFolderWasUsed) {
+    OpenDocument open(PictureFormat::Jpeg, 352, 240);
+    const std::string used = test::freshFolder("used");
+    const std::string home = QDir::homePath().toStdString();
+    const struct {
+        std::string last;
+        std::string expected;
+    } cases[] = {
+        {"", home}, {used, used}, {used + "/gone", home},  // removed since the last save
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.last);
+        open.doc->setLastSaveFolder(c.last);
+        EXPECT_EQ(saveDialogFolder(*open.doc).toStdString(), c.expected);
+    }
 }
 
 TEST(SaveDialog, AnExistingFileIsReplacedOnlyAfterTheUserAgrees) {

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QSettings>
 #include <filesystem>
 #include <fstream>
@@ -108,6 +109,55 @@ TEST_F(StartupTest, MissingOrUnknownBrandFileFailsAndSaysWhy) {
         EXPECT_FALSE(app.InitInstance({}, folder()));
         EXPECT_TRUE(app.startupError().contains("Viewer2.ini"));
         EXPECT_EQ(app.mainFrame(), nullptr);
+    }
+}
+
+TEST_F(StartupTest, ABrandFailureIsShownInAMessageBoxThatSaysHowToMendIt) {
+    struct Case {
+        const char* what;
+        const char* brandFile;  // written with this content; null: none
+        Language language;
+        const char* names;  // the file the text names
+        const char* hint;   // part of the hint line
+    } cases[] = {
+        {"missing", nullptr, Language::English, "Viewer2.ini", "korvex-brand writes one"},
+        {"unknown code", "xxxxx", Language::English, "Viewer2.ini", "korvex-brand writes one"},
+        {"missing, Japanese", nullptr, Language::Japanese, "Viewer.ini", "korvex-brand で作成"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        korvex::setUiLanguage(c.language);
+        fs::remove(dir_ / "Viewer2.ini");
+        if (c.brandFile != nullptr)
+            std::ofstream(dir_ / "Viewer2.ini", std::ios::binary) << c.brandFile;
+        CKorvexApp app;
+        ASSERT_FALSE(app.InitInstance({}, folder()));
+        EXPECT_EQ(app.startupErrorKind(), CKorvexApp::StartupError::BrandFile);
+        const std::unique_ptr<QMessageBox> box = korvex::startupFailureBox(app);
+        const QString details = box->informativeText();
+        EXPECT_TRUE(details.contains(QString::fromUtf8(c.names))) << details.toStdString();
+        EXPECT_TRUE(details.contains(QString::fromUtf8(c.hint))) << details.toStdString();
+        // The folder is named where the file was looked for and where the tool must write it.
+        EXPECT_EQ(details.count(folder()), 2) << details.toStdString();
+        EXPECT_EQ(box->icon(), QMessageBox::Critical);
+        EXPECT_FALSE(box->text().isEmpty());
+
+        korvex::LaunchOptions commandLine;
+        EXPECT_TRUE(korvex::startupFailureNeedsBox(app, commandLine, QStringLiteral("xcb")));
+        EXPECT_TRUE(korvex::startupFailureNeedsBox(app, commandLine, QStringLiteral("wayland")));
+        // Nobody could close a box on a platform without a screen.
+        EXPECT_FALSE(korvex::startupFailureNeedsBox(app, commandLine, QStringLiteral("offscreen")));
+        // A screenshot run is a script's: standard error is enough.
+        commandLine.screenshotPath = "x.png";
+        EXPECT_FALSE(korvex::startupFailureNeedsBox(app, commandLine, QStringLiteral("xcb")));
+    }
+    {
+        // A mistyped option was typed at a terminal, which has the message already.
+        writeBrand(0);
+        CKorvexApp app;
+        ASSERT_FALSE(app.InitInstance({"--panes", "5"}, folder()));
+        EXPECT_EQ(app.startupErrorKind(), CKorvexApp::StartupError::CommandLine);
+        EXPECT_FALSE(korvex::startupFailureNeedsBox(app, {}, QStringLiteral("xcb")));
     }
 }
 

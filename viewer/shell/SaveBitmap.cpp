@@ -1,5 +1,6 @@
 #include "viewer/shell/SaveBitmap.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -97,6 +98,13 @@ QString saveFailureText(const SaveOutcome& outcome, const std::string& path) {
     }
 }
 
+QString saveDialogFolder(const CKorvexDoc& doc) {
+    const QString last = QString::fromStdString(doc.lastSaveFolder());
+    // The home folder stands for the recorder software's "C:\"; a folder that went away since
+    // the last save would leave the dialog wherever the program was started.
+    return !last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath();
+}
+
 bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render) {
     if (!doc.currentPicture())
         return false;
@@ -107,8 +115,7 @@ bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render) {
     dialog.setDefaultSuffix(QStringLiteral("bmp"));
     dialog.setNameFilter(resString(50106));  // "bitmap (*.bmp)"
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
-    if (!doc.lastSaveFolder().empty())
-        dialog.setDirectory(QString::fromStdString(doc.lastSaveFolder()));
+    dialog.setDirectory(saveDialogFolder(doc));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
     const QString chosen = dialog.selectedFiles().constFirst();

@@ -39,6 +39,7 @@ inline constexpr int noBrandFile = 50120;          // %1, %2: the two file names
 inline constexpr int unknownBrandCode = 50121;     // %1: file name; %2: folder
 inline constexpr int unreadableBrandFile = 50122;  // %1: file name; %2: folder
 inline constexpr int startupFailedCaption = 50123;
+inline constexpr int brandFileHint = 50124;  // %1: the folder the brand file belongs in
 }  // namespace textid
 
 // Well-known string ids of the original table.
