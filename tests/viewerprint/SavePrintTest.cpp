@@ -272,8 +272,12 @@ TEST(Print, TheDialogOffersOnePageAndNamesTheJob) {
             else
                 dialog->reject();
         });
-        EXPECT_EQ(printCurrent(nullptr, *open.doc, renderForPrint, &printer), accept);
+        QString destination;
+        EXPECT_EQ(printCurrent(nullptr, *open.doc, renderForPrint, &printer, &destination),
+                  accept);
         EXPECT_EQ(printer.docName(), "Korvex Print");
+        // Where the job went, for the status bar's confirmation.
+        EXPECT_EQ(destination.toStdString(), accept ? pdf : "");
         EXPECT_EQ(fs::exists(pdf), accept) << pdf;
     }
 }

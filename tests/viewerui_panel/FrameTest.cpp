@@ -14,11 +14,13 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTest>
 #include <QToolBar>
 #include <QUrl>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -485,6 +487,42 @@ TEST_F(FrameTest, LayoutCommandsReachThePanelAndDisableSaveAndPrint) {
     EXPECT_TRUE(frame->action(cmd::fileSave)->isEnabled());
 }
 
+TEST_F(FrameTest, TheStatusBarSaysWhyAnOpenDidNothingUntilTheNextCommand) {
+    const std::string recording = write("rec", 3);
+    ASSERT_TRUE(open(recording));
+    QStatusBar* bar = frame->statusBar();
+    const QString idle = bar->currentMessage();
+    const std::string empty = root + "/empty";
+    std::filesystem::create_directories(empty);
+    // Each way on to the next command takes the note away.
+    const std::vector<std::pair<const char*, std::function<void()>>> nextCommands = {
+        {"a menu command",
+         [&] {
+             frame->action(cmd::viewToolbar)->trigger();
+             frame->action(cmd::viewToolbar)->trigger();
+         }},
+        {"a panel button", [&] { click(ctl::next); }},
+        {"a transport key", [&] { frame->pressTransportKey(Qt::Key_Left); }},
+        {"an open that works", [&] { EXPECT_TRUE(open(recording)); }},
+    };
+    for (const auto& [what, command] : nextCommands) {
+        SCOPED_TRACE(what);
+        EXPECT_FALSE(open(empty));
+        const QString note = bar->currentMessage();
+        EXPECT_TRUE(note.contains(QString::fromStdString(empty))) << note.toStdString();
+        EXPECT_TRUE(note.contains(QStringLiteral("not a recording"))) << note.toStdString();
+        // A command's help text covers the note only while the pointer is on the command.
+        QStatusTipEvent help(QStringLiteral("open a recording"));
+        QApplication::sendEvent(frame.get(), &help);
+        EXPECT_EQ(bar->currentMessage(), QStringLiteral("open a recording"));
+        QStatusTipEvent gone{QString()};
+        QApplication::sendEvent(frame.get(), &gone);
+        EXPECT_EQ(bar->currentMessage(), note);
+        command();
+        EXPECT_EQ(bar->currentMessage(), idle);
+    }
+}
+
 TEST_F(FrameTest, SaveAndTitleInputRunFromTheirCommands) {
     ASSERT_TRUE(open(write("rec", 3)));
     const std::string saved = root + "/shot.bmp";
@@ -494,6 +532,7 @@ TEST_F(FrameTest, SaveAndTitleInputRunFromTheirCommands) {
     });
     frame->action(cmd::fileSave)->trigger();
     ASSERT_TRUE(std::filesystem::exists(saved));
+    EXPECT_TRUE(frame->statusBar()->currentMessage().contains(QString::fromStdString(saved)));
     // 64 pixels wide: 64 x 48 rows of 192 bytes after the 54-byte headers.
     EXPECT_EQ(std::filesystem::file_size(saved), 54u + 48u * 192u);
 

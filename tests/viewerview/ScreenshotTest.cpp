@@ -106,6 +106,9 @@ TEST_F(ScreenshotTest, FailsClearlyWithoutWritingAFile) {
     const ProgramRun none = run({"--screenshot", out("none.png"), QString::fromStdString(empty)});
     EXPECT_NE(none.exitCode, 0);
     EXPECT_TRUE(none.errors.contains(QStringLiteral("no recording"))) << none.errors.toStdString();
+    // The reason comes first, as a window's status bar would give it.
+    EXPECT_TRUE(none.errors.contains(QStringLiteral("is not a recording")))
+        << none.errors.toStdString();
     EXPECT_FALSE(fs::exists(out("none.png").toStdString()));
 
     const ProgramRun past = run({"--screenshot", out("past.png"), "--frame", "999", rec()});

@@ -71,6 +71,7 @@ public:
     void recordingKindChanged(const RecordingKind& kind) override;
     // Menus and toolbar reflect the current state (the framework's idle update).
     void updateCommandUi() override;
+    void openFinished(const std::string& folder, OpenOutcome outcome) override;
 
     // ---- CommandTarget: the frame's own commands ----
     bool onCommand(int id) override;
@@ -81,6 +82,12 @@ public:
 
     // Date Display Format (32773).
     void OnDateDisplayFormat();
+
+    // A note in the status bar (why an open did nothing, a file saved, a page printed). It
+    // stays until the next command; a command's help text covers it only while shown.
+    void showNote(const QString& text);
+    void clearNote();
+    QString note() const { return note_; }
 
     // The folder a drag carries when it is one local folder; empty otherwise.
     static QString droppedFolder(const QMimeData* mime);
@@ -116,6 +123,7 @@ private:
     int32_t closeDisabled_ = 0;
     bool ending_ = false;  // the program is quitting: loops stop, Close is no longer refused
     bool waitCursor_ = false;
+    QString note_;
 };
 
 }  // namespace korvex

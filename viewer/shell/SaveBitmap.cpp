@@ -105,7 +105,8 @@ QString saveDialogFolder(const CKorvexDoc& doc) {
     return !last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath();
 }
 
-bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render) {
+bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render,
+                 std::string* savedPath) {
     if (!doc.currentPicture())
         return false;
     QFileDialog dialog(parent);
@@ -130,6 +131,8 @@ bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render) {
         return false;
     }
     doc.setLastSaveFolder(QFileInfo(chosen).absolutePath().toStdString());
+    if (savedPath != nullptr)
+        *savedPath = path;
     return true;
 }
 

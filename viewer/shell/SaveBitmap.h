@@ -47,7 +47,8 @@ QString saveDialogFolder(const CKorvexDoc& doc);
 // Command 33001: the save dialog in saveDialogFolder (".bmp" added when the name
 // has no suffix, an existing file replaced only after the user agreed), then the file. A failure
 // is shown in a message box. On success the chosen folder becomes `lastSaveFolder`. True when a
-// file was written.
-bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render);
+// file was written; `savedPath`, when given, then holds its path.
+bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render,
+                 std::string* savedPath = nullptr);
 
 }  // namespace korvex

@@ -55,6 +55,10 @@ public:
         if (inner_ != nullptr)
             inner_->updateCommandUi();
     }
+    void openFinished(const std::string& folder, OpenOutcome outcome) override {
+        if (inner_ != nullptr)
+            inner_->openFinished(folder, outcome);
+    }
 
 private:
     ShellPort* inner_;
