@@ -100,6 +100,30 @@ TEST_F(ScreenshotTest, WritesTheWindowInEnglishAndJapanese) {
     EXPECT_EQ(QImage(out("one.png")).size(), QSize(810, 748));
 }
 
+TEST_F(ScreenshotTest, PanesAreIgnoredForARecordingWithoutChannels) {
+    const std::string plain = (fs::path(work_) / "plain").string();
+    gen::RecordingSpec spec = test::fourChannelSpec(8);
+    spec.writeInfo = false;
+    ASSERT_TRUE(gen::writeRecording(plain, spec).ok);
+    const QString folder = QString::fromStdString(plain);
+
+    const ProgramRun one = run({"--screenshot", out("one.png"), "--frame", "5", folder});
+    ASSERT_EQ(one.exitCode, 0) << one.errors.toStdString();
+    EXPECT_FALSE(one.errors.contains(QStringLiteral("--panes")));
+    for (const char* panes : {"4", "9", "16"}) {
+        SCOPED_TRACE(panes);
+        const ProgramRun many =
+            run({"--screenshot", out("many.png"), "--panes", panes, "--frame", "5", folder});
+        ASSERT_EQ(many.exitCode, 0) << many.errors.toStdString();
+        EXPECT_TRUE(many.errors.contains(QStringLiteral("no channels")))
+            << many.errors.toStdString();
+        EXPECT_TRUE(many.errors.contains(QStringLiteral("--panes %1").arg(panes)));
+        // The window as it would be: one pane, exactly as asked without --panes.
+        EXPECT_EQ(QImage(out("many.png")).convertToFormat(QImage::Format_RGB32),
+                  QImage(out("one.png")).convertToFormat(QImage::Format_RGB32));
+    }
+}
+
 TEST_F(ScreenshotTest, FailsClearlyWithoutWritingAFile) {
     const std::string empty = (fs::path(work_) / "empty").string();
     fs::create_directories(empty);
