@@ -7,7 +7,6 @@
 
 #include "viewer/shell/core/Brand.h"
 #include "viewer/shell/core/ResourceIds.h"
-#include "viewer/shell/core/StatusNotes.h"
 
 using korvex::Language;
 
@@ -206,43 +205,4 @@ TEST(StringTable, DialogTextsInBothLanguages) {
     EXPECT_EQ(korvex::aboutExtraLineCount(181), 2);
     EXPECT_EQ(korvex::aboutExtraLineCount(178), 0);
     EXPECT_EQ(korvex::aboutExtraLineCount(182), 0);
-}
-
-TEST(StatusNotes, SayWhyAnOpenDidNothingInBothLanguages) {
-    using korvex::OpenOutcome;
-    const struct {
-        OpenOutcome outcome;
-        const char* english;  // a part of the English text; null: no note at all
-        const char* japanese;
-    } cases[] = {
-        {OpenOutcome::Opened, nullptr, nullptr},
-        {OpenOutcome::Cancelled, nullptr, nullptr},
-        {OpenOutcome::Unreadable, "cannot be read", "読み込めません"},
-        {OpenOutcome::NotARecording, "is not a recording", "録画フォルダではありません"},
-        {OpenOutcome::NoFrames, "No frame files in", "画像ファイルがありません"},
-        {OpenOutcome::NoFramesInSubfolders, "subfolders such as IMG00001", "サブフォルダ"},
-    };
-    // A folder whose name looks like a placeholder stays as it is.
-    const std::string folder = "/media/rec %2 50%";
-    for (const auto& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.outcome));
-        const std::string en = korvex::openOutcomeText(Language::English, c.outcome, folder);
-        const std::string ja = korvex::openOutcomeText(Language::Japanese, c.outcome, folder);
-        if (c.english == nullptr) {
-            EXPECT_EQ(en, "");
-            EXPECT_EQ(ja, "");
-            continue;
-        }
-        EXPECT_NE(en.find(c.english), std::string::npos) << en;
-        EXPECT_NE(ja.find(c.japanese), std::string::npos) << ja;
-        EXPECT_NE(en.find(folder), std::string::npos) << en;
-        EXPECT_NE(ja.find(folder), std::string::npos) << ja;
-    }
-    for (Language l : {Language::English, Language::Japanese}) {
-        EXPECT_NE(korvex::savedText(l, "/home/u/gate.bmp").find("/home/u/gate.bmp"),
-                  std::string::npos);
-        const std::string printed = korvex::printedText(l, "Korvex Print", "Office laser");
-        EXPECT_NE(printed.find("Korvex Print"), std::string::npos) << printed;
-        EXPECT_NE(printed.find("Office laser"), std::string::npos) << printed;
-    }
 }

@@ -8,7 +8,6 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimer>
-#include <optional>
 
 #include "PanelTestSupport.h"
 #include "viewer/shell/core/ResourceIds.h"
@@ -127,43 +126,29 @@ TEST_F(FrameTest, AFocusedSliderKeepsTheArrowKeys) {
     ASSERT_TRUE(open(write("rec", 20)));
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-    struct Case {
-        int id;
-        Qt::Key key;
-        int sliderMoves;  // the slider's own moves (its actions, not a setValue)
-        int frameMoves;
-    } cases[] = {
-        {ctl::speed, Qt::Key_Right, 1, 0},
-        {ctl::speed, Qt::Key_Left, 1, 0},
-        {ctl::volume, Qt::Key_Left, 1, 0},
-        {ctl::position, Qt::Key_Right, 1, 1},  // the slider names the frame itself
-        {ctl::position, Qt::Key_Left, 1, -1},
-        {ctl::speed, Qt::Key_Up, 1, 0},
-        // Where no slider has the focus, the arrows step through the recording.
-        {ctl::next, Qt::Key_Right, 0, 1},
-        {ctl::previous, Qt::Key_Left, 0, -1},
-        {0, Qt::Key_Right, 0, 1},  // 0: a click on the picture area, after a slider had it
-    };
     slider(control(ctl::position))->setValue(10);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "control " << c.id << " key " << c.key);
+    const struct {
+        int id;  // 0: a click on the picture, after the speed slider had the focus
+        Qt::Key key;
+        int sliderMoves;  // the slider's own actions, not a setValue
+        int frameMoves;
+    } cases[] = {{ctl::speed, Qt::Key_Right, 1, 0},
+                 {ctl::volume, Qt::Key_Left, 1, 0},
+                 {ctl::position, Qt::Key_Left, 1, -1},
+                 {ctl::next, Qt::Key_Right, 0, 1},
+                 {0, Qt::Key_Right, 0, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id);
         QWidget* target = c.id == 0 ? frame->imageView() : control(c.id);
-        if (c.id == 0) {
-            control(ctl::speed)->setFocus();
+        (c.id == 0 ? control(ctl::speed) : target)->setFocus();
+        if (c.id == 0)
             QTest::mouseClick(target, Qt::LeftButton);
-        } else {
-            target->setFocus();
-        }
         ASSERT_TRUE(target->hasFocus());
-        auto* s = slider(target);
-        if (s != nullptr)
-            s->setValue((s->minimum() + s->maximum()) / 2);
-        std::optional<QSignalSpy> actions;
-        if (s != nullptr)
-            actions.emplace(s, &QAbstractSlider::actionTriggered);
+        QSignalSpy actions(slider(target) ? slider(target) : slider(control(ctl::speed)),
+                           &QAbstractSlider::actionTriggered);
         const int before = currentIndex();
         QTest::keyClick(target, c.key);
-        EXPECT_EQ(actions ? actions->count() : 0, c.sliderMoves);
+        EXPECT_EQ(actions.count(), c.sliderMoves);
         EXPECT_EQ(currentIndex() - before, c.frameMoves);
     }
 }

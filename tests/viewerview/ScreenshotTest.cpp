@@ -106,22 +106,15 @@ TEST_F(ScreenshotTest, PanesAreIgnoredForARecordingWithoutChannels) {
     spec.writeInfo = false;
     ASSERT_TRUE(gen::writeRecording(plain, spec).ok);
     const QString folder = QString::fromStdString(plain);
-
-    const ProgramRun one = run({"--screenshot", out("one.png"), "--frame", "5", folder});
-    ASSERT_EQ(one.exitCode, 0) << one.errors.toStdString();
-    EXPECT_FALSE(one.errors.contains(QStringLiteral("--panes")));
-    for (const char* panes : {"4", "9", "16"}) {
-        SCOPED_TRACE(panes);
-        const ProgramRun many =
-            run({"--screenshot", out("many.png"), "--panes", panes, "--frame", "5", folder});
-        ASSERT_EQ(many.exitCode, 0) << many.errors.toStdString();
-        EXPECT_TRUE(many.errors.contains(QStringLiteral("no channels")))
-            << many.errors.toStdString();
-        EXPECT_TRUE(many.errors.contains(QStringLiteral("--panes %1").arg(panes)));
-        // The window as it would be: one pane, exactly as asked without --panes.
-        EXPECT_EQ(QImage(out("many.png")).convertToFormat(QImage::Format_RGB32),
-                  QImage(out("one.png")).convertToFormat(QImage::Format_RGB32));
-    }
+    ASSERT_EQ(run({"--screenshot", out("one.png"), "--frame", "5", folder}).exitCode, 0);
+    const ProgramRun nine =
+        run({"--screenshot", out("nine.png"), "--panes", "9", "--frame", "5", folder});
+    ASSERT_EQ(nine.exitCode, 0) << nine.errors.toStdString();
+    EXPECT_TRUE(nine.errors.contains("has no channels, so --panes 9 was ignored"))
+        << nine.errors.toStdString();
+    // One pane, as the window would show it.
+    EXPECT_EQ(QImage(out("nine.png")).convertToFormat(QImage::Format_RGB32),
+              QImage(out("one.png")).convertToFormat(QImage::Format_RGB32));
 }
 
 TEST_F(ScreenshotTest, FailsClearlyWithoutWritingAFile) {
