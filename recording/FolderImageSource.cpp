@@ -301,27 +301,21 @@ int FolderImageSource::setCurrent(int i) {
 }
 
 int FolderImageSource::findByOffset(std::uint32_t ms) {
-    const int n = count();
-    if (n <= 0)
-        return 0;
-    const std::int64_t span =
-        static_cast<std::int64_t>(offsetAt(n - 1)) - static_cast<std::int64_t>(offsetAt(0));
-    int start = 0;
-    // All offsets equal (or running backwards) give no usable frame rate: search linearly from
-    // the first frame rather than divide by zero.
-    if (span > 0) {
-        const double estimate = static_cast<double>(ms) / (static_cast<double>(span) / n);
-        start = estimate < static_cast<double>(n - 1) ? static_cast<int>(estimate) : n - 1;
-        // The estimate assumes evenly spaced frames; step back over frames it overshot so the
-        // result is the first frame after `ms`, not merely some frame after it.
-        while (start > 0 && offsetAt(start - 1) > ms)
-            --start;
+    // A binary search: offsets normally rise with the index, and each probe reads at most one
+    // frame file (the first time that frame's offset is asked for). Playback calls this between
+    // frames, so a walk over many frames would stall the picture on recordings without time.txt
+    // or INFO. Where offsets do not rise, the result is still a frame after `ms` whose
+    // predecessor is not, or 0.
+    int lo = 0;
+    int hi = count();
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (offsetAt(mid) > ms)
+            hi = mid;
+        else
+            lo = mid + 1;
     }
-    for (int k = start; k < n; ++k) {
-        if (offsetAt(k) > ms)
-            return k;
-    }
-    return 0;
+    return lo < count() ? lo : 0;
 }
 
 std::int32_t FolderImageSource::flagsAt(int i) const {

@@ -379,6 +379,8 @@ TEST_F(FolderIndex, FindByOffset) {
         {"span 0, later frames larger", "10\n10\n50\n60\n10\n", 20, 2},
         {"span 0, all equal", "7\n7\n7\n7\n7\n", 7, 0},
         {"running backwards", "400\n300\n200\n100\n0\n", 250, 0},
+        {"offsets from 5000", "5000\n5100\n5200\n5300\n5400\n", 5250, 3},
+        {"offsets from 5000, below the first", "5000\n5100\n5200\n5300\n5400\n", 2600, 0},
     };
     for (int i = 1; i <= 5; ++i)
         frame("IMG00001/00000" + std::to_string(i) + ".jp2");
@@ -402,6 +404,22 @@ TEST_F(FolderIndex, FindByOffsetReadsOffsetsFromTheFiles) {
     ASSERT_EQ(source.openFolder(root(), 0), 1);
     EXPECT_EQ(source.findByOffset(130), 4);
     EXPECT_EQ(source.offsetAt(4), 160u);
+}
+
+TEST_F(FolderIndex, FindByOffsetReadsOnlyTheFramesItProbes) {
+    // Offsets only in the frame files: playback searches between two frames, so no walk.
+    for (int i = 0; i < 200; ++i)
+        frame("IMG00001/" + std::to_string(1000 + i) + ".jp2", 5000u + 40u * i);
+    FolderImageSource source(kJp2Mp3);
+    ASSERT_EQ(source.openFolder(root(), 0), 1);
+    EXPECT_EQ(source.findByOffset(5000 + 40 * 150 + 1), 151);
+    // An offset read stays with its frame: rewritten files show which ones were read.
+    for (int i = 0; i < 200; ++i)
+        frame("IMG00001/" + std::to_string(1000 + i) + ".jp2", 1);
+    int read = 0;
+    for (int i = 1; i < 200; ++i)
+        read += source.offsetAt(i) != 1u ? 1 : 0;
+    EXPECT_LE(read, 8);  // one per halving of 200 frames
 }
 
 TEST_F(FolderIndex, IndicesOutOfRangeAreSafe) {

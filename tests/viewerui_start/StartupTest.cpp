@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QSettings>
 #include <filesystem>
 #include <fstream>
@@ -109,6 +110,27 @@ TEST_F(StartupTest, MissingOrUnknownBrandFileFailsAndSaysWhy) {
         EXPECT_TRUE(app.startupError().contains("Viewer2.ini"));
         EXPECT_EQ(app.mainFrame(), nullptr);
     }
+}
+
+TEST_F(StartupTest, ABrandFailureIsShownInAMessageBoxThatSaysHowToMendIt) {
+    CKorvexApp app;
+    ASSERT_FALSE(app.InitInstance({}, folder()));
+    const QString details = korvex::startupFailureBox(app)->informativeText();
+    EXPECT_TRUE(details.contains("Viewer2.ini")) << details.toStdString();
+    EXPECT_TRUE(details.contains("korvex-brand --brand N --dir \"" + folder() + "\""));
+    korvex::LaunchOptions shot;
+    shot.screenshotPath = "x.png";
+    const struct {
+        korvex::LaunchOptions commandLine;
+        const char* platform;
+        bool box;
+    } cases[] = {{{}, "xcb", true}, {{}, "offscreen", false}, {shot, "xcb", false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(korvex::startupFailureNeedsBox(app, c.commandLine, c.platform), c.box);
+    // A mistyped option was typed at a terminal, which has the message already.
+    writeBrand(0);
+    ASSERT_FALSE(app.InitInstance({"--panes", "5"}, folder()));
+    EXPECT_FALSE(korvex::startupFailureNeedsBox(app, {}, "xcb"));
 }
 
 TEST_F(StartupTest, CheckSwitchAndBadOptions) {

@@ -13,6 +13,7 @@
 #include "recording/RecordingProbe.h"
 #include "viewer/audio/SoundMessagePort.h"
 #include "viewer/playback/core/CommandTarget.h"
+#include "viewer/playback/core/OpenOutcome.h"
 #include "viewer/playback/core/PlaybackClock.h"
 #include "viewer/playback/core/ScanSession.h"
 #include "viewer/shell/core/ViewerSettings.h"
@@ -119,6 +120,11 @@ public:
     virtual void recordingKindChanged(const RecordingKind& kind) { (void)kind; }
     // Idle processing: menus and toolbar reflect the new state.
     virtual void updateCommandUi() {}
+    // An open of `folder` (from the menu, a drop or the command line) ended with `outcome`.
+    virtual void openFinished(const std::string& folder, OpenOutcome outcome) {
+        (void)folder;
+        (void)outcome;
+    }
 };
 
 // Where the document's display settings come from and go back to (the per-user store).
@@ -177,8 +183,10 @@ public:
     // File > Open (57601): the Open dialog, then OpenRecordingFolder.
     void OpenRecording();
     // Everything after the Open dialog's OK: probe, sound track, scan with the Searching dialog.
-    // True when a recording with frames is open afterwards.
+    // True when a recording with frames is open afterwards. The shell hears how it ended.
     bool OpenRecordingFolder(const std::string& folder);
+    // How the last OpenRecordingFolder ended.
+    OpenOutcome lastOpenOutcome() const { return lastOpenOutcome_; }
 
     // ---- Navigation (1 moved / 0 not) ----
     int Next(bool redraw);
@@ -281,6 +289,7 @@ private:
     void reenableAfterReverse();
     void discardRecording();
     void closeSoundTrack();
+    bool finishOpen(const std::string& folder, OpenOutcome outcome);
 
     DocumentServices services_;
     SteadyPlaybackClock steadyClock_;
@@ -309,6 +318,7 @@ private:
     int32_t resumeReverse_ = 0;
     int32_t busyOpening_ = 0;
     bool shuttingDown_ = false;
+    OpenOutcome lastOpenOutcome_ = OpenOutcome::Opened;
     // Counts the recordings replaced or discarded, so that a loop notices an open that ran
     // from inside its message pump.
     std::uint64_t generation_ = 0;
