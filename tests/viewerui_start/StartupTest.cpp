@@ -45,7 +45,7 @@ protected:
             korvex::brandtool::writeBrandFile(brand, dir_.string(), written, removed, error));
     }
     fs::path storeFile() const {
-        return fs::path(korvex::test::scratchHome()) / "config" / "Korvex" / "Korvex.ini";
+        return fs::path(korvex::test::scratchHome()) / "config" / "korvex" / "registry.ini";
     }
 
     fs::path dir_;
@@ -175,17 +175,20 @@ TEST_F(StartupTest, SettingsRoundTripThroughTheUserStore) {
     ASSERT_TRUE(app.SaveSettings(s));
     EXPECT_EQ(app.LoadSettings(), s);
 
-    // The values sit under the brand's key path with their own names.
-    QSettings raw(QString::fromStdString(storeFile().string()), QSettings::IniFormat);
-    raw.beginGroup("SOFTWARE/KALMO/Korvex2/Settings");
-    EXPECT_EQ(raw.value("DateFormat").toInt(), 1);
-    EXPECT_EQ(raw.value("DateDispPos").toInt(), 2);
-    EXPECT_EQ(raw.value("ForderDir").toString(), QString("/media/rec, with comma"));
-    // An out-of-range position and a list value are ignored one by one.
-    raw.setValue("DateDispPos", 4);
-    raw.setValue("SaveForder", QStringList{"a", "b"});
-    raw.endGroup();
-    raw.sync();
+    // The values sit under the brand's key path with their own names, in the store the control
+    // shares.
+    using platform::com::UserStore;
+    UserStore raw;
+    ASSERT_TRUE(raw.load(storeFile().string()));
+    const std::string key = "SOFTWARE\\KALMO\\Korvex2\\Settings";
+    EXPECT_EQ(raw.value(key, "DateFormat"), "1");
+    EXPECT_EQ(raw.value(key, "DateDispPos"), "2");
+    EXPECT_EQ(raw.value(key, "ForderDir"), "/media/rec, with comma");
+    // An out-of-range position and an over-long folder are ignored one by one.
+    ASSERT_TRUE(UserStore::update(storeFile().string(), [&](UserStore& store) {
+        return store.setValue(key, "DateDispPos", "4") &&
+               store.setValue(key, "SaveForder", std::string(300, 'a'));
+    }));
     const korvex::ViewerSettings read = app.LoadSettings();
     EXPECT_EQ(read.timePosition, 0);
     EXPECT_EQ(read.dateFormat, 1);
@@ -210,11 +213,31 @@ TEST_F(StartupTest, JapaneseBrandWithoutCompanyUsesItsOwnKey) {
     EXPECT_EQ(app.LoadSettings().timePosition, 0);  // English keeps its own key
 }
 
+TEST_F(StartupTest, SettingsOfEarlierVersionsAreReadUntilTheSharedStoreHasItsOwn) {
+    writeBrand(0);
+    CKorvexApp app;
+    ASSERT_TRUE(app.InitInstance({}, folder()));
+    const fs::path legacy =
+        fs::path(korvex::test::scratchHome()) / "config" / "Korvex" / "Korvex.ini";
+    fs::remove(storeFile());
+    {
+        QSettings old(QString::fromStdString(legacy.string()), QSettings::IniFormat);
+        old.setValue("SOFTWARE/KALMO/Korvex2/Settings/DateFormat", 2);
+    }
+    EXPECT_EQ(app.LoadSettings().dateFormat, 2);
+    korvex::ViewerSettings s;
+    s.dateFormat = 1;
+    ASSERT_TRUE(app.SaveSettings(s));
+    EXPECT_EQ(app.LoadSettings().dateFormat, 1);
+    fs::remove(legacy);
+}
+
 TEST_F(StartupTest, UnwritableStoreKeepsDefaults) {
     writeBrand(0);
     CKorvexApp app;
     ASSERT_TRUE(app.InitInstance({}, folder()));
     // A folder where the store file should be cannot be opened as a file.
+    fs::remove(storeFile());
     fs::create_directories(storeFile());
     korvex::ViewerSettings s;
     s.dateFormat = 2;

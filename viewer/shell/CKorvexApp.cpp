@@ -151,22 +151,33 @@ std::string CKorvexApp::settingsKeyPath() const {
 ViewerSettings CKorvexApp::LoadSettings() const {
     if (brandIndex_ < 0)
         return {};
-    const std::unique_ptr<QSettings> store = openUserStore();
-    if (store->status() != QSettings::NoError)
+    using platform::com::UserStore;
+    const std::string path = UserStore::defaultPath();
+    UserStore store;
+    if (path.empty() || !store.load(path))
         return loadSettings(nullptr);
-    QtSettingsKey key(*store, settingsKeyPath());
+    if (!store.keyExists(settingsKeyPath())) {
+        if (const std::unique_ptr<QSettings> legacy = openLegacyUserStore();
+            legacy && legacy->status() == QSettings::NoError) {
+            QtSettingsKey key(*legacy, settingsKeyPath());
+            return loadSettings(&key);
+        }
+    }
+    StoreSettingsKey key(store, settingsKeyPath());
     return loadSettings(&key);
 }
 
 bool CKorvexApp::SaveSettings(const ViewerSettings& settings) const {
     if (brandIndex_ < 0)
         return false;
-    const std::unique_ptr<QSettings> store = openUserStore();
-    if (store->status() != QSettings::NoError || !store->isWritable())
+    using platform::com::UserStore;
+    const std::string path = UserStore::defaultPath();
+    if (path.empty())
         return false;
-    QtSettingsKey key(*store, settingsKeyPath());
-    const bool written = saveSettings(key, settings);
-    return key.flush() && written;
+    return UserStore::update(path, [&](UserStore& store) {
+        StoreSettingsKey key(store, settingsKeyPath());
+        return saveSettings(key, settings);
+    });
 }
 
 void CKorvexApp::OnAppAbout() {
