@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <system_error>
 
 namespace platform {
 
@@ -178,25 +179,60 @@ long long fileSize(const std::string& path) {
     return static_cast<long long>(st.st_size);
 }
 
+int openRegularFile(const std::string& path, long long* size) {
+    if (size)
+        *size = -1;
+    // O_NONBLOCK makes the open of a FIFO or a device return at once; the check below then
+    // refuses it before anything is read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    int error = 0;
+    if (::fstat(fd, &st) != 0)
+        error = errno;
+    else if (S_ISDIR(st.st_mode))
+        error = EISDIR;
+    else if (!S_ISREG(st.st_mode))
+        error = kNotRegularFile;
+    else {
+        // Reads of a regular file ignore the flag on Linux, but a network file system may not.
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+            error = errno;
+    }
+    if (error != 0) {
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    if (size)
+        *size = static_cast<long long>(st.st_size);
+    return fd;
+}
+
 bool readWholeFile(const std::string& path, std::vector<unsigned char>& out, long long maxBytes) {
     out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    long long size = 0;
+    const int fd = openRegularFile(path, &size);
     if (fd < 0)
         return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxBytes) {
+    if (size > maxBytes) {
         ::close(fd);
+        errno = EFBIG;
         return false;
     }
-    out.resize(static_cast<std::size_t>(st.st_size));
+    out.resize(static_cast<std::size_t>(size));
     std::size_t got = 0;
     while (got < out.size()) {
         const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            const int error = errno;
             ::close(fd);
             out.clear();
+            errno = error;
             return false;
         }
         if (n == 0)
@@ -206,6 +242,12 @@ bool readWholeFile(const std::string& path, std::vector<unsigned char>& out, lon
     out.resize(got);
     ::close(fd);
     return true;
+}
+
+std::string fileErrorText(int error) {
+    if (error == kNotRegularFile)
+        return "not a regular file";
+    return std::generic_category().message(error);
 }
 
 }  // namespace platform

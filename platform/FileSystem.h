@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -46,9 +47,26 @@ bool isDirectory(const std::string& path);
 // File size in bytes, -1 when it cannot be read.
 long long fileSize(const std::string& path);
 
-// Reads a whole file when it is at most `maxBytes`; false otherwise (or when it cannot be read).
+// errno value for a path that names something other than a regular file or a folder (a FIFO, a
+// device, a socket).
+inline constexpr int kNotRegularFile = EINVAL;
+
+// Opens a file that came from outside (a recording, a store someone else may have written) for
+// reading so that no kind of file can make us wait: the open itself never blocks (a FIFO without
+// a writer, a terminal, a device) and anything but a regular file is refused at once. Returns a
+// close-on-exec descriptor with ordinary blocking reads, or -1 with errno set (EISDIR for a
+// folder, kNotRegularFile for other kinds). `size`, when given, receives the file's size.
+int openRegularFile(const std::string& path, long long* size = nullptr);
+
+// Reads a whole file when it is at most `maxBytes`; false otherwise (or when it cannot be read),
+// with errno telling why (EFBIG when the file is larger than `maxBytes`). Opened as
+// openRegularFile does.
 bool readWholeFile(const std::string& path, std::vector<unsigned char>& out,
                    long long maxBytes = 256ll * 1024 * 1024);
+
+// Text for an errno value that the functions here leave ("not a regular file" for
+// kNotRegularFile, else the system's text).
+std::string fileErrorText(int error);
 
 namespace detail {
 // Scans `folder`; calls back (name, isDirectory, isRegular). Returns false when unreadable.

@@ -1,7 +1,5 @@
 #include "recording/FolderImageSource.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,16 +19,16 @@ namespace {
 // The last 4 bytes of a frame file are its millisecond offset (little-endian). Only those bytes
 // are read; 0 when the file cannot be read or is shorter than 4 bytes.
 std::uint32_t readTrailingOffset(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    long long size = 0;
+    const int fd = platform::openRegularFile(path, &size);
     if (fd < 0)
         return 0;
     std::uint32_t value = 0;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 4) {
+    if (size >= 4) {
         std::uint8_t b[4];
         ssize_t n;
         do {
-            n = ::pread(fd, b, sizeof b, st.st_size - 4);
+            n = ::pread(fd, b, sizeof b, static_cast<off_t>(size - 4));
         } while (n < 0 && errno == EINTR);
         if (n == 4) {
             value = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |

@@ -1,7 +1,5 @@
 #include "recording/InfoTable.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -124,14 +122,10 @@ bool InfoTable::parse(std::span<const std::uint8_t> bytes) {
 
 bool InfoTable::load(const std::string& path) {
     clear();
-    FdCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0)
+    long long size = 0;
+    FdCloser file{platform::openRegularFile(path, &size)};
+    if (file.fd < 0 || size < static_cast<long long>(kHeaderBytes))
         return false;
-    struct stat st {};
-    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_size < static_cast<off_t>(kHeaderBytes)) {
-        return false;
-    }
     std::uint8_t header[kHeaderBytes];
     std::int32_t count = 0;
     if (!readFully(file.fd, header, kHeaderBytes) || !parseHeader(header, count)) {
@@ -139,7 +133,7 @@ bool InfoTable::load(const std::string& path) {
         return false;
     }
     // Compare the count with what the file holds before allocating for it.
-    const auto available = static_cast<unsigned long long>(st.st_size) - kHeaderBytes;
+    const auto available = static_cast<unsigned long long>(size) - kHeaderBytes;
     const auto wanted = static_cast<unsigned long long>(count) * kRecordBytes;
     if (wanted > available) {
         clear();

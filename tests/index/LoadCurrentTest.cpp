@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <string>
@@ -137,6 +138,27 @@ TEST_F(LoadCurrent, UndecodableOrUncheckableFrames) {
     source.next();
     ASSERT_TRUE(source.loadCurrent(nullptr, 0));
     EXPECT_EQ(source.currentFlags(), -1);
+}
+
+// Files of a recording can change after the scan: a frame, the INFO file or time.txt replaced by a
+// FIFO must neither block the open nor the frame's load.
+TEST_F(LoadCurrent, FifosInPlaceOfRecordingFilesDoNotBlock) {
+    write("000001.jp2", j2kFrame(1000, 40));
+    write("000002.jp2", j2kFrame(1001, 80));
+    ASSERT_EQ(::mkfifo((root_ / "time.txt").c_str(), 0600), 0);
+    std::filesystem::create_directories(root_ / "INFO");
+    ASSERT_EQ(::mkfifo((root_ / "INFO" / "REC.INF").c_str(), 0600), 0);
+    FolderImageSource source(RecordingKind{.kindJp2Mp3 = true});
+    ASSERT_EQ(source.openFolder(root(), 0), 1);
+    EXPECT_FALSE(source.infoTable().loaded());
+    EXPECT_FALSE(source.timeTable().present());
+
+    std::filesystem::remove(root_ / "000002.jp2");
+    ASSERT_EQ(::mkfifo((root_ / "000002.jp2").c_str(), 0600), 0);
+    source.setCurrent(1);
+    EXPECT_FALSE(source.loadCurrent(nullptr, 0));
+    EXPECT_EQ(source.currentFlags(), -1);
+    EXPECT_EQ(source.offsetAt(1), 0u);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "platform/FileSystem.h"
+
 namespace korvex {
 
 namespace {
@@ -18,6 +20,15 @@ constexpr int kMaxRate = 384000;
 // exactly what a read from the start gives.
 constexpr std::uint64_t kMpegPrerollFrames = 16 * 1152;
 
+// The track is a file of the recording: opened so that a FIFO or device in its place cannot
+// block; the library owns the descriptor from then on.
+SNDFILE* openTrack(const std::string& path, SF_INFO& info) {
+    const int fd = platform::openRegularFile(path);
+    if (fd < 0)
+        return nullptr;
+    return sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
+}
+
 }  // namespace
 
 SoundDecoder::~SoundDecoder() {
@@ -27,7 +38,7 @@ SoundDecoder::~SoundDecoder() {
 bool SoundDecoder::open(const std::string& path) {
     close();
     SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* f = openTrack(path, info);
     if (f == nullptr)
         return false;
     const bool sane = info.channels >= 1 && info.channels <= kMaxChannels &&
