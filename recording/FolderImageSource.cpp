@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <limits>
+#include <span>
 #include <string_view>
 
 #include "platform/FileSystem.h"
@@ -15,6 +16,9 @@
 namespace korvex {
 
 namespace {
+
+// Largest frame file the check reads (the decoders stop at kMaxFrameFileBytes).
+constexpr long long kMaxCheckedFileBytes = 256ll * 1024 * 1024;
 
 // The last 4 bytes of a frame file are its millisecond offset (little-endian). Only those bytes
 // are read; 0 when the file cannot be read or is shorter than 4 bytes.
@@ -217,24 +221,21 @@ DibBlock FolderImageSource::loadCurrent(std::size_t* outSize, int orderCheck) {
     if (!validIndex(current_))
         return {};
     const auto index = static_cast<std::size_t>(current_);
-    const std::string path = records_[index].path;
-
-    const std::string extension = platform::asciiLower(extensionOf(path));
-    std::size_t size = 0;
-    DibBlock picture;
-    if (extension == "jpg") {
-        picture = decodeJpegFile(path, &size);
-    } else if (extension == "jp2") {
-        picture = decodeJ2kFile(path, &size);
-    }
-    if (!picture)
-        return {};
-
     FrameRecord& record = records_[index];
+
+    // One read serves the decoder and the check. A picture that does not decode is still
+    // checked: its trailer gives the frame's time and marks all the same.
+    std::vector<unsigned char> bytes;
+    if (!platform::readWholeFile(record.path, bytes, kMaxCheckedFileBytes))
+        return {};
+    std::size_t size = 0;
+    DibBlock picture =
+        decodeFrameBytes(extensionOf(record.path), bytes.data(), bytes.size(), &size);
+
     if (record.checkFlags == -1) {
         CheckResult check;
         const CheckVariant variant = kind_.kindJpeg ? CheckVariant::Jpeg : CheckVariant::Jpeg2000;
-        if (checkFile(path, variant, check)) {
+        if (checkBytes(std::span<const std::uint8_t>(bytes.data(), bytes.size()), variant, check)) {
             record.checkFlags = check.flags;
             // With an INFO table, time and offset already came from it.
             if (!info_.loaded()) {
@@ -248,6 +249,8 @@ DibBlock FolderImageSource::loadCurrent(std::size_t* outSize, int orderCheck) {
             }
         }
     }
+    if (!picture)
+        return {};
 
     // A frame that runs backwards in time is not shown while pacing by the sound clock.
     if (orderCheck && current_ > 0 && record.offsetMs < records_[index - 1].offsetMs)

@@ -272,6 +272,40 @@ TEST(FramePainter, InvalidImageFaceIsTheFaceColourWithBlackText) {
     EXPECT_GT(dark, 20);
 }
 
+// A frame whose picture does not decode but whose trailer was checked: the face carries the
+// check's time and, in check mode, its marks; an unchecked one stays the bare face.
+TEST(FramePainter, InvalidImageFaceCarriesTheTimeAndMarksOfACheckedFrame) {
+    const QSize size(640, 480);
+    const QImage bare = renderSinglePane(size, FrameContent{}, OverlaySettings{}, false);
+    OverlaySettings check;
+    check.checkMode = true;
+    FrameContent timed;
+    timed.time = 1700000000;
+    timed.flags = 0;
+    FrameContent altered = timed;
+    altered.flags = 3;
+    FrameContent unchecked = timed;
+    unchecked.flags = -1;
+    const struct {
+        const char* name;
+        FrameContent frame;
+        OverlaySettings settings;
+        bool sameAsBare;
+    } rows[] = {
+        {"unchecked", unchecked, check, true},
+        {"checked, time only", timed, OverlaySettings{}, false},
+        {"altered in check mode", altered, check, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const QImage page = renderSinglePane(size, r.frame, r.settings, false);
+        EXPECT_EQ(page == bare, r.sameAsBare);
+    }
+    // The marks come only in check mode.
+    EXPECT_NE(renderSinglePane(size, altered, check, false),
+              renderSinglePane(size, altered, OverlaySettings{}, false));
+}
+
 TEST(FramePainter, PrintedPageCarriesTheTitleBelowThePicture) {
     const DibBlock dib = uniformDib(704, 480, 200);
     FrameContent frame;

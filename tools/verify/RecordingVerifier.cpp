@@ -292,6 +292,8 @@ std::string textLine(const VerifiedFrame& f) {
             status += ", no valid time";
         if (f.flags == 7)
             status += " (no trailer)";
+        if (!f.decoded)
+            status += ", picture does not decode";
     }
     char head[96];
     std::snprintf(head, sizeof head, "%7d  ch %2d  %-19s  %9u ms  flags %2d  ", f.index, f.channel,

@@ -16,7 +16,7 @@ struct VerifiedFrame {
     std::int64_t time = 0;    // calendar time of the record, 0 = none
     std::string timeText;     // "YYYY-MM-DD HH:MM:SS" of the recorder's clock; empty = none
     std::uint32_t offsetMs = 0;
-    bool decoded = false;  // the picture decoded (the check runs only for decoded pictures)
+    bool decoded = false;  // the picture decoded (the check runs on the file's bytes either way)
     std::string title;     // camera title of the channel, empty without one
 };
 
