@@ -79,7 +79,19 @@ bool scanFolder(const std::string& folder, bool (*cb)(void*, const char*, bool, 
     if (!dir)
         return false;
     const int dfd = ::dirfd(dir.get());
-    while (dirent* e = ::readdir(dir.get())) {
+    for (;;) {
+        // readdir gives null both at the end and on a read error; only errno tells them apart,
+        // and a folder read half way must not pass for a whole one.
+        errno = 0;
+        const dirent* e = ::readdir(dir.get());
+        if (e == nullptr) {
+            if (errno == 0)
+                break;
+            const int error = errno;
+            dir.reset();
+            errno = error;
+            return false;
+        }
         const char* name = e->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
@@ -145,12 +157,12 @@ std::string findFileNoCase(const std::string& folder, std::string_view relativeP
     return isRegularFile(current) ? current : std::string();
 }
 
-std::vector<std::string> listSubdirectories(const std::string& folder) {
+std::vector<std::string> listSubdirectories(const std::string& folder, int* error) {
     struct Ctx {
         const std::string* folder;
         std::vector<std::string> out;
     } ctx{&folder, {}};
-    detail::scanFolder(
+    const bool read = detail::scanFolder(
         folder,
         [](void* p, const char* n, bool isDir, bool) -> bool {
             auto* c = static_cast<Ctx*>(p);
@@ -159,6 +171,8 @@ std::vector<std::string> listSubdirectories(const std::string& folder) {
             return true;
         },
         &ctx);
+    if (error)
+        *error = read ? 0 : errno;
     return std::move(ctx.out);
 }
 

@@ -30,7 +30,7 @@ std::string findFileNoCase(const std::string& folder, std::string_view relativeP
 
 // Calls `fn(fullPath)` for each regular file directly in `folder` whose extension (after the last
 // '.') equals `extension` ignoring case; `extension` is given without the dot. Returns false when
-// the folder cannot be read. `fn` returns false to stop early.
+// the folder cannot be read, whole or in part (errno tells why). `fn` returns false to stop early.
 template <class Fn>
 bool forEachFileWithExtension(const std::string& folder, std::string_view extension, Fn&& fn);
 
@@ -39,8 +39,9 @@ bool forEachFileWithExtension(const std::string& folder, std::string_view extens
 template <class Fn>
 bool forEachFileNameWithExtension(const std::string& folder, std::string_view extension, Fn&& fn);
 
-// Full paths of the directories directly in `folder` (not "." or ".."), unsorted.
-std::vector<std::string> listSubdirectories(const std::string& folder);
+// Full paths of the directories directly in `folder` (not "." or ".."), unsorted. `error`, when
+// given, receives 0, or errno when the folder could not be read (whole or in part).
+std::vector<std::string> listSubdirectories(const std::string& folder, int* error = nullptr);
 
 bool isRegularFile(const std::string& path);
 bool isDirectory(const std::string& path);
@@ -69,7 +70,8 @@ bool readWholeFile(const std::string& path, std::vector<unsigned char>& out,
 std::string fileErrorText(int error);
 
 namespace detail {
-// Scans `folder`; calls back (name, isDirectory, isRegular). Returns false when unreadable.
+// Scans `folder`; calls back (name, isDirectory, isRegular). Returns false, with errno set, when
+// the folder cannot be opened or a read of its entries fails.
 bool scanFolder(const std::string& folder, bool (*cb)(void*, const char*, bool, bool), void* ctx);
 }  // namespace detail
 

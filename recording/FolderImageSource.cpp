@@ -99,14 +99,19 @@ long long FolderImageSource::listFolder(const std::string& folder, const char* e
     const auto folderIndex = static_cast<std::uint32_t>(scannedFolders_.size());
     scannedFolders_.push_back(folder);
     long long found = 0;
-    platform::forEachFileNameWithExtension(folder, extension, [&](std::string_view name) {
-        if (cancelled())
-            return false;
-        entries.push_back({folderIndex, std::string(name)});
-        ++found;
-        filesFound_.fetch_add(1, std::memory_order_relaxed);
-        return true;
-    });
+    const bool read =
+        platform::forEachFileNameWithExtension(folder, extension, [&](std::string_view name) {
+            if (cancelled())
+                return false;
+            entries.push_back({folderIndex, std::string(name)});
+            ++found;
+            filesFound_.fetch_add(1, std::memory_order_relaxed);
+            return true;
+        });
+    // The scan goes on without it, as without an empty folder, but the caller must learn that
+    // frames may be missing.
+    if (!read)
+        unreadable_.push_back({folder, errno});
     return cancelled() ? -1 : found;
 }
 
@@ -146,6 +151,7 @@ void FolderImageSource::buildSortedPaths(std::vector<ScanEntry>& entries) {
 
 int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
     clearIndex();
+    unreadable_.clear();
     filesFound_.store(0, std::memory_order_relaxed);
     const char* extension = frameExtensionFor(kind_);
     if (extension == nullptr)
@@ -163,7 +169,11 @@ int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
     }
     if (entries.empty()) {
         scannedFolders_.clear();
-        subfolders_ = platform::listSubdirectories(path);
+        int error = 0;
+        subfolders_ = platform::listSubdirectories(path, &error);
+        // A recording folder that cannot be listed is named once, not for each attempt.
+        if (error != 0 && (unreadable_.empty() || unreadable_.back().path != path))
+            unreadable_.push_back({path, error});
         std::sort(subfolders_.begin(), subfolders_.end(),
                   [](const std::string& a, const std::string& b) {
                       const int c = platform::compareNoCase(a, b);
@@ -189,8 +199,11 @@ int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
     entries = {};
 
     const std::string infoFile = InfoTable::findInfoFile(path);
-    if (!infoFile.empty())
-        info_.load(infoFile);
+    if (!infoFile.empty()) {
+        int error = 0;
+        if (!info_.load(infoFile, &error) && error != 0)
+            unreadable_.push_back({infoFile, error});
+    }
     if (info_.loaded() && static_cast<std::size_t>(info_.recordCount()) == paths_.size()) {
         selectChannels(defaultChannel(), 1, nullptr);
     } else {
@@ -209,8 +222,8 @@ int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
 
     timeTable_ = TimeTable();
     const std::string timeFile = platform::findFileNoCase(path, "time.txt");
-    if (!timeFile.empty())
-        timeTable_.load(timeFile);
+    if (!timeFile.empty() && !timeTable_.load(timeFile))
+        unreadable_.push_back({timeFile, errno});
     current_ = lastYielded ? 0 : -1;
     return 1;
 }
@@ -218,6 +231,7 @@ int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
 DibBlock FolderImageSource::loadCurrent(std::size_t* outSize, int orderCheck) {
     if (outSize)
         *outSize = 0;
+    lastLoadError_ = 0;
     if (!validIndex(current_))
         return {};
     const auto index = static_cast<std::size_t>(current_);
@@ -226,8 +240,11 @@ DibBlock FolderImageSource::loadCurrent(std::size_t* outSize, int orderCheck) {
     // One read serves the decoder and the check. A picture that does not decode is still
     // checked: its trailer gives the frame's time and marks all the same.
     std::vector<unsigned char> bytes;
-    if (!platform::readWholeFile(record.path, bytes, kMaxCheckedFileBytes))
+    if (!platform::readWholeFile(record.path, bytes, kMaxCheckedFileBytes)) {
+        lastLoadError_ = errno;
         return {};
+    }
+    lastLoadError_ = 0;
     std::size_t size = 0;
     DibBlock picture =
         decodeFrameBytes(extensionOf(record.path), bytes.data(), bytes.size(), &size);

@@ -120,10 +120,12 @@ bool InfoTable::parse(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
-bool InfoTable::load(const std::string& path) {
+bool InfoTable::load(const std::string& path, int* openError) {
     clear();
     long long size = 0;
     FdCloser file{platform::openRegularFile(path, &size)};
+    if (openError)
+        *openError = file.fd < 0 ? errno : 0;
     if (file.fd < 0 || size < static_cast<long long>(kHeaderBytes))
         return false;
     std::uint8_t header[kHeaderBytes];

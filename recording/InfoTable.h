@@ -39,8 +39,9 @@ public:
 
     // Loads from a file: the header, then exactly N records. A short file, a negative count or a
     // count the file cannot hold fails the load (the table stays cleared). Bytes after the last
-    // record are ignored.
-    bool load(const std::string& path);
+    // record are ignored. `openError`, when given, receives errno when the file could not be
+    // opened at all (0 otherwise: a short or damaged file is not an unreadable one).
+    bool load(const std::string& path, int* openError = nullptr);
     // The same over bytes in memory (the whole file).
     bool parse(std::span<const std::uint8_t> bytes);
 

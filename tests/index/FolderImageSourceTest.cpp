@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <array>
 #include <atomic>
 #include <climits>
@@ -9,7 +10,9 @@
 #include <vector>
 
 #include "IndexTestSupport.h"
+#include "platform/FileSystem.h"
 #include "recording/AuthenticityCheck.h"
+#include "tests/support/UnreachableFolder.h"
 
 namespace korvex {
 namespace {
@@ -86,6 +89,63 @@ TEST_F(FolderIndex, LaterEmptySubfoldersAreSkipped) {
     ASSERT_EQ(source.openFolder(root(), 1), 1);
     EXPECT_EQ(source.count(), 3);
     EXPECT_EQ(source.currentIndex(), 0);
+}
+
+// A part of the recording that cannot be read is named, never passed over as if it were empty:
+// a subfolder (its frames are missing), the INFO file or time.txt. A first subfolder that cannot
+// be read still fails the open, and the caller learns why.
+TEST_F(FolderIndex, UnreadablePartsAreNamed) {
+    const std::string longTail(40, 'x');
+    struct Case {
+        const char* name;
+        const char* unreachable;  // subfolder made unreachable, else nullptr
+        bool lockedTables;        // INFO file and time.txt without read permission
+        int opened;
+        int frames;
+        int unreadable;
+        int error;
+    };
+    const Case cases[] = {
+        {"all readable", nullptr, false, 1, 2, 0, 0},
+        {"later subfolder", "IMG00002", false, 1, 2, 1, ENAMETOOLONG},
+        {"first subfolder", "IMG00000", false, 0, 0, 1, ENAMETOOLONG},
+        {"INFO and time.txt", nullptr, true, 1, 2, 2, EACCES},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::fs::remove_all(root_ / "deep");
+        const std::string rec = test::makeDeepFolder(root_ / "deep", test::kDeepRecordingLength);
+        const test::fs::path recPath(rec);
+        test::fs::create_directories(recPath / "IMG00001");
+        for (const char* f : {"000001.jp2", "000002.jp2"})
+            std::ofstream(recPath / "IMG00001" / f) << "x";
+        std::string hidden;
+        if (c.unreachable != nullptr) {
+            hidden = c.unreachable + longTail;
+            ASSERT_TRUE(test::makeUnreachableFolder(rec, hidden));
+        }
+        if (c.lockedTables) {
+            // Permissions deny the superuser nothing.
+            if (::geteuid() == 0)
+                continue;
+            test::fs::create_directories(recPath / "INFO");
+            for (const auto& table : {recPath / "INFO" / "A.INF", recPath / "time.txt"}) {
+                std::ofstream(table) << "0";
+                ::chmod(table.c_str(), 0);
+            }
+        }
+        FolderImageSource source(kJp2Wav);
+        EXPECT_EQ(source.openFolder(rec, 1), c.opened);
+        EXPECT_EQ(source.count(), c.frames);
+        const auto& parts = source.unreadableParts();
+        ASSERT_EQ(static_cast<int>(parts.size()), c.unreadable);
+        for (const UnreadablePart& part : parts)
+            EXPECT_EQ(part.error, c.error) << part.path;
+        if (!hidden.empty()) {
+            EXPECT_EQ(parts[0].path, rec + "/" + hidden);
+            test::removeUnreachableFolder(rec, hidden);
+        }
+    }
 }
 
 TEST_F(FolderIndex, FlatOrSubfolderLayoutBySubfoldersOnly) {

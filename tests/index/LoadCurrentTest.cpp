@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "IndexTestSupport.h"
+#include "platform/FileSystem.h"
 #include "recording/AuthenticityCheck.h"
 #include "recording/DibBlock.h"
 #include "recording/FolderImageSource.h"
@@ -223,7 +224,11 @@ TEST_F(LoadCurrent, FifosInPlaceOfRecordingFilesDoNotBlock) {
     source.setCurrent(1);
     EXPECT_FALSE(source.loadCurrent(nullptr, 0));
     EXPECT_EQ(source.currentFlags(), -1);
+    EXPECT_EQ(source.lastLoadError(), platform::kNotRegularFile);
     EXPECT_EQ(source.offsetAt(1), 0u);
+    source.setCurrent(0);
+    EXPECT_TRUE(source.loadCurrent(nullptr, 0));
+    EXPECT_EQ(source.lastLoadError(), 0);
 }
 
 }  // namespace

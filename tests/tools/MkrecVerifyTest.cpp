@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/UnreachableFolder.h"
 #include "tests/tools/ToolsTestSupport.h"
 #include "tools/recgen/FrameRenderer.h"
 
@@ -207,7 +208,8 @@ TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
     EXPECT_EQ(run.status, c.exitStatus) << run.err;
     Json doc;
     ASSERT_NO_THROW(doc = parseJson(run.out)) << run.out;
-    EXPECT_EQ(doc.keys(), (std::vector<std::string>{"folder", "kind", "frames", "summary"}));
+    EXPECT_EQ(doc.keys(),
+              (std::vector<std::string>{"folder", "kind", "frames", "unreadable", "summary"}));
     EXPECT_EQ(doc["folder"].string, folder);
     EXPECT_EQ(doc["kind"].string, c.kind);
 
@@ -254,8 +256,11 @@ TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
             ++noTime;
     }
     const Json& s = doc["summary"];
-    EXPECT_EQ(s.keys(), (std::vector<std::string>{"frames", "intact", "pictureAltered",
-                                                  "timeAltered", "noTime", "notChecked"}));
+    EXPECT_EQ(s.keys(),
+              (std::vector<std::string>{"frames", "intact", "pictureAltered", "timeAltered",
+                                        "noTime", "notChecked", "unreadable"}));
+    EXPECT_EQ(s["unreadable"].integer(), 0);
+    EXPECT_TRUE(doc["unreadable"].array.empty());
     EXPECT_EQ(s["frames"].integer(), c.frames);
     EXPECT_EQ(s["intact"].integer(), intact);
     EXPECT_EQ(s["pictureAltered"].integer(), picture);
@@ -364,6 +369,49 @@ TEST(Verify, OutputDoesNotDependOnTheMachinesTimeZone) {
     for (const auto& out : outputs)
         EXPECT_EQ(out, outputs.front());
     EXPECT_NE(outputs.front().find("\"2024-03-31 02:00:01\""), std::string::npos);
+}
+
+// A subfolder that cannot be read must not leave a report of "all intact": it is named on stderr
+// and in the report, counted, and the run ends as for an unreadable recording, in both formats.
+// When even the first subfolder cannot be read there is nothing to report but why.
+TEST(Verify, UnreadableSubfoldersAreNamedAndFailTheRun) {
+    TempDir tmp;
+    const std::string rec =
+        korvex::test::makeDeepFolder(tmp.path() / "deep", korvex::test::kDeepRecordingLength);
+    fs::remove(rec);  // mkrec creates the recording folder itself
+    ASSERT_EQ(runProgram(mkrec(),
+                         {"--quiet", "--kind", "jp2mp3", "--sound", "none", "--frames", "3",
+                          "--size", "32x32", rec},
+                         tmp.path())
+                  .status,
+              0);
+    const std::string later = "IMG00002" + std::string(40, 'x');
+    const std::string first = "IMG00000" + std::string(40, 'x');
+    ASSERT_TRUE(korvex::test::makeUnreachableFolder(rec, later));
+
+    const RunResult json = runProgram(verifier(), {"--json", rec}, tmp.path());
+    EXPECT_EQ(json.status, 2);
+    EXPECT_NE(json.err.find("cannot read " + rec + "/" + later), std::string::npos) << json.err;
+    const Json doc = parseJson(json.out);
+    EXPECT_EQ(doc["summary"]["intact"].integer(), 3);
+    EXPECT_EQ(doc["summary"]["unreadable"].integer(), 1);
+    ASSERT_EQ(doc["unreadable"].array.size(), 1u);
+    EXPECT_EQ(doc["unreadable"].array[0]["path"].string, rec + "/" + later);
+    EXPECT_FALSE(doc["unreadable"].array[0]["reason"].string.empty());
+
+    const RunResult text = runProgram(verifier(), {rec}, tmp.path());
+    EXPECT_EQ(text.status, 2);
+    EXPECT_NE(text.out.find("1 part of the recording unreadable"), std::string::npos) << text.out;
+    EXPECT_NE(text.err.find(later), std::string::npos);
+
+    ASSERT_TRUE(korvex::test::makeUnreachableFolder(rec, first));
+    const RunResult none = runProgram(verifier(), {"--json", rec}, tmp.path());
+    EXPECT_EQ(none.status, 2);
+    EXPECT_TRUE(none.out.empty());
+    EXPECT_NE(none.err.find("cannot read " + rec + "/" + first), std::string::npos) << none.err;
+
+    korvex::test::removeUnreachableFolder(rec, later);
+    korvex::test::removeUnreachableFolder(rec, first);
 }
 
 TEST(Verify, RefusesWhatIsNotARecording) {

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "platform/FileSystem.h"
 #include "platform/TimeZone.h"
 #include "recording/FolderImageSource.h"
 #include "recording/RecordingProbe.h"
@@ -124,7 +125,16 @@ bool verifyRecording(const std::string& folderArg, VerifyReport& report, std::st
     // As the viewer: a recording with sound keeps its pictures in subfolders.
     report.subfoldersOnly = probe.sound() != SoundFormat::None;
     FolderImageSource source(probe.kind());
-    if (source.openFolder(folder, report.subfoldersOnly ? 1 : 0) != 1 || source.count() == 0) {
+    const int opened = source.openFolder(folder, report.subfoldersOnly ? 1 : 0);
+    for (const UnreadablePart& part : source.unreadableParts())
+        report.unreadable.push_back({part.path, platform::fileErrorText(part.error)});
+    if (opened != 1 || source.count() == 0) {
+        if (!report.unreadable.empty()) {
+            error = folderArg + ": no frames could be read";
+            for (const UnreadableEntry& part : report.unreadable)
+                error += "; " + textUnreadable(part);
+            return false;
+        }
         error = folderArg + ": no frames (no " + frameExtensionFor(probe.kind()) + " files";
         error += report.subfoldersOnly ? " in subfolders; with a sound file the pictures must be "
                                          "in subfolders such as IMG00001)"
@@ -160,6 +170,8 @@ bool verifyRecording(const std::string& folderArg, VerifyReport& report, std::st
         f.time = source.timeAt(i);
         f.offsetMs = source.offsetAt(i);
         f.title = source.cameraTitle(i);
+        if (!checked(f.flags) && source.lastLoadError() != 0)
+            report.unreadable.push_back({f.path, platform::fileErrorText(source.lastLoadError())});
         const bool noValidTime = checked(f.flags) && (f.flags & 4) != 0;
         if (f.time != 0 && !noValidTime)
             f.timeText = formatTime(f.time);
@@ -179,10 +191,13 @@ bool verifyRecording(const std::string& folderArg, VerifyReport& report, std::st
         }
         report.frames.push_back(std::move(f));
     }
+    sum.unreadable = static_cast<int>(report.unreadable.size());
     return true;
 }
 
 int exitStatusOf(const VerifySummary& summary) {
+    if (summary.unreadable > 0)
+        return 2;
     if (summary.pictureAltered > 0 || summary.timeAltered > 0)
         return 1;
     if (summary.notChecked > 0)
@@ -253,14 +268,22 @@ std::string toJson(const VerifyReport& report) {
                (f.timeText.empty() ? std::string("null") : jsonString(f.timeText)) +
                ", \"offsetMs\": " + std::to_string(f.offsetMs) + "}";
     }
-    const VerifySummary& s = report.summary;
     out += report.frames.empty() ? "]" : "\n]";
+    out += ", \"unreadable\": [";
+    for (std::size_t k = 0; k < report.unreadable.size(); ++k) {
+        const UnreadableEntry& u = report.unreadable[k];
+        out += k == 0 ? "\n" : ",\n";
+        out += "  {\"path\": " + jsonString(u.path) + ", \"reason\": " + jsonString(u.reason) + "}";
+    }
+    out += report.unreadable.empty() ? "]" : "\n]";
+    const VerifySummary& s = report.summary;
     out += ", \"summary\": {\"frames\": " + std::to_string(s.frames) +
            ", \"intact\": " + std::to_string(s.intact) +
            ", \"pictureAltered\": " + std::to_string(s.pictureAltered) +
            ", \"timeAltered\": " + std::to_string(s.timeAltered) +
            ", \"noTime\": " + std::to_string(s.noTime) +
-           ", \"notChecked\": " + std::to_string(s.notChecked) + "}}\n";
+           ", \"notChecked\": " + std::to_string(s.notChecked) +
+           ", \"unreadable\": " + std::to_string(s.unreadable) + "}}\n";
     return out;
 }
 
@@ -313,7 +336,18 @@ std::string textSummary(const VerifySummary& s) {
                   "Summary: %d frames: %d intact, %d picture altered, %d time altered, %d without "
                   "valid time, %d not checked\n",
                   s.frames, s.intact, s.pictureAltered, s.timeAltered, s.noTime, s.notChecked);
-    return out;
+    std::string text = out;
+    // Only when it happened: a reader of a complete report sees the line it always saw.
+    if (s.unreadable > 0) {
+        text.pop_back();
+        text += "; " + std::to_string(s.unreadable) + " part" + (s.unreadable == 1 ? "" : "s") +
+                " of the recording unreadable, the report is incomplete\n";
+    }
+    return text;
+}
+
+std::string textUnreadable(const UnreadableEntry& entry) {
+    return "cannot read " + printable(entry.path) + " (" + printable(entry.reason) + ")";
 }
 
 }  // namespace korvex::verify

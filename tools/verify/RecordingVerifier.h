@@ -27,6 +27,14 @@ struct VerifySummary {
     int timeAltered = 0;     // bit 1
     int noTime = 0;          // bit 2
     int notChecked = 0;      // -1
+    int unreadable = 0;      // folders and files that could not be read
+};
+
+// A folder or file of the recording that could not be read: frames in it are missing from the
+// report, or the frame could not be checked.
+struct UnreadableEntry {
+    std::string path;
+    std::string reason;
 };
 
 struct VerifyReport {
@@ -38,6 +46,7 @@ struct VerifyReport {
     int channelCount = 0;
     bool timeTablePresent = false;
     std::vector<VerifiedFrame> frames;
+    std::vector<UnreadableEntry> unreadable;
     VerifySummary summary;
 };
 
@@ -48,8 +57,9 @@ struct VerifyReport {
 // False, with a message, when the folder is unreadable, not a recording or holds no frames.
 bool verifyRecording(const std::string& folder, VerifyReport& report, std::string& error);
 
-// 0 every frame checked and none altered; 1 some frame altered (bit 0 or 1); 3 some frame not
-// checked and none altered.
+// 2 some part of the recording could not be read (the report is incomplete, whatever it found);
+// else 1 some frame altered (bit 0 or 1); 3 some frame not checked and none altered; 0 every
+// frame checked and none altered.
 int exitStatusOf(const VerifySummary& summary);
 
 // JSON string literal of `text` (with the quotes). Bytes that are not UTF-8 become U+FFFD, so
@@ -63,5 +73,7 @@ std::string toJson(const VerifyReport& report);
 std::string textHeader(const VerifyReport& report);
 std::string textLine(const VerifiedFrame& frame);
 std::string textSummary(const VerifySummary& summary);
+// One unreadable part as a line of text without its end ("cannot read PATH (reason)").
+std::string textUnreadable(const UnreadableEntry& entry);
 
 }  // namespace korvex::verify
