@@ -71,6 +71,8 @@ public:
     void recordingKindChanged(const RecordingKind& kind) override;
     // Menus and toolbar reflect the current state (the framework's idle update).
     void updateCommandUi() override;
+    void reportUnreadableParts(const std::string& folder,
+                               const std::vector<std::string>& parts) override;
 
     // ---- CommandTarget: the frame's own commands ----
     bool onCommand(int id) override;
