@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+#include <vector>
+
 #include "tests/tools/ToolsTestSupport.h"
 #include "tools/recgen/RecordingWriter.h"
 #include "tools/verify/RecordingVerifier.h"
@@ -18,25 +22,25 @@ TEST(JsonString, AlwaysValidAndFaithfulForUtf8) {
         std::string back;     // what a JSON reader makes of it
     } rows[] = {
         {"plain/path.jp2", "\"plain/path.jp2\"", "plain/path.jp2"},
-        {"say \"hi\" \\ there", R"("say \"hi\" \\ there")", "say \"hi\" \\ there"},
-        {"tab\tnl\ncr\r\x01\x1f\x7f",
-         R"("tab\tnl\ncr\r\u0001\u001f)"
-         "\x7f\"",
+        // A backslash reads doubled, so that it cannot start an escape of the value's own.
+        {"say \"hi\" \\ there", R"("say \"hi\" \\\\ there")", "say \"hi\" \\\\ there"},
+        {"tab\tnl\ncr\r\x01\x1f\x7f", R"("tab\tnl\ncr\r\u0001\u001f\u007f")",
          "tab\tnl\ncr\r\x01\x1f\x7f"},
         {"caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x93\xB7",
          "\"caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x93\xB7\"",
          "caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x93\xB7"},
-        // Not UTF-8: a stray byte, a cut sequence, an overlong form, a surrogate, beyond U+10FFFF.
+        // A C1 control as UTF-8 is text: escaped so that a terminal showing the JSON ignores it.
+        {"csi\xC2\x9B", R"("csi\u009b")", "csi\xC2\x9B"},
+        // Not UTF-8: a stray byte, a lone C1 byte, a cut sequence, an overlong form, a surrogate,
+        // beyond U+10FFFF. Each byte reads \xNN in the value.
         {"a\xFF"
          "b",
-         R"("a\ufffdb")",
-         "a\xEF\xBF\xBD"
-         "b"},
-        {"cut\xE6\x97", R"("cut\ufffd\ufffd")", "cut\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"\xC0\x80", R"("\ufffd\ufffd")", "\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"\xED\xA0\x80", R"("\ufffd\ufffd\ufffd")", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"\xF4\x90\x80\x80", R"("\ufffd\ufffd\ufffd\ufffd")",
-         "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+         R"("a\\xffb")", R"(a\xffb)"},
+        {"csi\x9B", R"("csi\\x9b")", R"(csi\x9b)"},
+        {"cut\xE6\x97", R"("cut\\xe6\\x97")", R"(cut\xe6\x97)"},
+        {"\xC0\x80", R"("\\xc0\\x80")", R"(\xc0\x80)"},
+        {"\xED\xA0\x80", R"("\\xed\\xa0\\x80")", R"(\xed\xa0\x80)"},
+        {"\xF4\x90\x80\x80", R"("\\xf4\\x90\\x80\\x80")", R"(\xf4\x90\x80\x80)"},
         {std::string("nul\0here", 8), R"("nul\u0000here")", std::string("nul\0here", 8)},
     };
     for (const auto& r : rows) {
@@ -47,6 +51,62 @@ TEST(JsonString, AlwaysValidAndFaithfulForUtf8) {
         ASSERT_NO_THROW(v = parseJson(out));
         EXPECT_EQ(v.string, r.back);
     }
+}
+
+// True when `s` is valid UTF-8 without C0, DEL or C1 characters (0x80..0x9F can then appear
+// only as continuation bytes).
+bool onlyPrintableUtf8(const std::string& s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const std::size_t n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : 4;
+        if (b < 0x20 || b == 0x7F || (b >= 0x80 && b < 0xC2) || b > 0xF4 || i + n > s.size())
+            return false;
+        for (std::size_t k = 1; k < n; ++k) {
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+                return false;
+        }
+        if (b == 0xC2 && static_cast<unsigned char>(s[i + 1]) <= 0x9F)
+            return false;
+        i += n;
+    }
+    return true;
+}
+
+// Names that differ only in bytes that are not text, or in a backslash that imitates an escape,
+// must never print as the same name, in JSON or on a terminal; and nothing a terminal could act
+// on (C0, DEL, C1 in either form) reaches it raw.
+TEST(NameOutput, DifferentNamesStayDifferentAndTerminalsSeeNoControls) {
+    const std::vector<std::string> names = {
+        "a\xFF",  "a\xFE", "a\\xff", "a\\\\xff", "a\xEF\xBF\xBD", "a\xC2\x9B", "a\x9B",
+        "a\\x9b", "a?",    "a\x1B",  "a\x7F",    "a\\x7f",        "a",
+    };
+    std::set<std::string> jsonValues;
+    std::set<std::string> terminalTexts;
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        jsonValues.insert(parseJson(jsonString(name)).string);
+        const std::string shown = korvex::verify::terminalText(name);
+        terminalTexts.insert(shown);
+        EXPECT_TRUE(onlyPrintableUtf8(shown)) << shown;
+    }
+    EXPECT_EQ(jsonValues.size(), names.size());
+    EXPECT_EQ(terminalTexts.size(), names.size());
+
+    const struct {
+        std::string in;
+        std::string shown;
+    } rows[] = {
+        {"esc\x1B[2J", R"(esc\x1b[2J)"},
+        {"csi\x9B"
+         "31m",
+         R"(csi\x9b31m)"},
+        {"c1 \xC2\x9B", R"(c1 \xc2\x9b)"},
+        {"back\\slash", R"(back\\slash)"},
+        {"\xE6\x97\xA5\xE6\x9C\xAC.jp2", "\xE6\x97\xA5\xE6\x9C\xAC.jp2"},
+        {"cut\xE6\x97", R"(cut\xe6\x97)"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(korvex::verify::terminalText(r.in), r.shown);
 }
 
 TEST(VerifyReport, FolderNamesWithQuotesAndNewlinesStayValidJson) {
@@ -65,8 +125,11 @@ TEST(VerifyReport, FolderNamesWithQuotesAndNewlinesStayValidJson) {
     std::string error;
     ASSERT_TRUE(korvex::verify::verifyRecording(folder, report, error)) << error;
     const toolstest::Json doc = parseJson(korvex::verify::toJson(report));
-    EXPECT_EQ(doc["folder"].string, folder);
-    EXPECT_EQ(doc["frames"][2]["path"].string, folder + "/IMG00001/000003.jpg");
+    // The value names the folder with its backslash doubled.
+    std::string value = folder;
+    value.replace(value.find('\\'), 1, "\\\\");
+    EXPECT_EQ(doc["folder"].string, value);
+    EXPECT_EQ(doc["frames"][2]["path"].string, value + "/IMG00001/000003.jpg");
     EXPECT_EQ(korvex::verify::exitStatusOf(report.summary), 0);
 
     // Text mode goes to terminals: no control character from a name or title gets through.
@@ -78,7 +141,7 @@ TEST(VerifyReport, FolderNamesWithQuotesAndNewlinesStayValidJson) {
             EXPECT_GE(static_cast<unsigned char>(c), 0x20u);
         }
     }
-    EXPECT_NE(text.find("[ESC?[31m]"), std::string::npos) << text;
+    EXPECT_NE(text.find("[ESC\\x1b[31m]"), std::string::npos) << text;
 }
 
 TEST(VerifyReport, RelativeFoldersAreReportedInFull) {

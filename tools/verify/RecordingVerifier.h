@@ -62,9 +62,15 @@ bool verifyRecording(const std::string& folder, VerifyReport& report, std::strin
 // frame checked and none altered.
 int exitStatusOf(const VerifySummary& summary);
 
-// JSON string literal of `text` (with the quotes). Bytes that are not UTF-8 become U+FFFD, so
-// the output is always valid JSON.
+// JSON string literal of `text` (with the quotes), always valid JSON, and two different byte
+// strings never give the same value: valid UTF-8 stays as it is (controls, C1 included, as
+// \u00NN), a byte outside valid UTF-8 reads \xNN in the value, and a backslash reads \\.
 std::string jsonString(std::string_view text);
+
+// `text` for a terminal: valid UTF-8 stays, a backslash is doubled, and every byte of a control
+// character (C0, DEL, C1) or outside valid UTF-8 is written as \xNN, so a crafted name can
+// neither drive the terminal nor pass for another name.
+std::string terminalText(std::string_view text);
 
 // The whole report as JSON: folder, kind, frames in index order, summary (a stable contract).
 std::string toJson(const VerifyReport& report);

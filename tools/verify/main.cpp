@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
         } else if (!endOfOptions && arg == "--") {
             endOfOptions = true;
         } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-') {
-            return usageError("unknown option " + std::string(arg));
+            return usageError("unknown option " + korvex::verify::terminalText(arg));
         } else if (!folder.empty()) {
             return usageError("more than one FOLDER given");
         } else {
