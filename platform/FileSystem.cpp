@@ -117,26 +117,22 @@ std::string findEntryNoCase(const std::string& folder, std::string_view name, bo
     if (wantDirectory ? isDirectory(exact) : isRegularFile(exact))
         return exact;
     struct Ctx {
-        std::string_view name;
         bool wantDir;
-        std::string found;
-    } ctx{name, wantDirectory, {}};
+        NoCaseMatch match;
+    } ctx{wantDirectory, NoCaseMatch(name)};
     detail::scanFolder(
         folder,
         [](void* p, const char* n, bool isDir, bool isReg) -> bool {
             auto* c = static_cast<Ctx*>(p);
-            if ((c->wantDir ? isDir : isReg) && equalsNoCase(n, c->name)) {
-                // Several spellings may exist on a case-sensitive disk: take the first in
-                // byte order so the choice does not depend on the directory's order.
-                if (c->found.empty() || std::strcmp(n, c->found.c_str()) < 0)
-                    c->found = n;
-            }
+            if (c->wantDir ? isDir : isReg)
+                c->match.offer(n);
             return true;
         },
         &ctx);
-    if (ctx.found.empty())
+    const std::string found = ctx.match.result();
+    if (found.empty())
         return {};
-    return joinPath(folder, ctx.found);
+    return joinPath(folder, found);
 }
 
 std::string findFileNoCase(const std::string& folder, std::string_view relativePath) {
@@ -157,12 +153,12 @@ std::string findFileNoCase(const std::string& folder, std::string_view relativeP
     return isRegularFile(current) ? current : std::string();
 }
 
-std::vector<std::string> listSubdirectories(const std::string& folder, int* error) {
+std::vector<std::string> listSubdirectories(const std::string& folder) {
     struct Ctx {
         const std::string* folder;
         std::vector<std::string> out;
     } ctx{&folder, {}};
-    const bool read = detail::scanFolder(
+    detail::scanFolder(
         folder,
         [](void* p, const char* n, bool isDir, bool) -> bool {
             auto* c = static_cast<Ctx*>(p);
@@ -171,8 +167,6 @@ std::vector<std::string> listSubdirectories(const std::string& folder, int* erro
             return true;
         },
         &ctx);
-    if (error)
-        *error = read ? 0 : errno;
     return std::move(ctx.out);
 }
 

@@ -20,6 +20,37 @@ int compareNoCase(std::string_view a, std::string_view b);
 // Joins a folder and a name with exactly one '/'.
 std::string joinPath(std::string_view folder, std::string_view name);
 
+// True when the part of `name` after its last '.' equals `extension` (given without the dot)
+// ignoring case.
+inline bool hasExtensionNoCase(std::string_view name, std::string_view extension) {
+    const auto dot = name.rfind('.');
+    return dot != std::string_view::npos && equalsNoCase(name.substr(dot + 1), extension);
+}
+
+// Picks, from the entries of one folder offered one by one, the spelling findEntryNoCase gives
+// for `name`: the exact one when it exists, else the first in byte order that matches ignoring
+// case (several spellings may exist on a case-sensitive disk; the folder's order must not
+// decide). Lets one pass over a folder answer several look-ups.
+class NoCaseMatch {
+public:
+    explicit NoCaseMatch(std::string_view name) : name_(name) {}
+    void offer(std::string_view entry) {
+        if (exact_ || !equalsNoCase(entry, name_))
+            return;
+        if (entry == name_)
+            exact_ = true;
+        else if (best_.empty() || entry < best_)
+            best_ = entry;
+    }
+    // The chosen spelling, empty when nothing matched.
+    std::string result() const { return exact_ ? std::string(name_) : best_; }
+
+private:
+    std::string_view name_;
+    bool exact_ = false;
+    std::string best_;
+};
+
 // The entry of `folder` whose name equals `name` ignoring case (the exact name wins when both
 // exist); empty when there is none. `wantDirectory` selects directories, else regular files.
 std::string findEntryNoCase(const std::string& folder, std::string_view name, bool wantDirectory);
@@ -39,9 +70,8 @@ bool forEachFileWithExtension(const std::string& folder, std::string_view extens
 template <class Fn>
 bool forEachFileNameWithExtension(const std::string& folder, std::string_view extension, Fn&& fn);
 
-// Full paths of the directories directly in `folder` (not "." or ".."), unsorted. `error`, when
-// given, receives 0, or errno when the folder could not be read (whole or in part).
-std::vector<std::string> listSubdirectories(const std::string& folder, int* error = nullptr);
+// Full paths of the directories directly in `folder` (not "." or ".."), unsorted.
+std::vector<std::string> listSubdirectories(const std::string& folder);
 
 bool isRegularFile(const std::string& path);
 bool isDirectory(const std::string& path);
@@ -87,11 +117,8 @@ bool forEachFileNameWithExtension(const std::string& folder, std::string_view ex
             auto* c = static_cast<Ctx*>(p);
             if (isDir || !isReg)
                 return true;
-            std::string_view n(name);
-            auto dot = n.rfind('.');
-            if (dot == std::string_view::npos)
-                return true;
-            if (!equalsNoCase(n.substr(dot + 1), c->ext))
+            const std::string_view n(name);
+            if (!hasExtensionNoCase(n, c->ext))
                 return true;
             return (*c->fn)(n);
         },

@@ -115,6 +115,59 @@ long long FolderImageSource::listFolder(const std::string& folder, const char* e
     return cancelled() ? -1 : found;
 }
 
+FolderImageSource::RecordingFolderScan FolderImageSource::scanRecordingFolder(
+    const std::string& folder, const char* extension, bool withFrames,
+    std::vector<ScanEntry>& entries) {
+    const auto folderIndex = static_cast<std::uint32_t>(scannedFolders_.size());
+    scannedFolders_.push_back(folder);
+    struct Ctx {
+        FolderImageSource* self;
+        std::string_view extension;
+        bool withFrames;
+        std::uint32_t folderIndex;
+        std::vector<ScanEntry>* entries;
+        RecordingFolderScan scan;
+        platform::NoCaseMatch info{InfoTable::kFolderName};
+        platform::NoCaseMatch time{TimeTable::kFileName};
+    } ctx{this, extension, withFrames, folderIndex, &entries, {}};
+    const bool read = platform::detail::scanFolder(
+        folder,
+        [](void* p, const char* name, bool isDir, bool isReg) -> bool {
+            auto* c = static_cast<Ctx*>(p);
+            if (c->self->cancelled())
+                return false;
+            const std::string_view n(name);
+            if (isDir) {
+                c->scan.subfolders.emplace_back(n);
+                c->info.offer(n);
+            } else if (isReg) {
+                if (c->withFrames && platform::hasExtensionNoCase(n, c->extension)) {
+                    c->entries->push_back({c->folderIndex, std::string(n)});
+                    ++c->scan.frames;
+                    c->self->filesFound_.fetch_add(1, std::memory_order_relaxed);
+                } else {
+                    c->time.offer(n);
+                }
+            }
+            return true;
+        },
+        &ctx);
+    if (!read)
+        unreadable_.push_back({folder, errno});
+    RecordingFolderScan scan = std::move(ctx.scan);
+    // Full paths only now: a flat folder holds few subfolders, but building a path per entry
+    // while scanning would cost as much as the scan.
+    for (std::string& sub : scan.subfolders)
+        sub = platform::joinPath(folder, sub);
+    if (const std::string info = ctx.info.result(); !info.empty())
+        scan.infoFolder = platform::joinPath(folder, info);
+    if (const std::string time = ctx.time.result(); !time.empty())
+        scan.timeFile = platform::joinPath(folder, time);
+    if (cancelled())
+        scan.frames = -1;
+    return scan;
+}
+
 void FolderImageSource::buildSortedPaths(std::vector<ScanEntry>& entries) {
     // The path list is ordered by the bytes of the full paths (a prefix first). Every full path
     // is folder + '/' + name, and the folders of one scan are either the recording folder alone
@@ -158,22 +211,15 @@ int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
         return 0;
 
     std::vector<ScanEntry> entries;
-    bool lastYielded = false;
-    if (!subfoldersOnly) {
-        const long long n = listFolder(path, extension, entries);
-        if (n < 0) {
-            clearIndex();
-            return 0;
-        }
-        lastYielded = n > 0;
+    RecordingFolderScan top = scanRecordingFolder(path, extension, !subfoldersOnly, entries);
+    if (top.frames < 0) {
+        clearIndex();
+        return 0;
     }
+    bool lastYielded = top.frames > 0;
     if (entries.empty()) {
         scannedFolders_.clear();
-        int error = 0;
-        subfolders_ = platform::listSubdirectories(path, &error);
-        // A recording folder that cannot be listed is named once, not for each attempt.
-        if (error != 0 && (unreadable_.empty() || unreadable_.back().path != path))
-            unreadable_.push_back({path, error});
+        subfolders_ = std::move(top.subfolders);
         std::sort(subfolders_.begin(), subfolders_.end(),
                   [](const std::string& a, const std::string& b) {
                       const int c = platform::compareNoCase(a, b);
@@ -198,7 +244,7 @@ int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
     scannedFolders_.clear();
     entries = {};
 
-    const std::string infoFile = InfoTable::findInfoFile(path);
+    const std::string infoFile = InfoTable::findInfoFileIn(top.infoFolder);
     if (!infoFile.empty()) {
         int error = 0;
         if (!info_.load(infoFile, &error) && error != 0)
@@ -221,9 +267,8 @@ int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
     }
 
     timeTable_ = TimeTable();
-    const std::string timeFile = platform::findFileNoCase(path, "time.txt");
-    if (!timeFile.empty() && !timeTable_.load(timeFile))
-        unreadable_.push_back({timeFile, errno});
+    if (!top.timeFile.empty() && !timeTable_.load(top.timeFile))
+        unreadable_.push_back({top.timeFile, errno});
     current_ = lastYielded ? 0 : -1;
     return 1;
 }

@@ -99,6 +99,18 @@ private:
     // Appends the frame files of `folder` to `entries`; returns how many, -1 when cancelled.
     long long listFolder(const std::string& folder, const char* extension,
                          std::vector<ScanEntry>& entries);
+    // What one pass over the recording folder itself finds.
+    struct RecordingFolderScan {
+        long long frames = 0;  // frame files appended (when asked for), -1 when cancelled
+        std::vector<std::string> subfolders;
+        std::string infoFolder;  // full path, empty when absent
+        std::string timeFile;    // full path, empty when absent
+    };
+    // One pass over `folder`: its frame files when `withFrames` (appended to `entries`), its
+    // subfolders, and the INFO folder and time.txt. Looking those two up on their own would
+    // cost a pass each over a flat folder of many thousand frames.
+    RecordingFolderScan scanRecordingFolder(const std::string& folder, const char* extension,
+                                            bool withFrames, std::vector<ScanEntry>& entries);
     // Fills the path list from the scanned entries in byte order of the full paths.
     void buildSortedPaths(std::vector<ScanEntry>& entries);
     void clearIndex();

@@ -172,7 +172,10 @@ std::int32_t InfoTable::lastFrameNumberOf(int channel) const {
 }
 
 std::string InfoTable::findInfoFile(const std::string& folder) {
-    const std::string infoFolder = platform::findEntryNoCase(folder, "INFO", true);
+    return findInfoFileIn(platform::findEntryNoCase(folder, kFolderName, true));
+}
+
+std::string InfoTable::findInfoFileIn(const std::string& infoFolder) {
     if (infoFolder.empty())
         return {};
     std::string best;

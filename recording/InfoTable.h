@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvex {
@@ -28,6 +29,8 @@ public:
     static constexpr std::size_t kHeaderBytes = 1024;
     static constexpr std::size_t kRecordBytes = 16;
     static constexpr std::size_t kTitleBytes = 16;
+    // The subfolder of a recording that holds the file (any letter case).
+    static constexpr std::string_view kFolderName = "INFO";
     // A recorder folder holds at most a few hundred thousand frames; anything far beyond this is
     // a damaged header, refused without trying to read it.
     static constexpr std::int32_t kMaxRecords = 16 * 1024 * 1024;
@@ -64,6 +67,8 @@ public:
     // The INFO file of a recording folder: a file with extension INF in its INFO subfolder, both
     // matched without regard to case; the first in byte order when several exist. Empty if none.
     static std::string findInfoFile(const std::string& folder);
+    // The same, given the INFO subfolder itself (already found).
+    static std::string findInfoFileIn(const std::string& infoFolder);
 
 private:
     bool parseHeader(const std::uint8_t* header, std::int32_t& count);

@@ -162,6 +162,50 @@ TEST_F(FolderIndex, FlatOrSubfolderLayoutBySubfoldersOnly) {
     EXPECT_EQ(names(source), (Names{"IMG00001/000002.jpg"}));
 }
 
+// The INFO folder and time.txt are found in the same pass that lists the recording folder, by
+// the rule of every other name look-up: the exact spelling when it exists, else the first in
+// byte order that matches ignoring case; a folder never stands for time.txt, nor a file for INFO.
+TEST_F(FolderIndex, InfoAndTimeTableSpellingsInEitherLayout) {
+    struct Case {
+        const char* name;
+        std::vector<const char*> timeFiles;    // each holds "0\n<k>00\n" for its position k + 1
+        std::vector<const char*> infoFolders;  // each holds a table of channel (position + 1)
+        std::uint32_t secondOffset;            // 0 = no time.txt loaded
+        int channel;                           // -9 = no INFO loaded
+    };
+    const Case cases[] = {
+        {"exact spellings win", {"TIME.TXT", "time.txt"}, {"info", "INFO"}, 200, 2},
+        {"first in byte order", {"Time.txt", "TIME.TXT"}, {"info", "Info"}, 200, 2},
+        {"only other spellings", {"TiMe.TxT"}, {"iNfO"}, 100, 1},
+        {"none", {}, {}, 0, InfoTable::kEmptySlot},
+    };
+    for (const bool flat : {true, false}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (flat ? ", flat" : ", subfolders"));
+            test::fs::remove_all(root_);
+            test::fs::create_directories(root_);
+            const std::string frames = flat ? "" : "IMG00001/";
+            frame(frames + "000001.jpg");
+            frame(frames + "000002.jpg");
+            // Decoys: a folder named like time.txt, a file named like INFO.
+            test::fs::create_directories(root_ / "TIME.txt");
+            write("INFo");
+            for (std::size_t k = 0; k < c.timeFiles.size(); ++k)
+                write(c.timeFiles[k], "0\n" + std::to_string(k + 1) + "00\n");
+            for (std::size_t k = 0; k < c.infoFolders.size(); ++k) {
+                const auto channel = static_cast<std::uint8_t>(k + 1);
+                write(std::string(c.infoFolders[k]) + "/A.INF",
+                      gen::buildInfoFile({{0, 0, channel}, {0, 0, channel}}, {}));
+            }
+            FolderImageSource source(kJpeg);
+            ASSERT_EQ(source.openFolder(root(), flat ? 0 : 1), 1);
+            EXPECT_EQ(source.count(), 2);
+            EXPECT_EQ(source.timeTable().present() ? source.offsetAt(1) : 0u, c.secondOffset);
+            EXPECT_EQ(source.defaultChannel(), c.channel);
+        }
+    }
+}
+
 TEST_F(FolderIndex, NothingToListFails) {
     write("notes.txt");
     test::fs::create_directories(root_ / "x.jpg");  // a folder, not a picture
