@@ -387,7 +387,7 @@ TEST(Verify, UnreadableSubfoldersAreNamedAndFailTheRun) {
               0);
     const std::string later = "IMG00002" + std::string(40, 'x');
     const std::string first = "IMG00000" + std::string(40, 'x');
-    ASSERT_TRUE(korvex::test::makeUnreachableFolder(rec, later));
+    ASSERT_TRUE(korvex::test::unreachableFolder(rec, later));
 
     const RunResult json = runProgram(verifier(), {"--json", rec}, tmp.path());
     EXPECT_EQ(json.status, 2);
@@ -404,14 +404,14 @@ TEST(Verify, UnreadableSubfoldersAreNamedAndFailTheRun) {
     EXPECT_NE(text.out.find("1 part of the recording unreadable"), std::string::npos) << text.out;
     EXPECT_NE(text.err.find(later), std::string::npos);
 
-    ASSERT_TRUE(korvex::test::makeUnreachableFolder(rec, first));
+    ASSERT_TRUE(korvex::test::unreachableFolder(rec, first));
     const RunResult none = runProgram(verifier(), {"--json", rec}, tmp.path());
     EXPECT_EQ(none.status, 2);
     EXPECT_TRUE(none.out.empty());
     EXPECT_NE(none.err.find("cannot read " + rec + "/" + first), std::string::npos) << none.err;
 
-    korvex::test::removeUnreachableFolder(rec, later);
-    korvex::test::removeUnreachableFolder(rec, first);
+    korvex::test::unreachableFolder(rec, later, true);
+    korvex::test::unreachableFolder(rec, first, true);
 }
 
 TEST(Verify, RefusesWhatIsNotARecording) {

