@@ -102,6 +102,43 @@ TEST_F(FolderIndex, FlatOrSubfolderLayoutBySubfoldersOnly) {
     EXPECT_EQ(names(source), (Names{"IMG00001/000002.jpg"}));
 }
 
+// INFO and time.txt, found in the pass that lists the recording folder, follow every other name
+// look-up: the exact spelling, else the first matching in byte order; a folder never stands for
+// time.txt nor a file for INFO. The k-th spelling holds offset k00 and channel k (from 1).
+TEST_F(FolderIndex, InfoAndTimeTableSpellingsInEitherLayout) {
+    const struct {
+        std::vector<const char*> timeFiles, infoFolders;
+        std::uint32_t secondOffset;  // 0 = no time.txt
+        int channel;                 // -9 = no INFO
+    } cases[] = {
+        {{"TIME.TXT", "time.txt"}, {"info", "INFO"}, 200, 2},
+        {{"Time.txt", "TIME.TXT"}, {"info", "Info"}, 200, 2},
+        {{"TiMe.TxT"}, {"iNfO"}, 100, 1},
+        {{}, {}, 0, InfoTable::kEmptySlot},
+    };
+    for (const bool flat : {true, false}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(::testing::Message() << c.secondOffset << " " << c.channel << flat);
+            test::fs::remove_all(root_);
+            frame(flat ? "000001.jpg" : "IMG00001/000001.jpg");
+            frame(flat ? "000002.jpg" : "IMG00001/000002.jpg");
+            test::fs::create_directories(root_ / "TIME.txt");
+            write("INFo");
+            for (std::size_t k = 0; k < c.timeFiles.size(); ++k)
+                write(c.timeFiles[k], "0\n" + std::to_string(k + 1) + "00\n");
+            for (std::size_t k = 0; k < c.infoFolders.size(); ++k) {
+                const auto channel = static_cast<std::uint8_t>(k + 1);
+                write(std::string(c.infoFolders[k]) + "/A.INF",
+                      gen::buildInfoFile({{0, 0, channel}, {0, 0, channel}}, {}));
+            }
+            FolderImageSource source(kJpeg);
+            ASSERT_EQ(source.openFolder(root(), flat ? 0 : 1), 1);
+            EXPECT_EQ(source.timeTable().present() ? source.offsetAt(1) : 0u, c.secondOffset);
+            EXPECT_EQ(source.defaultChannel(), c.channel);
+        }
+    }
+}
+
 TEST_F(FolderIndex, NothingToListFails) {
     write("notes.txt");
     test::fs::create_directories(root_ / "x.jpg");  // a folder, not a picture

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/FileSystem.h"
 #include "recording/FolderImageSource.h"
 #include "viewer/audio/SoundTrack.h"
 #include "viewer/playback/core/FrameTimeText.h"
@@ -71,6 +72,16 @@ CKorvexDoc::CKorvexDoc(DocumentServices services)
         services_.filesFound = [](const ImageSource& source) -> long long {
             const auto* folder = dynamic_cast<const FolderImageSource*>(&source);
             return folder != nullptr ? folder->filesFound() : 0;
+        };
+    }
+    if (!services_.unreadableParts) {
+        services_.unreadableParts = [](const ImageSource& source) {
+            std::vector<std::string> parts;
+            if (const auto* folder = dynamic_cast<const FolderImageSource*>(&source)) {
+                for (const UnreadablePart& part : folder->unreadableParts())
+                    parts.push_back(part.path + " (" + platform::fileErrorText(part.error) + ")");
+            }
+            return parts;
         };
     }
     if (services_.settings != nullptr) {
@@ -320,6 +331,11 @@ bool CKorvexDoc::OpenRecordingFolder(const std::string& folder) {
         panel().setPositionRange(source_->count());
         view().redrawView();
         panel().blankDisplays();
+    }
+    if (!cancelled && source_) {
+        const std::vector<std::string> parts = services_.unreadableParts(*source_);
+        if (!parts.empty())
+            shell().reportUnreadableParts(folder, parts);
     }
     shell().updateCommandUi();
     if (cancelled)

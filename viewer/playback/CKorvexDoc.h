@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "recording/DibBlock.h"
 #include "recording/ImageSource.h"
@@ -125,6 +126,13 @@ public:
         (void)folder;
         (void)outcome;
     }
+    // The scan of `folder` could not read some of its folders or files (each "PATH (reason)"):
+    // what they hold is missing, and the user must know the recording is shown incomplete.
+    virtual void reportUnreadableParts(const std::string& folder,
+                                       const std::vector<std::string>& parts) {
+        (void)folder;
+        (void)parts;
+    }
 };
 
 // Where the document's display settings come from and go back to (the per-user store).
@@ -162,6 +170,8 @@ struct DocumentServices {
     std::function<std::unique_ptr<SoundPlayer>()> makeSound;
     // The running scan's count of frame files found so far (for the Searching dialog).
     std::function<long long(const ImageSource& source)> filesFound;
+    // What the last scan could not read, each as "PATH (reason)".
+    std::function<std::vector<std::string>(const ImageSource& source)> unreadableParts;
 };
 
 // The playback controller: owns the open recording's source, its sound track and the current

@@ -497,6 +497,20 @@ void CMainFrame::clearNote() {
     statusBar()->clearMessage();  // the idle text comes back
 }
 
+void CMainFrame::reportUnreadableParts(const std::string& folder,
+                                       const std::vector<std::string>& parts) {
+    // A box the size of the screen helps nobody: the first few name the problem.
+    constexpr std::size_t kShown = 10;
+    std::string list;
+    for (std::size_t i = 0; i < parts.size() && i < kShown; ++i)
+        list += parts[i] + "\n";
+    if (parts.size() > kShown)
+        list += "... (" + std::to_string(parts.size() - kShown) + ")\n";
+    QMessageBox::warning(this, windowTitle(),
+                         QString::fromStdString(formatText(
+                             loadString(uiLanguage(), textid::unreadableParts), {folder, list})));
+}
+
 void CMainFrame::showSoundError(const std::string& text) {
     QMessageBox::critical(this, windowTitle(), QString::fromStdString(text));
 }

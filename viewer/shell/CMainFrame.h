@@ -72,6 +72,8 @@ public:
     // Menus and toolbar reflect the current state (the framework's idle update).
     void updateCommandUi() override;
     void openFinished(const std::string& folder, OpenOutcome outcome) override;
+    void reportUnreadableParts(const std::string& folder,
+                               const std::vector<std::string>& parts) override;
 
     // ---- CommandTarget: the frame's own commands ----
     bool onCommand(int id) override;

@@ -59,6 +59,12 @@ public:
         if (inner_ != nullptr)
             inner_->openFinished(folder, outcome);
     }
+    // No box without a window: the terminal is told instead.
+    void reportUnreadableParts(const std::string& /*folder*/,
+                               const std::vector<std::string>& parts) override {
+        for (const std::string& part : parts)
+            std::fprintf(stderr, "korvex: cannot read %s\n", part.c_str());
+    }
 
 private:
     ShellPort* inner_;

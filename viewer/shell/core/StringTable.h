@@ -28,6 +28,7 @@ inline constexpr int frameCounter = 50104;     // "%d / %d"
 inline constexpr int printJobName = 50105;     // names the print job
 inline constexpr int saveFilter = 50106;       // the Save dialog's filter (Qt filter syntax)
 inline constexpr int filesFoundSoFar = 50107;  // Searching dialog: "%1" = files found so far
+inline constexpr int unreadableParts = 50108;  // after a scan: %1 folder, %2 the parts, one a line
 inline constexpr int failedCreatePlayer = 50110;
 inline constexpr int failedSetPosition = 50111;
 inline constexpr int failedPlay = 50112;
