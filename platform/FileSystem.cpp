@@ -219,6 +219,23 @@ int openRegularFile(const std::string& path, long long* size) {
     return fd;
 }
 
+int writeAll(int fd, const void* data, std::size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        const ssize_t done = ::write(fd, p, size);
+        if (done < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (done == 0)
+            return ENOSPC;
+        p += done;
+        size -= static_cast<std::size_t>(done);
+    }
+    return 0;
+}
+
 bool readWholeFile(const std::string& path, std::vector<unsigned char>& out, long long maxBytes) {
     out.clear();
     long long size = 0;

@@ -95,6 +95,10 @@ int openRegularFile(const std::string& path, long long* size = nullptr);
 bool readWholeFile(const std::string& path, std::vector<unsigned char>& out,
                    long long maxBytes = 256ll * 1024 * 1024);
 
+// Writes all `size` bytes to `fd`, retrying short writes and EINTR. 0 on success, else the errno
+// value (ENOSPC when the system accepts no more bytes without saying why).
+int writeAll(int fd, const void* data, std::size_t size);
+
 // Text for an errno value that the functions here leave ("not a regular file" for
 // kNotRegularFile, else the system's text).
 std::string fileErrorText(int error);
