@@ -1,6 +1,8 @@
 // The choice of the control's cache folder.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <filesystem>
 
 #include "control/download/HttpFetch.h"
@@ -167,9 +169,21 @@ TEST_F(TempFolderTest, DownloadTempFromTheEnvironment) {
     }
 }
 
+TEST_F(TempFolderTest, AMissingUserCacheFolderIsMadeRatherThanPassedOver) {
+    TempDir root("fresh");
+    ScopedEnv env("DOWNLOAD_TEMP", root.file("a"));
+    ScopedEnv xdg("XDG_CACHE_HOME", root.file("new/cache"));
+    const std::optional<std::string> folder = picvox::GetInetTempFolder();
+    ASSERT_TRUE(folder.has_value());
+    if (picvox::GetOsGeneration() == 2) {
+        EXPECT_EQ(*folder, root.file("new/cache"));
+    }
+}
+
 TEST_F(TempFolderTest, NoWritableFolderLeavesTempNamesEmpty) {
     TempDir root("nowrite");
     ScopedEnv env("DOWNLOAD_TEMP", root.file("a"));
+    std::ofstream(root.file("b")) << "a file where the cache folder should be";
     ScopedEnv xdg("XDG_CACHE_HOME", root.file("b"));
     ScopedEnv tmp("TMPDIR", root.file("c"));
     EXPECT_FALSE(picvox::GetInetTempFolder().has_value());
