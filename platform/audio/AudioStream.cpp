@@ -27,6 +27,24 @@ int blockFramesFor(int sampleRate) {
 
 }  // namespace
 
+bool acquireAudioSubsystem(std::string* error) {
+    std::lock_guard<std::mutex> lock(sdlInitMutex());
+    // SDL serves sound output only: SIGINT and SIGTERM stay with the program (or the host that
+    // loaded us). The environment variable of the same name still overrides this.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        if (error != nullptr)
+            *error = SDL_GetError();
+        return false;
+    }
+    return true;
+}
+
+void releaseAudioSubsystem() {
+    std::lock_guard<std::mutex> lock(sdlInitMutex());
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+}
+
 AudioStream::~AudioStream() {
     close();
 }
@@ -39,16 +57,8 @@ bool AudioStream::open(const AudioFormat& format, AudioSource* source) {
         lastError_ = "unsupported sound format";
         return false;
     }
-    {
-        std::lock_guard<std::mutex> lock(sdlInitMutex());
-        // SDL serves sound output only: SIGINT and SIGTERM stay with the program (or the host
-        // that loaded us). The environment variable of the same name still overrides this.
-        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
-            lastError_ = SDL_GetError();
-            return false;
-        }
-    }
+    if (!acquireAudioSubsystem(&lastError_))
+        return false;
     subsystemUp_ = true;
     format_ = format;
     source_ = source;
@@ -91,8 +101,7 @@ void AudioStream::close() {
         device_ = 0;
     }
     if (subsystemUp_) {
-        std::lock_guard<std::mutex> lock(sdlInitMutex());
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        releaseAudioSubsystem();
         subsystemUp_ = false;
     }
     source_ = nullptr;
@@ -113,6 +122,10 @@ bool AudioStream::pause() {
     SDL_PauseAudioDevice(device_, 1);
     paused_ = true;
     return true;
+}
+
+bool AudioStream::deviceLost() const {
+    return device_ != 0 && SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
 }
 
 bool AudioStream::setSourceRate(int framesPerSecond) {

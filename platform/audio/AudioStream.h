@@ -22,6 +22,12 @@ public:
     virtual void blockPlayed(std::uint64_t sourcePosition) { (void)sourcePosition; }
 };
 
+// The process's hold on the sound subsystem: every stream and device object of the audio layer
+// takes one while it lives (the subsystem counts them). False, with the reason, when no sound
+// driver can be started.
+bool acquireAudioSubsystem(std::string* error);
+void releaseAudioSubsystem();
+
 struct AudioFormat {
     int sampleRate = 0;
     int channels = 0;
@@ -55,6 +61,8 @@ public:
     bool resume();
     bool pause();
     bool isPaused() const { return paused_; }
+    // True when the device went away after it was opened (unplugged, server gone).
+    bool deviceLost() const;
 
     // Source frames consumed per second of device time; the opening rate plays the source as it
     // is. Takes effect with the next device block.
