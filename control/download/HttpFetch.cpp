@@ -6,9 +6,10 @@
 #include <ctime>
 #include <exception>
 #include <stdexcept>
+#include <thread>
 
-#include "control/download/TempFolder.h"
 #include "control/buffers/PicvoxLog.h"
+#include "control/download/TempFolder.h"
 #include "platform/net/InternetException.h"
 #include "platform/net/InternetUrl.h"
 
@@ -80,7 +81,8 @@ void watchStopOrder(platform::InternetSession& session, const HttpThreadParams& 
     }
 }
 
-// Waits out the rest of kMinAttemptMs since `attemptStart`; true when the stop order is set.
+// Waits out the rest of kMinAttemptMs since `attemptStart`, with or without a stop order to end
+// the wait; true when the stop order is set.
 bool pauseBeforeRetry(const HttpThreadParams& params, Clock::time_point attemptStart) {
     const auto elapsedMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - attemptStart).count();
@@ -88,7 +90,20 @@ bool pauseBeforeRetry(const HttpThreadParams& params, Clock::time_point attemptS
         static_cast<int>(kMinAttemptMs - std::min<long long>(elapsedMs, kMinAttemptMs));
     if (params.stopOrder)
         return params.stopOrder->waitMs(restMs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(restMs));
     return false;
+}
+
+// A request may take this many of its time-outs in all, however steadily its bytes come (each
+// byte restarts the time-out): a frame or sound segment later than that has lost its use, and a
+// whole file of an hour of sound needs about 100 KB/s to arrive within ten.
+constexpr int kPieceDeadlineTimeouts = 2;
+constexpr int kWholeFileDeadlineTimeouts = 10;
+
+void applyTimeouts(platform::InternetSession& session, int timeoutMs, int deadlineTimeouts) {
+    SetSessionTimeouts(session, timeoutMs);
+    // A time-out of 0 or below sets no limit, and so no deadline either.
+    session.setTransferLimitMs(timeoutMs > 0 ? static_cast<long>(timeoutMs) * deadlineTimeouts : 0);
 }
 
 long long millisecondsSince(Clock::time_point start) {
@@ -243,6 +258,190 @@ std::unique_ptr<OutputFile> OpenOutputFile(const std::string& path) {
     return file;
 }
 
+namespace {
+
+// What one attempt of a fetch came to.
+enum class AttemptEnd {
+    NoLocalFile,  // the local file could not be created; nothing was sent
+    NotOpened,    // no connection, a failed send or a status of 400 or more
+    Missing,      // a 404 taken as the normal end of the fetch; the local file is gone
+    Whole,        // the body up to its end is in the local file
+    BrokenBody,   // the body broke off or timed out
+    WriteFailed,  // the local file refused a write or its close
+    TooLarge,
+    Abandoned,  // given up between two chunks
+    NotFound,   // the status asked again after the body was 404
+    Failed,     // anything else that went wrong
+};
+
+struct Attempt {
+    AttemptEnd end = AttemptEnd::Failed;
+    long long bytes = 0;
+};
+
+// A fetcher as its log lines name it, and what its attempts check.
+struct Fetcher {
+    const char* name;      // "GetImgFile", "GetWaveFile", "DownloadFile"
+    const char* fileWord;  // how its write-failure line calls the local file
+    long long maxBytes;    // a larger body is refused
+    bool requeryNotFound;  // the status is asked again after the body; 404 fails the fetch
+    int deadlineTimeouts;  // time-outs one request may take in all
+};
+
+constexpr Fetcher kImageFetch{"GetImgFile", "一時ファイル", kMaxFetchBytes, false,
+                              kPieceDeadlineTimeouts};
+constexpr Fetcher kWaveFetch{"GetWaveFile", "一時ファイル", kMaxFetchBytes, true,
+                             kPieceDeadlineTimeouts};
+constexpr Fetcher kFileDownload{"DownloadFile", "ファイル", kMaxDownloadBytes, true,
+                                kWholeFileDeadlineTimeouts};
+
+// How a fetch answers an attempt that brought nothing it can keep. Every retry waits out the
+// rest of kMinAttemptMs; the stop order ends the wait and the fetch.
+struct RetryPolicy {
+    int failedOpenLimit;   // failed requests that end the fetch; 0: none, only the stop order
+    bool retryBrokenBody;  // a body that broke off is asked for again, not counted
+    bool retryEmptyBody;   // an empty body is asked for again, not counted
+};
+
+// A frame: one attempt; the caller decides on another.
+constexpr RetryPolicy kSingleAttempt{1, false, false};
+// A sound segment: asked for until bytes arrive or the stop order is given.
+constexpr RetryPolicy kUntilData{0, true, true};
+// A whole file: four failed requests give up; a body that broke off is asked for again.
+constexpr RetryPolicy kFourFailedRequests{4, true, false};
+
+// One attempt: the local file, the request, the body into the file, the status asked again,
+// then the transfer and the file closed. `missingEnds` takes a 404 answer as the normal end of
+// the fetch. `onOpened` runs once the request has been answered; `afterFullChunk` after every
+// full chunk of the body, and may give the body up.
+template <class OnOpened, class AfterChunk>
+Attempt fetchOnce(const Fetcher& fetcher, platform::InternetSession& session,
+                  const std::string& url, const std::string& path, int* statusOut, bool missingEnds,
+                  HttpThreadParams& params, OnOpened onOpened, AfterChunk afterFullChunk) {
+    Attempt attempt;
+    std::unique_ptr<OutputFile> out;
+    try {
+        out = OpenOutputFile(path);
+    } catch (...) {
+        WriteLog(LogTag::HttpThread, "%s 一時ファイル作成失敗 NAME='%s'", fetcher.name,
+                 path.c_str());
+    }
+    if (!out) {
+        attempt.end = AttemptEnd::NoLocalFile;
+        return attempt;
+    }
+    std::unique_ptr<platform::HttpConnection> connection;
+    std::unique_ptr<platform::HttpFile> file;
+    try {
+        int status = 0;
+        file = OpenHttpFile(url, connection, statusOut ? &status : nullptr, session);
+        if (statusOut && status != 0)
+            *statusOut = status;
+        if (!file) {
+            out->close();
+            if (missingEnds && status == 404) {
+                WriteLog(LogTag::HttpThread, "%s FileNotFownd!!! Normally End.", fetcher.name);
+                removeFile(path);
+                attempt.end = AttemptEnd::Missing;
+            } else {
+                WriteLog(LogTag::HttpThread, "%s OpenSession FAILED!!! pSrc == NULL", fetcher.name);
+                attempt.end = AttemptEnd::NotOpened;
+            }
+            return attempt;
+        }
+        onOpened();
+        const BodyOutcome body = readBody(*file, *out, fetcher.maxBytes, afterFullChunk);
+        attempt.bytes = body.bytes;
+        switch (body.end) {
+            case BodyEnd::Whole:
+                attempt.end = AttemptEnd::Whole;
+                break;
+            case BodyEnd::ReadFailed:
+                WriteLog(LogTag::HttpThread, "%s ファイル取得タイムアウト", fetcher.name);
+                attempt.end = AttemptEnd::BrokenBody;
+                break;
+            case BodyEnd::WriteFailed:
+                WriteLog(LogTag::HttpThread, "%s %s書込失敗 NAME='%s'", fetcher.name,
+                         fetcher.fileWord, path.c_str());
+                attempt.end = AttemptEnd::WriteFailed;
+                break;
+            case BodyEnd::TooLarge:
+                WriteLog(LogTag::HttpThread, "%s body over %lld bytes refused", fetcher.name,
+                         fetcher.maxBytes);
+                attempt.end = AttemptEnd::TooLarge;
+                break;
+            case BodyEnd::Abandoned:
+                attempt.end = AttemptEnd::Abandoned;
+                break;
+        }
+        std::uint32_t answered = 0;
+        if (fetcher.requeryNotFound && file->queryInfoStatusCode(answered) && answered == 404) {
+            if (params.extraCode)
+                *params.extraCode = 404;
+            WriteLog(LogTag::HttpThread, "%s 'File Not Found' Exception Ocuurd", fetcher.name);
+            attempt.end = AttemptEnd::NotFound;
+        }
+        closeTransfer(file, connection);
+        if (!out->close() && attempt.end == AttemptEnd::Whole) {
+            WriteLog(LogTag::HttpThread, "%s %s書込失敗 NAME='%s'", fetcher.name, fetcher.fileWord,
+                     path.c_str());
+            attempt.end = AttemptEnd::WriteFailed;
+        }
+    } catch (...) {
+        WriteLog(LogTag::HttpThread, "%s ダウンロード失敗", fetcher.name);
+        attempt.end = AttemptEnd::Failed;
+    }
+    return attempt;
+}
+
+struct FetchOutcome {
+    Attempt last;
+    // Set when a request failed and another attempt followed, from the start of the first one.
+    std::optional<Clock::time_point> firstRetryStart;
+};
+
+// Runs attempts as `policy` says, until one ends the fetch or the stop order is seen. `urlNow`
+// gives each attempt's URL.
+template <class UrlNow, class OnOpened, class AfterChunk>
+FetchOutcome fetchWithRetries(const Fetcher& fetcher, const RetryPolicy& policy,
+                              platform::InternetSession& session, UrlNow urlNow,
+                              const std::string& path, int* statusOut, bool missingEnds,
+                              HttpThreadParams& params, OnOpened onOpened,
+                              AfterChunk afterFullChunk) {
+    FetchOutcome outcome;
+    int failedOpens = 0;
+    for (;;) {
+        const Clock::time_point attemptStart = Clock::now();
+        outcome.last = fetchOnce(fetcher, session, urlNow(), path, statusOut, missingEnds, params,
+                                 onOpened, afterFullChunk);
+        bool again = false;
+        switch (outcome.last.end) {
+            case AttemptEnd::NotOpened:
+                ++failedOpens;
+                if (stopSet(params))
+                    return outcome;
+                again = policy.failedOpenLimit == 0 || failedOpens < policy.failedOpenLimit;
+                if (again && !outcome.firstRetryStart)
+                    outcome.firstRetryStart = attemptStart;
+                break;
+            case AttemptEnd::BrokenBody:
+                again = policy.retryBrokenBody;
+                break;
+            case AttemptEnd::Whole:
+                again = outcome.last.bytes == 0 && policy.retryEmptyBody;
+                break;
+            default:
+                break;
+        }
+        if (!again)
+            return outcome;
+        if (pauseBeforeRetry(params, attemptStart))
+            return outcome;
+    }
+}
+
+}  // namespace
+
 int GetImgFile(const std::string& tempName, HttpThreadParams& params, bool firstImage,
                std::int64_t* timeOut, int* statusOut, int shortfallMs) {
     std::string url = ComposeUrl(params.locationBase, params.imageUrl);
@@ -252,42 +451,19 @@ int GetImgFile(const std::string& tempName, HttpThreadParams& params, bool first
     const int timeoutMs =
         params.hddSave == 2 ? 60000 : params.cacheTimeMs - params.waveRequestIntervalMs;
     WriteLog(LogTag::HttpThread, "タイムアウト時間=%d", timeoutMs);
-    SetSessionTimeouts(session, timeoutMs);
-
-    std::unique_ptr<OutputFile> out;
-    try {
-        out = OpenOutputFile(tempName);
-    } catch (...) {
-        WriteLog(LogTag::HttpThread, "GetImgFile 一時ファイル作成失敗 NAME='%s'", tempName.c_str());
-    }
-    if (!out) {
-        removeFile(tempName);
-        params.result = 5;
-        WriteLog(LogTag::HttpThread, "J2Kデータ受信終了 chk=%d", 0);
-        return 0;
-    }
+    applyTimeouts(session, timeoutMs, kImageFetch.deadlineTimeouts);
     if (params.hddSave == 2)
         url += "?dlimg=" + std::to_string(params.downloadCount + 1);
 
-    std::unique_ptr<platform::HttpConnection> connection;
-    std::unique_ptr<platform::HttpFile> file = OpenHttpFile(url, connection, statusOut, session);
-    if (!file) {
-        WriteLog(LogTag::HttpThread, "GetImgFile OpenSession FAILED!!! pSrc == NULL");
-        out->close();
-        removeFile(tempName);
-        // A request ended by the stop order is a stop, not a download failure.
-        if (stopSet(params))
-            return -1;
-        params.result = 5;
-        return 0;
-    }
-    if (timeOut)
-        *timeOut = static_cast<std::int64_t>(std::time(nullptr));
-
-    bool whole = false;
-    try {
-        const BodyOutcome outcome =
-            readBody(*file, *out, kMaxFetchBytes, [&params, firstImage, shortfallMs] {
+    const Attempt attempt =
+        fetchWithRetries(
+            kImageFetch, kSingleAttempt, session, [&url] { return url; }, tempName, statusOut,
+            false, params,
+            [timeOut] {
+                if (timeOut)
+                    *timeOut = static_cast<std::int64_t>(std::time(nullptr));
+            },
+            [&params, firstImage, shortfallMs] {
                 if (firstImage)
                     return true;
                 // Sound keeps priority over pictures: a picture that arrives while the sound
@@ -304,40 +480,30 @@ int GetImgFile(const std::string& tempName, HttpThreadParams& params, bool first
                     return false;
                 }
                 return true;
-            });
-        switch (outcome.end) {
-            case BodyEnd::Whole:
-                whole = true;
-                break;
-            case BodyEnd::ReadFailed:
-                WriteLog(LogTag::HttpThread, "GetImgFile ファイル取得タイムアウト");
-                break;
-            case BodyEnd::WriteFailed:
-                WriteLog(LogTag::HttpThread, "GetImgFile 一時ファイル書込失敗 NAME='%s'",
-                         tempName.c_str());
-                break;
-            case BodyEnd::TooLarge:
-                WriteLog(LogTag::HttpThread, "GetImgFile body over %lld bytes refused",
-                         kMaxFetchBytes);
-                break;
-            case BodyEnd::Abandoned:
-                break;
-        }
-    } catch (...) {
-        WriteLog(LogTag::HttpThread, "GetImgFile ダウンロード失敗");
-    }
+            })
+            .last;
 
     const bool stop = stopSet(params);
-    if (!out->close() && whole) {
-        WriteLog(LogTag::HttpThread, "GetImgFile 一時ファイル書込失敗 NAME='%s'", tempName.c_str());
-        whole = false;
-    }
-    closeTransfer(file, connection);
-    if (!whole) {
+    const bool whole = attempt.end == AttemptEnd::Whole;
+    if (!whole)
         removeFile(tempName);
-        if (!stop)
+    switch (attempt.end) {
+        case AttemptEnd::NoLocalFile:
+            // Nothing was sent.
             params.result = 5;
+            WriteLog(LogTag::HttpThread, "J2Kデータ受信終了 chk=%d", 0);
+            return 0;
+        case AttemptEnd::NotOpened:
+            // A request ended by the stop order is a stop, not a download failure.
+            if (stop)
+                return -1;
+            params.result = 5;
+            return 0;
+        default:
+            break;
     }
+    if (!whole && !stop)
+        params.result = 5;
     WriteLog(LogTag::HttpThread, "J2Kデータ受信終了 chk=%d", whole ? 1 : 0);
     if (stop)
         return -1;
@@ -355,91 +521,31 @@ int GetWaveFile(const std::string& tempName, int soundSlot, int* playSlot, int p
         *params.extraCode = 0;
     platform::InternetSession session;
     watchStopOrder(session, params);
-    SetSessionTimeouts(session, timeoutMs);
+    applyTimeouts(session, timeoutMs, kWaveFetch.deadlineTimeouts);
 
-    long long received = 0;
-    bool good = true;
-    bool stopSeen = false;
-    bool retried = false;
-    Clock::time_point retryStart{};
-    while (received == 0 && !stopSeen && good) {
-        const Clock::time_point attemptStart = Clock::now();
-        std::unique_ptr<OutputFile> out = OpenOutputFile(tempName);
-        if (!out) {
-            removeFile(tempName);
-            params.result = 5;
-            return 0;
-        }
-        std::unique_ptr<platform::HttpConnection> connection;
-        std::unique_ptr<platform::HttpFile> file;
-        try {
-            const bool first = firstFlag && *firstFlag;
-            file = OpenHttpFile(first ? firstUrl : waveUrl, connection, nullptr, session);
-            if (!file) {
-                WriteLog(LogTag::HttpThread, "GetWaveFile OpenSession FAILED!!! pSrc == NULL");
-                stopSeen = stopSet(params);
-                if (!retried) {
-                    retried = true;
-                    retryStart = attemptStart;
-                }
-                out->close();
-                if (!stopSeen)
-                    stopSeen = pauseBeforeRetry(params, attemptStart);
-                continue;
-            }
-            if (first) {
+    const FetchOutcome outcome = fetchWithRetries(
+        kWaveFetch, kUntilData, session,
+        [&] { return firstFlag && *firstFlag ? firstUrl : waveUrl; }, tempName, nullptr, false,
+        params,
+        [&params, firstFlag] {
+            if (firstFlag && *firstFlag) {
                 params.firstSoundTime = static_cast<std::int64_t>(std::time(nullptr));
                 *firstFlag = false;
             }
-            const BodyOutcome outcome = readBody(*file, *out, kMaxFetchBytes, [] { return true; });
-            switch (outcome.end) {
-                case BodyEnd::Whole:
-                case BodyEnd::Abandoned:
-                    received = outcome.bytes;
-                    break;
-                case BodyEnd::ReadFailed:
-                    WriteLog(LogTag::HttpThread, "GetWaveFile ファイル取得タイムアウト");
-                    received = 0;
-                    break;
-                case BodyEnd::WriteFailed:
-                    WriteLog(LogTag::HttpThread, "GetWaveFile 一時ファイル書込失敗 NAME='%s'",
-                             tempName.c_str());
-                    good = false;
-                    break;
-                case BodyEnd::TooLarge:
-                    WriteLog(LogTag::HttpThread, "GetWaveFile body over %lld bytes refused",
-                             kMaxFetchBytes);
-                    good = false;
-                    break;
-            }
-            std::uint32_t status = 0;
-            if (file->queryInfoStatusCode(status) && status == 404) {
-                good = false;
-                if (params.extraCode)
-                    *params.extraCode = 404;
-                WriteLog(LogTag::HttpThread, "GetWaveFile 'File Not Found' Exception Ocuurd");
-            }
-            closeTransfer(file, connection);
-            if (!out->close() && good && received > 0) {
-                WriteLog(LogTag::HttpThread, "GetWaveFile 一時ファイル書込失敗 NAME='%s'",
-                         tempName.c_str());
-                good = false;
-            }
-        } catch (...) {
-            WriteLog(LogTag::HttpThread, "GetWaveFile ダウンロード失敗");
-            good = false;
-        }
-        // An empty answer or a body that broke off is asked for again, after the same pause.
-        if (received == 0 && good)
-            stopSeen = pauseBeforeRetry(params, attemptStart);
+        },
+        [] { return true; });
+    if (outcome.last.end == AttemptEnd::NoLocalFile) {
+        removeFile(tempName);
+        params.result = 5;
+        return 0;
     }
 
     // A stop before any byte arrived leaves nothing to cache.
-    good = good && received > 0;
+    bool good = outcome.last.end == AttemptEnd::Whole && outcome.last.bytes > 0;
     if (good) {
-        if (retried) {
+        if (outcome.firstRetryStart) {
             WriteLog(LogTag::HttpThread, "GetWaveFile リトライ完了　time=%d\n",
-                     static_cast<int>(millisecondsSince(retryStart)));
+                     static_cast<int>(millisecondsSince(*outcome.firstRetryStart)));
         }
         // The save starts only once the sound cache is full.
         if (setupDue && shortfallMs <= 0 && params.hooks) {
@@ -464,89 +570,25 @@ int DownloadFile(int kind, const std::string& localPath, HttpThreadParams& param
         *params.extraCode = 0;
     platform::InternetSession session;
     watchStopOrder(session, params);
-    SetSessionTimeouts(session, 60000);
+    applyTimeouts(session, 60000, kFileDownload.deadlineTimeouts);
     const std::string url =
         ComposeUrl(params.locationBase, kind == 1 ? params.infUrl : params.waveUrl);
 
-    int failedOpens = 0;
-    bool success = false;
-    bool done = false;
-    bool stopSeen = false;
-    while (failedOpens < 4 && !done && !stopSeen) {
-        const Clock::time_point attemptStart = Clock::now();
-        std::unique_ptr<OutputFile> out = OpenOutputFile(localPath);
-        if (!out) {
-            removeFile(localPath);
-            params.result = 5;
-            return 0;
-        }
-        std::unique_ptr<platform::HttpConnection> connection;
-        std::unique_ptr<platform::HttpFile> file;
-        try {
-            int status = 0;
-            file = OpenHttpFile(url, connection, &status, session);
-            if (file) {
-                const BodyOutcome outcome =
-                    readBody(*file, *out, kMaxDownloadBytes, [] { return true; });
-                switch (outcome.end) {
-                    case BodyEnd::Whole:
-                    case BodyEnd::Abandoned:
-                        // A body read to its end finishes the download, even an empty one:
-                        // asking again would bring the same answer.
-                        success = true;
-                        done = true;
-                        break;
-                    case BodyEnd::ReadFailed:
-                        WriteLog(LogTag::HttpThread, "DownloadFile ファイル取得タイムアウト");
-                        break;
-                    case BodyEnd::WriteFailed:
-                        WriteLog(LogTag::HttpThread, "DownloadFile ファイル書込失敗 NAME='%s'",
-                                 localPath.c_str());
-                        done = true;
-                        break;
-                    case BodyEnd::TooLarge:
-                        WriteLog(LogTag::HttpThread, "DownloadFile body over %lld bytes refused",
-                                 kMaxDownloadBytes);
-                        done = true;
-                        break;
-                }
-                std::uint32_t answered = 0;
-                if (file->queryInfoStatusCode(answered) && answered == 404) {
-                    success = false;
-                    done = true;
-                    if (params.extraCode)
-                        *params.extraCode = 404;
-                    WriteLog(LogTag::HttpThread, "DownloadFile 'File Not Found' Exception Ocuurd");
-                }
-                closeTransfer(file, connection);
-                if (!out->close() && success) {
-                    WriteLog(LogTag::HttpThread, "DownloadFile ファイル書込失敗 NAME='%s'",
-                             localPath.c_str());
-                    success = false;
-                }
-            } else if (params.hddSave == 2 && status == 404) {
-                // The recorder has no such file for this stretch: the download ends normally.
-                WriteLog(LogTag::HttpThread, "DownloadFile FileNotFownd!!! Normally End.");
-                out->close();
-                removeFile(localPath);
-                success = true;
-                done = true;
-            } else {
-                WriteLog(LogTag::HttpThread, "DownloadFile OpenSession FAILED!!! pSrc == NULL");
-                ++failedOpens;
-                out->close();
-                stopSeen = stopSet(params);
-            }
-        } catch (...) {
-            WriteLog(LogTag::HttpThread, "DownloadFile ダウンロード失敗");
-            success = false;
-            done = true;
-        }
-        if (!done && !stopSeen && failedOpens < 4) {
-            stopSeen = pauseBeforeRetry(params, attemptStart);
-        }
+    int status = 0;
+    // In a save-only download the recorder may have no such file for the stretch: a normal end.
+    const FetchOutcome outcome = fetchWithRetries(
+        kFileDownload, kFourFailedRequests, session, [&url] { return url; }, localPath, &status,
+        params.hddSave == 2, params, [] {}, [] { return true; });
+    if (outcome.last.end == AttemptEnd::NoLocalFile) {
+        removeFile(localPath);
+        params.result = 5;
+        return 0;
     }
 
+    // A body read to its end finishes the download, even an empty one: asking again would bring
+    // the same answer.
+    const bool success =
+        outcome.last.end == AttemptEnd::Whole || outcome.last.end == AttemptEnd::Missing;
     const bool stop = stopSet(params);
     if (!success) {
         removeFile(localPath);

@@ -6,9 +6,10 @@
 
 namespace picvox {
 
-// A local file opened for writing, created anew (an old file of the name is replaced, never
-// written through); unbuffered, so every write reaches the file system (and reports a full disk)
-// at once.
+// A local file opened for writing from its start; an old file of the name holds exactly what was
+// written once the file is closed. Anything but a plain file of ours with one name is replaced,
+// never written through. Unbuffered, so every write reaches the file system (and reports a full
+// disk) at once.
 class OutputFile {
 public:
     // Null when the file cannot be created; errno tells why.
@@ -25,10 +26,13 @@ public:
     const std::string& path() const { return path_; }
 
 private:
-    OutputFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    OutputFile(int fd, std::string path, long long oldSize)
+        : fd_(fd), path_(std::move(path)), oldSize_(oldSize) {}
 
     int fd_;
     std::string path_;
+    long long oldSize_;  // length of the file written over
+    long long written_ = 0;
     int error_ = 0;
 };
 

@@ -203,6 +203,8 @@ bool HttpFile::sendRequest() {
     }
     sent_ = true;
     lastProgress_ = Clock::now();
+    if (const long limitMs = session_->transferLimitMs(); limitMs > 0)
+        deadline_ = lastProgress_ + std::chrono::milliseconds(limitMs);
     pump([this] { return headersDone_; });
     // Once the response head is in, a failure further on belongs to the body and is reported
     // by read(), as a body that breaks off must be.
@@ -284,6 +286,17 @@ void HttpFile::pump(Ready ready) {
         if (transferDone_ || ready())
             return;
         long sliceMs = kPollSliceMs;
+        if (deadline_ != Clock::time_point::max()) {
+            const auto leftMs =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now())
+                    .count();
+            if (leftMs <= 0) {
+                finish(kInternetErrorTimeout,
+                       "not done within " + std::to_string(session_->transferLimitMs()) + " ms");
+                return;
+            }
+            sliceMs = std::min<long>(sliceMs, static_cast<long>(leftMs));
+        }
         if (const long limitMs = session_->receiveTimeoutMs(); limitMs > 0 && connected_) {
             const auto idleMs =
                 std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lastProgress_)

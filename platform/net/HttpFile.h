@@ -13,8 +13,8 @@ class InternetSession;
 
 // One HTTP request and its response body. Used by one thread; the session it came from must
 // outlive it. Transfers are driven from the calling thread through a libcurl multi handle, so a
-// read waits on the socket and on nothing else, and gives up on the session's time-out or abort
-// check. Failures of the transfer throw InternetException.
+// read waits on the socket and on nothing else, and gives up on the session's time-out, its
+// transfer limit or its abort check. Failures of the transfer throw InternetException.
 class HttpFile {
 public:
     ~HttpFile();
@@ -77,6 +77,7 @@ private:
     std::string failureMessage_;
     bool connected_ = false;
     Clock::time_point lastProgress_{};
+    Clock::time_point deadline_ = Clock::time_point::max();
     std::string body_;
     std::size_t bodyPos_ = 0;
     std::vector<char> errorBuffer_;

@@ -38,6 +38,10 @@ inline constexpr std::uint32_t kHttpAddReqFlagAddIfNew = 0x10000000u;
 // server is waited for until the abort check fires. The other options are kept and readable but
 // change nothing: libcurl tries every address of a host once and has no listen or
 // disconnected state.
+//
+// The transfer limit is ours (the Windows layer has none): the longest a request may take from
+// its sending to the end of its body, however steadily its bytes arrive, so that a server
+// sending a byte now and then cannot hold a request for ever. 0 sets none.
 class InternetSession {
 public:
     InternetSession();
@@ -58,9 +62,12 @@ public:
     std::unique_ptr<HttpConnection> getHttpConnection(const std::string& server,
                                                       std::uint16_t port);
 
+    void setTransferLimitMs(long ms) { transferLimitMs_ = ms > 0 ? ms : 0; }
+
     // Limits in milliseconds as described above; 0 = no limit of ours.
     long connectTimeoutMs() const;
     long receiveTimeoutMs() const;
+    long transferLimitMs() const { return transferLimitMs_; }
 
     void close() { closed_ = true; }
     bool isClosed() const { return closed_; }
@@ -70,6 +77,7 @@ private:
 
     std::uint32_t values_[50] = {};
     std::function<bool()> abortCheck_;
+    long transferLimitMs_ = 0;
     bool closed_ = false;
 };
 

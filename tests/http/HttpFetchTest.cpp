@@ -1,6 +1,7 @@
 // The control's fetchers against an in-process simulated recorder on a free loopback port.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -252,9 +253,12 @@ TEST_F(FetchTest, GetImgFileFailuresDeleteTheFile) {
     stall.stallAfterBytes = 300;
     korvex::sim::Faults cut;
     cut.cutAfterBytes = 600;
+    korvex::sim::Faults drip;
+    drip.dripMs = 20;  // each byte well inside the time-out; the whole body would take 40 s
     const Case cases[] = {
         {"stalled body", 2000, stall, 1300, "GetImgFile ファイル取得タイムアウト"},
         {"body cut short", 2000, cut, 10000, "GetImgFile ファイル取得タイムアウト"},
+        {"dripping body", 2000, drip, 1300, "GetImgFile ファイル取得タイムアウト"},
         {"oversize body",
          picvox::kMaxFetchBytes + 1,
          {},
@@ -363,6 +367,46 @@ TEST_F(FetchTest, GetWaveFileRetriesUntilDataArrives) {
     EXPECT_EQ(picvox::GetWaveFile(temp("w.wav"), 10, &playSlot, 1, params_, nullptr, 0), 1);
     EXPECT_EQ(hooks_.storedBody.size(), 44u + 1600u);
     EXPECT_EQ(log_.count("GetWaveFile ファイル取得タイムアウト"), 2);
+}
+
+TEST_F(FetchTest, EveryRetryPausesWithoutAStopOrder) {
+    struct Case {
+        const char* what;
+        bool wholeFile;  // DownloadFile, else GetWaveFile
+        const char* path;
+        korvex::sim::Faults faults;
+    };
+    korvex::sim::Faults empty;
+    empty.emptyAnswers = 3;  // "200, Content-Length: 0"
+    korvex::sim::Faults storm;
+    storm.notFoundStorm = 3;
+    korvex::sim::Faults errors;
+    errors.errorStatus = 503;
+    errors.errorCount = 3;
+    const Case cases[] = {
+        {"empty answers", false, DvrSim::kLiveSoundPath, empty},
+        {"404 storm", false, DvrSim::kLiveSoundPath, storm},
+        {"server errors", true, DvrSim::kRecordInfoPath, errors},
+    };
+    params_.stopOrder = nullptr;
+    params_.hddSave = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        setFaults(c.path, c.faults);
+        const int before = sim_->requestCount(c.path);
+        const auto start = std::chrono::steady_clock::now();
+        int playSlot = 1;
+        const int got =
+            c.wholeFile ? picvox::DownloadFile(1, temp("R.INF"), params_)
+                        : picvox::GetWaveFile(temp("w.wav"), 1, &playSlot, 1, params_, nullptr, 0);
+        const auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - start)
+                                .count();
+        EXPECT_EQ(got, 1);
+        EXPECT_EQ(sim_->requestCount(c.path) - before, 4);
+        // A lower bound only: three pauses of at least the shortest attempt each.
+        EXPECT_GE(tookMs, 3 * picvox::kMinAttemptMs);
+    }
 }
 
 TEST_F(FetchTest, TheStopOrderEndsTheRetryLoop) {

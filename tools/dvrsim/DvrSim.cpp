@@ -304,6 +304,12 @@ bool DvrSim::answerFaults(const httplib::Request& req, httplib::Response& res, S
         res.set_content("not found", "text/plain");
         return true;
     }
+    if (faults_.emptyAnswers > 0) {
+        --faults_.emptyAnswers;
+        res.status = 200;
+        res.set_content("", "application/octet-stream");
+        return true;
+    }
     if (faults_.errorStatus > 0 && faults_.errorCount != 0) {
         if (faults_.errorCount > 0)
             --faults_.errorCount;
@@ -311,19 +317,21 @@ bool DvrSim::answerFaults(const httplib::Request& req, httplib::Response& res, S
         res.set_content("simulated error", "text/plain");
         return true;
     }
-    if (faults_.shapeCount != 0 && (faults_.cutAfterBytes >= 0 || faults_.stallAfterBytes >= 0)) {
+    if (faults_.shapeCount != 0 &&
+        (faults_.cutAfterBytes >= 0 || faults_.stallAfterBytes >= 0 || faults_.dripMs > 0)) {
         if (faults_.shapeCount > 0)
             --faults_.shapeCount;
         shape.cutAfterBytes = faults_.cutAfterBytes;
         shape.stallAfterBytes = faults_.stallAfterBytes;
         shape.stallMs = faults_.stallMs;
+        shape.dripMs = faults_.dripMs;
     }
     return false;
 }
 
 void DvrSim::sendBody(httplib::Response& res, std::shared_ptr<const std::string> body,
                       const std::string& contentType, const Shape& shape) {
-    if (shape.cutAfterBytes < 0 && shape.stallAfterBytes < 0) {
+    if (shape.cutAfterBytes < 0 && shape.stallAfterBytes < 0 && shape.dripMs <= 0) {
         res.set_content(*body, contentType);
         return;
     }
@@ -349,6 +357,12 @@ void DvrSim::sendBody(httplib::Response& res, std::shared_ptr<const std::string>
             std::size_t chunk = std::min({length, limit - offset, std::size_t{16384}});
             if (shape.stallAfterBytes >= 0 && !*stalled) {
                 chunk = std::min(chunk, static_cast<std::size_t>(shape.stallAfterBytes) - offset);
+            }
+            if (shape.dripMs > 0) {
+                // Every byte comes in time to keep an idle limit from firing.
+                if (offset > 0 && waitOrStop(shape.dripMs))
+                    return false;
+                chunk = 1;
             }
             return sink.write(body->data() + offset, chunk);
         });

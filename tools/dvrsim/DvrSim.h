@@ -20,17 +20,19 @@ struct Response;
 namespace korvex::sim {
 
 // Faults the simulator puts into its answers, for the requests whose path equals `path` (every
-// request when it is empty). Applied in this order: latency, a 404 storm, an error status, then
-// the shape of the body.
+// request when it is empty). Applied in this order: latency, a 404 storm, empty answers, an error
+// status, then the shape of the body.
 struct Faults {
     int latencyMs = 0;               // wait before answering
     int notFoundStorm = 0;           // the next N requests answer 404
+    int emptyAnswers = 0;            // the next N requests answer 200 with an empty body
     int errorStatus = 0;             // answer with this status instead (0: none) ...
     int errorCount = -1;             // ... for this many requests (-1: all of them)
     long long cutAfterBytes = -1;    // announce the whole body, send this many bytes, hang up
     long long stallAfterBytes = -1;  // send this many bytes, then fall silent ...
     int stallMs = 0;                 // ... for this long (0: until the simulator stops)
-    int shapeCount = -1;             // bodies cut or stalled: the next N (-1: all of them)
+    int dripMs = 0;                  // send the body one byte at a time, this far apart
+    int shapeCount = -1;             // bodies cut, stalled or dripped: the next N (-1: all)
     std::string path;
 };
 
@@ -96,6 +98,7 @@ private:
         long long cutAfterBytes = -1;
         long long stallAfterBytes = -1;
         int stallMs = 0;
+        int dripMs = 0;
     };
 
     void installRoutes();

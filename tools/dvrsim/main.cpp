@@ -35,8 +35,10 @@ const char* kUsage =
     "  --latency MS          wait MS before each answer\n"
     "  --error STATUS[:N]    answer STATUS instead, to the next N requests (default: all)\n"
     "  --not-found-storm N   answer 404 to the next N requests\n"
+    "  --empty N             answer 200 with an empty body to the next N requests\n"
     "  --cut BYTES           announce the whole body, send BYTES of it and hang up\n"
     "  --stall BYTES[:MS]    send BYTES, fall silent for MS (default: until stopped), go on\n"
+    "  --drip MS             send bodies one byte at a time, MS apart\n"
     "  --fault-path PATH     apply the faults only to PATH, e.g. /dvr/live.wav\n"
     "  --help                this text\n"
     "Stops cleanly on SIGINT or SIGTERM.\n";
@@ -135,6 +137,9 @@ int main(int argc, char** argv) {
             if (!parseIntIn(value, 0, 1000000000, options.faults.notFoundStorm)) {
                 return fail("bad storm length");
             }
+        } else if (arg == "--empty") {
+            if (!parseIntIn(value, 0, 1000000000, options.faults.emptyAnswers))
+                return fail("bad count of empty answers");
         } else if (arg == "--cut") {
             long long bytes = 0;
             if (!parseInt(value, bytes) || bytes < 0)
@@ -148,6 +153,9 @@ int main(int argc, char** argv) {
             }
             options.faults.stallAfterBytes = bytes;
             options.faults.stallMs = hasMs ? static_cast<int>(ms) : 0;
+        } else if (arg == "--drip") {
+            if (!parseIntIn(value, 1, 600000, options.faults.dripMs))
+                return fail("bad drip interval");
         } else if (arg == "--fault-path") {
             options.faults.path = value;
         } else {
