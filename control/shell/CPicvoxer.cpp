@@ -1,11 +1,16 @@
 #include "control/shell/CPicvoxer.h"
 
 #include <new>
+#include <utility>
 
 #include "control/buffers/PicvoxLog.h"
+#include "control/run/DibPicture.h"
+#include "control/run/SaveFolderChoice.h"
+#include "control/run/WaitAnimation.h"
 #include "control/shell/PicvoxModule.h"
 #include "platform/UserFolders.h"
 #include "platform/com/Automation.h"
+#include "platform/com/UserStore.h"
 
 namespace picvox {
 
@@ -181,6 +186,8 @@ CPicvoxer::CPicvoxer() {
 
 CPicvoxer::~CPicvoxer() {
     Stop();
+    // A timer left set would fire into a control that is gone.
+    run::KillPageCounter(pageCounter_, *this);
     {
         std::lock_guard<std::mutex> guard(siteLock_);
         if (site_)
@@ -606,10 +613,182 @@ HRESULT CPicvoxer::GetExtent(std::uint32_t* cx, std::uint32_t* cy) {
     return S_OK;
 }
 
-void CPicvoxer::invalidateWindow() {
+HRESULT CPicvoxer::Draw(std::uint32_t* pixels, std::int32_t width, std::int32_t height,
+                        std::int32_t strideBytes) {
+    if (!pixels)
+        return E_POINTER;
+    const run::Surface surface{pixels, width, height, strideBytes};
+    if (!surface.valid())
+        return E_INVALIDARG;
+    OnDraw(surface);
+    return S_OK;
+}
+
+HRESULT CPicvoxer::OnTimer(std::uint32_t id) {
+    run::OnPageCounterTimer(pageCounter_, id, counter_.get(), destinationSW_, *this);
+    return S_OK;
+}
+
+// ---- Painting ----
+
+void CPicvoxer::OnDraw(const run::Surface& surface) {
+    paintedWidth_ = surface.width;
+    paintedHeight_ = surface.height;
+    // The first paint names the window the run's threads wait for. A site that has none yet
+    // gets asked again at the next paint.
+    if (firstPaint_) {
+        std::uint64_t handle = 0;
+        if (IPicvoxSite* site = acquireSite()) {
+            if (failed(site->GetWindow(&handle)))
+                handle = 0;
+            site->Release();
+        }
+        if (handle != 0) {
+            window_ = handle;
+            firstPaint_ = false;
+        }
+    }
+
+    bool drawn = false;
+    if (std::shared_ptr<FrameQueue> queue = frameQueue()) {
+        // Under the control lock, which the queue's own operations also take.
+        queue->withCurrentPicture(
+            [&](const platform::GlobalBlock& block, std::int32_t, std::int64_t) {
+                std::optional<run::DibInfo> info = run::readDibInfo(block.data(), block.size());
+                if (!info)
+                    return;  // not a picture we can read: shown as none
+                WriteLog(LogTag::CPicvoxer, "OnDraw Image(w,h)=(%d,%d)", info->width, info->height);
+                drawn = run::drawDibStretched(block.data(), block.size(), surface);
+            });
+    }
+    if (drawn)
+        return;
+    if (!run::moduleAnimation().draw(surface))
+        run::fillRect(surface, run::Rect{0, 0, surface.width, surface.height}, run::kBlack);
+}
+
+void CPicvoxer::setFrameQueue(std::shared_ptr<FrameQueue> queue) {
+    std::shared_ptr<FrameQueue> old;
+    {
+        std::lock_guard<std::mutex> guard(frameQueueLock_);
+        old = std::exchange(frameQueue_, std::move(queue));
+    }
+}
+
+std::shared_ptr<FrameQueue> CPicvoxer::frameQueue() const {
+    std::lock_guard<std::mutex> guard(frameQueueLock_);
+    return frameQueue_;
+}
+
+// ---- The run's calls ----
+
+bool CPicvoxer::StartAnimationThread(platform::Worker& worker, int maskHeight) {
+    return run::StartAnimationThread(worker, *this, maskHeight);
+}
+
+void CPicvoxer::ArmPageCounter() {
+    run::ArmPageCounter(pageCounter_,
+                        run::CounterSettings{hddSave_, destinationSW_, pictureInterval_, saveTime_},
+                        *this);
+}
+
+std::optional<std::string> CPicvoxer::ChooseSaveFolder() {
+    return run::ChooseSaveFolder(*this, inputName_.get(), UserStore::defaultPath());
+}
+
+bool CPicvoxer::SetPageInput(std::string_view name, std::string_view value,
+                             run::InputTemplate kind) {
+    return run::SetPageInput(*this, name, value, kind);
+}
+
+// ---- run::PagePort over the site ----
+
+IPicvoxSite* CPicvoxer::acquireSite() const {
     std::lock_guard<std::mutex> guard(siteLock_);
     if (site_)
-        site_->InvalidateControl();
+        site_->AddRef();
+    return site_;
+}
+
+void CPicvoxer::invalidateWindow() {
+    if (IPicvoxSite* site = acquireSite()) {
+        site->InvalidateControl();
+        site->Release();
+    }
+}
+
+run::Rect CPicvoxer::clientRect() const {
+    return run::Rect{0, 0, paintedWidth_.load(), paintedHeight_.load()};
+}
+
+void CPicvoxer::invalidateRect(const run::Rect& rect) {
+    if (IPicvoxSite* site = acquireSite()) {
+        site->InvalidateRect(rect.x, rect.y, rect.width, rect.height);
+        site->Release();
+    }
+}
+
+void CPicvoxer::setTimer(std::uint32_t id, std::uint32_t periodMs) {
+    if (IPicvoxSite* site = acquireSite()) {
+        site->SetTimer(id, periodMs);
+        site->Release();
+    }
+}
+
+void CPicvoxer::killTimer(std::uint32_t id) {
+    if (IPicvoxSite* site = acquireSite()) {
+        site->KillTimer(id);
+        site->Release();
+    }
+}
+
+void CPicvoxer::messageBox(std::string_view caption, std::string_view text, run::MessageIcon icon) {
+    IPicvoxSite* site = acquireSite();
+    if (!site)
+        return;
+    try {
+        const std::u16string caption16 = utf8ToUtf16(caption);
+        const std::u16string text16 = utf8ToUtf16(text);
+        site->ShowMessageBox(
+            caption16.empty() ? nullptr : caption16.c_str(), text16.c_str(),
+            icon == run::MessageIcon::Warning ? kPicvoxMessageWarning : kPicvoxMessageNoIcon);
+    } catch (const std::bad_alloc&) {
+    }
+    site->Release();
+}
+
+bool CPicvoxer::replaceElementByInput(std::string_view name, std::string_view outerHtml) {
+    IPicvoxSite* site = acquireSite();
+    if (!site)
+        return false;
+    bool replaced = false;
+    try {
+        const std::u16string name16 = utf8ToUtf16(name);
+        const std::u16string html16 = utf8ToUtf16(outerHtml);
+        replaced = site->ReplaceElementByInput(name16.c_str(), html16.c_str()) == S_OK;
+    } catch (const std::bad_alloc&) {
+    }
+    site->Release();
+    return replaced;
+}
+
+std::optional<std::string> CPicvoxer::chooseFolder(const std::string& startFolder) {
+    IPicvoxSite* site = acquireSite();
+    if (!site)
+        return std::nullopt;
+    std::optional<std::string> chosen;
+    BSTR folder = nullptr;
+    try {
+        const std::u16string start16 = utf8ToUtf16(startFolder);
+        if (site->ChooseFolder(start16.empty() ? nullptr : start16.c_str(), &folder) == S_OK &&
+            folder)
+            chosen = utf8FromBstr(folder);
+    } catch (const std::bad_alloc&) {
+        chosen.reset();
+    }
+    SysFreeString(folder);
+    site->Release();
+    return chosen;
 }
 
 // ---- IPersistPropertyBag ----

@@ -2,13 +2,20 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "control/buffers/FrameQueue.h"
-#include "control/shell/IPicvoxer.h"
 #include "control/buffers/SharedText.h"
+#include "control/run/PageCounter.h"
+#include "control/run/PageInput.h"
+#include "control/run/PagePort.h"
+#include "control/run/Surface.h"
+#include "control/shell/IPicvoxer.h"
+#include "platform/Worker.h"
 #include "platform/com/ComBase.h"
 
 namespace picvox {
@@ -23,7 +30,8 @@ class CPicvoxer final : public IPicvoxer,
                         public IHostedControl,
                         public platform::com::IPersistPropertyBag,
                         public platform::com::IObjectSafety,
-                        public RepaintTarget {
+                        public RepaintTarget,
+                        public run::PagePort {
 public:
     // A new control with one reference, or null when memory runs out.
     static CPicvoxer* create();
@@ -107,6 +115,9 @@ public:
     HRESULT GetClientSite(platform::com::IUnknown** site) override;
     HRESULT SetExtent(std::uint32_t cx, std::uint32_t cy) override;
     HRESULT GetExtent(std::uint32_t* cx, std::uint32_t* cy) override;
+    HRESULT Draw(std::uint32_t* pixels, std::int32_t width, std::int32_t height,
+                 std::int32_t strideBytes) override;
+    HRESULT OnTimer(std::uint32_t id) override;
 
     // IPersistPropertyBag: the extent only, as "_cx" and "_cy".
     HRESULT GetClassID(platform::com::CLSID* pClassID) override;
@@ -126,6 +137,36 @@ public:
 
     // RepaintTarget: the FrameQueue's repaint request goes to the page's site.
     void invalidateWindow() override;
+
+    // run::PagePort over the page's site; any thread.
+    std::uint64_t window() const override { return window_.load(); }
+    run::Rect clientRect() const override;
+    void invalidateRect(const run::Rect& rect) override;
+    void setTimer(std::uint32_t id, std::uint32_t periodMs) override;
+    void killTimer(std::uint32_t id) override;
+    void messageBox(std::string_view caption, std::string_view text,
+                    run::MessageIcon icon) override;
+    bool replaceElementByInput(std::string_view name, std::string_view outerHtml) override;
+    std::optional<std::string> chooseFolder(const std::string& startFolder) override;
+
+    // Paints the current picture, else the waiting animation, else black (page thread).
+    void OnDraw(const run::Surface& surface);
+
+    // ---- What the main process thread and its workers call ----
+    // Starts the waiting animation on `worker` (its owner stops it).
+    bool StartAnimationThread(platform::Worker& worker, int maskHeight);
+    // Sets the page counter's timer for the save mode of the current properties.
+    void ArmPageCounter();
+    // The folder choice: the shown folder, or nothing when the user cancelled.
+    std::optional<std::string> ChooseSaveFolder();
+    // Replaces the page element `name` by an INPUT element showing `value`.
+    bool SetPageInput(std::string_view name, std::string_view value, run::InputTemplate kind);
+    // counterValue, timerId and countDone for the WAV writer and the end-of-run report.
+    run::PageCounter& pageCounter() { return pageCounter_; }
+    // The run's picture queue; painting reads it. Set by the main process thread, null when
+    // none. The queue must be built with this control's lock.
+    void setFrameQueue(std::shared_ptr<FrameQueue> queue);
+    std::shared_ptr<FrameQueue> frameQueue() const;
 
     // For the threads of later stages and for tests: the derived base URL and the control lock.
     std::string locationBase() const { return locationBase_.get(); }
@@ -166,19 +207,23 @@ private:
     SharedText errorMsg_{"The error occurred during preservation. "};
     SharedText infFileUrl_;
 
-    // State of the later stages (page counter, main process thread, drawing).
-    std::int32_t tickCount_ = 1;
-    std::atomic<std::int32_t> counterValue_{0};
-    std::int32_t timerId_ = 0;
+    // State of the later stages (main process thread).
     std::atomic<std::int32_t> writerDone_{0};
     std::atomic<std::int32_t> stopBeforePlay_{0};
     std::string tempFolder_;
-    bool firstPaint_ = true;
-    bool soundTimerArmed_ = true;
-    bool pictureTimerArmed_ = true;
     std::atomic<bool> running_{false};
-    FrameQueue* frameQueue_ = nullptr;
     std::mutex controlLock_;
+
+    // Painting and the page counter.
+    run::PageCounter pageCounter_;
+    bool firstPaint_ = true;  // page thread only
+    std::atomic<std::uint64_t> window_{0};
+    std::atomic<std::int32_t> paintedWidth_{0};
+    std::atomic<std::int32_t> paintedHeight_{0};
+    // A leaf lock for the pointer alone: painting takes its own reference, so the main process
+    // thread may drop the queue while a paint still draws its picture.
+    mutable std::mutex frameQueueLock_;
+    std::shared_ptr<FrameQueue> frameQueue_;
 
     std::uint32_t extentCx_ = kDefaultExtent;
     std::uint32_t extentCy_ = kDefaultExtent;
@@ -189,6 +234,9 @@ private:
     mutable std::mutex siteLock_;
     platform::com::IUnknown* clientSite_ = nullptr;
     IPicvoxSite* site_ = nullptr;
+    // The site with a reference of the caller's, or null; calls on it run outside siteLock_, so
+    // a blocking box or chooser never holds up the other threads' repaints.
+    IPicvoxSite* acquireSite() const;
 };
 
 }  // namespace picvox

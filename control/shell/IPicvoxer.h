@@ -124,9 +124,15 @@ protected:
     ~IPicvoxer() = default;
 };
 
-// Implemented by the host that shows the control (the page). Calls may come from any of the
-// control's threads; InvalidateControl may come with the control lock held and must only
-// schedule the repaint.
+// Message box styles for IPicvoxSite::ShowMessageBox (one OK button always).
+inline constexpr std::uint32_t kPicvoxMessageNoIcon = 0x00;
+inline constexpr std::uint32_t kPicvoxMessageWarning = 0x30;
+
+// Implemented by the host that shows the control (the page). The page thread is the host's own
+// thread: the one that created the control, calls its methods, properties, Draw and OnTimer.
+// Calls on the site may come from any of the control's threads, the page thread included;
+// InvalidateControl and InvalidateRect may come with the control lock held and must only
+// schedule the repaint, never paint on the calling thread.
 class IPicvoxSite : public platform::com::IUnknown {
 public:
     // The window the control lives in (an opaque handle of the host's toolkit), 0 when none.
@@ -137,6 +143,27 @@ public:
     // S_FALSE when the page has no such element.
     virtual HRESULT ReplaceElementByInput(platform::com::LPCOLESTR name,
                                           platform::com::LPCOLESTR outerHtml) = 0;
+    // Repaint this part of the control later (pixels from its top-left corner), without erasing.
+    // The host may clip the surface it copies to the screen to this rectangle.
+    virtual HRESULT InvalidateRect(std::int32_t x, std::int32_t y, std::int32_t width,
+                                   std::int32_t height) = 0;
+    // Starts (or restarts with a new period) the periodic timer `id`; from then on the host calls
+    // IHostedControl::OnTimer(id) on the page thread every `periodMs` until KillTimer(id).
+    // KillTimer of a timer not set is harmless (S_FALSE).
+    virtual HRESULT SetTimer(std::uint32_t id, std::uint32_t periodMs) = 0;
+    virtual HRESULT KillTimer(std::uint32_t id) = 0;
+    // Shows `text` with one OK button and blocks the calling thread until the user closes it.
+    // `caption` null or empty: the host's default caption. `style`: kPicvoxMessageNoIcon or
+    // kPicvoxMessageWarning. The control's worker threads call this while the page thread may
+    // be blocked in Stop waiting for them; a host that shows the box through its page thread
+    // must not need that thread to be free (a headless host prints the text and returns).
+    virtual HRESULT ShowMessageBox(platform::com::LPCOLESTR caption, platform::com::LPCOLESTR text,
+                                   std::uint32_t style) = 0;
+    // Asks the user for a folder (directories only) and blocks until answered. `startFolder`,
+    // when not null or empty, is preselected. S_OK with the path in *folder (a new BSTR the
+    // control frees); S_FALSE with *folder null when the user cancelled or no chooser exists.
+    // Called on the page thread.
+    virtual HRESULT ChooseFolder(platform::com::LPCOLESTR startFolder, BSTR* folder) = 0;
 
 protected:
     ~IPicvoxSite() = default;
@@ -151,6 +178,16 @@ public:
     virtual HRESULT GetClientSite(platform::com::IUnknown** site) = 0;
     virtual HRESULT SetExtent(std::uint32_t cx, std::uint32_t cy) = 0;
     virtual HRESULT GetExtent(std::uint32_t* cx, std::uint32_t* cy) = 0;
+    // Paints the whole control into the host's surface, on the page thread from the host's
+    // paint handler. `pixels` holds `height` rows of `width` 32-bit pixels 0xFFRRGGBB, top row
+    // first, rows `strideBytes` apart (at least 4 x width). The surface stays the host's; the
+    // control only writes into it during the call. The first paint after the site answers
+    // GetWindow with a non-zero handle gives the control its window: a host that paints must
+    // name one. E_POINTER / E_INVALIDARG for a null or inconsistent surface.
+    virtual HRESULT Draw(std::uint32_t* pixels, std::int32_t width, std::int32_t height,
+                         std::int32_t strideBytes) = 0;
+    // A timer set through IPicvoxSite::SetTimer has fired; on the page thread.
+    virtual HRESULT OnTimer(std::uint32_t id) = 0;
 
 protected:
     ~IHostedControl() = default;

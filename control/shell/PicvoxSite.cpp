@@ -1,6 +1,9 @@
 #include "control/shell/PicvoxSite.h"
 
+#include <cstdio>
 #include <new>
+
+#include "platform/com/Automation.h"
 
 namespace picvox {
 
@@ -46,6 +49,39 @@ HRESULT NullPicvoxSite::InvalidateControl() {
 }
 
 HRESULT NullPicvoxSite::ReplaceElementByInput(LPCOLESTR, LPCOLESTR) {
+    return S_FALSE;
+}
+
+HRESULT NullPicvoxSite::InvalidateRect(std::int32_t, std::int32_t, std::int32_t, std::int32_t) {
+    ++invalidations_;
+    return S_OK;
+}
+
+HRESULT NullPicvoxSite::SetTimer(std::uint32_t, std::uint32_t) {
+    return S_FALSE;
+}
+
+HRESULT NullPicvoxSite::KillTimer(std::uint32_t) {
+    return S_FALSE;
+}
+
+// Nobody can answer: the text goes where a headless run's operator sees it, and the call
+// returns at once so that no thread waits on a box that is never shown.
+HRESULT NullPicvoxSite::ShowMessageBox(LPCOLESTR caption, LPCOLESTR text, std::uint32_t) {
+    ++messages_;
+    try {
+        std::string title = caption ? utf16ToUtf8(caption) : std::string();
+        std::string body = text ? utf16ToUtf8(text) : std::string();
+        std::fprintf(stderr, "%s%s%s\n", title.c_str(), title.empty() ? "" : ": ", body.c_str());
+    } catch (const std::bad_alloc&) {
+    }
+    return S_OK;
+}
+
+HRESULT NullPicvoxSite::ChooseFolder(LPCOLESTR, BSTR* folder) {
+    if (!folder)
+        return E_POINTER;
+    *folder = nullptr;
     return S_FALSE;
 }
 
