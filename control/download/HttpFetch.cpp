@@ -591,7 +591,10 @@ int DownloadFile(int kind, const std::string& localPath, HttpThreadParams& param
         outcome.last.end == AttemptEnd::Whole || outcome.last.end == AttemptEnd::Missing;
     const bool stop = stopSet(params);
     if (!success) {
-        removeFile(localPath);
+        // A sound file cut by a stop stays as received: players play what exists of it. An
+        // index that does not match its frames is worse than none, so a cut INF file goes.
+        if (!(stop && kind == 0))
+            removeFile(localPath);
         if (!stop)
             params.result = 5;
     }
