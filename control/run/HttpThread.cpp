@@ -289,11 +289,12 @@ std::unique_ptr<HttpThreadContext> StartHttpThread(const HttpThreadInput& in, in
     if (saveWithSound) {
         int waitedMs = 0;
         for (;;) {
-            const int which =
-                platform::Event::waitAny({&c->playerReady, mp.endOrder}, kPlayerPollMs);
+            // A download thread that ended makes no player; its result tells why.
+            const int which = platform::Event::waitAny(
+                {&c->playerReady, mp.endOrder, &c->worker.endNotice()}, kPlayerPollMs);
             if (which >= 0)
                 break;
-            if (!c->receiving.isSet())
+            if (!c->receiving.wait(0))
                 waitedMs += kPlayerPollMs;
             if (waitedMs > 2 * mp.cacheTimeMs) {
                 WriteLog(LogTag::MainProcess,

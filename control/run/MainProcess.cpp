@@ -174,8 +174,9 @@ bool StopWorkerThread(platform::Worker& worker, const char* name) {
     return true;
 }
 
-bool WaitOrStop(int ms, const MainThreadParams& p, platform::Event* writerEnded) {
-    return platform::Event::waitAny({p.endOrder, writerEnded}, ms < 0 ? 0 : ms) < 0;
+bool WaitOrStop(int ms, const MainThreadParams& p, platform::Event* writerEnded,
+                platform::Event* downloadEnded) {
+    return platform::Event::waitAny({p.endOrder, writerEnded, downloadEnded}, ms < 0 ? 0 : ms) < 0;
 }
 
 int CacheShortfall(int cacheMs, const std::string& baseFolder, SlotClock clock) {
@@ -227,6 +228,19 @@ bool PrepareCacheFolders(const std::string& baseFolder) {
         return false;
     }
     return true;
+}
+
+bool EnsureCacheFolders(const std::string& baseFolder) {
+    std::error_code ec;
+    bool ok = !baseFolder.empty();
+    for (const fs::path& folder :
+         {fs::path(PictureFolder(baseFolder)), fs::path(SoundFolder(baseFolder))}) {
+        if (ok && !fs::is_directory(folder, ec))
+            ok = fs::create_directories(folder, ec);
+    }
+    if (!ok)
+        WriteLog(LogTag::CPicvoxer, "キャッシュ用フォルダ作成エラー");
+    return ok;
 }
 
 bool CheckSystemResources() {
@@ -364,11 +378,13 @@ void MainProcessThread(MainThreadParams& p) {
                 if (!pictureOnly) {
                     int n = CacheShortfall(p.cacheTimeMs, p.tempFolder, p.slotClock);
                     WriteLog(LogTag::MainProcess, "キャッシュ不足時間：%d", n);
+                    // A download thread that has ended will cache nothing more.
+                    platform::Event* downloadEnded = &http->worker.endNotice();
                     if (n != 0) {
-                        ok = WaitOrStop(n, p, writerEnded);
+                        ok = WaitOrStop(n, p, writerEnded, downloadEnded);
                         n = CacheShortfall(p.cacheTimeMs, p.tempFolder, p.slotClock);
                         if (ok && n != 0)
-                            ok = WaitOrStop(n, p, writerEnded);
+                            ok = WaitOrStop(n, p, writerEnded, downloadEnded);
                     }
                     WriteLog(LogTag::MainProcess, "キャッシュ待ち終了");
                 }

@@ -121,14 +121,18 @@ void ReportSaveResult(int code, const std::string& detail, MainThreadParams& par
 // Orders `worker` to end, waits for it without a time limit and joins it; `name` is logged.
 bool StopWorkerThread(platform::Worker& worker, const char* name);
 // Waits up to `ms`; true when the time ran out, false when the end was ordered (or, in a save
-// with sound, the writer ended).
-bool WaitOrStop(int ms, const MainThreadParams& params, platform::Event* writerEnded);
+// with sound, the writer ended, or the download thread being waited for ended).
+bool WaitOrStop(int ms, const MainThreadParams& params, platform::Event* writerEnded,
+                platform::Event* downloadEnded = nullptr);
 // Milliseconds of sound still missing from the cache, by the span of the sound slots' times.
 int CacheShortfall(int cacheMs, const std::string& baseFolder,
                    SlotClock clock = SlotClock::BirthTime);
 bool HasCachedWave(const std::string& baseFolder);
 // Empties and re-creates the cache folders; false (logged) when they cannot be made.
 bool PrepareCacheFolders(const std::string& baseFolder);
+// Creates the cache folders that are missing, keeping what they hold (the save modes continue
+// from the cache of an earlier run). False when they cannot be made.
+bool EnsureCacheFolders(const std::string& baseFolder);
 // The resource check; on Linux there is no resource library, so it passes.
 bool CheckSystemResources();
 

@@ -71,6 +71,10 @@ bool RunEngine::start(const RunSettings& s) {
         ok = PrepareCacheFolders(p.tempFolder);
         if (!ok)
             ReportSaveResult(kSaveDownloadFailure, std::string(), p);
+    } else if (!EnsureCacheFolders(p.tempFolder)) {
+        // The save modes keep what an earlier run cached, but need the folders to cache into.
+        ok = false;
+        ReportSaveResult(kSaveDownloadFailure, std::string(), p);
     }
     if (!ok)
         return false;

@@ -44,6 +44,8 @@ public:
     void stop();
 
     bool running() const { return running_.load(); }
+    // True while the sound loop of the run plays.
+    bool soundPlaying() const { return params_.soundPlaying.load() != 0; }
     // The cache folder Start chose (empty after Stop).
     std::string tempFolder() const;
 

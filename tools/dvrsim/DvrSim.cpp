@@ -63,6 +63,7 @@ DvrSim::DvrSim(DvrSimOptions options) : options_(std::move(options)) {
     options_.backlogSegments = std::max(options_.backlogSegments, 1);
     options_.soundClockPercent = std::clamp(options_.soundClockPercent, -50.0, 100.0);
     options_.liveSegmentLimit = std::max(options_.liveSegmentLimit, 0);
+    options_.prerollMs = std::clamp(options_.prerollMs, 0, 3600000);
     faults_ = options_.faults;
 }
 
@@ -97,7 +98,7 @@ bool DvrSim::start(std::string* error) {
             return false;
         }
     }
-    startTime_ = std::chrono::steady_clock::now();
+    startTime_ = std::chrono::steady_clock::now() - std::chrono::milliseconds(options_.prerollMs);
     {
         std::lock_guard<std::mutex> guard(lock_);
         stopping_ = false;

@@ -48,6 +48,9 @@ struct DvrSimOptions {
     // The live stream ends after this many sound segments (0: never): later live sound and
     // pictures answer 404, as a recorder that stopped streaming.
     int liveSegmentLimit = 0;
+    // The recorder has been recording this long when the simulator starts, so its first sound
+    // segments are there at once.
+    int prerollMs = 0;
     Faults faults;
 };
 
