@@ -23,17 +23,28 @@ install_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-build() {  # build DIR [cmake args...]
-    local dir=$1
-    shift
-    cmake -S . -B "$dir" -G Ninja "$@" > /dev/null
-    cmake --build "$dir" -j "$jobs"
+# Every configure states each setting it depends on: a build folder keeps its cached values, so
+# a setting left out would silently come from whichever command configured the folder last.
+configure() {  # configure DIR TESTING(ON|OFF) BENCH(ON|OFF) BUILD_TYPE SANITIZE
+    cmake -S . -B "$1" -G Ninja -DBUILD_TESTING="$2" -DKORVEX_BUILD_BENCH="$3" \
+        -DKORVEX_BUILD_GUI=ON -DKORVEX_FUZZ=OFF -DCMAKE_BUILD_TYPE="$4" -DKORVEX_SANITIZE="$5" \
+        > /dev/null
+}
+
+build() {  # build DIR TESTING BENCH BUILD_TYPE SANITIZE
+    configure "$@"
+    cmake --build "$1" -j "$jobs"
+}
+
+# A test run that finds no tests is a broken set-up, not a pass.
+run_ctest() {
+    ctest --no-tests=error --output-on-failure -j "$jobs" "$@"
 }
 
 case "${1:-}" in
 demo)
     install_packages
-    build build -DKORVEX_BUILD_BENCH=OFF -DBUILD_TESTING=OFF
+    build build OFF OFF RelWithDebInfo ""
     demo=${KORVEX_DEMO_DIR:-$here/build/demo-recording}
     rm -rf "$demo"
     ./build/tools/mkrec/korvex-mkrec --demo "$demo"
@@ -55,22 +66,20 @@ demo)
     ;;
 test)
     install_packages
-    build build -DKORVEX_BUILD_BENCH=ON
-    ctest --test-dir build --output-on-failure -j "$jobs"
+    build build ON ON RelWithDebInfo ""
+    run_ctest --test-dir build
     # Memory and undefined-behaviour errors fail the run as surely as a wrong result.
-    build build-asan -DKORVEX_SANITIZE=address,undefined -DKORVEX_BUILD_BENCH=OFF \
-        -DCMAKE_BUILD_TYPE=Debug
+    build build-asan ON OFF Debug address,undefined
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-        ctest --test-dir build-asan --output-on-failure -j "$jobs"
+        run_ctest --test-dir build-asan
     # The streaming control's threads, the audio device thread and the viewer's scan worker
     # under ThreadSanitizer.
-    tsan_tests=(picvox_buffers_test picvox_com_test http_test tempfolder_test audio_test
-        viewerdoc_test)
-    cmake -S . -B build-tsan -G Ninja -DKORVEX_SANITIZE=thread -DKORVEX_BUILD_BENCH=OFF > /dev/null
+    tsan_tests=(platform_test picvox_buffers_test picvox_com_test http_test tempfolder_test
+        audio_test viewerdoc_test)
+    configure build-tsan ON OFF RelWithDebInfo thread
     cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}" picvox
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-        ctest --test-dir build-tsan --output-on-failure -j "$jobs" \
-        -R "^($(IFS='|'; echo "${tsan_tests[*]}"))\$"
+        run_ctest --test-dir build-tsan -R "^($(IFS='|'; echo "${tsan_tests[*]}"))\$"
     ;;
 *)
     echo "usage: tools/dev.sh demo|test" >&2

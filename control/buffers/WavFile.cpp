@@ -200,11 +200,6 @@ std::size_t WavHeaderBytes(const WavClip& formatOf) {
     return 12 + 8 + 16 + ext + (ext & 1u) + 8;
 }
 
-std::size_t WavDataSizeOffset(const WavClip& formatOf) {
-    const std::size_t header = WavHeaderBytes(formatOf);
-    return header == 0 ? 0 : header - 4;
-}
-
 std::vector<std::uint8_t> MakeWavHeader(const WavClip& formatOf, std::uint32_t dataBytes) {
     const std::size_t header = WavHeaderBytes(formatOf);
     if (header == 0)

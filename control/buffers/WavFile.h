@@ -50,8 +50,6 @@ std::uint32_t PlayTimeMs(std::uint32_t bytes, std::uint32_t avgBytesPerSec);
 // "fmt " chunk was longer than 16 bytes (then the extension word and its bytes follow). 0 when
 // the clip has no usable format.
 std::size_t WavHeaderBytes(const WavClip& formatOf);
-// Offset of the data size field in that header (header bytes - 4).
-std::size_t WavDataSizeOffset(const WavClip& formatOf);
 // A complete header for `dataBytes` bytes of samples in the format of `formatOf`. The fmt size
 // field names the bytes actually written, so an extension word claiming more than the source
 // chunk held is cut to what it held. Empty when the clip has no usable format.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -96,7 +97,7 @@ void skipBlanks(std::string_view line, std::size_t& pos) {
 class FileLock {
 public:
     explicit FileLock(const std::string& path) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0600);
         if (fd_ < 0)
             return;
         for (int attempt = 0; attempt < 500; ++attempt) {
@@ -178,46 +179,88 @@ const UserStore::Key* UserStore::findKey(std::string_view normalized) const {
     return it == keys_.end() ? nullptr : &it->second;
 }
 
-UserStore::Key& UserStore::ensureKey(const std::string& normalized) {
-    // Parents first, so that every key's ancestors exist as in the registry.
-    std::size_t pos = 0;
-    while ((pos = normalized.find('\\', pos)) != std::string::npos) {
-        std::string parent = normalized.substr(0, pos);
-        auto [it, inserted] = keys_.try_emplace(foldCase(parent));
-        if (inserted)
-            it->second.path = parent;
-        ++pos;
-    }
-    auto [it, inserted] = keys_.try_emplace(foldCase(normalized));
-    if (inserted)
-        it->second.path = normalized;
-    return it->second;
+bool UserStore::acceptableKey(std::string_view normalized) {
+    if (normalized.empty() || normalized.size() > kMaxKeyBytes || hasControlChar(normalized))
+        return false;
+    std::size_t depth = 1;
+    for (char c : normalized)
+        depth += c == '\\';
+    return depth <= kMaxKeyDepth;
 }
+
+UserStore::Key* UserStore::ensureKey(const std::string& normalized) {
+    if (!acceptableKey(normalized))
+        return nullptr;
+    // Case folding works byte by byte, so every parent's folded path is a prefix of this one's.
+    const std::string folded = foldCase(normalized);
+    std::size_t missing = 0;
+    for (std::size_t pos = 0;; ++pos) {
+        pos = folded.find('\\', pos);
+        if (!keys_.contains(folded.substr(0, pos)))
+            ++missing;
+        if (pos == std::string::npos)
+            break;
+    }
+    if (keys_.size() + missing > kMaxKeys)
+        return nullptr;
+    // Parents first, so that every key's ancestors exist as in the registry.
+    for (std::size_t pos = 0;; ++pos) {
+        pos = folded.find('\\', pos);
+        auto [it, inserted] = keys_.try_emplace(folded.substr(0, pos));
+        if (inserted)
+            it->second.path = normalized.substr(0, pos);
+        if (pos == std::string::npos)
+            return &it->second;
+    }
+}
+
+namespace {
+
+// Reads a whole regular file of at most `maxBytes`. The non-blocking open keeps a FIFO or a
+// device put at the path from stalling us; only regular files are read. `missing` tells a file
+// that does not exist from one that cannot be read.
+bool readStoreFile(const std::string& path, std::size_t maxBytes, std::string& content,
+                   bool& missing) {
+    missing = false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        missing = errno == ENOENT;
+        return false;
+    }
+    struct stat st {};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+              static_cast<unsigned long long>(st.st_size) <= maxBytes;
+    try {
+        char buf[65536];
+        while (ok) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n < 0) {
+                ok = errno == EINTR;
+                continue;
+            }
+            if (n == 0)
+                break;
+            if (content.size() + static_cast<std::size_t>(n) > maxBytes) {
+                ok = false;  // grew past the cap since fstat
+                break;
+            }
+            content.append(buf, static_cast<std::size_t>(n));
+        }
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    }
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
 
 bool UserStore::load(const std::string& path) {
     keys_.clear();
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return errno == ENOENT;
     std::string content;
-    try {
-        char buf[65536];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-            if (content.size() + n > kMaxFileBytes) {
-                std::fclose(f);
-                return false;
-            }
-            content.append(buf, n);
-        }
-    } catch (const std::bad_alloc&) {
-        std::fclose(f);
-        return false;
-    }
-    bool readError = std::ferror(f) != 0;
-    std::fclose(f);
-    if (readError)
-        return false;
+    bool missing = false;
+    if (!readStoreFile(path, kMaxFileBytes, content, missing))
+        return missing;
 
     try {
         Key* current = nullptr;
@@ -242,9 +285,13 @@ bool UserStore::load(const std::string& path) {
                 if (close == std::string_view::npos || close <= pos)
                     continue;
                 std::string key = normalizeKey(line.substr(pos + 1, close - pos - 1));
-                if (key.empty() || hasControlChar(key))
+                if (!acceptableKey(key))
                     continue;
-                current = &ensureKey(key);
+                current = ensureKey(key);
+                if (!current) {  // more keys than a store may hold
+                    keys_.clear();
+                    return false;
+                }
                 continue;
             }
             if (!current)
@@ -354,24 +401,19 @@ bool UserStore::keyExists(std::string_view key) const {
 }
 
 bool UserStore::createKey(std::string_view key) {
-    std::string k = normalizeKey(key);
-    if (k.empty() || hasControlChar(k))
-        return false;
     try {
-        ensureKey(k);
+        return ensureKey(normalizeKey(key)) != nullptr;
     } catch (const std::bad_alloc&) {
         return false;
     }
-    return true;
 }
 
 bool UserStore::setValue(std::string_view key, std::string_view name, std::string_view value) {
-    std::string k = normalizeKey(key);
-    if (k.empty() || hasControlChar(k))
-        return false;
     try {
-        Key& entry = ensureKey(k);
-        auto [it, inserted] = entry.values.try_emplace(foldCase(name));
+        Key* entry = ensureKey(normalizeKey(key));
+        if (!entry)
+            return false;
+        auto [it, inserted] = entry->values.try_emplace(foldCase(name));
         if (inserted)
             it->second.name = std::string(name);
         it->second.data = std::string(value);

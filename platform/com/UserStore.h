@@ -21,14 +21,22 @@ public:
     // A file larger than this is not parsed (and never overwritten): the store reads as broken.
     static constexpr std::size_t kMaxFileBytes = 4 * 1024 * 1024;
     static constexpr std::size_t kMaxLineBytes = 64 * 1024;
+    // Every key stores the full path of itself and of each parent, so a key's cost grows with
+    // its depth times its length; these bounds keep a hostile file's cost in proportion to its
+    // size. A key beyond them cannot be created, and such a line in the file is skipped; a file
+    // holding more keys than kMaxKeys reads as broken.
+    static constexpr std::size_t kMaxKeyDepth = 32;
+    static constexpr std::size_t kMaxKeyBytes = 1024;
+    static constexpr std::size_t kMaxKeys = 16 * 1024;
 
     // The store file of the current user, from the environment at the moment of the call.
     static std::string defaultPath();
 
     UserStore() = default;
 
-    // Reads `path`. A missing file is an empty store (true); an unreadable or oversized file
-    // gives false and leaves the store empty. Malformed lines are skipped.
+    // Reads `path`. A missing file is an empty store (true); an unreadable or oversized file, or
+    // anything but a regular file, gives false and leaves the store empty. Malformed lines are
+    // skipped.
     bool load(const std::string& path);
     // Writes the whole store to `path` through a temporary file and a rename, so that readers
     // see the old or the new file and never a part. Creates the folder when missing.
@@ -41,7 +49,7 @@ public:
     static bool update(const std::string& path, const std::function<bool(UserStore&)>& change);
 
     bool keyExists(std::string_view key) const;
-    // Creates the key and every missing parent.
+    // Creates the key and every missing parent; false beyond the bounds above.
     bool createKey(std::string_view key);
     // Sets a string value, creating the key; name "" is the default value.
     bool setValue(std::string_view key, std::string_view name, std::string_view value);
@@ -65,9 +73,11 @@ private:
         std::map<std::string, Value> values;  // by lower-case name
     };
     static std::string foldCase(std::string_view s);
+    static bool acceptableKey(std::string_view normalized);
     Key* findKey(std::string_view normalized);
     const Key* findKey(std::string_view normalized) const;
-    Key& ensureKey(const std::string& normalized);
+    // Null when the key is not acceptable or would take the store past kMaxKeys.
+    Key* ensureKey(const std::string& normalized);
 
     std::map<std::string, Key> keys_;  // by lower-case normalized path
 };

@@ -68,14 +68,17 @@ bool readTrack(const std::string& path, std::vector<float>& samples, int& sample
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
     if (f == nullptr)
         return false;
-    samples.assign(static_cast<std::size_t>(info.frames) * static_cast<std::size_t>(info.channels),
-                   0.0f);
-    const sf_count_t got = sf_readf_float(f, samples.data(), info.frames);
+    // Up to the end of the data, whatever the header claims.
+    samples.clear();
+    std::vector<float> block(4096 * static_cast<std::size_t>(info.channels));
+    sf_count_t got = 0;
+    while ((got = sf_readf_float(f, block.data(), 4096)) > 0)
+        samples.insert(samples.end(), block.begin(),
+                       block.begin() + got * static_cast<std::ptrdiff_t>(info.channels));
     sf_close(f);
-    samples.resize(static_cast<std::size_t>(got) * static_cast<std::size_t>(info.channels));
     sampleRate = info.samplerate;
     channels = info.channels;
-    return got == info.frames;
+    return !samples.empty();
 }
 
 std::vector<float> readDiskOutput(const std::string& path) {

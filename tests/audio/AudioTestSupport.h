@@ -32,7 +32,7 @@ enum class TrackFormat { wav16, mp3 };
 // Writes `samples` (interleaved) with libsndfile; false when it cannot.
 bool writeTrack(const std::string& path, TrackFormat format, int sampleRate, int channels,
                 const std::vector<float>& samples);
-// Reads a whole track from the start with libsndfile.
+// Reads a whole track from the start to the end of its data with libsndfile.
 bool readTrack(const std::string& path, std::vector<float>& samples, int& sampleRate,
                int& channels);
 

@@ -161,7 +161,7 @@ TEST(WavFileTest, HeaderFollowsTheSourceFormatChunk) {
         const Bytes header = MakeWavHeader(source, 11);
         ASSERT_EQ(header.size(), c.headerBytes);
         EXPECT_EQ(header[16], c.fmtField);
-        EXPECT_EQ(header[WavDataSizeOffset(source)], 11);
+        EXPECT_EQ(header[c.headerBytes - 4], 11);
         EXPECT_EQ(header[4], c.headerBytes - 8 + 11);  // RIFF size
 
         // What we write reads back as the same clip.

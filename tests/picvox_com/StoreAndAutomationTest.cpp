@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <thread>
@@ -84,6 +85,89 @@ TEST(UserStoreTest, CorruptLinesAreSkippedAndOversizedFilesRefused) {
     EXPECT_FALSE(UserStore::update(file, [](UserStore& s) { return s.setValue("X", "", "y"); }));
     EXPECT_GT(std::filesystem::file_size(file), UserStore::kMaxFileBytes);
     EXPECT_TRUE(store.load(folder.str() + "/absent.ini"));  // a missing store is an empty one
+}
+
+// "k\k\...\k" with `depth` components.
+std::string nestedKey(std::size_t depth) {
+    std::string key = "k";
+    for (std::size_t i = 1; i < depth; ++i)
+        key += "\\k";
+    return key;
+}
+
+TEST(UserStoreTest, KeysBeyondTheBoundsAreRefusedWithoutCreatingParents) {
+    const std::string longLine = "[" + nestedKey(UserStore::kMaxLineBytes / 2 - 8) + "]\n";
+    struct Case {
+        const char* label;
+        std::string key;  // written as a section with a default value
+        int copies;
+        bool kept;
+    };
+    const Case cases[] = {
+        {"deepest allowed", nestedKey(UserStore::kMaxKeyDepth), 1, true},
+        {"one level deeper", nestedKey(UserStore::kMaxKeyDepth + 1), 1, false},
+        {"longest allowed", std::string(UserStore::kMaxKeyBytes, 'x'), 1, true},
+        {"one byte longer", std::string(UserStore::kMaxKeyBytes + 1, 'x'), 1, false},
+        {"long nested lines filling the file", longLine.substr(1, longLine.size() - 3),
+         static_cast<int>(UserStore::kMaxFileBytes / longLine.size()) - 1, false},
+    };
+    ScratchFolder folder("store");
+    const std::string file = folder.str() + "/registry.ini";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        {
+            std::ofstream out(file, std::ios::binary | std::ios::trunc);
+            for (int i = 0; i < c.copies; ++i)
+                out << "[" << c.key << "]\n@=\"v\"\n";
+            out << "[After]\n@=\"kept\"\n";
+        }
+        UserStore store;
+        ASSERT_TRUE(store.load(file));
+        EXPECT_EQ(store.value(c.key).has_value(), c.kept);
+        EXPECT_EQ(store.keyExists("k"), c.kept && c.key[0] == 'k');  // no parents of a refused key
+        EXPECT_EQ(store.value("After").value_or(""), "kept");
+
+        UserStore fresh;
+        EXPECT_EQ(fresh.setValue(c.key, "", "v"), c.kept);
+        EXPECT_EQ(fresh.createKey(c.key), c.kept);
+    }
+}
+
+TEST(UserStoreTest, AStoreHoldsABoundedNumberOfKeys) {
+    ScratchFolder folder("store");
+    const std::string file = folder.str() + "/registry.ini";
+    for (std::size_t count : {UserStore::kMaxKeys, UserStore::kMaxKeys + 1}) {
+        SCOPED_TRACE(count);
+        {
+            std::ofstream out(file, std::ios::binary | std::ios::trunc);
+            for (std::size_t i = 0; i < count; ++i)
+                out << "[K" << i << "]\n";
+        }
+        UserStore store;
+        const bool fits = count <= UserStore::kMaxKeys;
+        EXPECT_EQ(store.load(file), fits);
+        EXPECT_EQ(store.keyExists("K0"), fits);  // a store too big reads as broken, not cut short
+        if (fits) {
+            EXPECT_FALSE(store.setValue("One\More", "", "v"));
+            EXPECT_FALSE(store.keyExists("One"));
+            EXPECT_TRUE(store.setValue("K1", "n", "v"));  // existing keys still take values
+        }
+    }
+}
+
+TEST(UserStoreTest, OnlyARegularFileIsRead) {
+    ScratchFolder folder("store");
+    const std::string fifo = folder.str() + "/fifo.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string dir = folder.str() + "/dir.ini";
+    std::filesystem::create_directory(dir);
+    for (const std::string& path : {fifo, dir}) {
+        SCOPED_TRACE(path);
+        UserStore store;
+        EXPECT_FALSE(store.load(path));  // returns at once: nobody ever writes to the FIFO
+        EXPECT_FALSE(UserStore::update(path, [](UserStore& s) { return s.createKey("X"); }));
+    }
+    EXPECT_EQ(std::filesystem::status(fifo).type(), std::filesystem::file_type::fifo);
 }
 
 TEST(UserStoreTest, ConcurrentUpdatesLoseNothing) {

@@ -1,6 +1,9 @@
 #include "viewer/audio/SoundDecoder.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -18,6 +21,19 @@ constexpr int kMaxRate = 384000;
 // exactly what a read from the start gives.
 constexpr std::uint64_t kMpegPrerollFrames = 16 * 1152;
 
+// No MPEG audio stream has a lower bit rate than 8 kbit/s, so a file of N bytes holds at most
+// N milliseconds of sound (plus a frame or two of rounding). A header claiming more is not
+// believed.
+constexpr std::uint64_t kMpegMinBytesPerSecond = 1000;
+constexpr std::uint64_t kMpegSlackFrames = 2 * 1152;
+
+std::uint64_t mpegMaxFrames(std::uint64_t fileBytes, int sampleRate) {
+    if (fileBytes > (std::uint64_t{1} << 40))  // no product overflow below this
+        return UINT64_MAX;
+    return fileBytes * static_cast<std::uint64_t>(sampleRate) / kMpegMinBytesPerSecond +
+           kMpegSlackFrames;
+}
+
 }  // namespace
 
 SoundDecoder::~SoundDecoder() {
@@ -26,36 +42,74 @@ SoundDecoder::~SoundDecoder() {
 
 bool SoundDecoder::open(const std::string& path) {
     close();
-    SF_INFO info{};
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
-    if (f == nullptr)
+    // Non-blocking, so that a FIFO put in the track's place cannot stall us; regular files only.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
         return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    SF_INFO info{};
+    SNDFILE* f = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
+    if (f == nullptr) {
+        ::close(fd);
+        return false;
+    }
     const bool sane = info.channels >= 1 && info.channels <= kMaxChannels &&
                       info.samplerate >= kMinRate && info.samplerate <= kMaxRate &&
                       info.frames > 0 && info.frames != SF_COUNT_MAX && info.seekable;
+    file_ = f;
+    fd_ = fd;
     if (!sane) {
-        sf_close(f);
+        close();
         return false;
     }
-    file_ = f;
     sampleRate_ = info.samplerate;
     channels_ = info.channels;
     mpeg_ = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
     lengthFrames_ = static_cast<std::uint64_t>(info.frames);
     scratch_.assign(static_cast<std::size_t>(channels_) * 4096, 0.0f);
+    if (mpeg_) {
+        const std::uint64_t most =
+            mpegMaxFrames(static_cast<std::uint64_t>(st.st_size), sampleRate_);
+        if (lengthFrames_ > most)
+            lengthFrames_ = measureFrames(most);
+    }
     // A header alone is not a track: at least the first frame must decode.
     float probe[kMaxChannels];
-    if (sf_readf_float(file_, probe, 1) != 1 || sf_seek(file_, 0, SEEK_SET) != 0) {
+    if (lengthFrames_ == 0 || sf_seek(file_, 0, SEEK_SET) != 0 ||
+        sf_readf_float(file_, probe, 1) != 1 || sf_seek(file_, 0, SEEK_SET) != 0) {
         close();
         return false;
     }
     return true;
 }
 
+// Decodes from the start and counts the frames, stopping at `limit`.
+std::uint64_t SoundDecoder::measureFrames(std::uint64_t limit) {
+    if (sf_seek(file_, 0, SEEK_SET) != 0)
+        return 0;
+    const std::size_t chunk = scratch_.size() / static_cast<std::size_t>(channels_);
+    std::uint64_t count = 0;
+    while (count < limit) {
+        const auto want = static_cast<sf_count_t>(std::min<std::uint64_t>(limit - count, chunk));
+        const sf_count_t got = sf_readf_float(file_, scratch_.data(), want);
+        if (got <= 0)
+            break;
+        count += static_cast<std::uint64_t>(got);
+    }
+    return count;
+}
+
 void SoundDecoder::close() {
     if (file_ != nullptr)
         sf_close(file_);
     file_ = nullptr;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
     sampleRate_ = 0;
     channels_ = 0;
     mpeg_ = false;

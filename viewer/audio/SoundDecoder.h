@@ -25,7 +25,8 @@ public:
     int sampleRate() const { return sampleRate_; }
     int channels() const { return channels_; }
     bool isMpeg() const { return mpeg_; }
-    // Frames the file holds: for WAV what the data really holds, for MP3 what its header says.
+    // Frames the file holds: for WAV what the data really holds, for MP3 what its header says
+    // when the file is large enough to hold that much, else what decoding it gives.
     std::uint64_t lengthFrames() const { return lengthFrames_; }
 
     // Moves to `frame` (at most lengthFrames()).
@@ -34,7 +35,10 @@ public:
     std::size_t read(float* out, std::size_t frames);
 
 private:
+    std::uint64_t measureFrames(std::uint64_t limit);
+
     sf_private_tag* file_ = nullptr;
+    int fd_ = -1;
     int sampleRate_ = 0;
     int channels_ = 0;
     bool mpeg_ = false;
