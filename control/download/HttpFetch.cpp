@@ -487,6 +487,12 @@ int GetImgFile(const std::string& tempName, HttpThreadParams& params, bool first
     const bool whole = attempt.end == AttemptEnd::Whole;
     if (!whole)
         removeFile(tempName);
+    if (attempt.end == AttemptEnd::Abandoned && !stop) {
+        // Given up so that the sound keeps flowing: a picture less, not a failed download. A
+        // save run that ended on it would lose its whole recording to one late picture.
+        WriteLog(LogTag::HttpThread, "J2Kデータ受信終了 chk=%d", 0);
+        return kImageGivenUp;
+    }
     switch (attempt.end) {
         case AttemptEnd::NoLocalFile:
             // Nothing was sent.

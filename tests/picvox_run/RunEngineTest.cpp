@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -14,7 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "RunTestSupport.h"
+#include <unistd.h>
+
 #include "control/buffers/PicvoxLog.h"
 #include "control/buffers/WavFile.h"
 #include "control/download/DiskOps.h"
@@ -37,6 +39,37 @@ constexpr bool kCheckTimeBounds = false;
 #else
 constexpr bool kCheckTimeBounds = true;
 #endif
+
+// Polls `done` until it holds or `timeout` passes (a hang guard, not a timing assertion).
+bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout = 10s) {
+    const auto end = Clock::now() + timeout;
+    while (!done()) {
+        if (Clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+// A scratch folder of one case, removed at its end.
+class TempDir {
+public:
+    explicit TempDir(const std::string& name) {
+        const char* base = std::getenv("KORVEX_TEST_TMP");
+        path_ = fs::path(base ? base : "/tmp") / (name + "-" + std::to_string(::getpid()));
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+        fs::create_directories(path_, ec);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
 
 // The control as the run sees it: texts, SaveComplete, the messages shown, the picture queue.
 class FakeControl final : public picvox::RunControl,
@@ -173,7 +206,7 @@ struct Rig {
         ASSERT_TRUE(engine.start(s));
     }
     bool waitReported(std::chrono::milliseconds timeout = 30s) {
-        return runtest::waitUntil([&] { return control.saveComplete.load() == 1; }, timeout);
+        return waitFor([&] { return control.saveComplete.load() == 1; }, timeout);
     }
     // Milliseconds Stop took.
     long long timedStop() {
@@ -183,7 +216,7 @@ struct Rig {
     }
     std::string runFolder() const { return control.text(RunText::Destination); }
 
-    runtest::TempDir dir;
+    TempDir dir;
     korvex::sim::DvrSim sim;
     bool started = false;
     std::string cache;
@@ -207,8 +240,8 @@ int framesIn(const fs::path& folder) {
 TEST(RunModes, LivePlaysSoundAndShowsPictures) {
     Rig rig("run-live");
     rig.start(Mode::Live);
-    EXPECT_TRUE(runtest::waitUntil([&] { return rig.engine.soundPlaying(); }, 20s));
-    EXPECT_TRUE(runtest::waitUntil([&] { return rig.control.pictureShown(); }, 10s));
+    EXPECT_TRUE(waitFor([&] { return rig.engine.soundPlaying(); }, 20s));
+    EXPECT_TRUE(waitFor([&] { return rig.control.pictureShown(); }, 10s));
     EXPECT_GT(rig.control.repaints.load(), 0);
     rig.engine.stop();
     EXPECT_FALSE(rig.engine.running());
@@ -317,9 +350,7 @@ TEST(RunStop, EndsWithinTwoSecondsFromEveryState) {
     auto requests = [](const char* path, int n) {
         return [path, n](Rig& rig) { return rig.sim.waitForRequests(path, n, 15000); };
     };
-    auto playing = [](Rig& rig) {
-        return runtest::waitUntil([&] { return rig.engine.soundPlaying(); }, 20s);
-    };
+    auto playing = [](Rig& rig) { return waitFor([&] { return rig.engine.soundPlaying(); }, 20s); };
     korvex::sim::Faults stalled;
     stalled.stallAfterBytes = 64;
     stalled.path = korvex::sim::DvrSim::kLiveImagePath;
