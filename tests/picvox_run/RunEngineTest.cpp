@@ -448,3 +448,75 @@ TEST(RunFaults, FullDiskEndsTheSaveWithTheDiskFullMessage) {
 }
 
 }  // namespace
+
+// ---- Rate correction (long; run by the picvox_run_long test of the plain build) ----
+
+namespace rate {
+
+struct Correction {
+    int fillPercent = 0;
+    int frequency = 0;
+};
+
+// The frequency corrections of the control's log, in order.
+std::vector<Correction> readCorrections(const fs::path& log) {
+    std::vector<Correction> out;
+    std::ifstream in(log);
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::size_t fill = line.find("バッファ残=");
+        if (line.find("周波数補正") == std::string::npos || fill == std::string::npos)
+            continue;
+        Correction c;
+        c.fillPercent = std::atoi(line.c_str() + fill + std::string("バッファ残=").size());
+        for (const char* key : {"補正周波数=", "現周波数="}) {
+            const std::size_t at = line.find(key);
+            if (at != std::string::npos)
+                c.frequency = std::atoi(line.c_str() + at + std::string(key).size());
+        }
+        out.push_back(c);
+    }
+    return out;
+}
+
+}  // namespace rate
+
+TEST(RunRate, FrequencyFollowsARecorderClockOffByTwoPerCent) {
+    if (!std::getenv("PICVOX_LONG_TESTS"))
+        GTEST_SKIP() << "long case: set PICVOX_LONG_TESTS=1";
+    for (const double percent : {2.0, -2.0}) {
+        SCOPED_TRACE(percent);
+        korvex::sim::DvrSimOptions options;
+        options.soundClockPercent = percent;
+        Rig rig("run-rate", options);
+        const fs::path logFolder = rig.dir.path() / "log";
+        fs::create_directories(logFolder);
+        std::ofstream(logFolder / "Picvox.ini").put('\n');
+        picvox::ConfigureLog(logFolder.string());
+        rig.start(Mode::Live);
+
+        // The frequency has moved the recorder's way, and the fill has been back in 70..130 %
+        // for the last five corrections.
+        bool followed = false;
+        bool settled = false;
+        const auto end = Clock::now() + 240s;
+        while (Clock::now() < end && !(followed && settled)) {
+            std::this_thread::sleep_for(2s);
+            const auto corrections = rate::readCorrections(logFolder / "Picvox_log.log");
+            for (const auto& c : corrections) {
+                if (percent > 0 ? c.frequency > 8000 : (c.frequency > 0 && c.frequency < 8000))
+                    followed = true;
+            }
+            settled = corrections.size() >= 10;
+            for (std::size_t i = corrections.size() >= 5 ? corrections.size() - 5 : 0;
+                 i < corrections.size(); ++i) {
+                settled = settled && corrections[i].fillPercent >= 70 &&
+                          corrections[i].fillPercent <= 130;
+            }
+        }
+        rig.engine.stop();
+        picvox::ResetLog();
+        EXPECT_TRUE(followed);
+        EXPECT_TRUE(settled);
+    }
+}
