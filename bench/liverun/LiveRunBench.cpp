@@ -137,14 +137,15 @@ int freePort() {
 }
 
 void BM_LiveRun(benchmark::State& state) {
-    const fs::path root = fs::temp_directory_path() / ("picvox-liverun-" + std::to_string(::getpid()));
+    const fs::path root =
+        fs::temp_directory_path() / ("picvox-liverun-" + std::to_string(::getpid()));
     fs::remove_all(root);
     fs::create_directories(root / "log");
     std::ofstream(root / "log" / "Picvox.ini").put('\n');
     const int port = freePort();
     const std::string portText = std::to_string(port);
-    const char* argv[] = {DVRSIM_PATH, "--port", portText.c_str(), "--size", "720x248",
-                          "--rate", "8000", nullptr};
+    const char* argv[] = {DVRSIM_PATH, "--port", portText.c_str(), "--size",
+                          "720x248",   "--rate", "8000",           nullptr};
     pid_t sim = 0;
     if (posix_spawn(&sim, DVRSIM_PATH, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
         state.SkipWithError("dvrsim does not start");
@@ -222,7 +223,8 @@ void BM_DecodeSameFramesAlone(benchmark::State& state) {
                                         korvex::gen::J2kContainer::Jp2, 10.0f);
     korvex::gen::appendJ2kTrailer(frame, {.dvrSeconds = 300000000, .offsetMs = 5000});
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(frame.data()), static_cast<std::streamsize>(frame.size()));
+        .write(reinterpret_cast<const char*>(frame.data()),
+               static_cast<std::streamsize>(frame.size()));
     const int frames = std::max(gFramesDecoded, 1);
     for (auto _ : state) {
         const double cpu0 = cpuSeconds();
@@ -256,9 +258,10 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (gRunMinutes > 0 && gDecodeCpu > 0) {
-        std::printf("control CPU %.2f s per streamed minute, decoding its pictures alone %.2f s "
-                    "per minute: ratio %.2f\n",
-                    gControlCpu / gRunMinutes, gDecodeCpu / gRunMinutes, gControlCpu / gDecodeCpu);
+        std::printf(
+            "control CPU %.2f s per streamed minute, decoding its pictures alone %.2f s "
+            "per minute: ratio %.2f\n",
+            gControlCpu / gRunMinutes, gDecodeCpu / gRunMinutes, gControlCpu / gDecodeCpu);
     }
     return 0;
 }

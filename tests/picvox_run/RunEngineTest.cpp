@@ -197,7 +197,7 @@ struct Rig {
                 break;
             case Mode::Download:
                 s.hddSave = 2;
-                s.pictureInterval = 100;
+                s.pictureInterval = pictureIntervalMs;
                 control.setText(RunText::ImageFileUrl, "dvr/record.jp2");
                 control.setText(RunText::WaveFileUrl, "dvr/record.wav");
                 control.setText(RunText::InfFileUrl, "dvr/record.inf");
@@ -288,7 +288,7 @@ TEST(RunModes, DownloadFetchesFramesToTheEndThenSoundAndIndex) {
     korvex::sim::DvrSimOptions options;
     options.content.recordedFrames = 12;
     Rig rig("run-download", options);
-    rig.start(Mode::Download, 60);
+    rig.start(Mode::Download, 60, 100);
     ASSERT_TRUE(rig.waitReported(30s));
     const std::string folder = rig.runFolder();
     EXPECT_EQ(framesIn(fs::path(folder) / "IMG00001"), 12);
@@ -302,6 +302,21 @@ TEST(RunModes, DownloadFetchesFramesToTheEndThenSoundAndIndex) {
     EXPECT_EQ(report.summary.frames, 12);
     EXPECT_EQ(korvex::verify::exitStatusOf(report.summary), 0);
     EXPECT_EQ(rig.control.messages().size(), 1u);
+}
+
+TEST(RunModes, DownloadOpensANewFolderAfterTwoHundredFrames) {
+    korvex::sim::DvrSimOptions options;
+    options.content.recordedFrames = 203;
+    options.content.width = 64;  // small frames: the count matters here, not the pictures
+    options.content.height = 48;
+    Rig rig("run-download-folders", options);
+    rig.start(Mode::Download, 60, 0);
+    ASSERT_TRUE(rig.waitReported(60s));
+    const fs::path folder = rig.runFolder();
+    EXPECT_EQ(framesIn(folder / "IMG00001"), 200);
+    EXPECT_EQ(framesIn(folder / "IMG00002"), 3);
+    // Frame files keep counting across folders.
+    EXPECT_TRUE(fs::exists(folder / "IMG00002" / "000201.jp2"));
 }
 
 TEST(RunModes, BadParametersReportAnErrorAndStartNothing) {
