@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <new>
@@ -287,6 +288,11 @@ std::unique_ptr<HttpThreadContext> StartHttpThread(const HttpThreadInput& in, in
     }
 
     if (saveWithSound) {
+        // The player comes with the save set-up, which runs in the request after the cache has
+        // filled: CacheTime of sound by the files' times, then one more segment, the first of
+        // which may only just miss the span. Two request periods on top of 2 x CacheTime keep a
+        // healthy recorder at the shortest cache time from failing on the clock's phase.
+        const int limitMs = 2 * mp.cacheTimeMs + 2 * std::max(mp.waveRequestIntervalMs, 0);
         int waitedMs = 0;
         for (;;) {
             // A download thread that ended makes no player; its result tells why.
@@ -296,7 +302,7 @@ std::unique_ptr<HttpThreadContext> StartHttpThread(const HttpThreadInput& in, in
                 break;
             if (!c->receiving.wait(0))
                 waitedMs += kPlayerPollMs;
-            if (waitedMs > 2 * mp.cacheTimeMs) {
+            if (waitedMs > limitMs) {
                 WriteLog(LogTag::MainProcess,
                          "StartHttpThread：セカンダリバッファ作成タイムアウト");
                 StopHttpThread(*c);
