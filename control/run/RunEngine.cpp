@@ -43,6 +43,9 @@ bool RunEngine::start(const RunSettings& s) {
     p.counterSW = s.counterSW;
     p.hddSave = s.hddSave;
     p.soundPlaying = 0;
+    // A writer that ended in an earlier run must not keep this run's frames from being saved.
+    writerDone_ = 0;
+    stopBeforePlay_ = 0;
     p.control = &control_;
     p.endOrder = &main_.stopEvent();
     p.writerDone = &writerDone_;
