@@ -11,6 +11,7 @@
 #include "control/download/CacheSlots.h"
 #include "control/download/HttpFetch.h"
 #include "control/download/RecordingSaver.h"
+#include "platform/audio/AudioStream.h"
 
 namespace picvox {
 
@@ -280,7 +281,12 @@ std::unique_ptr<HttpThreadContext> StartHttpThread(const HttpThreadInput& in, in
     p.hooks = c->store.get();
 
     HttpThreadContext* raw = c.get();
-    if (!c->worker.start([raw](platform::Event&) { HttpThreadProc(*raw); })) {
+    const auto body = [raw](platform::Event&) {
+        HttpThreadProc(*raw);
+        // The player may have been made on this thread.
+        platform::releaseAudioThreadState();
+    };
+    if (!c->worker.start(body)) {
         WriteLog(LogTag::MainProcess, "StartHttpThread エラー");
         if (extraCodeOut)
             *extraCodeOut = c->extraCode;
