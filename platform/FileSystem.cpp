@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <system_error>
 
 namespace platform {
 
@@ -78,7 +79,19 @@ bool scanFolder(const std::string& folder, bool (*cb)(void*, const char*, bool, 
     if (!dir)
         return false;
     const int dfd = ::dirfd(dir.get());
-    while (dirent* e = ::readdir(dir.get())) {
+    for (;;) {
+        // readdir gives null both at the end and on a read error; only errno tells them apart,
+        // and a folder read half way must not pass for a whole one.
+        errno = 0;
+        const dirent* e = ::readdir(dir.get());
+        if (e == nullptr) {
+            if (errno == 0)
+                break;
+            const int error = errno;
+            dir.reset();
+            errno = error;
+            return false;
+        }
         const char* name = e->d_name;
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
@@ -104,26 +117,22 @@ std::string findEntryNoCase(const std::string& folder, std::string_view name, bo
     if (wantDirectory ? isDirectory(exact) : isRegularFile(exact))
         return exact;
     struct Ctx {
-        std::string_view name;
         bool wantDir;
-        std::string found;
-    } ctx{name, wantDirectory, {}};
+        NoCaseMatch match;
+    } ctx{wantDirectory, NoCaseMatch(name)};
     detail::scanFolder(
         folder,
         [](void* p, const char* n, bool isDir, bool isReg) -> bool {
             auto* c = static_cast<Ctx*>(p);
-            if ((c->wantDir ? isDir : isReg) && equalsNoCase(n, c->name)) {
-                // Several spellings may exist on a case-sensitive disk: take the first in
-                // byte order so the choice does not depend on the directory's order.
-                if (c->found.empty() || std::strcmp(n, c->found.c_str()) < 0)
-                    c->found = n;
-            }
+            if (c->wantDir ? isDir : isReg)
+                c->match.offer(n);
             return true;
         },
         &ctx);
-    if (ctx.found.empty())
+    const std::string found = ctx.match.result();
+    if (found.empty())
         return {};
-    return joinPath(folder, ctx.found);
+    return joinPath(folder, found);
 }
 
 std::string findFileNoCase(const std::string& folder, std::string_view relativePath) {
@@ -178,25 +187,77 @@ long long fileSize(const std::string& path) {
     return static_cast<long long>(st.st_size);
 }
 
+int openRegularFile(const std::string& path, long long* size) {
+    if (size)
+        *size = -1;
+    // O_NONBLOCK makes the open of a FIFO or a device return at once; the check below then
+    // refuses it before anything is read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    int error = 0;
+    if (::fstat(fd, &st) != 0)
+        error = errno;
+    else if (S_ISDIR(st.st_mode))
+        error = EISDIR;
+    else if (!S_ISREG(st.st_mode))
+        error = kNotRegularFile;
+    else {
+        // Reads of a regular file ignore the flag on Linux, but a network file system may not.
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0)
+            error = errno;
+    }
+    if (error != 0) {
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    if (size)
+        *size = static_cast<long long>(st.st_size);
+    return fd;
+}
+
+int writeAll(int fd, const void* data, std::size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    while (size > 0) {
+        const ssize_t done = ::write(fd, p, size);
+        if (done < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (done == 0)
+            return ENOSPC;
+        p += done;
+        size -= static_cast<std::size_t>(done);
+    }
+    return 0;
+}
+
 bool readWholeFile(const std::string& path, std::vector<unsigned char>& out, long long maxBytes) {
     out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    long long size = 0;
+    const int fd = openRegularFile(path, &size);
     if (fd < 0)
         return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > maxBytes) {
+    if (size > maxBytes) {
         ::close(fd);
+        errno = EFBIG;
         return false;
     }
-    out.resize(static_cast<std::size_t>(st.st_size));
+    out.resize(static_cast<std::size_t>(size));
     std::size_t got = 0;
     while (got < out.size()) {
         const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            const int error = errno;
             ::close(fd);
             out.clear();
+            errno = error;
             return false;
         }
         if (n == 0)
@@ -206,6 +267,12 @@ bool readWholeFile(const std::string& path, std::vector<unsigned char>& out, lon
     out.resize(got);
     ::close(fd);
     return true;
+}
+
+std::string fileErrorText(int error) {
+    if (error == kNotRegularFile)
+        return "not a regular file";
+    return std::generic_category().message(error);
 }
 
 }  // namespace platform

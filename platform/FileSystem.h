@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -19,6 +20,37 @@ int compareNoCase(std::string_view a, std::string_view b);
 // Joins a folder and a name with exactly one '/'.
 std::string joinPath(std::string_view folder, std::string_view name);
 
+// True when the part of `name` after its last '.' equals `extension` (given without the dot)
+// ignoring case.
+inline bool hasExtensionNoCase(std::string_view name, std::string_view extension) {
+    const auto dot = name.rfind('.');
+    return dot != std::string_view::npos && equalsNoCase(name.substr(dot + 1), extension);
+}
+
+// Picks, from the entries of one folder offered one by one, the spelling findEntryNoCase gives
+// for `name`: the exact one when it exists, else the first in byte order that matches ignoring
+// case (several spellings may exist on a case-sensitive disk; the folder's order must not
+// decide). Lets one pass over a folder answer several look-ups.
+class NoCaseMatch {
+public:
+    explicit NoCaseMatch(std::string_view name) : name_(name) {}
+    void offer(std::string_view entry) {
+        if (exact_ || !equalsNoCase(entry, name_))
+            return;
+        if (entry == name_)
+            exact_ = true;
+        else if (best_.empty() || entry < best_)
+            best_ = entry;
+    }
+    // The chosen spelling, empty when nothing matched.
+    std::string result() const { return exact_ ? std::string(name_) : best_; }
+
+private:
+    std::string_view name_;
+    bool exact_ = false;
+    std::string best_;
+};
+
 // The entry of `folder` whose name equals `name` ignoring case (the exact name wins when both
 // exist); empty when there is none. `wantDirectory` selects directories, else regular files.
 std::string findEntryNoCase(const std::string& folder, std::string_view name, bool wantDirectory);
@@ -29,7 +61,7 @@ std::string findFileNoCase(const std::string& folder, std::string_view relativeP
 
 // Calls `fn(fullPath)` for each regular file directly in `folder` whose extension (after the last
 // '.') equals `extension` ignoring case; `extension` is given without the dot. Returns false when
-// the folder cannot be read. `fn` returns false to stop early.
+// the folder cannot be read, whole or in part (errno tells why). `fn` returns false to stop early.
 template <class Fn>
 bool forEachFileWithExtension(const std::string& folder, std::string_view extension, Fn&& fn);
 
@@ -46,12 +78,34 @@ bool isDirectory(const std::string& path);
 // File size in bytes, -1 when it cannot be read.
 long long fileSize(const std::string& path);
 
-// Reads a whole file when it is at most `maxBytes`; false otherwise (or when it cannot be read).
+// errno value for a path that names something other than a regular file or a folder (a FIFO, a
+// device, a socket).
+inline constexpr int kNotRegularFile = EINVAL;
+
+// Opens a file that came from outside (a recording, a store someone else may have written) for
+// reading so that no kind of file can make us wait: the open itself never blocks (a FIFO without
+// a writer, a terminal, a device) and anything but a regular file is refused at once. Returns a
+// close-on-exec descriptor with ordinary blocking reads, or -1 with errno set (EISDIR for a
+// folder, kNotRegularFile for other kinds). `size`, when given, receives the file's size.
+int openRegularFile(const std::string& path, long long* size = nullptr);
+
+// Reads a whole file when it is at most `maxBytes`; false otherwise (or when it cannot be read),
+// with errno telling why (EFBIG when the file is larger than `maxBytes`). Opened as
+// openRegularFile does.
 bool readWholeFile(const std::string& path, std::vector<unsigned char>& out,
                    long long maxBytes = 256ll * 1024 * 1024);
 
+// Writes all `size` bytes to `fd`, retrying short writes and EINTR. 0 on success, else the errno
+// value (ENOSPC when the system accepts no more bytes without saying why).
+int writeAll(int fd, const void* data, std::size_t size);
+
+// Text for an errno value that the functions here leave ("not a regular file" for
+// kNotRegularFile, else the system's text).
+std::string fileErrorText(int error);
+
 namespace detail {
-// Scans `folder`; calls back (name, isDirectory, isRegular). Returns false when unreadable.
+// Scans `folder`; calls back (name, isDirectory, isRegular). Returns false, with errno set, when
+// the folder cannot be opened or a read of its entries fails.
 bool scanFolder(const std::string& folder, bool (*cb)(void*, const char*, bool, bool), void* ctx);
 }  // namespace detail
 
@@ -67,11 +121,8 @@ bool forEachFileNameWithExtension(const std::string& folder, std::string_view ex
             auto* c = static_cast<Ctx*>(p);
             if (isDir || !isReg)
                 return true;
-            std::string_view n(name);
-            auto dot = n.rfind('.');
-            if (dot == std::string_view::npos)
-                return true;
-            if (!equalsNoCase(n.substr(dot + 1), c->ext))
+            const std::string_view n(name);
+            if (!hasExtensionNoCase(n, c->ext))
                 return true;
             return (*c->fn)(n);
         },

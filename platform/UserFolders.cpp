@@ -4,13 +4,16 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
+#include <vector>
 
 #include "platform/FileSystem.h"
 
 namespace platform {
 
 namespace {
+
+constexpr long long kMaxUserDirsBytes = 64 * 1024;
 
 std::string stripTrailingSlashes(std::string p) {
     while (p.size() > 1 && p.back() == '/') p.pop_back();
@@ -27,7 +30,11 @@ std::string envOrEmpty(const char* name) {
 std::string documentsFromUserDirs(const std::string& home) {
     std::string config = envOrEmpty("XDG_CONFIG_HOME");
     if (config.empty()) config = home + "/.config";
-    std::ifstream in(config + "/user-dirs.dirs");
+    // Read as any outside file: a FIFO in its place must not block, and a few kilobytes hold it.
+    std::vector<unsigned char> bytes;
+    if (!readWholeFile(config + "/user-dirs.dirs", bytes, kMaxUserDirsBytes))
+        return {};
+    std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::string line;
     const std::string key = "XDG_DOCUMENTS_DIR=";
     while (std::getline(in, line)) {

@@ -1,13 +1,12 @@
 #include "recording/FolderImageSource.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <limits>
+#include <span>
 #include <string_view>
 
 #include "platform/FileSystem.h"
@@ -18,19 +17,22 @@ namespace korvex {
 
 namespace {
 
+// Largest frame file the check reads (the decoders stop at kMaxFrameFileBytes).
+constexpr long long kMaxCheckedFileBytes = 256ll * 1024 * 1024;
+
 // The last 4 bytes of a frame file are its millisecond offset (little-endian). Only those bytes
 // are read; 0 when the file cannot be read or is shorter than 4 bytes.
 std::uint32_t readTrailingOffset(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    long long size = 0;
+    const int fd = platform::openRegularFile(path, &size);
     if (fd < 0)
         return 0;
     std::uint32_t value = 0;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 4) {
+    if (size >= 4) {
         std::uint8_t b[4];
         ssize_t n;
         do {
-            n = ::pread(fd, b, sizeof b, st.st_size - 4);
+            n = ::pread(fd, b, sizeof b, static_cast<off_t>(size - 4));
         } while (n < 0 && errno == EINTR);
         if (n == 4) {
             value = static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
@@ -97,15 +99,73 @@ long long FolderImageSource::listFolder(const std::string& folder, const char* e
     const auto folderIndex = static_cast<std::uint32_t>(scannedFolders_.size());
     scannedFolders_.push_back(folder);
     long long found = 0;
-    platform::forEachFileNameWithExtension(folder, extension, [&](std::string_view name) {
-        if (cancelled())
-            return false;
-        entries.push_back({folderIndex, std::string(name)});
-        ++found;
-        filesFound_.fetch_add(1, std::memory_order_relaxed);
-        return true;
-    });
+    const bool read =
+        platform::forEachFileNameWithExtension(folder, extension, [&](std::string_view name) {
+            if (cancelled())
+                return false;
+            entries.push_back({folderIndex, std::string(name)});
+            ++found;
+            filesFound_.fetch_add(1, std::memory_order_relaxed);
+            return true;
+        });
+    // The scan goes on without it, as without an empty folder, but the caller must learn that
+    // frames may be missing.
+    if (!read)
+        unreadable_.push_back({folder, errno});
     return cancelled() ? -1 : found;
+}
+
+FolderImageSource::RecordingFolderScan FolderImageSource::scanRecordingFolder(
+    const std::string& folder, const char* extension, bool withFrames,
+    std::vector<ScanEntry>& entries) {
+    const auto folderIndex = static_cast<std::uint32_t>(scannedFolders_.size());
+    scannedFolders_.push_back(folder);
+    struct Ctx {
+        FolderImageSource* self;
+        std::string_view extension;
+        bool withFrames;
+        std::uint32_t folderIndex;
+        std::vector<ScanEntry>* entries;
+        RecordingFolderScan scan;
+        platform::NoCaseMatch info{InfoTable::kFolderName};
+        platform::NoCaseMatch time{TimeTable::kFileName};
+    } ctx{this, extension, withFrames, folderIndex, &entries, {}};
+    const bool read = platform::detail::scanFolder(
+        folder,
+        [](void* p, const char* name, bool isDir, bool isReg) -> bool {
+            auto* c = static_cast<Ctx*>(p);
+            if (c->self->cancelled())
+                return false;
+            const std::string_view n(name);
+            if (isDir) {
+                c->scan.subfolders.emplace_back(n);
+                c->info.offer(n);
+            } else if (isReg) {
+                if (c->withFrames && platform::hasExtensionNoCase(n, c->extension)) {
+                    c->entries->push_back({c->folderIndex, std::string(n)});
+                    ++c->scan.frames;
+                    c->self->filesFound_.fetch_add(1, std::memory_order_relaxed);
+                } else {
+                    c->time.offer(n);
+                }
+            }
+            return true;
+        },
+        &ctx);
+    if (!read)
+        unreadable_.push_back({folder, errno});
+    RecordingFolderScan scan = std::move(ctx.scan);
+    // Full paths only now: a flat folder holds few subfolders, but building a path per entry
+    // while scanning would cost as much as the scan.
+    for (std::string& sub : scan.subfolders)
+        sub = platform::joinPath(folder, sub);
+    if (const std::string info = ctx.info.result(); !info.empty())
+        scan.infoFolder = platform::joinPath(folder, info);
+    if (const std::string time = ctx.time.result(); !time.empty())
+        scan.timeFile = platform::joinPath(folder, time);
+    if (cancelled())
+        scan.frames = -1;
+    return scan;
 }
 
 void FolderImageSource::buildSortedPaths(std::vector<ScanEntry>& entries) {
@@ -144,24 +204,22 @@ void FolderImageSource::buildSortedPaths(std::vector<ScanEntry>& entries) {
 
 int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
     clearIndex();
+    unreadable_.clear();
     filesFound_.store(0, std::memory_order_relaxed);
     const char* extension = frameExtensionFor(kind_);
     if (extension == nullptr)
         return 0;
 
     std::vector<ScanEntry> entries;
-    bool lastYielded = false;
-    if (!subfoldersOnly) {
-        const long long n = listFolder(path, extension, entries);
-        if (n < 0) {
-            clearIndex();
-            return 0;
-        }
-        lastYielded = n > 0;
+    RecordingFolderScan top = scanRecordingFolder(path, extension, !subfoldersOnly, entries);
+    if (top.frames < 0) {
+        clearIndex();
+        return 0;
     }
+    bool lastYielded = top.frames > 0;
     if (entries.empty()) {
         scannedFolders_.clear();
-        subfolders_ = platform::listSubdirectories(path);
+        subfolders_ = std::move(top.subfolders);
         std::sort(subfolders_.begin(), subfolders_.end(),
                   [](const std::string& a, const std::string& b) {
                       const int c = platform::compareNoCase(a, b);
@@ -186,9 +244,12 @@ int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
     scannedFolders_.clear();
     entries = {};
 
-    const std::string infoFile = InfoTable::findInfoFile(path);
-    if (!infoFile.empty())
-        info_.load(infoFile);
+    const std::string infoFile = InfoTable::findInfoFileIn(top.infoFolder);
+    if (!infoFile.empty()) {
+        int error = 0;
+        if (!info_.load(infoFile, &error) && error != 0)
+            unreadable_.push_back({infoFile, error});
+    }
     if (info_.loaded() && static_cast<std::size_t>(info_.recordCount()) == paths_.size()) {
         selectChannels(defaultChannel(), 1, nullptr);
     } else {
@@ -206,9 +267,8 @@ int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
     }
 
     timeTable_ = TimeTable();
-    const std::string timeFile = platform::findFileNoCase(path, "time.txt");
-    if (!timeFile.empty())
-        timeTable_.load(timeFile);
+    if (!top.timeFile.empty() && !timeTable_.load(top.timeFile))
+        unreadable_.push_back({top.timeFile, errno});
     current_ = lastYielded ? 0 : -1;
     return 1;
 }
@@ -216,27 +276,28 @@ int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
 DibBlock FolderImageSource::loadCurrent(std::size_t* outSize, int orderCheck) {
     if (outSize)
         *outSize = 0;
+    lastLoadError_ = 0;
     if (!validIndex(current_))
         return {};
     const auto index = static_cast<std::size_t>(current_);
-    const std::string path = records_[index].path;
-
-    const std::string extension = platform::asciiLower(extensionOf(path));
-    std::size_t size = 0;
-    DibBlock picture;
-    if (extension == "jpg") {
-        picture = decodeJpegFile(path, &size);
-    } else if (extension == "jp2") {
-        picture = decodeJ2kFile(path, &size);
-    }
-    if (!picture)
-        return {};
-
     FrameRecord& record = records_[index];
+
+    // One read serves the decoder and the check. A picture that does not decode is still
+    // checked: its trailer gives the frame's time and marks all the same.
+    std::vector<unsigned char> bytes;
+    if (!platform::readWholeFile(record.path, bytes, kMaxCheckedFileBytes)) {
+        lastLoadError_ = errno;
+        return {};
+    }
+    lastLoadError_ = 0;
+    std::size_t size = 0;
+    DibBlock picture =
+        decodeFrameBytes(extensionOf(record.path), bytes.data(), bytes.size(), &size);
+
     if (record.checkFlags == -1) {
         CheckResult check;
         const CheckVariant variant = kind_.kindJpeg ? CheckVariant::Jpeg : CheckVariant::Jpeg2000;
-        if (checkFile(path, variant, check)) {
+        if (checkBytes(std::span<const std::uint8_t>(bytes.data(), bytes.size()), variant, check)) {
             record.checkFlags = check.flags;
             // With an INFO table, time and offset already came from it.
             if (!info_.loaded()) {
@@ -250,6 +311,8 @@ DibBlock FolderImageSource::loadCurrent(std::size_t* outSize, int orderCheck) {
             }
         }
     }
+    if (!picture)
+        return {};
 
     // A frame that runs backwards in time is not shown while pacing by the sound clock.
     if (orderCheck && current_ > 0 && record.offsetMs < records_[index - 1].offsetMs)
@@ -301,27 +364,21 @@ int FolderImageSource::setCurrent(int i) {
 }
 
 int FolderImageSource::findByOffset(std::uint32_t ms) {
-    const int n = count();
-    if (n <= 0)
-        return 0;
-    const std::int64_t span =
-        static_cast<std::int64_t>(offsetAt(n - 1)) - static_cast<std::int64_t>(offsetAt(0));
-    int start = 0;
-    // All offsets equal (or running backwards) give no usable frame rate: search linearly from
-    // the first frame rather than divide by zero.
-    if (span > 0) {
-        const double estimate = static_cast<double>(ms) / (static_cast<double>(span) / n);
-        start = estimate < static_cast<double>(n - 1) ? static_cast<int>(estimate) : n - 1;
-        // The estimate assumes evenly spaced frames; step back over frames it overshot so the
-        // result is the first frame after `ms`, not merely some frame after it.
-        while (start > 0 && offsetAt(start - 1) > ms)
-            --start;
+    // A binary search: offsets normally rise with the index, and each probe reads at most one
+    // frame file (the first time that frame's offset is asked for). Playback calls this between
+    // frames, so a walk over many frames would stall the picture on recordings without time.txt
+    // or INFO. Where offsets do not rise, the result is still a frame after `ms` whose
+    // predecessor is not, or 0.
+    int lo = 0;
+    int hi = count();
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (offsetAt(mid) > ms)
+            hi = mid;
+        else
+            lo = mid + 1;
     }
-    for (int k = start; k < n; ++k) {
-        if (offsetAt(k) > ms)
-            return k;
-    }
-    return 0;
+    return lo < count() ? lo : 0;
 }
 
 std::int32_t FolderImageSource::flagsAt(int i) const {

@@ -13,6 +13,13 @@
 
 namespace korvex {
 
+// A folder or file of a recording that could not be read (errno in `error`): what lies in it is
+// missing from the index, or the frame could not be checked.
+struct UnreadablePart {
+    std::string path;
+    int error = 0;
+};
+
 // One frame of the index. time, offsetMs and checkFlags fill in lazily when the frame is first
 // shown (or its offset first asked for) and keep their values for the life of the index.
 struct FrameRecord {
@@ -75,6 +82,12 @@ public:
     // Frame files the running (or last) openFolder has listed so far; any thread may read it
     // while the scan runs, for a progress display.
     long long filesFound() const { return filesFound_.load(std::memory_order_relaxed); }
+    // The folders and files of the recording that the last openFolder could not read (a
+    // subfolder whose frames are therefore missing, the INFO file, time.txt), in scan order.
+    // Kept after a failed open too, so that the caller can say why.
+    const std::vector<UnreadablePart>& unreadableParts() const { return unreadable_; }
+    // errno of the last loadCurrent's read of its frame file; 0 when the file was read.
+    int lastLoadError() const { return lastLoadError_; }
 
 private:
     bool validIndex(int i) const { return i >= 0 && i < count(); }
@@ -86,6 +99,18 @@ private:
     // Appends the frame files of `folder` to `entries`; returns how many, -1 when cancelled.
     long long listFolder(const std::string& folder, const char* extension,
                          std::vector<ScanEntry>& entries);
+    // What one pass over the recording folder itself finds.
+    struct RecordingFolderScan {
+        long long frames = 0;  // frame files appended (when asked for), -1 when cancelled
+        std::vector<std::string> subfolders;
+        std::string infoFolder;  // full path, empty when absent
+        std::string timeFile;    // full path, empty when absent
+    };
+    // One pass over `folder`: its frame files when `withFrames` (appended to `entries`), its
+    // subfolders, and the INFO folder and time.txt. Looking those two up on their own would
+    // cost a pass each over a flat folder of many thousand frames.
+    RecordingFolderScan scanRecordingFolder(const std::string& folder, const char* extension,
+                                            bool withFrames, std::vector<ScanEntry>& entries);
     // Fills the path list from the scanned entries in byte order of the full paths.
     void buildSortedPaths(std::vector<ScanEntry>& entries);
     void clearIndex();
@@ -101,6 +126,8 @@ private:
     std::vector<std::string> subfolders_;
     std::vector<std::string> scannedFolders_;  // during openFolder only
     std::atomic<long long> filesFound_{0};
+    std::vector<UnreadablePart> unreadable_;
+    int lastLoadError_ = 0;
 };
 
 }  // namespace korvex

@@ -16,11 +16,11 @@ static_assert(kMaxFrameWidth == platform::kJpxMaxWidth &&
 static_assert(kMaxFrameWidth == platform::kJpegMaxWidth &&
                   kMaxFrameHeight == platform::kJpegMaxHeight,
               "the JPEG library must refuse what the viewer refuses");
+static_assert(kMaxFrameFileBytes == platform::kJpegMaxFileBytes,
+              "a frame read from memory must be bounded as one read from its file");
 
 namespace {
 
-// Largest JPEG 2000 frame file read into memory; a 4096 x 4096 frame is far smaller.
-constexpr long long kMaxJ2kFileBytes = 64ll * 1024 * 1024;
 constexpr std::size_t kBmpFileHeaderSize = 14;
 constexpr std::size_t kBmpPixelOffset = 54;
 
@@ -221,7 +221,7 @@ DibBlock decodeJ2kFile(const std::string& path, std::size_t* outSize) {
     if (outSize)
         *outSize = 0;
     std::vector<unsigned char> file;
-    if (!platform::readWholeFile(path, file, kMaxJ2kFileBytes) || file.empty())
+    if (!platform::readWholeFile(path, file, kMaxFrameFileBytes) || file.empty())
         return {};
     DibBlock block = decodeJ2kBytes(file.data(), file.size());
     if (block && outSize)
@@ -229,9 +229,25 @@ DibBlock decodeJ2kFile(const std::string& path, std::size_t* outSize) {
     return block;
 }
 
+DibBlock decodeFrameBytes(std::string_view extension, const std::uint8_t* data, std::size_t size,
+                          std::size_t* outSize) {
+    if (outSize)
+        *outSize = 0;
+    if (size > static_cast<unsigned long long>(kMaxFrameFileBytes))
+        return {};
+    if (platform::equalsNoCase(extension, "jpg"))
+        return decodeJpegBytes(data, size, outSize);
+    if (!platform::equalsNoCase(extension, "jp2"))
+        return {};
+    DibBlock block = decodeJ2kBytes(data, size);
+    if (block && outSize)
+        *outSize = kJ2kBlockCapacity;
+    return block;
+}
+
 DibBlock decodeJ2kFileToBmp(const std::string& path) {
     std::vector<unsigned char> file;
-    if (!platform::readWholeFile(path, file, kMaxJ2kFileBytes) || file.empty())
+    if (!platform::readWholeFile(path, file, kMaxFrameFileBytes) || file.empty())
         return {};
     return decodeJ2kBytesToBmp(file.data(), file.size());
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "recording/DibBlock.h"
 
@@ -17,6 +18,8 @@ struct PictureSize {
 // allocation.
 inline constexpr std::int32_t kMaxFrameWidth = 4096;
 inline constexpr std::int32_t kMaxFrameHeight = 4096;
+// Largest frame file the decoders read into memory; a 4096 x 4096 frame is far smaller.
+inline constexpr long long kMaxFrameFileBytes = 64ll * 1024 * 1024;
 
 // Decodes a JPEG file into a DibBlock (24-bit BGR bottom-up, or 32-bit for four-channel files).
 // `outSize` receives the block size (44 + stride x height); `outPicture`, when given, the width and
@@ -39,5 +42,10 @@ DibBlock decodeJ2kFileToBmp(const std::string& path);
 // Both of the above over bytes already in memory.
 DibBlock decodeJ2kBytesToBmp(const std::uint8_t* data, std::size_t size);
 DibBlock decodeJ2kBytes(const std::uint8_t* data, std::size_t size);
+
+// A frame file already in memory, decoded by its extension ("jpg" or "jp2", any letter case) as
+// the *File functions above would; `outSize` as theirs. Empty for other extensions.
+DibBlock decodeFrameBytes(std::string_view extension, const std::uint8_t* data, std::size_t size,
+                          std::size_t* outSize = nullptr);
 
 }  // namespace korvex

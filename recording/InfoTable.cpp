@@ -1,7 +1,5 @@
 #include "recording/InfoTable.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -122,16 +120,14 @@ bool InfoTable::parse(std::span<const std::uint8_t> bytes) {
     return true;
 }
 
-bool InfoTable::load(const std::string& path) {
+bool InfoTable::load(const std::string& path, int* openError) {
     clear();
-    FdCloser file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-    if (file.fd < 0)
+    long long size = 0;
+    FdCloser file{platform::openRegularFile(path, &size)};
+    if (openError)
+        *openError = file.fd < 0 ? errno : 0;
+    if (file.fd < 0 || size < static_cast<long long>(kHeaderBytes))
         return false;
-    struct stat st {};
-    if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        st.st_size < static_cast<off_t>(kHeaderBytes)) {
-        return false;
-    }
     std::uint8_t header[kHeaderBytes];
     std::int32_t count = 0;
     if (!readFully(file.fd, header, kHeaderBytes) || !parseHeader(header, count)) {
@@ -139,7 +135,7 @@ bool InfoTable::load(const std::string& path) {
         return false;
     }
     // Compare the count with what the file holds before allocating for it.
-    const auto available = static_cast<unsigned long long>(st.st_size) - kHeaderBytes;
+    const auto available = static_cast<unsigned long long>(size) - kHeaderBytes;
     const auto wanted = static_cast<unsigned long long>(count) * kRecordBytes;
     if (wanted > available) {
         clear();
@@ -176,7 +172,10 @@ std::int32_t InfoTable::lastFrameNumberOf(int channel) const {
 }
 
 std::string InfoTable::findInfoFile(const std::string& folder) {
-    const std::string infoFolder = platform::findEntryNoCase(folder, "INFO", true);
+    return findInfoFileIn(platform::findEntryNoCase(folder, kFolderName, true));
+}
+
+std::string InfoTable::findInfoFileIn(const std::string& infoFolder) {
     if (infoFolder.empty())
         return {};
     std::string best;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace korvex {
@@ -28,6 +29,8 @@ public:
     static constexpr std::size_t kHeaderBytes = 1024;
     static constexpr std::size_t kRecordBytes = 16;
     static constexpr std::size_t kTitleBytes = 16;
+    // The subfolder of a recording that holds the file (any letter case).
+    static constexpr std::string_view kFolderName = "INFO";
     // A recorder folder holds at most a few hundred thousand frames; anything far beyond this is
     // a damaged header, refused without trying to read it.
     static constexpr std::int32_t kMaxRecords = 16 * 1024 * 1024;
@@ -39,8 +42,9 @@ public:
 
     // Loads from a file: the header, then exactly N records. A short file, a negative count or a
     // count the file cannot hold fails the load (the table stays cleared). Bytes after the last
-    // record are ignored.
-    bool load(const std::string& path);
+    // record are ignored. `openError`, when given, receives errno when the file could not be
+    // opened at all (0 otherwise: a short or damaged file is not an unreadable one).
+    bool load(const std::string& path, int* openError = nullptr);
     // The same over bytes in memory (the whole file).
     bool parse(std::span<const std::uint8_t> bytes);
 
@@ -63,6 +67,8 @@ public:
     // The INFO file of a recording folder: a file with extension INF in its INFO subfolder, both
     // matched without regard to case; the first in byte order when several exist. Empty if none.
     static std::string findInfoFile(const std::string& folder);
+    // The same, given the INFO subfolder itself (already found).
+    static std::string findInfoFileIn(const std::string& infoFolder);
 
 private:
     bool parseHeader(const std::uint8_t* header, std::int32_t& count);

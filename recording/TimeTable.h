@@ -14,6 +14,8 @@ public:
     // Only the first 255 characters of a line are read (the rest of a longer line is ignored, so
     // a long line never shifts the lines after it).
     static constexpr std::size_t kMaxLineChars = 255;
+    // Its name in the recording folder (any letter case).
+    static constexpr std::string_view kFileName = "time.txt";
     // Bounds against a hostile file: a larger file is treated as absent, and lines past the
     // entry limit are ignored. A recording of a million frames needs about 10 MB and 1M entries.
     static constexpr long long kMaxFileBytes = 32ll * 1024 * 1024;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Set-up commands for a Debian 12 machine.
-#   tools/dev.sh demo   install what is missing, build, make the demo recording and open it
+#   tools/dev.sh demo   install what is missing, build, stream and save a run from the built-in
+#                       recorder with picvox-host, check it and open it in Korvex
 #   tools/dev.sh test   install what is missing, build, run every test (plain and sanitized)
 set -euo pipefail
 
@@ -45,24 +46,33 @@ case "${1:-}" in
 demo)
     install_packages
     build build OFF OFF RelWithDebInfo ""
-    demo=${KORVEX_DEMO_DIR:-$here/build/demo-recording}
-    rm -rf "$demo"
-    ./build/tools/mkrec/korvex-mkrec --demo "$demo"
-    echo "Demo recording: $demo"
-    # The demo holds one damaged frame of each kind, so the verifier reports alterations (exit 1).
-    ./build/tools/verify/korvex-verify "$demo" | tail -n 8 || true
+    # The whole system on the built-in recorder: picvox-host streams from dvrsim and saves a
+    # 20-second run with sound, the verifier checks the saved folder, and Korvex opens it.
+    out=$here/build/demo-run
+    mkdir -p "$out"
     # The viewer reads its brand file from the folder it starts in.
-    run=$here/build/demo-run
-    mkdir -p "$run"
-    ./build/tools/brand/korvex-brand --brand 0 --dir "$run"
-    cd "$run"
+    ./build/tools/brand/korvex-brand --brand 0 --dir "$out" > /dev/null
     if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-        exec "$here/build/viewer/korvex" /check "$demo"
+        ./build/tools/host/picvox-host --demo save | tee "$out/host.txt"
+    else
+        SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy} ./build/tools/host/picvox-host --headless \
+            --demo save --run-seconds 120 --screenshot "$out/host.png" | tee "$out/host.txt"
     fi
-    # No display: render the window once, offscreen, and say where the picture is.
-    QT_QPA_PLATFORM=offscreen "$here/build/viewer/korvex" --screenshot "$run/demo.png" \
-        --frame 40 --panes 4 /check "$demo"
-    echo "No display here: the viewer's window was rendered to $run/demo.png"
+    saved=$(sed -n 's/^saved //p' "$out/host.txt" | tail -n 1)
+    if [ -z "$saved" ] || [ ! -d "$saved" ]; then
+        echo "The demo run saved nothing (see the messages above)." >&2
+        exit 1
+    fi
+    echo "Saved run: $saved"
+    ./build/tools/verify/korvex-verify "$saved" | tail -n 8
+    cd "$out"
+    if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+        exec "$here/build/viewer/korvex" /check "$saved"
+    fi
+    # No display: render the viewer on the saved run, offscreen, and say where the pictures are.
+    QT_QPA_PLATFORM=offscreen "$here/build/viewer/korvex" --screenshot "$out/korvex.png" \
+        /check "$saved"
+    echo "No display here: the host's area is in $out/host.png, Korvex on the saved run in $out/korvex.png"
     ;;
 test)
     install_packages

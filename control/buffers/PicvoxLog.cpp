@@ -1,9 +1,15 @@
 #include "control/buffers/PicvoxLog.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+
+#include "platform/FileSystem.h"
 
 namespace picvox {
 
@@ -87,11 +93,16 @@ void writeLine(const char* fileName, const char* prefixFormat, const char* forma
     appendFormatted(line, format, args);
     line += '\n';
     std::string path = state.folder + "/" + fileName;
-    std::FILE* f = std::fopen(path.c_str(), "a+");
-    if (!f)
+    // Non-blocking and regular files only: a FIFO planted at the log's name must not stall
+    // every thread of the control on its next line.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0)
         return;
-    std::fwrite(line.data(), 1, line.size(), f);
-    std::fclose(f);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        platform::writeAll(fd, line.data(), line.size());
+    ::close(fd);
 }
 
 }  // namespace
@@ -102,9 +113,9 @@ void ConfigureLog(const std::string& folder) {
     bool on = false;
     if (!folder.empty()) {
         std::string iniPath = folder + "/Picvox.ini";
-        if (std::FILE* f = std::fopen(iniPath.c_str(), "r")) {
+        if (const int fd = platform::openRegularFile(iniPath); fd >= 0) {
             on = true;
-            std::fclose(f);
+            ::close(fd);
         }
     }
     LogState& state = logState();

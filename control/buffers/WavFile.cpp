@@ -9,6 +9,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/FileSystem.h"
+
 namespace picvox {
 namespace {
 
@@ -85,22 +87,6 @@ std::size_t extensionBytes(const WavClip& clip) {
     return 2 + std::min<std::size_t>(formatWord(clip, 16), held);
 }
 
-int writeAll(int fd, const std::uint8_t* p, std::size_t n) {
-    while (n > 0) {
-        const ssize_t done = ::write(fd, p, n);
-        if (done < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (done == 0)
-            return ENOSPC;
-        p += done;
-        n -= static_cast<std::size_t>(done);
-    }
-    return 0;
-}
-
 }  // namespace
 
 std::uint32_t WavClip::avgBytesPerSec() const {
@@ -167,30 +153,11 @@ bool ParseWavClip(WavClip& clip, const std::uint8_t* bytes, std::size_t size) {
 
 bool ReadWavFile(WavClip& clip, const std::string& path) {
     clip = WavClip{};
-    // Non-blocking and regular-only, so a FIFO or device planted in the cache cannot hang us.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    struct stat st {};
+    // Regular files only, opened so a FIFO or device planted in the cache cannot hang us; a file
+    // that shrank while we read is walked over what we have.
     std::vector<std::uint8_t> bytes;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 12 &&
-              static_cast<std::uint64_t>(st.st_size) <= kMaxWavFileBytes;
-    if (ok) {
-        bytes.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t got = 0;
-        while (got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            got += static_cast<std::size_t>(n);
-        }
-        // A file that shrank while we read is walked over what we have.
-        bytes.resize(got);
-    }
-    ::close(fd);
-    return ok && ParseWavClip(clip, bytes.data(), bytes.size());
+    return platform::readWholeFile(path, bytes, static_cast<long long>(kMaxWavFileBytes)) &&
+           ParseWavClip(clip, bytes.data(), bytes.size());
 }
 
 std::size_t WavHeaderBytes(const WavClip& formatOf) {
@@ -239,9 +206,9 @@ bool WriteWavFile(const std::string& path, const WavClip& formatOf, const std::u
             error = errno;
         } else {
             ::fchmod(fd, 0644);
-            error = writeAll(fd, header.data(), header.size());
+            error = platform::writeAll(fd, header.data(), header.size());
             if (error == 0)
-                error = writeAll(fd, samples, bytes);
+                error = platform::writeAll(fd, samples, bytes);
             if (error == 0 && ::fdatasync(fd) != 0)
                 error = errno;
             if (::close(fd) != 0 && error == 0)

@@ -19,6 +19,15 @@ inline int NextSlot(int n) {
 inline int PrevSlot(int n) {
     return n == 1 ? kLastSlot : n - 1;
 }
+// NextSlot steps from `from` to `to`: 0 when they are equal or `to` is not a ring slot (1 to 99).
+// Any other `from` (the black picture's 0) steps to 1 first, as NextSlot does.
+inline int RingDistance(int from, int to) {
+    if (to < 1 || to > kLastSlot)
+        return 0;
+    if (from < 1 || from > kLastSlot)
+        return to;
+    return (to - from + kLastSlot) % kLastSlot;
+}
 
 std::string PictureFolder(const std::string& cache);
 std::string SoundFolder(const std::string& cache);

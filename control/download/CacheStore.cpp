@@ -59,6 +59,15 @@ std::uint64_t CacheStore::slotTime(int slot, SlotKind kind) const {
     return SlotTime(SlotPath(p_.tempFolder, slot, kind), p_.slotClock);
 }
 
+bool CacheStore::soundLaterThan(int a, int b) const {
+    // Slot numbers wrap, so the files' times decide; equal times go by the shorter way round.
+    const std::uint64_t ta = slotTime(a, SlotKind::Sound);
+    const std::uint64_t tb = slotTime(b, SlotKind::Sound);
+    if (ta != tb)
+        return ta > tb;
+    return a != b && RingDistance(b, a) < RingDistance(a, b);
+}
+
 int CacheStore::audioRingBufferedMs() {
     if (!p_.audioRing)
         return p_.cacheTimeMs;
@@ -244,7 +253,9 @@ std::uint32_t CacheStore::PlayTimeOfSlots(int last, int first) {
     std::uint32_t total =
         ReadWavFile(clip, SoundSlotPath(p_.tempFolder, last)) ? playTimeOf(clip) : 0;
     std::uint64_t reference = slotTime(last, SlotKind::Sound);
-    while (first < last) {
+    // Back from `last` to `first` along the ring (slot 1 follows 99), never past it. Sound slot
+    // 0 is read as slot 1.
+    for (int steps = RingDistance(first == 0 ? 1 : first, last); steps > 0; --steps) {
         const std::uint64_t t = StepSlotBack(p_, last, reference, SlotKind::Sound);
         if (t == 0)
             break;
@@ -317,6 +328,7 @@ void CacheStore::GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlo
         break;
     }
     p_.waveSaveIndex = slot;
+    firstSavedSound_ = slot;
 
     // Pictures: the newest one before the sound starts, else the black picture.
     int first = NewestSlotBefore(p_, SlotKind::Picture, soundStart);
@@ -329,10 +341,17 @@ void CacheStore::GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlo
     WriteLog(LogTag::HttpThread, "保存開始インデックス 画像=%d, 音声=%d", first, p_.waveSaveIndex);
 
     // Timing: each picture from the first saved one up to the dropped one takes the relative
-    // time of the picture after it, less the sound played between them.
+    // time of the picture after it, less the sound played between them. The slots run along
+    // the ring from `first` (the black picture 0 is followed by 1, as the saver walks them) and
+    // are done newest first, so each takes the already rewritten time of its successor.
     const std::uint64_t pictureReference =
         p_.blackTimeSet == 1 ? slotTime(first, SlotKind::Picture) : 0;
-    for (int c = p_.droppedSlot != 0 ? PrevSlot(p_.droppedSlot) : first; c >= first; --c) {
+    const int count = p_.droppedSlot != 0 ? RingDistance(first, p_.droppedSlot) : 1;
+    int slots[kLastSlot];
+    for (int i = 0, c = first; i < count; ++i, c = NextSlot(c))
+        slots[i] = c;
+    for (int i = count - 1; i >= 0; --i) {
+        const int c = slots[i];
         int n = c;
         std::uint32_t relN = 0;
         if (StepSlotForward(p_, n, pictureReference, SlotKind::Picture) == 0 ||
@@ -342,8 +361,9 @@ void CacheStore::GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlo
         int l = NewestSlotBefore(p_, SlotKind::Sound, slotTime(n, SlotKind::Picture));
         int m = l;
         if (c == first) {
-            m = p_.waveSaveIndex;
-            l = std::max(l, m);
+            m = firstSavedSound_;
+            if (l == 0 || !soundLaterThan(l, m))
+                l = m;
         }
         if (l == 0)
             continue;
@@ -389,7 +409,9 @@ void CacheStore::timeBlackPicture(int pictureSlot, int soundSlot) {
         ReadRelTime(PictureSlotPath(p_.tempFolder, pictureSlot), relNew) == 0) {
         return;
     }
-    const std::uint32_t w = PlayTimeOfSlots(soundSlot, p_.waveSaveIndex);
+    // From the first saved sound slot, which the set-up has since moved waveSaveIndex past: the
+    // black picture stands at the start of the saved sound.
+    const std::uint32_t w = PlayTimeOfSlots(soundSlot, firstSavedSound_);
     std::uint32_t setNew = 0;
     if (ReadSetTime(PictureSlotPath(p_.tempFolder, pictureSlot), setNew) == 0)
         return;  // nothing written: the next picture tries again

@@ -50,7 +50,8 @@ public:
 
     // The save start.
     void GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlot, int soundReadSlot);
-    // Milliseconds of sound in the slots from `first` to `last`.
+    // Milliseconds of sound in the slots from `first` to `last` along the ring, walking back from
+    // `last` while the slots' times keep their order.
     std::uint32_t PlayTimeOfSlots(int last, int first);
     // Rewrites a sound slot in place with only the last `bytes` bytes of `clip`'s samples. The
     // file keeps its times, so its place in the ring's time order. 1 success, 0 failure.
@@ -74,6 +75,8 @@ private:
     int showAndSave(int& seqNo, int& savedCount, const std::string* saveFolder,
                     const std::string& tempName, std::int64_t downloadTime);
     std::uint64_t slotTime(int slot, SlotKind kind) const;
+    // Whether sound slot `a` was cached after sound slot `b`.
+    bool soundLaterThan(int a, int b) const;
 
     HttpThreadParams& p_;
     ImageFetch fetch_;
@@ -81,6 +84,9 @@ private:
     // Set by GetSaveIndex; slot 0 (the black picture) is a valid start, so the indices alone
     // cannot tell.
     bool savePositionsFound_ = false;
+    // The first saved sound slot as GetSaveIndex found it; waveSaveIndex moves on from there as
+    // the cached sound is queued for the writer.
+    int firstSavedSound_ = 0;
 };
 
 // The trailer rewrites of a cached picture, keeping the file's times (its place in the ring).

@@ -1,12 +1,14 @@
 #include "control/download/TempFolder.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <mutex>
 
 #include "control/buffers/PicvoxLog.h"
@@ -55,7 +57,16 @@ TempFolderSources DefaultTempFolderSources() {
             return std::nullopt;
         return std::string(value);
     };
-    sources.specialFolder = [] { return nonEmpty(platform::internetCacheFolder()); };
+    sources.specialFolder = []() -> std::optional<std::string> {
+        // The user's cache folder always exists where this rule comes from; a fresh account
+        // may not have it yet. Made private to the user, so the choice never falls through to
+        // the shared temp folder for that reason alone.
+        const std::string folder = platform::internetCacheFolder();
+        std::error_code ignored;
+        if (!folder.empty() && std::filesystem::create_directories(folder, ignored))
+            ::chmod(folder.c_str(), 0700);
+        return nonEmpty(folder);
+    };
     sources.registryCache = []() -> std::optional<std::string> { return std::nullopt; };
     sources.tempPath = [] { return nonEmpty(platform::tempPath()); };
     sources.osGeneration = [] { return GetOsGeneration(); };

@@ -12,6 +12,8 @@
 #include "control/buffers/PicvoxLog.h"
 #include "control/download/HttpFetch.h"
 
+#include "platform/FileSystem.h"
+
 namespace picvox {
 
 WaveOutputFile::~WaveOutputFile() {
@@ -47,19 +49,7 @@ int WaveOutputFile::seekEnd(std::uint64_t& size) {
 }
 
 int WaveOutputFile::write(const std::uint8_t* bytes, std::size_t n) {
-    while (n > 0) {
-        const ssize_t done = ::write(fd_, bytes, n);
-        if (done < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (done == 0)
-            return ENOSPC;
-        bytes += done;
-        n -= static_cast<std::size_t>(done);
-    }
-    return 0;
+    return platform::writeAll(fd_, bytes, n);
 }
 
 int WaveOutputFile::truncate(std::uint64_t size) {

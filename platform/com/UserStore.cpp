@@ -15,6 +15,8 @@
 
 #include "platform/UserFolders.h"
 
+#include "platform/FileSystem.h"
+
 namespace platform::com {
 
 namespace {
@@ -214,53 +216,15 @@ UserStore::Key* UserStore::ensureKey(const std::string& normalized) {
     }
 }
 
-namespace {
-
-// Reads a whole regular file of at most `maxBytes`. The non-blocking open keeps a FIFO or a
-// device put at the path from stalling us; only regular files are read. `missing` tells a file
-// that does not exist from one that cannot be read.
-bool readStoreFile(const std::string& path, std::size_t maxBytes, std::string& content,
-                   bool& missing) {
-    missing = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        missing = errno == ENOENT;
-        return false;
-    }
-    struct stat st {};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-              static_cast<unsigned long long>(st.st_size) <= maxBytes;
-    try {
-        char buf[65536];
-        while (ok) {
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n < 0) {
-                ok = errno == EINTR;
-                continue;
-            }
-            if (n == 0)
-                break;
-            if (content.size() + static_cast<std::size_t>(n) > maxBytes) {
-                ok = false;  // grew past the cap since fstat
-                break;
-            }
-            content.append(buf, static_cast<std::size_t>(n));
-        }
-    } catch (const std::bad_alloc&) {
-        ok = false;
-    }
-    ::close(fd);
-    return ok;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 bool UserStore::load(const std::string& path) {
     keys_.clear();
-    std::string content;
-    bool missing = false;
-    if (!readStoreFile(path, kMaxFileBytes, content, missing))
-        return missing;
+    // Regular files only, opened so that a FIFO at the path cannot stall the reader.
+    std::vector<unsigned char> bytes;
+    if (!platform::readWholeFile(path, bytes, static_cast<long long>(kMaxFileBytes)))
+        return errno == ENOENT;
+    std::string content(bytes.begin(), bytes.end());
 
     try {
         Key* current = nullptr;

@@ -102,6 +102,43 @@ TEST_F(FolderIndex, FlatOrSubfolderLayoutBySubfoldersOnly) {
     EXPECT_EQ(names(source), (Names{"IMG00001/000002.jpg"}));
 }
 
+// INFO and time.txt, found in the pass that lists the recording folder, follow every other name
+// look-up: the exact spelling, else the first matching in byte order; a folder never stands for
+// time.txt nor a file for INFO. The k-th spelling holds offset k00 and channel k (from 1).
+TEST_F(FolderIndex, InfoAndTimeTableSpellingsInEitherLayout) {
+    const struct {
+        std::vector<const char*> timeFiles, infoFolders;
+        std::uint32_t secondOffset;  // 0 = no time.txt
+        int channel;                 // -9 = no INFO
+    } cases[] = {
+        {{"TIME.TXT", "time.txt"}, {"info", "INFO"}, 200, 2},
+        {{"Time.txt", "TIME.TXT"}, {"info", "Info"}, 200, 2},
+        {{"TiMe.TxT"}, {"iNfO"}, 100, 1},
+        {{}, {}, 0, InfoTable::kEmptySlot},
+    };
+    for (const bool flat : {true, false}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(::testing::Message() << c.secondOffset << " " << c.channel << flat);
+            test::fs::remove_all(root_);
+            frame(flat ? "000001.jpg" : "IMG00001/000001.jpg");
+            frame(flat ? "000002.jpg" : "IMG00001/000002.jpg");
+            test::fs::create_directories(root_ / "TIME.txt");
+            write("INFo");
+            for (std::size_t k = 0; k < c.timeFiles.size(); ++k)
+                write(c.timeFiles[k], "0\n" + std::to_string(k + 1) + "00\n");
+            for (std::size_t k = 0; k < c.infoFolders.size(); ++k) {
+                const auto channel = static_cast<std::uint8_t>(k + 1);
+                write(std::string(c.infoFolders[k]) + "/A.INF",
+                      gen::buildInfoFile({{0, 0, channel}, {0, 0, channel}}, {}));
+            }
+            FolderImageSource source(kJpeg);
+            ASSERT_EQ(source.openFolder(root(), flat ? 0 : 1), 1);
+            EXPECT_EQ(source.timeTable().present() ? source.offsetAt(1) : 0u, c.secondOffset);
+            EXPECT_EQ(source.defaultChannel(), c.channel);
+        }
+    }
+}
+
 TEST_F(FolderIndex, NothingToListFails) {
     write("notes.txt");
     test::fs::create_directories(root_ / "x.jpg");  // a folder, not a picture
@@ -379,6 +416,8 @@ TEST_F(FolderIndex, FindByOffset) {
         {"span 0, later frames larger", "10\n10\n50\n60\n10\n", 20, 2},
         {"span 0, all equal", "7\n7\n7\n7\n7\n", 7, 0},
         {"running backwards", "400\n300\n200\n100\n0\n", 250, 0},
+        {"offsets from 5000", "5000\n5100\n5200\n5300\n5400\n", 5250, 3},
+        {"offsets from 5000, below the first", "5000\n5100\n5200\n5300\n5400\n", 2600, 0},
     };
     for (int i = 1; i <= 5; ++i)
         frame("IMG00001/00000" + std::to_string(i) + ".jp2");
@@ -402,6 +441,22 @@ TEST_F(FolderIndex, FindByOffsetReadsOffsetsFromTheFiles) {
     ASSERT_EQ(source.openFolder(root(), 0), 1);
     EXPECT_EQ(source.findByOffset(130), 4);
     EXPECT_EQ(source.offsetAt(4), 160u);
+}
+
+TEST_F(FolderIndex, FindByOffsetReadsOnlyTheFramesItProbes) {
+    // Offsets only in the frame files: playback searches between two frames, so no walk.
+    for (int i = 0; i < 200; ++i)
+        frame("IMG00001/" + std::to_string(1000 + i) + ".jp2", 5000u + 40u * i);
+    FolderImageSource source(kJp2Mp3);
+    ASSERT_EQ(source.openFolder(root(), 0), 1);
+    EXPECT_EQ(source.findByOffset(5000 + 40 * 150 + 1), 151);
+    // An offset read stays with its frame: rewritten files show which ones were read.
+    for (int i = 0; i < 200; ++i)
+        frame("IMG00001/" + std::to_string(1000 + i) + ".jp2", 1);
+    int read = 0;
+    for (int i = 1; i < 200; ++i)
+        read += source.offsetAt(i) != 1u ? 1 : 0;
+    EXPECT_LE(read, 8);  // one per halving of 200 frames
 }
 
 TEST_F(FolderIndex, IndicesOutOfRangeAreSafe) {

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "IndexTestSupport.h"
+#include "platform/FileSystem.h"
 #include "recording/AuthenticityCheck.h"
 #include "recording/DibBlock.h"
 #include "recording/FolderImageSource.h"
@@ -137,6 +139,22 @@ TEST_F(LoadCurrent, UndecodableOrUncheckableFrames) {
     source.next();
     ASSERT_TRUE(source.loadCurrent(nullptr, 0));
     EXPECT_EQ(source.currentFlags(), -1);
+}
+
+// A frame file turned into a FIFO after the scan, and FIFOs as INFO file and time.txt, block
+// neither the open nor the load.
+TEST_F(LoadCurrent, FifosInPlaceOfRecordingFilesDoNotBlock) {
+    write("000001.jp2", j2kFrame(1000, 40));
+    std::filesystem::create_directories(root_ / "INFO");
+    for (const char* fifo : {"000002.jp2", "time.txt", "INFO/REC.INF"})
+        ASSERT_EQ(::mkfifo((root_ / fifo).c_str(), 0600), 0);
+    FolderImageSource source(RecordingKind{.kindJp2Mp3 = true});
+    ASSERT_EQ(source.openFolder(root(), 0), 1);
+    EXPECT_FALSE(source.infoTable().loaded() || source.timeTable().present());
+    std::filesystem::rename(root_ / "000001.jp2", root_ / "000000.jp2");
+    std::filesystem::rename(root_ / "000002.jp2", root_ / "000001.jp2");
+    EXPECT_FALSE(source.loadCurrent(nullptr, 0));
+    EXPECT_EQ(source.lastLoadError(), platform::kNotRegularFile);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "control/buffers/PicvoxLog.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -124,6 +125,14 @@ TEST_F(PicvoxLogTest, UnwritableLogFileDropsTheLineSilently) {
     fs::create_directories(folder_ / "Picvox_log.log");  // a folder where the file should be
     WriteLog(LogTag::CPicvoxer, "dropped");
     EXPECT_TRUE(fs::is_directory(folder_ / "Picvox_log.log"));
+    // FIFOs where the files should be: the switch reads as off, a line is dropped, nothing waits
+    // for a reader that never comes.
+    ASSERT_EQ(::mkfifo((folder_ / "J2KERR.log").c_str(), 0600), 0);
+    WriteJ2kErrLog("dropped");
+    fs::remove(folder_ / "Picvox.ini");
+    ASSERT_EQ(::mkfifo((folder_ / "Picvox.ini").c_str(), 0600), 0);
+    ConfigureLog(folder_.string());
+    EXPECT_FALSE(LogEnabled());
 }
 
 }  // namespace

@@ -13,8 +13,9 @@ TEST(SlotRingTest, StepsWrapAtTheEndsOfTheRing) {
     } cases[] = {{0, 1, -1}, {1, 2, 99}, {50, 51, 49}, {98, 99, 97}, {99, 1, 98}};
     for (const auto& c : cases) {
         EXPECT_EQ(NextSlot(c.n), c.next) << c.n;
-        if (c.prev >= 0)
+        if (c.prev >= 0) {
             EXPECT_EQ(PrevSlot(c.n), c.prev) << c.n;
+        }
     }
     EXPECT_EQ(PictureSlotPath("/c", 7), "/c/J2K2/07.jp2");
     EXPECT_EQ(StartTimePath("/c", 0), "/c/J2K2/00.txt");

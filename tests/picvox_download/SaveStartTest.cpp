@@ -48,6 +48,13 @@ protected:
         });
     }
 
+    void emptyCache() {
+        for (const char* sub : {"J2K2", "WAVE2"}) {
+            fs::remove_all(root_ / sub);
+            fs::create_directories(root_ / sub);
+        }
+    }
+
     AudioRing ring_;
     WaveSaveQueue saveQueue_{200};
     FakePlayer player_;
@@ -142,6 +149,119 @@ TEST_F(SaveStartTest, BlackPictureTakesItsTimingFromTheFirstPicture) {
     EXPECT_EQ(check.time, 946684800 + 86400 - 2);
     EXPECT_EQ(check.offsetMs, 7000u);
     EXPECT_EQ(SlotTime(black, params_.slotClock), blackTime);
+}
+
+// A save start must come out the same wherever its slots sit on the ring: (sound base, picture
+// base), with 99 -> 1 crossed by the saved sound, by the rewritten pictures, or by neither.
+constexpr struct {
+    int sound, picture;
+} kPlacements[] = {{40, 40}, {93, 97}, {90, 95}, {97, 93}, {1, 1}};
+
+int slotAt(int base, int k) {
+    for (; k > 0; --k)
+        base = NextSlot(base);
+    return base;
+}
+
+TEST_F(SaveStartTest, TimingRewriteIsTheSameAcrossTheRingWrap) {
+    // Sound: 1.5-second slots, sound k cached at k * 1.5 s; the read slot is sound 10, so five
+    // seconds back end inside sound 6 (its last 4000 bytes). Pictures: cache time and relative
+    // time; picture 5 is the run's first, stored in the dropped slot. Picture 2 is the newest
+    // before the sound starts; 2 to 4 take the time of their successor less the sound between.
+    const std::int64_t pictureAt[] = {1000, 4000, 8000, 11000, 12500, 14000};
+    const std::uint32_t relBefore[] = {30000, 30700, 31400, 32100, 32800, 33500};
+    const std::uint32_t relAfter[] = {30000, 30700, 28500, 30500, 32000, 33500};
+    for (const auto& at : kPlacements) {
+        SCOPED_TRACE(testing::Message() << "sound " << at.sound << ", pictures " << at.picture);
+        emptyCache();
+        for (int k = 0; k <= 10; ++k)
+            soundSlot(slotAt(at.sound, k), 12000, k * 1500, k);
+        soundSlot(slotAt(at.sound, 11), 12000, -60000);  // the previous lap
+        for (int j = 0; j < 6; ++j) {
+            const std::string path = PictureSlotPath(params_.tempFolder, slotAt(at.picture, j));
+            writeBytes(path, frame(5000 + j, relBefore[j]));
+            setTimeMs(path, pictureAt[j]);
+        }
+        pictureSlot(slotAt(at.picture, 6), -60000);
+        params_.droppedSlot = slotAt(at.picture, 5);
+        params_.blackTimeSet = 1;
+        CacheStore store(params_);
+        store.GetSaveIndex(slotAt(at.picture, 6), 0, slotAt(at.sound, 11), slotAt(at.sound, 10));
+
+        EXPECT_EQ(params_.waveSaveIndex, slotAt(at.sound, 6));
+        EXPECT_EQ(params_.saveSeqIndex, slotAt(at.picture, 2));
+        WavClip cut;
+        ASSERT_TRUE(ReadWavFile(cut, SoundSlotPath(params_.tempFolder, slotAt(at.sound, 6))));
+        EXPECT_EQ(cut.dataBytes, 4000u);
+        for (int j = 0; j < 6; ++j) {
+            std::uint32_t rel = 0, set = 0;
+            const std::string path = PictureSlotPath(params_.tempFolder, slotAt(at.picture, j));
+            ASSERT_TRUE(ReadRelTime(path, rel) && ReadSetTime(path, set));
+            EXPECT_EQ(rel, relAfter[j]) << "picture " << j;
+            EXPECT_EQ(set, 5000u + j) << "picture " << j;
+        }
+    }
+}
+
+// The black picture stands at the start of the saved sound: the first real picture's times less
+// all the saved sound up to the current slot, also after the set-up has queued part of it.
+TEST_F(SaveStartTest, BlackPictureLinesUpWithTheFirstSavedSound) {
+    params_.cacheTimeMs = 3000;
+    for (const auto& at : kPlacements) {
+        if (at.picture == 1)
+            continue;  // a picture in slot 1 would time the black picture at set-up already
+        SCOPED_TRACE(testing::Message() << "sound " << at.sound << ", pictures " << at.picture);
+        emptyCache();
+        WavClip drop;
+        while (saveQueue_.Pop(drop)) {
+        }
+        ring_.Release();
+        params_.saveSetupDone = 0;
+        params_.droppedSlot = 0;
+        params_.blackTimeSet = 1;
+        // One-second sound slots 0 to 10; the set-up reads from sound 8 and saves from sound 3.
+        for (int k = 0; k <= 10; ++k)
+            soundSlot(slotAt(at.sound, k), 8000, k * 1000, k);
+        for (int j = 0; j < 3; ++j)
+            pictureSlot(slotAt(at.picture, j), 3500 + j * 3000);
+        CacheStore store(params_);
+        int play = 0;
+        store.saveSetup(slotAt(at.picture, 3), slotAt(at.sound, 11), &play);
+        EXPECT_EQ(params_.saveSeqIndex, 0);
+        EXPECT_EQ(params_.blackTimeSet, 0);
+        EXPECT_EQ(play, slotAt(at.sound, 10));
+        EXPECT_EQ(saveQueue_.held(), 8u);  // sounds 3 to 10
+
+        soundSlot(slotAt(at.sound, 11), 8000, 11000);
+        fetchFrame(store, frame(86400, 20000));
+        int seqNo = 0, slot = slotAt(at.picture, 3), saved = 0;
+        ASSERT_EQ(store.AddImageData(seqNo, slot, saved, false, nullptr, false, nullptr, 0,
+                                     slotAt(at.sound, 11)),
+                  1);
+        EXPECT_EQ(params_.blackTimeSet, 1);
+        std::uint32_t rel = 0, set = 0;
+        const std::string black = PictureSlotPath(params_.tempFolder, 0);
+        ASSERT_TRUE(ReadRelTime(black, rel) && ReadSetTime(black, set));
+        EXPECT_EQ(rel, 20000u - 9000u);  // nine seconds saved: sounds 3 to 11
+        EXPECT_EQ(set, 86400u - 9u);
+    }
+}
+
+// Play time runs back from the last slot to the first along the ring, and stops where the slots'
+// times leave their order (slot 10 is the oldest, 9 the newest).
+TEST_F(SaveStartTest, PlayTimeOfSlotsFollowsTheRing) {
+    for (int slot = 1; slot <= 99; ++slot)
+        soundSlot(slot, 800, RingDistance(10, slot) * 1000);
+    const struct {
+        int last, first;
+        std::uint32_t ms;
+    } cases[] = {{45, 42, 400}, {50, 50, 100}, {2, 97, 500}, {1, 99, 200},
+                 {12, 5, 300},  {9, 10, 9900}, {3, 0, 300},  {0, 5, 0}};
+    CacheStore store(params_);
+    for (const auto& c : cases)
+        EXPECT_EQ(store.PlayTimeOfSlots(c.last, c.first), c.ms) << c.last << "-" << c.first;
+    EXPECT_EQ(RingDistance(2, 97), 95);
+    EXPECT_EQ(RingDistance(0, 1), 1);  // the black picture is followed by slot 1
 }
 
 TEST_F(SaveStartTest, SoundBeforeTheSetUpIsOnlyCached) {

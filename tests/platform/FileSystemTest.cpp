@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -73,6 +75,41 @@ TEST_F(FileSystemTest, ReadWholeFileHonoursItsBound) {
     EXPECT_FALSE(platform::readWholeFile((root_ / "none").string(), bytes));
     EXPECT_EQ(platform::fileSize((root_ / "f").string()), 100);
     EXPECT_EQ(platform::fileSize(root_.string()), -1);
+}
+
+// Whatever a hostile folder holds where a file is expected, the open returns at once (a plain
+// open of a FIFO without a writer blocks for ever) and takes only a regular file.
+TEST_F(FileSystemTest, OutsideFilesOpenWithoutBlockingAndOnlyWhenRegular) {
+    touch(root_ / "regular", "abc");
+    ASSERT_EQ(::mkfifo((root_ / "fifo").c_str(), 0600), 0);
+    fs::create_symlink(root_ / "fifo", root_ / "link-to-fifo");
+    const struct {
+        std::string path;
+        int error;  // 0: opens
+    } cases[] = {
+        {(root_ / "regular").string(), 0},
+        {(root_ / "fifo").string(), platform::kNotRegularFile},
+        {(root_ / "link-to-fifo").string(), platform::kNotRegularFile},
+        {"/dev/null", platform::kNotRegularFile},
+        {root_.string(), EISDIR},
+        {(root_ / "missing").string(), ENOENT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        long long size = -2;
+        const int fd = platform::openRegularFile(c.path, &size);
+        EXPECT_EQ(fd >= 0 ? 0 : errno, c.error);
+        EXPECT_EQ(size, c.error == 0 ? 3 : -1);
+        if (fd >= 0) {
+            // Reads block as usual, and the descriptor does not leak into child programs.
+            EXPECT_EQ(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+            EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
+            ::close(fd);
+        }
+        std::vector<unsigned char> bytes{1};
+        EXPECT_EQ(platform::readWholeFile(c.path, bytes) ? 0 : errno, c.error);
+        EXPECT_EQ(bytes.size(), c.error == 0 ? 3u : 0u);
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/UnreachableFolder.h"
 #include "tests/tools/ToolsTestSupport.h"
 #include "tools/recgen/FrameRenderer.h"
 
@@ -207,7 +208,8 @@ TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
     EXPECT_EQ(run.status, c.exitStatus) << run.err;
     Json doc;
     ASSERT_NO_THROW(doc = parseJson(run.out)) << run.out;
-    EXPECT_EQ(doc.keys(), (std::vector<std::string>{"folder", "kind", "frames", "summary"}));
+    EXPECT_EQ(doc.keys(),
+              (std::vector<std::string>{"folder", "kind", "frames", "unreadable", "summary"}));
     EXPECT_EQ(doc["folder"].string, folder);
     EXPECT_EQ(doc["kind"].string, c.kind);
 
@@ -254,8 +256,11 @@ TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
             ++noTime;
     }
     const Json& s = doc["summary"];
-    EXPECT_EQ(s.keys(), (std::vector<std::string>{"frames", "intact", "pictureAltered",
-                                                  "timeAltered", "noTime", "notChecked"}));
+    EXPECT_EQ(s.keys(),
+              (std::vector<std::string>{"frames", "intact", "pictureAltered", "timeAltered",
+                                        "noTime", "notChecked", "unreadable"}));
+    EXPECT_EQ(s["unreadable"].integer(), 0);
+    EXPECT_TRUE(doc["unreadable"].array.empty());
     EXPECT_EQ(s["frames"].integer(), c.frames);
     EXPECT_EQ(s["intact"].integer(), intact);
     EXPECT_EQ(s["pictureAltered"].integer(), picture);
@@ -280,32 +285,38 @@ INSTANTIATE_TEST_SUITE_P(Kinds, RecordingRoundTrip, ::testing::ValuesIn(cases())
 // Cases where the verifier reports what the viewer would do with frames that cannot be checked,
 // or with capture times out of range.
 TEST(Verify, UncheckableFramesGiveStatusThree) {
-    // A raw code-stream has no JP2 signature for the check; a JPEG 2000 picture of 720x480 does
-    // not fit the decoder's block, and the viewer checks only what it could decode.
-    const std::vector<std::vector<std::string>> rows = {
-        {"--codestream", "--size", "32x32", "--frames", "3"},
-        {"--size", "720x480", "--frames", "1"},
+    // A raw code-stream has no JP2 signature for the check, so it stays unchecked. A JPEG 2000
+    // picture of 720x480 does not fit the decoder's block, but its trailer is checked all the same.
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        long long flags;
+        const char* textMark;
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.front());
+    const Row rows[] = {
+        {{"--codestream", "--size", "32x32", "--frames", "3"}, 3, -1, "NOT CHECKED"},
+        {{"--size", "720x480", "--frames", "1"}, 0, 0, "ok, picture does not decode"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args.front());
         TempDir tmp;
         const std::string folder = tmp / "rec";
         std::vector<std::string> args = {"--quiet", "--kind", "jp2mp3", "--sound", "none", folder};
-        args.insert(args.begin(), row.begin(), row.end());
+        args.insert(args.begin(), row.args.begin(), row.args.end());
         ASSERT_EQ(runProgram(mkrec(), args, tmp.path()).status, 0);
         const RunResult run = runProgram(verifier(), {"--json", folder}, tmp.path());
-        EXPECT_EQ(run.status, 3);
+        EXPECT_EQ(run.status, row.status);
         const Json doc = parseJson(run.out);
         for (const Json& f : doc["frames"].array) {
-            EXPECT_EQ(f["flags"].integer(), -1);
+            EXPECT_EQ(f["flags"].integer(), row.flags);
             // The index still gives the time and offset of a frame the check could not read.
             EXPECT_EQ(f["time"].string, "2024-01-01 00:00:00");
             EXPECT_EQ(f["offsetMs"].integer(), f["index"].integer() * 100);
         }
-        EXPECT_EQ(doc["summary"]["notChecked"].integer(),
-                  static_cast<long long>(doc["frames"].array.size()));
-        EXPECT_EQ(doc["summary"]["intact"].integer(), 0);
-        EXPECT_NE(runProgram(verifier(), {folder}, tmp.path()).out.find("NOT CHECKED"),
+        const auto frames = static_cast<long long>(doc["frames"].array.size());
+        EXPECT_EQ(doc["summary"]["notChecked"].integer(), row.flags < 0 ? frames : 0);
+        EXPECT_EQ(doc["summary"]["intact"].integer(), row.flags < 0 ? 0 : frames);
+        EXPECT_NE(runProgram(verifier(), {folder}, tmp.path()).out.find(row.textMark),
                   std::string::npos);
     }
 }
@@ -358,6 +369,49 @@ TEST(Verify, OutputDoesNotDependOnTheMachinesTimeZone) {
     for (const auto& out : outputs)
         EXPECT_EQ(out, outputs.front());
     EXPECT_NE(outputs.front().find("\"2024-03-31 02:00:01\""), std::string::npos);
+}
+
+// A subfolder that cannot be read must not leave a report of "all intact": it is named on stderr
+// and in the report, counted, and the run ends as for an unreadable recording, in both formats.
+// When even the first subfolder cannot be read there is nothing to report but why.
+TEST(Verify, UnreadableSubfoldersAreNamedAndFailTheRun) {
+    TempDir tmp;
+    const std::string rec =
+        korvex::test::makeDeepFolder(tmp.path() / "deep", korvex::test::kDeepRecordingLength);
+    fs::remove(rec);  // mkrec creates the recording folder itself
+    ASSERT_EQ(runProgram(mkrec(),
+                         {"--quiet", "--kind", "jp2mp3", "--sound", "none", "--frames", "3",
+                          "--size", "32x32", rec},
+                         tmp.path())
+                  .status,
+              0);
+    const std::string later = "IMG00002" + std::string(40, 'x');
+    const std::string first = "IMG00000" + std::string(40, 'x');
+    ASSERT_TRUE(korvex::test::unreachableFolder(rec, later));
+
+    const RunResult json = runProgram(verifier(), {"--json", rec}, tmp.path());
+    EXPECT_EQ(json.status, 2);
+    EXPECT_NE(json.err.find("cannot read " + rec + "/" + later), std::string::npos) << json.err;
+    const Json doc = parseJson(json.out);
+    EXPECT_EQ(doc["summary"]["intact"].integer(), 3);
+    EXPECT_EQ(doc["summary"]["unreadable"].integer(), 1);
+    ASSERT_EQ(doc["unreadable"].array.size(), 1u);
+    EXPECT_EQ(doc["unreadable"].array[0]["path"].string, rec + "/" + later);
+    EXPECT_FALSE(doc["unreadable"].array[0]["reason"].string.empty());
+
+    const RunResult text = runProgram(verifier(), {rec}, tmp.path());
+    EXPECT_EQ(text.status, 2);
+    EXPECT_NE(text.out.find("1 part of the recording unreadable"), std::string::npos) << text.out;
+    EXPECT_NE(text.err.find(later), std::string::npos);
+
+    ASSERT_TRUE(korvex::test::unreachableFolder(rec, first));
+    const RunResult none = runProgram(verifier(), {"--json", rec}, tmp.path());
+    EXPECT_EQ(none.status, 2);
+    EXPECT_TRUE(none.out.empty());
+    EXPECT_NE(none.err.find("cannot read " + rec + "/" + first), std::string::npos) << none.err;
+
+    korvex::test::unreachableFolder(rec, later, true);
+    korvex::test::unreachableFolder(rec, first, true);
 }
 
 TEST(Verify, RefusesWhatIsNotARecording) {

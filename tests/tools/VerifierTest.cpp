@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <string>
+#include <vector>
+
 #include "tests/tools/ToolsTestSupport.h"
 #include "tools/recgen/RecordingWriter.h"
 #include "tools/verify/RecordingVerifier.h"
@@ -18,25 +22,25 @@ TEST(JsonString, AlwaysValidAndFaithfulForUtf8) {
         std::string back;     // what a JSON reader makes of it
     } rows[] = {
         {"plain/path.jp2", "\"plain/path.jp2\"", "plain/path.jp2"},
-        {"say \"hi\" \\ there", R"("say \"hi\" \\ there")", "say \"hi\" \\ there"},
-        {"tab\tnl\ncr\r\x01\x1f\x7f",
-         R"("tab\tnl\ncr\r\u0001\u001f)"
-         "\x7f\"",
+        // A backslash reads doubled, so that it cannot start an escape of the value's own.
+        {"say \"hi\" \\ there", R"("say \"hi\" \\\\ there")", "say \"hi\" \\\\ there"},
+        {"tab\tnl\ncr\r\x01\x1f\x7f", R"("tab\tnl\ncr\r\u0001\u001f\u007f")",
          "tab\tnl\ncr\r\x01\x1f\x7f"},
         {"caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x93\xB7",
          "\"caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x93\xB7\"",
          "caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x93\xB7"},
-        // Not UTF-8: a stray byte, a cut sequence, an overlong form, a surrogate, beyond U+10FFFF.
+        // A C1 control as UTF-8 is text: escaped so that a terminal showing the JSON ignores it.
+        {"csi\xC2\x9B", R"("csi\u009b")", "csi\xC2\x9B"},
+        // Not UTF-8: a stray byte, a lone C1 byte, a cut sequence, an overlong form, a surrogate,
+        // beyond U+10FFFF. Each byte reads \xNN in the value.
         {"a\xFF"
          "b",
-         R"("a\ufffdb")",
-         "a\xEF\xBF\xBD"
-         "b"},
-        {"cut\xE6\x97", R"("cut\ufffd\ufffd")", "cut\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"\xC0\x80", R"("\ufffd\ufffd")", "\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"\xED\xA0\x80", R"("\ufffd\ufffd\ufffd")", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
-        {"\xF4\x90\x80\x80", R"("\ufffd\ufffd\ufffd\ufffd")",
-         "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+         R"("a\\xffb")", R"(a\xffb)"},
+        {"csi\x9B", R"("csi\\x9b")", R"(csi\x9b)"},
+        {"cut\xE6\x97", R"("cut\\xe6\\x97")", R"(cut\xe6\x97)"},
+        {"\xC0\x80", R"("\\xc0\\x80")", R"(\xc0\x80)"},
+        {"\xED\xA0\x80", R"("\\xed\\xa0\\x80")", R"(\xed\xa0\x80)"},
+        {"\xF4\x90\x80\x80", R"("\\xf4\\x90\\x80\\x80")", R"(\xf4\x90\x80\x80)"},
         {std::string("nul\0here", 8), R"("nul\u0000here")", std::string("nul\0here", 8)},
     };
     for (const auto& r : rows) {
@@ -47,6 +51,32 @@ TEST(JsonString, AlwaysValidAndFaithfulForUtf8) {
         ASSERT_NO_THROW(v = parseJson(out));
         EXPECT_EQ(v.string, r.back);
     }
+}
+
+// Names that differ only in bytes that are not text, or in a backslash imitating an escape, never
+// print as one name, in JSON or on a terminal; and a terminal gets no control (C0, DEL, C1 as a
+// byte or as UTF-8) raw.
+TEST(NameOutput, DifferentNamesStayDifferentAndTerminalsSeeNoControls) {
+    const struct {
+        std::string in;
+        std::string shown;
+    } rows[] = {
+        {"a\xFF", R"(a\xff)"},
+        {"a\xFE", R"(a\xfe)"},
+        {"a\\xff", R"(a\\xff)"},
+        {"a\xEF\xBF\xBD", "a\xEF\xBF\xBD"},
+        {"esc\x1B[2J\x7F", R"(esc\x1b[2J\x7f)"},
+        {"csi\x9B", R"(csi\x9b)"},
+        {"c1 \xC2\x9B", R"(c1 \xc2\x9b)"},
+        {"\xE6\x97\xA5.jp2", "\xE6\x97\xA5.jp2"},
+        {"cut\xE6\x97", R"(cut\xe6\x97)"},
+    };
+    std::set<std::string> jsonValues;
+    for (const auto& r : rows) {
+        EXPECT_EQ(korvex::verify::terminalText(r.in), r.shown);
+        jsonValues.insert(parseJson(jsonString(r.in)).string);
+    }
+    EXPECT_EQ(jsonValues.size(), std::size(rows));
 }
 
 TEST(VerifyReport, FolderNamesWithQuotesAndNewlinesStayValidJson) {
@@ -65,8 +95,11 @@ TEST(VerifyReport, FolderNamesWithQuotesAndNewlinesStayValidJson) {
     std::string error;
     ASSERT_TRUE(korvex::verify::verifyRecording(folder, report, error)) << error;
     const toolstest::Json doc = parseJson(korvex::verify::toJson(report));
-    EXPECT_EQ(doc["folder"].string, folder);
-    EXPECT_EQ(doc["frames"][2]["path"].string, folder + "/IMG00001/000003.jpg");
+    // The value names the folder with its backslash doubled.
+    std::string value = folder;
+    value.replace(value.find('\\'), 1, "\\\\");
+    EXPECT_EQ(doc["folder"].string, value);
+    EXPECT_EQ(doc["frames"][2]["path"].string, value + "/IMG00001/000003.jpg");
     EXPECT_EQ(korvex::verify::exitStatusOf(report.summary), 0);
 
     // Text mode goes to terminals: no control character from a name or title gets through.
@@ -78,7 +111,7 @@ TEST(VerifyReport, FolderNamesWithQuotesAndNewlinesStayValidJson) {
             EXPECT_GE(static_cast<unsigned char>(c), 0x20u);
         }
     }
-    EXPECT_NE(text.find("[ESC?[31m]"), std::string::npos) << text;
+    EXPECT_NE(text.find("[ESC\\x1b[31m]"), std::string::npos) << text;
 }
 
 TEST(VerifyReport, RelativeFoldersAreReportedInFull) {

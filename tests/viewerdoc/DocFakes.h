@@ -261,6 +261,7 @@ public:
     };
     std::string openDialogFolder;
     std::vector<RecordingKind> kinds;
+    std::vector<std::pair<std::string, OpenOutcome>> opens;  // every open's end, in order
 
     bool pumpMessages() override {
         ++pumps;
@@ -282,6 +283,9 @@ public:
     }
     void runSearchingDialog(ScanSession& scan) override { searching(scan); }
     void recordingKindChanged(const RecordingKind& kind) override { kinds.push_back(kind); }
+    void openFinished(const std::string& folder, OpenOutcome outcome) override {
+        opens.emplace_back(folder, outcome);
+    }
 
 private:
     FakeClock& clock_;

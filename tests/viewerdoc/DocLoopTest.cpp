@@ -123,8 +123,9 @@ TEST_P(DocTimerPlay, ShowsEveryStepUntilTheNextWouldPassTheEnd) {
         const bool shown = std::find(c.shown.begin(), c.shown.end(), skipped) != c.shown.end();
         const bool decoded = std::find(source->loaded.begin(), source->loaded.end(), skipped) !=
                              source->loaded.end();
-        if (!shown && skipped != c.frames - 1)  // the last frame was decoded at open
+        if (!shown && skipped != c.frames - 1) {  // the last frame was decoded at open
             EXPECT_FALSE(decoded) << skipped;
+        }
     }
     EXPECT_FALSE(doc->playing());
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QImage>
 #include <QMessageBox>
@@ -17,8 +18,8 @@
 #include <memory>
 #include <string>
 
-#include "tests/support/GuiTestEnvironment.h"
 #include "recording/DibBlock.h"
+#include "tests/support/GuiTestEnvironment.h"
 #include "tools/recgen/RecordingWriter.h"
 #include "viewer/playback/CKorvexDoc.h"
 #include "viewer/playback/CKorvexView.h"
@@ -183,6 +184,10 @@ TEST(SaveDialog, StartsInTheLastSaveFolderAddsTheSuffixAndRemembersTheFolder) {
     OpenDocument open(PictureFormat::Jpeg, 352, 240);
     const std::string first = test::freshFolder("dialogA");
     const std::string second = test::freshFolder("dialogB");
+    // The home folder until a save chose one, and again when that one is gone.
+    EXPECT_EQ(saveDialogFolder(*open.doc), QDir::homePath());
+    open.doc->setLastSaveFolder(first + "/gone");
+    EXPECT_EQ(saveDialogFolder(*open.doc), QDir::homePath());
     open.doc->setLastSaveFolder(first);
     whenModal<QFileDialog>([&](QFileDialog* dialog) {
         EXPECT_EQ(dialog->directory().absolutePath().toStdString(), first);
@@ -254,8 +259,11 @@ TEST(Print, TheDialogOffersOnePageAndNamesTheJob) {
             else
                 dialog->reject();
         });
-        EXPECT_EQ(printCurrent(nullptr, *open.doc, renderForPrint, &printer), accept);
+        QString destination;
+        EXPECT_EQ(printCurrent(nullptr, *open.doc, renderForPrint, &printer, &destination), accept);
         EXPECT_EQ(printer.docName(), "Korvex Print");
+        // Where the job went, for the status bar's confirmation.
+        EXPECT_EQ(destination.toStdString(), accept ? pdf : "");
         EXPECT_EQ(fs::exists(pdf), accept) << pdf;
     }
 }

@@ -14,11 +14,13 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTest>
 #include <QToolBar>
 #include <QUrl>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -485,6 +487,33 @@ TEST_F(FrameTest, LayoutCommandsReachThePanelAndDisableSaveAndPrint) {
     EXPECT_TRUE(frame->action(cmd::fileSave)->isEnabled());
 }
 
+TEST_F(FrameTest, TheStatusBarSaysWhyAnOpenDidNothingUntilTheNextCommand) {
+    ASSERT_TRUE(open(write("rec", 3)));
+    QStatusBar* bar = frame->statusBar();
+    const QString idle = bar->currentMessage();
+    const std::string empty = root + "/empty";
+    std::filesystem::create_directories(empty);
+    const auto menuCommand = [&] {
+        frame->routeCommand(cmd::viewToolbar);
+        frame->routeCommand(cmd::viewToolbar);  // the toolbar back
+    };
+    const std::function<void()> nextCommands[] = {menuCommand, [&] { click(ctl::next); }};
+    for (const auto& command : nextCommands) {
+        EXPECT_FALSE(open(empty));
+        const QString note = bar->currentMessage();
+        EXPECT_EQ(note.toStdString(), empty +
+                                          " is not a recording (no *.jpg or *.jp2 frame "
+                                          "files): nothing was opened.");
+        // A command's help text covers the note only while the pointer is on the command.
+        QStatusTipEvent help(QStringLiteral("help")), gone{QString()};
+        QApplication::sendEvent(frame.get(), &help);
+        QApplication::sendEvent(frame.get(), &gone);
+        EXPECT_EQ(bar->currentMessage(), note);
+        command();
+        EXPECT_EQ(bar->currentMessage(), idle);
+    }
+}
+
 TEST_F(FrameTest, SaveAndTitleInputRunFromTheirCommands) {
     ASSERT_TRUE(open(write("rec", 3)));
     const std::string saved = root + "/shot.bmp";
@@ -494,6 +523,7 @@ TEST_F(FrameTest, SaveAndTitleInputRunFromTheirCommands) {
     });
     frame->action(cmd::fileSave)->trigger();
     ASSERT_TRUE(std::filesystem::exists(saved));
+    EXPECT_TRUE(frame->statusBar()->currentMessage().contains(QString::fromStdString(saved)));
     // 64 pixels wide: 64 x 48 rows of 192 bytes after the 54-byte headers.
     EXPECT_EQ(std::filesystem::file_size(saved), 54u + 48u * 192u);
 

@@ -122,6 +122,37 @@ TEST_F(FrameTest, SpaceAndTheArrowKeysWorkTheTransport) {
     EXPECT_FALSE(frame->pressTransportKey(Qt::Key_Up));
 }
 
+TEST_F(FrameTest, AFocusedSliderKeepsTheArrowKeys) {
+    ASSERT_TRUE(open(write("rec", 20)));
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    slider(control(ctl::position))->setValue(10);
+    const struct {
+        int id;  // 0: a click on the picture, after the speed slider had the focus
+        Qt::Key key;
+        int sliderMoves;  // the slider's own actions, not a setValue
+        int frameMoves;
+    } cases[] = {{ctl::speed, Qt::Key_Right, 1, 0},
+                 {ctl::volume, Qt::Key_Left, 1, 0},
+                 {ctl::position, Qt::Key_Left, 1, -1},
+                 {ctl::next, Qt::Key_Right, 0, 1},
+                 {0, Qt::Key_Right, 0, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id);
+        QWidget* target = c.id == 0 ? frame->imageView() : control(c.id);
+        (c.id == 0 ? control(ctl::speed) : target)->setFocus();
+        if (c.id == 0)
+            QTest::mouseClick(target, Qt::LeftButton);
+        ASSERT_TRUE(target->hasFocus());
+        QSignalSpy actions(slider(target) ? slider(target) : slider(control(ctl::speed)),
+                           &QAbstractSlider::actionTriggered);
+        const int before = currentIndex();
+        QTest::keyClick(target, c.key);
+        EXPECT_EQ(actions.count(), c.sliderMoves);
+        EXPECT_EQ(currentIndex() - before, c.frameMoves);
+    }
+}
+
 // Both ways of taking hold of the handle: a press, and the second press of a double click.
 class SliderDrag : public FrameTest, public ::testing::WithParamInterface<bool> {};
 

@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QSettings>
 #include <filesystem>
 #include <fstream>
@@ -44,7 +45,7 @@ protected:
             korvex::brandtool::writeBrandFile(brand, dir_.string(), written, removed, error));
     }
     fs::path storeFile() const {
-        return fs::path(korvex::test::scratchHome()) / "config" / "Korvex" / "Korvex.ini";
+        return fs::path(korvex::test::scratchHome()) / "config" / "korvex" / "registry.ini";
     }
 
     fs::path dir_;
@@ -111,6 +112,27 @@ TEST_F(StartupTest, MissingOrUnknownBrandFileFailsAndSaysWhy) {
     }
 }
 
+TEST_F(StartupTest, ABrandFailureIsShownInAMessageBoxThatSaysHowToMendIt) {
+    CKorvexApp app;
+    ASSERT_FALSE(app.InitInstance({}, folder()));
+    const QString details = korvex::startupFailureBox(app)->informativeText();
+    EXPECT_TRUE(details.contains("Viewer2.ini")) << details.toStdString();
+    EXPECT_TRUE(details.contains("korvex-brand --brand N --dir \"" + folder() + "\""));
+    korvex::LaunchOptions shot;
+    shot.screenshotPath = "x.png";
+    const struct {
+        korvex::LaunchOptions commandLine;
+        const char* platform;
+        bool box;
+    } cases[] = {{{}, "xcb", true}, {{}, "offscreen", false}, {shot, "xcb", false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(korvex::startupFailureNeedsBox(app, c.commandLine, c.platform), c.box);
+    // A mistyped option was typed at a terminal, which has the message already.
+    writeBrand(0);
+    ASSERT_FALSE(app.InitInstance({"--panes", "5"}, folder()));
+    EXPECT_FALSE(korvex::startupFailureNeedsBox(app, {}, "xcb"));
+}
+
 TEST_F(StartupTest, CheckSwitchAndBadOptions) {
     writeBrand(0);
     {
@@ -153,17 +175,20 @@ TEST_F(StartupTest, SettingsRoundTripThroughTheUserStore) {
     ASSERT_TRUE(app.SaveSettings(s));
     EXPECT_EQ(app.LoadSettings(), s);
 
-    // The values sit under the brand's key path with their own names.
-    QSettings raw(QString::fromStdString(storeFile().string()), QSettings::IniFormat);
-    raw.beginGroup("SOFTWARE/KALMO/Korvex2/Settings");
-    EXPECT_EQ(raw.value("DateFormat").toInt(), 1);
-    EXPECT_EQ(raw.value("DateDispPos").toInt(), 2);
-    EXPECT_EQ(raw.value("ForderDir").toString(), QString("/media/rec, with comma"));
-    // An out-of-range position and a list value are ignored one by one.
-    raw.setValue("DateDispPos", 4);
-    raw.setValue("SaveForder", QStringList{"a", "b"});
-    raw.endGroup();
-    raw.sync();
+    // The values sit under the brand's key path with their own names, in the store the control
+    // shares.
+    using platform::com::UserStore;
+    UserStore raw;
+    ASSERT_TRUE(raw.load(storeFile().string()));
+    const std::string key = "SOFTWARE\\KALMO\\Korvex2\\Settings";
+    EXPECT_EQ(raw.value(key, "DateFormat"), "1");
+    EXPECT_EQ(raw.value(key, "DateDispPos"), "2");
+    EXPECT_EQ(raw.value(key, "ForderDir"), "/media/rec, with comma");
+    // An out-of-range position and an over-long folder are ignored one by one.
+    ASSERT_TRUE(UserStore::update(storeFile().string(), [&](UserStore& store) {
+        return store.setValue(key, "DateDispPos", "4") &&
+               store.setValue(key, "SaveForder", std::string(300, 'a'));
+    }));
     const korvex::ViewerSettings read = app.LoadSettings();
     EXPECT_EQ(read.timePosition, 0);
     EXPECT_EQ(read.dateFormat, 1);
@@ -188,11 +213,31 @@ TEST_F(StartupTest, JapaneseBrandWithoutCompanyUsesItsOwnKey) {
     EXPECT_EQ(app.LoadSettings().timePosition, 0);  // English keeps its own key
 }
 
+TEST_F(StartupTest, SettingsOfEarlierVersionsAreReadUntilTheSharedStoreHasItsOwn) {
+    writeBrand(0);
+    CKorvexApp app;
+    ASSERT_TRUE(app.InitInstance({}, folder()));
+    const fs::path legacy =
+        fs::path(korvex::test::scratchHome()) / "config" / "Korvex" / "Korvex.ini";
+    fs::remove(storeFile());
+    {
+        QSettings old(QString::fromStdString(legacy.string()), QSettings::IniFormat);
+        old.setValue("SOFTWARE/KALMO/Korvex2/Settings/DateFormat", 2);
+    }
+    EXPECT_EQ(app.LoadSettings().dateFormat, 2);
+    korvex::ViewerSettings s;
+    s.dateFormat = 1;
+    ASSERT_TRUE(app.SaveSettings(s));
+    EXPECT_EQ(app.LoadSettings().dateFormat, 1);
+    fs::remove(legacy);
+}
+
 TEST_F(StartupTest, UnwritableStoreKeepsDefaults) {
     writeBrand(0);
     CKorvexApp app;
     ASSERT_TRUE(app.InitInstance({}, folder()));
     // A folder where the store file should be cannot be opened as a file.
+    fs::remove(storeFile());
     fs::create_directories(storeFile());
     korvex::ViewerSettings s;
     s.dateFormat = 2;

@@ -272,6 +272,24 @@ TEST(FramePainter, InvalidImageFaceIsTheFaceColourWithBlackText) {
     EXPECT_GT(dark, 20);
 }
 
+// A frame whose picture does not decode but whose trailer was checked: the face carries the
+// check's time and, in check mode only, its marks; an unchecked one stays the bare face.
+TEST(FramePainter, InvalidImageFaceCarriesTheTimeAndMarksOfACheckedFrame) {
+    const QSize size(640, 480);
+    OverlaySettings check;
+    check.checkMode = true;
+    FrameContent frame;
+    frame.time = 1700000000;
+    const QImage bare = renderSinglePane(size, FrameContent{}, check, false);
+    EXPECT_EQ(renderSinglePane(size, frame, check, false), bare);  // flags -1: not checked
+    frame.flags = 0;
+    const QImage timed = renderSinglePane(size, frame, check, false);
+    EXPECT_NE(timed, bare);
+    frame.flags = 3;
+    EXPECT_EQ(renderSinglePane(size, frame, OverlaySettings{}, false), timed);
+    EXPECT_NE(renderSinglePane(size, frame, check, false), timed);
+}
+
 TEST(FramePainter, PrintedPageCarriesTheTitleBelowThePicture) {
     const DibBlock dib = uniformDib(704, 480, 200);
     FrameContent frame;

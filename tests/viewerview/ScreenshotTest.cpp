@@ -100,12 +100,32 @@ TEST_F(ScreenshotTest, WritesTheWindowInEnglishAndJapanese) {
     EXPECT_EQ(QImage(out("one.png")).size(), QSize(810, 748));
 }
 
+TEST_F(ScreenshotTest, PanesAreIgnoredForARecordingWithoutChannels) {
+    const std::string plain = (fs::path(work_) / "plain").string();
+    gen::RecordingSpec spec = test::fourChannelSpec(8);
+    spec.writeInfo = false;
+    ASSERT_TRUE(gen::writeRecording(plain, spec).ok);
+    const QString folder = QString::fromStdString(plain);
+    ASSERT_EQ(run({"--screenshot", out("one.png"), "--frame", "5", folder}).exitCode, 0);
+    const ProgramRun nine =
+        run({"--screenshot", out("nine.png"), "--panes", "9", "--frame", "5", folder});
+    ASSERT_EQ(nine.exitCode, 0) << nine.errors.toStdString();
+    EXPECT_TRUE(nine.errors.contains("has no channels, so --panes 9 was ignored"))
+        << nine.errors.toStdString();
+    // One pane, as the window would show it.
+    EXPECT_EQ(QImage(out("nine.png")).convertToFormat(QImage::Format_RGB32),
+              QImage(out("one.png")).convertToFormat(QImage::Format_RGB32));
+}
+
 TEST_F(ScreenshotTest, FailsClearlyWithoutWritingAFile) {
     const std::string empty = (fs::path(work_) / "empty").string();
     fs::create_directories(empty);
     const ProgramRun none = run({"--screenshot", out("none.png"), QString::fromStdString(empty)});
     EXPECT_NE(none.exitCode, 0);
     EXPECT_TRUE(none.errors.contains(QStringLiteral("no recording"))) << none.errors.toStdString();
+    // The reason comes first, as a window's status bar would give it.
+    EXPECT_TRUE(none.errors.contains(QStringLiteral("is not a recording")))
+        << none.errors.toStdString();
     EXPECT_FALSE(fs::exists(out("none.png").toStdString()));
 
     const ProgramRun past = run({"--screenshot", out("past.png"), "--frame", "999", rec()});

@@ -8,11 +8,15 @@
 
 namespace {
 
+const char* const kUsage =
+    "usage: korvex-brand --brand N [--dir FOLDER]\n"
+    "Writes the brand file of brand N into FOLDER (default: the current folder), where the\n"
+    "viewer looks for it at start-up.\n"
+    "  N: 0 KALMO Korvex2, 1 TERIN Ostrand, 2 ZOLAN Korvex2, 3 TERIN Pellic2,\n"
+    "     4 TERIN Korvex2\n";
+
 int usage() {
-    std::fprintf(stderr,
-                 "usage: korvex-brand --brand N [--dir FOLDER]\n"
-                 "  N: 0 KALMO Korvex2, 1 TERIN Ostrand, 2 ZOLAN Korvex2, 3 TERIN Pellic2,\n"
-                 "     4 TERIN Korvex2\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -23,6 +27,10 @@ int main(int argc, char** argv) {
     std::string folder = ".";
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
         if (std::strcmp(argv[i], "--brand") == 0 && hasValue) {
             const std::string value = argv[++i];
             if (value.size() != 1 || value[0] < '0' || value[0] > '4')

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "platform/FileSystem.h"
 #include "platform/TimeZone.h"
 #include "recording/FolderImageSource.h"
 #include "recording/RecordingProbe.h"
@@ -69,16 +70,27 @@ std::size_t utf8Length(std::string_view s, std::size_t i) {
     return n;
 }
 
-// Text mode goes to terminals: control characters from file names or titles are shown as '?' so
-// that a hostile recording cannot send escape sequences.
-std::string printable(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F)
-            c = '?';
-    }
-    return out;
+void appendHexByte(std::string& out, unsigned char byte) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    out += "\\x";
+    out += kDigits[byte >> 4];
+    out += kDigits[byte & 0x0F];
+}
+
+// C0 controls, DEL and the C1 controls U+0080..U+009F (0x9B alone is a CSI to many terminals).
+bool isControl(std::uint32_t codePoint) {
+    return codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F);
+}
+
+// The code point of the valid sequence of `len` bytes at s[i].
+std::uint32_t codePointAt(std::string_view s, std::size_t i, std::size_t len) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    if (len == 1)
+        return b0;
+    std::uint32_t cp = b0 & (0xFF >> (len + 1));
+    for (std::size_t k = 1; k < len; ++k)
+        cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    return cp;
 }
 
 }  // namespace
@@ -96,26 +108,27 @@ bool verifyRecording(const std::string& folderArg, VerifyReport& report, std::st
     report.folder = folder;
 
     if (!fs::exists(folder, ec)) {
-        error = folderArg + ": no such folder";
+        error = terminalText(folderArg) + ": no such folder";
         return false;
     }
     if (!fs::is_directory(folder, ec)) {
-        error = folderArg + ": not a folder";
+        error = terminalText(folderArg) + ": not a folder";
         return false;
     }
     fs::directory_iterator probeRead(folder, ec);
     if (ec) {
-        error = folderArg + ": cannot read the folder (" + ec.message() + ")";
+        error = terminalText(folderArg) + ": cannot read the folder (" + ec.message() + ")";
         return false;
     }
 
     RecordingProbe probe;
     if (probe.probe(folder) == 0) {
-        error = folderArg + ": not a recording (no frame files *.jpg or *.jp2 and no sound file)";
+        error = terminalText(folderArg) +
+                ": not a recording (no frame files *.jpg or *.jp2 and no sound file)";
         return false;
     }
     if (!probe.kind().any()) {
-        error = folderArg + ": not a recording (a sound file but no frame files)";
+        error = terminalText(folderArg) + ": not a recording (a sound file but no frame files)";
         return false;
     }
     report.kind = kindName(probe.kind());
@@ -124,8 +137,18 @@ bool verifyRecording(const std::string& folderArg, VerifyReport& report, std::st
     // As the viewer: a recording with sound keeps its pictures in subfolders.
     report.subfoldersOnly = probe.sound() != SoundFormat::None;
     FolderImageSource source(probe.kind());
-    if (source.openFolder(folder, report.subfoldersOnly ? 1 : 0) != 1 || source.count() == 0) {
-        error = folderArg + ": no frames (no " + frameExtensionFor(probe.kind()) + " files";
+    const int opened = source.openFolder(folder, report.subfoldersOnly ? 1 : 0);
+    for (const UnreadablePart& part : source.unreadableParts())
+        report.unreadable.push_back({part.path, platform::fileErrorText(part.error)});
+    if (opened != 1 || source.count() == 0) {
+        if (!report.unreadable.empty()) {
+            error = terminalText(folderArg) + ": no frames could be read";
+            for (const UnreadableEntry& part : report.unreadable)
+                error += "; " + textUnreadable(part);
+            return false;
+        }
+        error = terminalText(folderArg) + ": no frames (no " + frameExtensionFor(probe.kind()) +
+                " files";
         error += report.subfoldersOnly ? " in subfolders; with a sound file the pictures must be "
                                          "in subfolders such as IMG00001)"
                                        : " found)";
@@ -141,7 +164,7 @@ bool verifyRecording(const std::string& folderArg, VerifyReport& report, std::st
     }
     report.timeTablePresent = source.timeTable().present();
     if (source.count() == 0) {
-        error = folderArg + ": no frames";
+        error = terminalText(folderArg) + ": no frames";
         return false;
     }
 
@@ -160,6 +183,8 @@ bool verifyRecording(const std::string& folderArg, VerifyReport& report, std::st
         f.time = source.timeAt(i);
         f.offsetMs = source.offsetAt(i);
         f.title = source.cameraTitle(i);
+        if (!checked(f.flags) && source.lastLoadError() != 0)
+            report.unreadable.push_back({f.path, platform::fileErrorText(source.lastLoadError())});
         const bool noValidTime = checked(f.flags) && (f.flags & 4) != 0;
         if (f.time != 0 && !noValidTime)
             f.timeText = formatTime(f.time);
@@ -179,10 +204,13 @@ bool verifyRecording(const std::string& folderArg, VerifyReport& report, std::st
         }
         report.frames.push_back(std::move(f));
     }
+    sum.unreadable = static_cast<int>(report.unreadable.size());
     return true;
 }
 
 int exitStatusOf(const VerifySummary& summary) {
+    if (summary.unreadable > 0)
+        return 2;
     if (summary.pictureAltered > 0 || summary.timeAltered > 0)
         return 1;
     if (summary.notChecked > 0)
@@ -190,50 +218,66 @@ int exitStatusOf(const VerifySummary& summary) {
     return 0;
 }
 
+std::string terminalText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t len = utf8Length(text, i);
+        if (len == 0 || isControl(codePointAt(text, i, len))) {
+            // Not UTF-8, or a control in any form: each byte of it, escaped.
+            const std::size_t n = len == 0 ? 1 : len;
+            for (std::size_t k = 0; k < n; ++k)
+                appendHexByte(out, static_cast<unsigned char>(text[i + k]));
+            i += n;
+        } else if (text[i] == '\\') {
+            out += "\\\\";
+            ++i;
+        } else {
+            out.append(text.substr(i, len));
+            i += len;
+        }
+    }
+    return out;
+}
+
 std::string jsonString(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 2);
     out += '"';
     for (std::size_t i = 0; i < text.size();) {
-        const char c = text[i];
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+        const std::size_t len = utf8Length(text, i);
+        if (len == 0) {
+            // The value reads \xNN: a byte that is no text, kept apart from every other name.
             out += '\\';
-            out += c;
+            appendHexByte(out, static_cast<unsigned char>(text[i]));
             ++i;
-        } else if (u < 0x20) {
-            char esc[8];
-            switch (c) {
-                case '\n':
-                    out += "\\n";
-                    break;
-                case '\r':
-                    out += "\\r";
-                    break;
-                case '\t':
-                    out += "\\t";
-                    break;
-                case '\b':
-                    out += "\\b";
-                    break;
-                case '\f':
-                    out += "\\f";
-                    break;
-                default:
-                    std::snprintf(esc, sizeof esc, "\\u%04x", u);
-                    out += esc;
-            }
-            ++i;
-        } else if (u < 0x80) {
-            out += c;
-            ++i;
-        } else if (const std::size_t len = utf8Length(text, i); len != 0) {
-            out.append(text.substr(i, len));
-            i += len;
-        } else {
-            out += "\\ufffd";
-            ++i;
+            continue;
         }
+        const std::uint32_t cp = codePointAt(text, i, len);
+        if (cp == '"') {
+            out += "\\\"";
+        } else if (cp == '\\') {
+            // Doubled in the value, so that a name holding the text \x9b and one holding the byte
+            // 0x9b never read the same.
+            out += "\\\\\\\\";
+        } else if (cp == '\n') {
+            out += "\\n";
+        } else if (cp == '\r') {
+            out += "\\r";
+        } else if (cp == '\t') {
+            out += "\\t";
+        } else if (cp == '\b') {
+            out += "\\b";
+        } else if (cp == '\f') {
+            out += "\\f";
+        } else if (isControl(cp)) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(cp));
+            out += esc;
+        } else {
+            out.append(text.substr(i, len));
+        }
+        i += len;
     }
     out += '"';
     return out;
@@ -253,20 +297,28 @@ std::string toJson(const VerifyReport& report) {
                (f.timeText.empty() ? std::string("null") : jsonString(f.timeText)) +
                ", \"offsetMs\": " + std::to_string(f.offsetMs) + "}";
     }
-    const VerifySummary& s = report.summary;
     out += report.frames.empty() ? "]" : "\n]";
+    out += ", \"unreadable\": [";
+    for (std::size_t k = 0; k < report.unreadable.size(); ++k) {
+        const UnreadableEntry& u = report.unreadable[k];
+        out += k == 0 ? "\n" : ",\n";
+        out += "  {\"path\": " + jsonString(u.path) + ", \"reason\": " + jsonString(u.reason) + "}";
+    }
+    out += report.unreadable.empty() ? "]" : "\n]";
+    const VerifySummary& s = report.summary;
     out += ", \"summary\": {\"frames\": " + std::to_string(s.frames) +
            ", \"intact\": " + std::to_string(s.intact) +
            ", \"pictureAltered\": " + std::to_string(s.pictureAltered) +
            ", \"timeAltered\": " + std::to_string(s.timeAltered) +
            ", \"noTime\": " + std::to_string(s.noTime) +
-           ", \"notChecked\": " + std::to_string(s.notChecked) + "}}\n";
+           ", \"notChecked\": " + std::to_string(s.notChecked) +
+           ", \"unreadable\": " + std::to_string(s.unreadable) + "}}\n";
     return out;
 }
 
 std::string textHeader(const VerifyReport& report) {
-    std::string out = "Recording " + printable(report.folder) + "\n  kind " + report.kind;
-    out += report.soundPath.empty() ? ", no sound" : ", sound " + printable(report.soundPath);
+    std::string out = "Recording " + terminalText(report.folder) + "\n  kind " + report.kind;
+    out += report.soundPath.empty() ? ", no sound" : ", sound " + terminalText(report.soundPath);
     out += report.subfoldersOnly ? ", pictures in subfolders" : "";
     out += "\n  index: ";
     out += report.infoLoaded ? "INFO with " + std::to_string(report.channelCount) + " channel" +
@@ -292,15 +344,17 @@ std::string textLine(const VerifiedFrame& f) {
             status += ", no valid time";
         if (f.flags == 7)
             status += " (no trailer)";
+        if (!f.decoded)
+            status += ", picture does not decode";
     }
     char head[96];
     std::snprintf(head, sizeof head, "%7d  ch %2d  %-19s  %9u ms  flags %2d  ", f.index, f.channel,
                   f.timeText.empty() ? "-" : f.timeText.c_str(), f.offsetMs, f.flags);
     std::string out = head;
     out += status;
-    out += "  " + printable(f.path);
+    out += "  " + terminalText(f.path);
     if (!f.title.empty())
-        out += "  [" + printable(f.title) + "]";
+        out += "  [" + terminalText(f.title) + "]";
     out += "\n";
     return out;
 }
@@ -311,7 +365,18 @@ std::string textSummary(const VerifySummary& s) {
                   "Summary: %d frames: %d intact, %d picture altered, %d time altered, %d without "
                   "valid time, %d not checked\n",
                   s.frames, s.intact, s.pictureAltered, s.timeAltered, s.noTime, s.notChecked);
-    return out;
+    std::string text = out;
+    // Only when it happened: a reader of a complete report sees the line it always saw.
+    if (s.unreadable > 0) {
+        text.pop_back();
+        text += "; " + std::to_string(s.unreadable) + " part" + (s.unreadable == 1 ? "" : "s") +
+                " of the recording unreadable, the report is incomplete\n";
+    }
+    return text;
+}
+
+std::string textUnreadable(const UnreadableEntry& entry) {
+    return "cannot read " + terminalText(entry.path) + " (" + terminalText(entry.reason) + ")";
 }
 
 }  // namespace korvex::verify

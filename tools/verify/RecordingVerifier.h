@@ -16,7 +16,7 @@ struct VerifiedFrame {
     std::int64_t time = 0;    // calendar time of the record, 0 = none
     std::string timeText;     // "YYYY-MM-DD HH:MM:SS" of the recorder's clock; empty = none
     std::uint32_t offsetMs = 0;
-    bool decoded = false;  // the picture decoded (the check runs only for decoded pictures)
+    bool decoded = false;  // the picture decoded (the check runs on the file's bytes either way)
     std::string title;     // camera title of the channel, empty without one
 };
 
@@ -27,6 +27,14 @@ struct VerifySummary {
     int timeAltered = 0;     // bit 1
     int noTime = 0;          // bit 2
     int notChecked = 0;      // -1
+    int unreadable = 0;      // folders and files that could not be read
+};
+
+// A folder or file of the recording that could not be read: frames in it are missing from the
+// report, or the frame could not be checked.
+struct UnreadableEntry {
+    std::string path;
+    std::string reason;
 };
 
 struct VerifyReport {
@@ -38,6 +46,7 @@ struct VerifyReport {
     int channelCount = 0;
     bool timeTablePresent = false;
     std::vector<VerifiedFrame> frames;
+    std::vector<UnreadableEntry> unreadable;
     VerifySummary summary;
 };
 
@@ -48,13 +57,20 @@ struct VerifyReport {
 // False, with a message, when the folder is unreadable, not a recording or holds no frames.
 bool verifyRecording(const std::string& folder, VerifyReport& report, std::string& error);
 
-// 0 every frame checked and none altered; 1 some frame altered (bit 0 or 1); 3 some frame not
-// checked and none altered.
+// 2 some part of the recording could not be read (the report is incomplete, whatever it found);
+// else 1 some frame altered (bit 0 or 1); 3 some frame not checked and none altered; 0 every
+// frame checked and none altered.
 int exitStatusOf(const VerifySummary& summary);
 
-// JSON string literal of `text` (with the quotes). Bytes that are not UTF-8 become U+FFFD, so
-// the output is always valid JSON.
+// JSON string literal of `text` (with the quotes), always valid JSON, and two different byte
+// strings never give the same value: valid UTF-8 stays as it is (controls, C1 included, as
+// \u00NN), a byte outside valid UTF-8 reads \xNN in the value, and a backslash reads \\.
 std::string jsonString(std::string_view text);
+
+// `text` for a terminal: valid UTF-8 stays, a backslash is doubled, and every byte of a control
+// character (C0, DEL, C1) or outside valid UTF-8 is written as \xNN, so a crafted name can
+// neither drive the terminal nor pass for another name.
+std::string terminalText(std::string_view text);
 
 // The whole report as JSON: folder, kind, frames in index order, summary (a stable contract).
 std::string toJson(const VerifyReport& report);
@@ -63,5 +79,7 @@ std::string toJson(const VerifyReport& report);
 std::string textHeader(const VerifyReport& report);
 std::string textLine(const VerifiedFrame& frame);
 std::string textSummary(const VerifySummary& summary);
+// One unreadable part as a line of text without its end ("cannot read PATH (reason)").
+std::string textUnreadable(const UnreadableEntry& entry);
 
 }  // namespace korvex::verify

@@ -17,13 +17,15 @@ authenticity trailer. Prints one line per frame and a summary, or with --json th
   {"folder": F, "kind": "jpeg"|"jp2mp3"|"jp2wav",
    "frames": [{"index": i, "path": P, "channel": c, "flags": f,
                "time": "YYYY-MM-DD HH:MM:SS"|null, "offsetMs": n}, ...],
+   "unreadable": [{"path": P, "reason": R}, ...],
    "summary": {"frames": N, "intact": a, "pictureAltered": b, "timeAltered": c,
-               "noTime": d, "notChecked": e}}
+               "noTime": d, "notChecked": e, "unreadable": u}}
 flags: bit 0 picture altered, bit 1 time altered, bit 2 no valid time (7 no trailer, 3 trailer
 cut short), -1 not checked. Times are the recorder's clock, whatever the machine's time zone.
 
 Exit status: 0 every frame checked and none altered; 1 some frame altered; 3 some frame could not
-be checked and none is altered; 2 not a recording, no frames, unreadable, or bad arguments.
+be checked and none is altered; 2 not a recording, no frames, unreadable (also when only a part of
+it could not be read: each such folder or file is named on stderr), or bad arguments.
 )";
 
 int usageError(const std::string& message) {
@@ -51,7 +53,7 @@ int main(int argc, char** argv) {
         } else if (!endOfOptions && arg == "--") {
             endOfOptions = true;
         } else if (!endOfOptions && arg.size() > 1 && arg[0] == '-') {
-            return usageError("unknown option " + std::string(arg));
+            return usageError("unknown option " + korvex::verify::terminalText(arg));
         } else if (!folder.empty()) {
             return usageError("more than one FOLDER given");
         } else {
@@ -68,6 +70,10 @@ int main(int argc, char** argv) {
         return kExitUnusable;
     }
 
+    // Every part that could not be read is named, whatever the output format.
+    for (const auto& part : report.unreadable)
+        std::fprintf(stderr, "korvex-verify: %s\n", korvex::verify::textUnreadable(part).c_str());
+
     bool written = true;
     if (json) {
         written = writeAll(korvex::verify::toJson(report));
@@ -78,6 +84,8 @@ int main(int argc, char** argv) {
                 break;
             written = writeAll(korvex::verify::textLine(f));
         }
+        for (const auto& part : report.unreadable)
+            written = written && writeAll("  " + korvex::verify::textUnreadable(part) + "\n");
         written = written && writeAll(korvex::verify::textSummary(report.summary));
     }
     if (std::fflush(stdout) != 0 || !written) {

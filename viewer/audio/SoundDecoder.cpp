@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "platform/FileSystem.h"
+
 namespace korvex {
 
 namespace {
@@ -42,8 +44,8 @@ SoundDecoder::~SoundDecoder() {
 
 bool SoundDecoder::open(const std::string& path) {
     close();
-    // Non-blocking, so that a FIFO put in the track's place cannot stall us; regular files only.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    // Regular files only, opened so that a FIFO in the track's place cannot stall us.
+    const int fd = platform::openRegularFile(path);
     if (fd < 0)
         return false;
     struct stat st {};

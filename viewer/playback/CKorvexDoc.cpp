@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
+#include "platform/FileSystem.h"
 #include "recording/FolderImageSource.h"
 #include "viewer/audio/SoundTrack.h"
 #include "viewer/playback/core/FrameTimeText.h"
@@ -29,6 +32,14 @@ public:
 private:
     SoundTrack track_;
 };
+
+// Only asked after the probe found nothing, to tell a folder without frames from one that
+// could not be looked into at all.
+bool folderReadable(const std::string& folder) {
+    std::error_code error;
+    const std::filesystem::directory_iterator opened(folder, error);
+    return !error;
+}
 
 // Deadlines and clock readings wrap like a 32-bit tick count; compare them by difference.
 bool isAfter(std::uint32_t a, std::uint32_t b) {
@@ -61,6 +72,16 @@ CKorvexDoc::CKorvexDoc(DocumentServices services)
         services_.filesFound = [](const ImageSource& source) -> long long {
             const auto* folder = dynamic_cast<const FolderImageSource*>(&source);
             return folder != nullptr ? folder->filesFound() : 0;
+        };
+    }
+    if (!services_.unreadableParts) {
+        services_.unreadableParts = [](const ImageSource& source) {
+            std::vector<std::string> parts;
+            if (const auto* folder = dynamic_cast<const FolderImageSource*>(&source)) {
+                for (const UnreadablePart& part : folder->unreadableParts())
+                    parts.push_back(part.path + " (" + platform::fileErrorText(part.error) + ")");
+            }
+            return parts;
         };
     }
     if (services_.settings != nullptr) {
@@ -237,7 +258,8 @@ bool CKorvexDoc::OpenRecordingFolder(const std::string& folder) {
     RecordingKind kind;
     if (services_.probe(folder, kind) != 1 || !kind.any()) {
         busyOpening_ = 0;
-        return false;
+        return finishOpen(
+            folder, folderReadable(folder) ? OpenOutcome::NotARecording : OpenOutcome::Unreadable);
     }
     kindJp2Mp3_ = kind.kindJp2Mp3 ? 1 : 0;
     kindJpeg_ = kind.kindJpeg ? 1 : 0;
@@ -310,8 +332,25 @@ bool CKorvexDoc::OpenRecordingFolder(const std::string& folder) {
         view().redrawView();
         panel().blankDisplays();
     }
+    if (!cancelled && source_) {
+        const std::vector<std::string> parts = services_.unreadableParts(*source_);
+        if (!parts.empty())
+            shell().reportUnreadableParts(folder, parts);
+    }
     shell().updateCommandUi();
-    return !cancelled && result == 1 && source_ && source_->count() > 0;
+    if (cancelled)
+        return finishOpen(folder, OpenOutcome::Cancelled);
+    if (result != 1 || !source_ || source_->count() <= 0) {
+        return finishOpen(
+            folder, soundPresent_ != 0 ? OpenOutcome::NoFramesInSubfolders : OpenOutcome::NoFrames);
+    }
+    return finishOpen(folder, OpenOutcome::Opened);
+}
+
+bool CKorvexDoc::finishOpen(const std::string& folder, OpenOutcome outcome) {
+    lastOpenOutcome_ = outcome;
+    shell().openFinished(folder, outcome);
+    return outcome == OpenOutcome::Opened;
 }
 
 // ---- Navigation ----
@@ -425,8 +464,10 @@ int CKorvexDoc::PlayForward() {
             if (!isAfter(deadline, now)) {
                 if (soundMode && isAfter(now, deadline)) {
                     // Frames whose time has already passed are skipped to catch up with the
-                    // sound.
-                    step = source_->findByOffset(now - t0) - source_->findByOffset(deadline - t0);
+                    // sound. The clock counts from the first frame; the source's offsets are
+                    // its own, which need not start at 0.
+                    step = source_->findByOffset(now - t0 + base) -
+                           source_->findByOffset(deadline - t0 + base);
                     if (step < 1)
                         step = 1;
                 }

@@ -7,12 +7,14 @@
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "recording/DibBlock.h"
 #include "recording/ImageSource.h"
 #include "recording/RecordingProbe.h"
 #include "viewer/audio/SoundMessagePort.h"
 #include "viewer/playback/core/CommandTarget.h"
+#include "viewer/playback/core/OpenOutcome.h"
 #include "viewer/playback/core/PlaybackClock.h"
 #include "viewer/playback/core/ScanSession.h"
 #include "viewer/shell/core/ViewerSettings.h"
@@ -119,6 +121,18 @@ public:
     virtual void recordingKindChanged(const RecordingKind& kind) { (void)kind; }
     // Idle processing: menus and toolbar reflect the new state.
     virtual void updateCommandUi() {}
+    // An open of `folder` (from the menu, a drop or the command line) ended with `outcome`.
+    virtual void openFinished(const std::string& folder, OpenOutcome outcome) {
+        (void)folder;
+        (void)outcome;
+    }
+    // The scan of `folder` could not read some of its folders or files (each "PATH (reason)"):
+    // what they hold is missing, and the user must know the recording is shown incomplete.
+    virtual void reportUnreadableParts(const std::string& folder,
+                                       const std::vector<std::string>& parts) {
+        (void)folder;
+        (void)parts;
+    }
 };
 
 // Where the document's display settings come from and go back to (the per-user store).
@@ -156,6 +170,8 @@ struct DocumentServices {
     std::function<std::unique_ptr<SoundPlayer>()> makeSound;
     // The running scan's count of frame files found so far (for the Searching dialog).
     std::function<long long(const ImageSource& source)> filesFound;
+    // What the last scan could not read, each as "PATH (reason)".
+    std::function<std::vector<std::string>(const ImageSource& source)> unreadableParts;
 };
 
 // The playback controller: owns the open recording's source, its sound track and the current
@@ -177,8 +193,10 @@ public:
     // File > Open (57601): the Open dialog, then OpenRecordingFolder.
     void OpenRecording();
     // Everything after the Open dialog's OK: probe, sound track, scan with the Searching dialog.
-    // True when a recording with frames is open afterwards.
+    // True when a recording with frames is open afterwards. The shell hears how it ended.
     bool OpenRecordingFolder(const std::string& folder);
+    // How the last OpenRecordingFolder ended.
+    OpenOutcome lastOpenOutcome() const { return lastOpenOutcome_; }
 
     // ---- Navigation (1 moved / 0 not) ----
     int Next(bool redraw);
@@ -281,6 +299,7 @@ private:
     void reenableAfterReverse();
     void discardRecording();
     void closeSoundTrack();
+    bool finishOpen(const std::string& folder, OpenOutcome outcome);
 
     DocumentServices services_;
     SteadyPlaybackClock steadyClock_;
@@ -309,6 +328,7 @@ private:
     int32_t resumeReverse_ = 0;
     int32_t busyOpening_ = 0;
     bool shuttingDown_ = false;
+    OpenOutcome lastOpenOutcome_ = OpenOutcome::Opened;
     // Counts the recordings replaced or discarded, so that a loop notices an open that ran
     // from inside its message pump.
     std::uint64_t generation_ = 0;

@@ -251,6 +251,16 @@ QImage renderSinglePane(const QSize& pageSize, const FrameContent& frame,
     DibInfo info;
     if (frame.picture == nullptr || !readDibInfo(*frame.picture, info)) {
         paintInvalidImage(page, page.rect());
+        // A picture that does not decode may still carry a readable trailer: the time and the
+        // marks of its check go on the face where they would go on the picture.
+        if (frame.flags >= 0 && !printing) {
+            PaneDrawRequest request = requestFor(frame, page.rect());
+            request.picture = nullptr;
+            request.parts = kPartText;
+            paintPane(page, request, settings);
+            paintAlterationBanners(page, fitFourByThree(toPixelRect(request.rect)), frame.flags,
+                                   settings.checkMode);
+        }
         return page;
     }
     PaneDrawRequest request = requestFor(frame, page.rect());

@@ -109,7 +109,8 @@ struct FrameContent {
 };
 
 // The single-pane picture of `pageSize`: the frame fitted 4:3 and centred with its overlays, or
-// the invalid-image face when the frame has no readable picture. `printing`: the background is
+// the invalid-image face when the frame has no readable picture (with the time and marks of its
+// check when the frame was checked all the same). `printing`: the background is
 // the window colour and the print title goes under the picture.
 QImage renderSinglePane(const QSize& pageSize, const FrameContent& frame,
                         const OverlaySettings& settings, bool printing);

@@ -371,6 +371,7 @@ void CDVRFormView::postToPanel(int message) {
 }
 
 void CDVRFormView::onTransport(int controlId) {
+    emit transportPressed(controlId);
     switch (controlId) {
         case ctl::previous:
             doc_.OnPreviousPressed();

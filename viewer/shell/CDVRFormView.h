@@ -57,6 +57,8 @@ public:
 signals:
     // After every RefreshDisplays, with the current index it showed (tests and tools watch it).
     void displaysRefreshed(int currentIndex);
+    // A transport button was pressed (before its command runs).
+    void transportPressed(int controlId);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QStatusBar>
 
 #include "platform/TimeZone.h"
@@ -43,7 +44,29 @@ CKorvexApp* CKorvexApp::instance() {
 
 bool CKorvexApp::fail(const QString& message) {
     startupError_ = message;
+    if (startupErrorKind_ == StartupError::None)
+        startupErrorKind_ = StartupError::Other;
     return false;
+}
+
+std::unique_ptr<QMessageBox> startupFailureBox(const CKorvexApp& app) {
+    auto box =
+        std::make_unique<QMessageBox>(QMessageBox::Critical, QStringLiteral("Korvex"),
+                                      resString(textid::startupFailedCaption), QMessageBox::Ok);
+    box->setObjectName(QStringLiteral("startupFailure"));
+    box->setInformativeText(app.startupError());
+    return box;
+}
+
+bool startupFailureNeedsBox(const CKorvexApp& app, const LaunchOptions& commandLine,
+                            const QString& platform) {
+    // A mistyped command line was typed at a terminal, and a screenshot run is a script's:
+    // standard error reaches both. Without a visible screen nobody could close the box.
+    if (app.startupErrorKind() == CKorvexApp::StartupError::CommandLine ||
+        !commandLine.screenshotPath.empty() || !commandLine.error.empty()) {
+        return false;
+    }
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
 bool CKorvexApp::InitInstance(const QStringList& arguments, const QString& brandFolder) {
@@ -52,27 +75,29 @@ bool CKorvexApp::InitInstance(const QStringList& arguments, const QString& brand
     checkMode_ = 0;
     kindFlags_ = {};
     startupError_.clear();
+    startupErrorKind_ = StartupError::None;
     delete mainFrame_.data();
 
     // The brand file decides everything that carries a name: title, menu, About box, key.
     const std::string folder = startupFolder_.toStdString();
     const BrandSelection brand = selectBrand(folder);
-    const QString where = QDir::toNativeSeparators(startupFolder_);
+    const std::string where = QDir::toNativeSeparators(startupFolder_).toStdString();
+    const auto brandFailure = [&](int textId, std::initializer_list<std::string_view> args) {
+        startupErrorKind_ = StartupError::BrandFile;
+        const Language language = uiLanguage();
+        return fail(QString::fromStdString(
+            formatText(loadString(language, textId), args) + "\n" +
+            formatText(loadString(language, textid::brandFileHint), {where})));
+    };
     switch (brand.status) {
         case BrandSelection::Status::Ok:
             break;
         case BrandSelection::Status::Missing:
-            return fail(QString::fromStdString(
-                formatText(loadString(uiLanguage(), textid::noBrandFile),
-                           {kBrandFileNew, kBrandFileOld, where.toStdString()})));
+            return brandFailure(textid::noBrandFile, {kBrandFileNew, kBrandFileOld, where});
         case BrandSelection::Status::Unreadable:
-            return fail(QString::fromStdString(
-                formatText(loadString(uiLanguage(), textid::unreadableBrandFile),
-                           {brand.fileName, where.toStdString()})));
+            return brandFailure(textid::unreadableBrandFile, {brand.fileName, where});
         case BrandSelection::Status::UnknownCode:
-            return fail(QString::fromStdString(
-                formatText(loadString(uiLanguage(), textid::unknownBrandCode),
-                           {brand.fileName, where.toStdString()})));
+            return brandFailure(textid::unknownBrandCode, {brand.fileName, where});
     }
     brandIndex_ = brand.brandIndex;
 
@@ -81,8 +106,10 @@ bool CKorvexApp::InitInstance(const QStringList& arguments, const QString& brand
     for (const QString& a : arguments)
         args.push_back(a.toStdString());
     options_ = parseCommandLine(args);
-    if (!options_.error.empty())
+    if (!options_.error.empty()) {
+        startupErrorKind_ = StartupError::CommandLine;
         return fail(QString::fromStdString(options_.error));
+    }
     checkMode_ = options_.checkMode ? 1 : 0;
 
     QWidget* frame = createMainFrame();
@@ -124,22 +151,33 @@ std::string CKorvexApp::settingsKeyPath() const {
 ViewerSettings CKorvexApp::LoadSettings() const {
     if (brandIndex_ < 0)
         return {};
-    const std::unique_ptr<QSettings> store = openUserStore();
-    if (store->status() != QSettings::NoError)
+    using platform::com::UserStore;
+    const std::string path = UserStore::defaultPath();
+    UserStore store;
+    if (path.empty() || !store.load(path))
         return loadSettings(nullptr);
-    QtSettingsKey key(*store, settingsKeyPath());
+    if (!store.keyExists(settingsKeyPath())) {
+        if (const std::unique_ptr<QSettings> legacy = openLegacyUserStore();
+            legacy && legacy->status() == QSettings::NoError) {
+            QtSettingsKey key(*legacy, settingsKeyPath());
+            return loadSettings(&key);
+        }
+    }
+    StoreSettingsKey key(store, settingsKeyPath());
     return loadSettings(&key);
 }
 
 bool CKorvexApp::SaveSettings(const ViewerSettings& settings) const {
     if (brandIndex_ < 0)
         return false;
-    const std::unique_ptr<QSettings> store = openUserStore();
-    if (store->status() != QSettings::NoError || !store->isWritable())
+    using platform::com::UserStore;
+    const std::string path = UserStore::defaultPath();
+    if (path.empty())
         return false;
-    QtSettingsKey key(*store, settingsKeyPath());
-    const bool written = saveSettings(key, settings);
-    return key.flush() && written;
+    return UserStore::update(path, [&](UserStore& store) {
+        StoreSettingsKey key(store, settingsKeyPath());
+        return saveSettings(key, settings);
+    });
 }
 
 void CKorvexApp::OnAppAbout() {

@@ -5,7 +5,10 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+
+class QMessageBox;
 #include <cstdint>
+#include <memory>
 
 #include "viewer/shell/core/CommandLine.h"
 #include "viewer/shell/core/ViewerSettings.h"
@@ -49,6 +52,9 @@ public:
     void setKindFlags(const RecordingKindFlags& flags) { kindFlags_ = flags; }
     const LaunchOptions& launchOptions() const { return options_; }
     QString startupError() const { return startupError_; }
+    // What kind of failure startupError() describes.
+    enum class StartupError { None, BrandFile, CommandLine, Other };
+    StartupError startupErrorKind() const { return startupErrorKind_; }
     QString startupFolder() const { return startupFolder_; }
 
     // The brand's document template (also the id of its menu and icon) and About box.
@@ -91,8 +97,18 @@ private:
     RecordingKindFlags kindFlags_;
     LaunchOptions options_;
     QString startupError_;
+    StartupError startupErrorKind_ = StartupError::None;
     QString startupFolder_;
     QPointer<QWidget> mainFrame_;
 };
+
+// The message box that tells a desktop user why the viewer did not start (its text is
+// startupError()); the caller runs it before the program ends.
+std::unique_ptr<QMessageBox> startupFailureBox(const CKorvexApp& app);
+// Whether the failure of InitInstance should be shown in that box as well as on standard error:
+// not for command-line mistakes or screenshot runs (`commandLine` is the early parse of the
+// arguments), and not on a Qt `platform` without a screen to show it on.
+bool startupFailureNeedsBox(const CKorvexApp& app, const LaunchOptions& commandLine,
+                            const QString& platform);
 
 }  // namespace korvex

@@ -1,6 +1,7 @@
 #include "viewer/shell/CMainFrame.h"
 
 #include <QAbstractButton>
+#include <QAbstractSlider>
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -10,6 +11,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -34,6 +36,7 @@
 #include "viewer/shell/SearchingDialog.h"
 #include "viewer/shell/TitleInputDialog.h"
 #include "viewer/shell/core/ResourceIds.h"
+#include "viewer/shell/core/StatusNotes.h"
 
 namespace korvex {
 
@@ -167,7 +170,7 @@ void CMainFrame::createMenusAndToolbar(int templateId) {
     statusBar()->showMessage(resString(strid::idleText));
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& message) {
         if (message.isEmpty())
-            statusBar()->showMessage(resString(strid::idleText));
+            statusBar()->showMessage(note_.isEmpty() ? resString(strid::idleText) : note_);
     });
 }
 
@@ -181,6 +184,8 @@ void CMainFrame::createClientArea(VolumeControl* volume) {
     auto* view = new CKorvexView(*doc_, client);
     view->setObjectName(QStringLiteral("imageView"));
     view->setMinimumSize(100, 10);
+    // A click on the picture takes the focus from a slider, so the arrows step frames again.
+    view->setFocusPolicy(Qt::ClickFocus);
     viewWidget_ = view;
     viewPort_ = view;
     viewCommands_ = view;
@@ -195,6 +200,7 @@ void CMainFrame::createClientArea(VolumeControl* volume) {
     panel_->setFixedHeight(kPanelRowHeight);
     panel_->setViewPort(viewPort_);
     view->setPanelPort(panel_);
+    connect(panel_, &CDVRFormView::transportPressed, this, &CMainFrame::clearNote);
 
     rows->addWidget(viewWidget_, 1);
     rows->addWidget(bar, 0);
@@ -226,6 +232,7 @@ std::vector<CommandTarget*> CMainFrame::routing() const {
 }
 
 bool CMainFrame::routeCommand(int id) {
+    clearNote();
     bool handled = false;
     for (CommandTarget* target : routing()) {
         if (target->onCommand(id)) {
@@ -263,14 +270,21 @@ void CMainFrame::updateCommandUi() {
 bool CMainFrame::onCommand(int id) {
     switch (id) {
         // Save and Print draw what the view draws; the document enables them.
-        case cmd::fileSave:
-            if (doc_->canSave())
-                saveCurrent(this, *doc_, renderForSave);
+        case cmd::fileSave: {
+            std::string saved;
+            if (doc_->canSave() && saveCurrent(this, *doc_, renderForSave, &saved))
+                showNote(QString::fromStdString(savedText(uiLanguage(), saved)));
             return true;
-        case cmd::filePrint:
-            if (doc_->canPrint())
-                printCurrent(this, *doc_, renderForPrint);
+        }
+        case cmd::filePrint: {
+            QString destination;
+            if (doc_->canPrint() &&
+                printCurrent(this, *doc_, renderForPrint, nullptr, &destination)) {
+                showNote(QString::fromStdString(printedText(
+                    uiLanguage(), printJobName().toStdString(), destination.toStdString())));
+            }
             return true;
+        }
         case cmd::titleInput:
             runTitleInput(this, *doc_);
             return true;
@@ -350,6 +364,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
 bool CMainFrame::pressTransportKey(int key) {
     if (panel_ == nullptr || ending_)
         return false;
+    clearNote();
     const auto press = [this](int id) {
         auto* button = qobject_cast<QAbstractButton*>(panel_->control(id));
         if (button == nullptr || !button->isEnabled() || !button->isVisible())
@@ -391,8 +406,10 @@ void CMainFrame::dropEvent(QDropEvent* event) {
     event->acceptProposedAction();
     // The open runs the Searching dialog; the drag's source hears of the drop first.
     QTimer::singleShot(0, this, [this, folder] {
-        if (!ending_ && doc_->busyOpening() == 0)
+        if (!ending_ && doc_->busyOpening() == 0) {
+            clearNote();
             doc_->OpenRecordingFolder(folder.toStdString());
+        }
     });
 }
 
@@ -401,7 +418,23 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
         ending_ = true;
         doc_->RequestShutdown();
     }
+    if (event->type() == QEvent::ShortcutOverride && sliderKeepsKey(watched, event)) {
+        // Accepting the override hands the key to the slider instead of the window's shortcut.
+        event->accept();
+        return true;
+    }
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool CMainFrame::sliderKeepsKey(QObject* watched, QEvent* event) const {
+    auto* slider = qobject_cast<QAbstractSlider*>(watched);
+    if (slider == nullptr || !isAncestorOf(slider))
+        return false;
+    // The arrows move a focused slider (speed, volume, position); Space means nothing to a
+    // slider, so it still plays and stops from there.
+    const auto* key = static_cast<const QKeyEvent*>(event);
+    return (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+           (key->key() == Qt::Key_Left || key->key() == Qt::Key_Right);
 }
 
 // ---- ShellPort ----
@@ -442,6 +475,40 @@ void CMainFrame::recordingKindChanged(const RecordingKind& kind) {
         flags.kindJp2Wav = kind.kindJp2Wav ? 1 : 0;
         app->setKindFlags(flags);
     }
+}
+
+void CMainFrame::openFinished(const std::string& folder, OpenOutcome outcome) {
+    const std::string text = openOutcomeText(uiLanguage(), outcome, folder);
+    if (text.empty())
+        clearNote();
+    else
+        showNote(QString::fromStdString(text));
+}
+
+void CMainFrame::showNote(const QString& text) {
+    note_ = text;
+    statusBar()->showMessage(text);
+}
+
+void CMainFrame::clearNote() {
+    if (note_.isEmpty())
+        return;
+    note_.clear();
+    statusBar()->clearMessage();  // the idle text comes back
+}
+
+void CMainFrame::reportUnreadableParts(const std::string& folder,
+                                       const std::vector<std::string>& parts) {
+    // A box the size of the screen helps nobody: the first few name the problem.
+    constexpr std::size_t kShown = 10;
+    std::string list;
+    for (std::size_t i = 0; i < parts.size() && i < kShown; ++i)
+        list += parts[i] + "\n";
+    if (parts.size() > kShown)
+        list += "... (" + std::to_string(parts.size() - kShown) + ")\n";
+    QMessageBox::warning(this, windowTitle(),
+                         QString::fromStdString(formatText(
+                             loadString(uiLanguage(), textid::unreadableParts), {folder, list})));
 }
 
 void CMainFrame::showSoundError(const std::string& text) {

@@ -71,6 +71,9 @@ public:
     void recordingKindChanged(const RecordingKind& kind) override;
     // Menus and toolbar reflect the current state (the framework's idle update).
     void updateCommandUi() override;
+    void openFinished(const std::string& folder, OpenOutcome outcome) override;
+    void reportUnreadableParts(const std::string& folder,
+                               const std::vector<std::string>& parts) override;
 
     // ---- CommandTarget: the frame's own commands ----
     bool onCommand(int id) override;
@@ -82,11 +85,18 @@ public:
     // Date Display Format (32773).
     void OnDateDisplayFormat();
 
+    // A note in the status bar (why an open did nothing, a file saved, a page printed). It
+    // stays until the next command; a command's help text covers it only while shown.
+    void showNote(const QString& text);
+    void clearNote();
+    QString note() const { return note_; }
+
     // The folder a drag carries when it is one local folder; empty otherwise.
     static QString droppedFolder(const QMimeData* mime);
 
     // Keys of the transport, as a player's users expect them: Space plays or stops, Left and
     // Right step one frame. Each presses its panel button when that is enabled; true if it did.
+    // A focused slider keeps its arrow keys.
     bool pressTransportKey(int key);
 
 protected:
@@ -101,6 +111,8 @@ private:
     void createMenusAndToolbar(int templateId);
     void createClientArea(VolumeControl* volume);
     std::vector<CommandTarget*> routing() const;
+    // A key the focused slider `watched` uses itself, which the transport keys must not take.
+    bool sliderKeepsKey(QObject* watched, QEvent* event) const;
 
     std::unique_ptr<SettingsPort> appSettings_;
     std::unique_ptr<CKorvexDoc> doc_;
@@ -113,6 +125,7 @@ private:
     int32_t closeDisabled_ = 0;
     bool ending_ = false;  // the program is quitting: loops stop, Close is no longer refused
     bool waitCursor_ = false;
+    QString note_;
 };
 
 }  // namespace korvex

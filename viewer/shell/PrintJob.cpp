@@ -48,14 +48,19 @@ PrintStatus printPage(QPrinter& printer, const CKorvexDoc& doc, const PageRender
     return painter.end() ? PrintStatus::Printed : PrintStatus::PrinterFailed;
 }
 
-bool printCurrent(QWidget* parent, CKorvexDoc& doc, const PageRenderer& render, QPrinter* printer) {
+QString printJobName() {
+    return resString(kPrintJobNameId);
+}
+
+bool printCurrent(QWidget* parent, CKorvexDoc& doc, const PageRenderer& render, QPrinter* printer,
+                  QString* destination) {
     std::unique_ptr<QPrinter> own;
     if (printer == nullptr) {
         own = std::make_unique<QPrinter>(QPrinter::HighResolution);
         printer = own.get();
     }
     // The job's name in the print queue.
-    printer->setDocName(resString(kPrintJobNameId));
+    printer->setDocName(printJobName());
 
     QPrintDialog dialog(printer, parent);
     dialog.setObjectName(QStringLiteral("printDialog"));
@@ -68,8 +73,13 @@ bool printCurrent(QWidget* parent, CKorvexDoc& doc, const PageRenderer& render, 
         return false;
 
     const PrintStatus status = printPage(*printer, doc, render);
-    if (status == PrintStatus::Printed)
+    if (status == PrintStatus::Printed) {
+        if (destination != nullptr) {
+            *destination = printer->outputFileName().isEmpty() ? printer->printerName()
+                                                               : printer->outputFileName();
+        }
         return true;
+    }
     const QString caption = parent != nullptr ? parent->window()->windowTitle() : QString();
     QMessageBox::warning(
         parent, caption,

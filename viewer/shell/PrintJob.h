@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QSize>
+#include <QString>
 #include <functional>
 
 class QPrinter;
@@ -31,9 +32,13 @@ enum class PrintStatus { Printed, RenderFailed, PrinterFailed };
 PrintStatus printPage(QPrinter& printer, const CKorvexDoc& doc, const PageRenderer& render);
 
 // Command 57607: the print dialog for a single page, job name "Korvex Print", then the page.
-// Cancel prints nothing; a failure is shown in a message box. True when the page was printed.
+// Cancel prints nothing; a failure is shown in a message box. True when the page was printed;
+// `destination`, when given, then names the printer or the output file.
 // `printer`, when given, is used (and keeps the user's choices); otherwise a new one.
 bool printCurrent(QWidget* parent, CKorvexDoc& doc, const PageRenderer& render,
-                  QPrinter* printer = nullptr);
+                  QPrinter* printer = nullptr, QString* destination = nullptr);
+
+// The name of the print job in the queue.
+QString printJobName();
 
 }  // namespace korvex

@@ -1,5 +1,6 @@
 #include "viewer/shell/SaveBitmap.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -97,7 +98,15 @@ QString saveFailureText(const SaveOutcome& outcome, const std::string& path) {
     }
 }
 
-bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render) {
+QString saveDialogFolder(const CKorvexDoc& doc) {
+    const QString last = QString::fromStdString(doc.lastSaveFolder());
+    // The home folder stands for the recorder software's "C:\"; a folder that went away since
+    // the last save would leave the dialog wherever the program was started.
+    return !last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath();
+}
+
+bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render,
+                 std::string* savedPath) {
     if (!doc.currentPicture())
         return false;
     QFileDialog dialog(parent);
@@ -107,8 +116,7 @@ bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render) {
     dialog.setDefaultSuffix(QStringLiteral("bmp"));
     dialog.setNameFilter(resString(50106));  // "bitmap (*.bmp)"
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
-    if (!doc.lastSaveFolder().empty())
-        dialog.setDirectory(QString::fromStdString(doc.lastSaveFolder()));
+    dialog.setDirectory(saveDialogFolder(doc));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
     const QString chosen = dialog.selectedFiles().constFirst();
@@ -123,6 +131,8 @@ bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render) {
         return false;
     }
     doc.setLastSaveFolder(QFileInfo(chosen).absolutePath().toStdString());
+    if (savedPath != nullptr)
+        *savedPath = path;
     return true;
 }
 

@@ -40,10 +40,15 @@ SaveOutcome saveCurrentPicture(const CKorvexDoc& doc, const SaveRenderer& render
 // (no picture: Save does nothing, as the command is disabled then anyway).
 QString saveFailureText(const SaveOutcome& outcome, const std::string& path);
 
-// Command 33001: the save dialog in the document's `lastSaveFolder` (".bmp" added when the name
+// The folder the save dialog opens in: the document's `lastSaveFolder` while it exists, else the
+// user's home folder.
+QString saveDialogFolder(const CKorvexDoc& doc);
+
+// Command 33001: the save dialog in saveDialogFolder (".bmp" added when the name
 // has no suffix, an existing file replaced only after the user agreed), then the file. A failure
 // is shown in a message box. On success the chosen folder becomes `lastSaveFolder`. True when a
-// file was written.
-bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render);
+// file was written; `savedPath`, when given, then holds its path.
+bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render,
+                 std::string* savedPath = nullptr);
 
 }  // namespace korvex

@@ -55,6 +55,16 @@ public:
         if (inner_ != nullptr)
             inner_->updateCommandUi();
     }
+    void openFinished(const std::string& folder, OpenOutcome outcome) override {
+        if (inner_ != nullptr)
+            inner_->openFinished(folder, outcome);
+    }
+    // No box without a window: the terminal is told instead.
+    void reportUnreadableParts(const std::string& /*folder*/,
+                               const std::vector<std::string>& parts) override {
+        for (const std::string& part : parts)
+            std::fprintf(stderr, "korvex: cannot read %s\n", part.c_str());
+    }
 
 private:
     ShellPort* inner_;
@@ -163,8 +173,18 @@ ScreenshotResult renderScreenshot(CKorvexApp& app) {
         }
     }
 
-    if (options.screenshotPanes != 1)
-        view->onCommand(viewImageCommandFor(options.screenshotPanes));
+    if (options.screenshotPanes != 1) {
+        // The layouts the window would refuse (a recording without channel information allows
+        // one pane only) are refused here too, rather than drawn as empty panes.
+        const int command = viewImageCommandFor(options.screenshotPanes);
+        CommandState state;
+        if (view->updateCommand(command, state) && state.enabled) {
+            view->onCommand(command);
+        } else {
+            result.notes << tr("the recording has no channels, so --panes %1 was ignored")
+                                .arg(options.screenshotPanes);
+        }
+    }
     const int count = doc.source() != nullptr ? doc.source()->count() : 0;
     if (options.screenshotFrame < 1 || options.screenshotFrame > count) {
         result.error = tr("--frame %1: the recording shows %2 frames in this layout")
@@ -198,6 +218,8 @@ ScreenshotResult renderScreenshot(CKorvexApp& app) {
 int runScreenshot(CKorvexApp& app) {
     const ScreenshotResult shot = renderScreenshot(app);
     const QString path = QString::fromStdString(app.launchOptions().screenshotPath);
+    for (const QString& note : shot.notes)
+        std::fprintf(stderr, "korvex: screenshot: %s\n", qPrintable(note));
     if (!shot.ok) {
         std::fprintf(stderr, "korvex: screenshot: %s\n", qPrintable(shot.error));
         return 1;

@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <string>
 
 namespace korvex {
@@ -22,7 +23,8 @@ bool openRecordingHeadless(CKorvexDoc& doc, const std::string& folder, ShellPort
 // What a screenshot run produced.
 struct ScreenshotResult {
     bool ok = false;
-    QString error;  // why not, for the user
+    QString error;      // why not, for the user
+    QStringList notes;  // what was done otherwise than asked, for the user
     QImage image;
 };
 

@@ -1,15 +1,59 @@
 #include "viewer/shell/UserStore.h"
 
+#include <sys/stat.h>
+
 namespace korvex {
 
-std::unique_ptr<QSettings> openUserStore() {
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                       QStringLiteral("Korvex"), QStringLiteral("Korvex"));
+namespace {
+
+// QSettings opens its file with a plain blocking open; only a regular file (or none) is safe.
+bool absentOrRegular(const QString& path, bool* exists) {
+    struct stat st {};
+    if (::stat(path.toLocal8Bit().constData(), &st) != 0) {
+        *exists = false;
+        return true;
+    }
+    *exists = true;
+    return S_ISREG(st.st_mode);
+}
+
+std::unique_ptr<QSettings> openIni(const QString& application) {
+    auto settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                                QStringLiteral("Korvex"), application);
+    bool exists = false;
+    if (!absentOrRegular(settings->fileName(), &exists))
+        return std::make_unique<QSettings>(QStringLiteral("/dev/null"), QSettings::IniFormat);
+    return settings;
+}
+
+}  // namespace
+
+StoreSettingsKey::StoreSettingsKey(platform::com::UserStore& store, const std::string& keyPath)
+    : store_(store), key_(platform::com::UserStore::normalizeKey(keyPath)) {}
+
+std::optional<std::string> StoreSettingsKey::readValue(const std::string& name) const {
+    return store_.value(key_, name);
+}
+
+bool StoreSettingsKey::writeNumber(const std::string& name, int32_t value) {
+    return store_.setValue(key_, name, std::to_string(value));
+}
+
+bool StoreSettingsKey::writeString(const std::string& name, const std::string& value) {
+    return store_.setValue(key_, name, value);
+}
+
+std::unique_ptr<QSettings> openLegacyUserStore() {
+    auto settings = std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                                QStringLiteral("Korvex"), QStringLiteral("Korvex"));
+    bool exists = false;
+    if (!absentOrRegular(settings->fileName(), &exists) || !exists)
+        return nullptr;
+    return settings;
 }
 
 std::unique_ptr<QSettings> openProfile() {
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                       QStringLiteral("Korvex"), QStringLiteral("Profile"));
+    return openIni(QStringLiteral("Profile"));
 }
 
 QString storeGroupOf(const std::string& keyPath) {

@@ -1,9 +1,13 @@
 #include "viewer/shell/ViewerApp.h"
 
+#include <cstdio>
+
 #include "platform/audio/MixerDevice.h"
 #include "viewer/audio/VolumeControl.h"
+#include "viewer/resources/Resources.h"
 #include "viewer/shell/CMainFrame.h"
 #include "viewer/shell/ScreenshotMode.h"
+#include "viewer/shell/core/StatusNotes.h"
 
 namespace korvex {
 
@@ -44,14 +48,20 @@ bool ViewerApp::openStartupFolder(const QString& folder) {
     CMainFrame* main = frame();
     if (main == nullptr)
         return false;
-    // A folder that holds no recording leaves the viewer empty rather than failing the start.
+    // A folder that holds no recording leaves the viewer empty rather than failing the start;
+    // the terminal hears why, as the status bar shows it.
+    CKorvexDoc& doc = main->document();
     if (!launchOptions().screenshotPath.empty()) {
-        openRecordingHeadless(main->document(), folder.toStdString(), main);
-        return true;
+        openRecordingHeadless(doc, folder.toStdString(), main);
+    } else {
+        // The window comes up first so that the Searching dialog has an owner on screen.
+        showMainFrame(main);
+        doc.OpenRecordingFolder(folder.toStdString());
     }
-    // The window comes up first so that the Searching dialog has an owner on screen.
-    showMainFrame(main);
-    main->document().OpenRecordingFolder(folder.toStdString());
+    const std::string why =
+        openOutcomeText(uiLanguage(), doc.lastOpenOutcome(), folder.toStdString());
+    if (!why.empty())
+        std::fprintf(stderr, "korvex: %s\n", why.c_str());
     return true;
 }
 

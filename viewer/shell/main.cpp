@@ -1,5 +1,6 @@
 // The Korvex viewer.
 #include <QApplication>
+#include <QMessageBox>
 #include <cstdio>
 
 #include <string>
@@ -28,6 +29,9 @@ int main(int argc, char** argv) {
     arguments.removeFirst();
     if (!app.InitInstance(arguments)) {
         std::fprintf(stderr, "korvex: %s\n", qPrintable(app.startupError()));
+        // Started from a desktop menu, the program would otherwise end without a word.
+        if (korvex::startupFailureNeedsBox(app, early, QGuiApplication::platformName()))
+            korvex::startupFailureBox(app)->exec();
         return 1;
     }
     for (const std::string& s : app.launchOptions().unknownSwitches) {

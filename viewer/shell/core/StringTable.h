@@ -28,6 +28,7 @@ inline constexpr int frameCounter = 50104;     // "%d / %d"
 inline constexpr int printJobName = 50105;     // names the print job
 inline constexpr int saveFilter = 50106;       // the Save dialog's filter (Qt filter syntax)
 inline constexpr int filesFoundSoFar = 50107;  // Searching dialog: "%1" = files found so far
+inline constexpr int unreadableParts = 50108;  // after a scan: %1 folder, %2 the parts, one a line
 inline constexpr int failedCreatePlayer = 50110;
 inline constexpr int failedSetPosition = 50111;
 inline constexpr int failedPlay = 50112;
@@ -39,6 +40,14 @@ inline constexpr int noBrandFile = 50120;          // %1, %2: the two file names
 inline constexpr int unknownBrandCode = 50121;     // %1: file name; %2: folder
 inline constexpr int unreadableBrandFile = 50122;  // %1: file name; %2: folder
 inline constexpr int startupFailedCaption = 50123;
+inline constexpr int brandFileHint = 50124;  // %1: the folder the brand file belongs in
+// Status-bar notes; %1 is a folder or file path.
+inline constexpr int openUnreadable = 50125;
+inline constexpr int openNotARecording = 50126;
+inline constexpr int openNoFrames = 50127;
+inline constexpr int openNoFramesInSubfolders = 50128;
+inline constexpr int savedTo = 50129;
+inline constexpr int printJobSent = 50130;  // %1: the job's name; %2: printer or file
 }  // namespace textid
 
 // Well-known string ids of the original table.

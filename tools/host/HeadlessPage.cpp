@@ -1,0 +1,41 @@
+#include "tools/host/HeadlessPage.h"
+
+#include <cstdio>
+
+#include "tools/host/PageText.h"
+
+namespace picvoxhost {
+
+HeadlessPage::HeadlessPage(int width, int height, std::optional<std::string> chosenFolder)
+    : area_(width, height, QImage::Format_RGB32), chosenFolder_(std::move(chosenFolder)) {
+    area_.fill(Qt::black);
+}
+
+void HeadlessPage::paint() {
+    if (!control_)
+        return;
+    // Format_RGB32 is 0xFFRRGGBB per pixel, the control's own surface format.
+    control_->Draw(reinterpret_cast<std::uint32_t*>(area_.bits()), area_.width(), area_.height(),
+                   static_cast<std::int32_t>(area_.bytesPerLine()));
+}
+
+void HeadlessPage::printLine(const std::string& line) {
+    std::lock_guard<std::mutex> guard(printLock_);
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void HeadlessPage::showElement(const std::string& name, const std::string& value) {
+    printLine(elementLine({name, value}));
+}
+
+void HeadlessPage::showMessage(const std::string& caption, const std::string& text, bool) {
+    printLine(messageLine(caption, text));
+}
+
+std::optional<std::string> HeadlessPage::chooseFolder(const std::string&) {
+    return chosenFolder_;
+}
+
+}  // namespace picvoxhost

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QImage>
+
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "tools/host/HostSite.h"
+
+namespace picvoxhost {
+
+// The page without a display: the control paints into an offscreen area; elements and messages
+// are printed on stdout as they come, and boxes are answered at once.
+class HeadlessPage final : public HostPage {
+public:
+    HeadlessPage(int width, int height, std::optional<std::string> chosenFolder);
+
+    void setControl(picvox::IHostedControl* control) { control_ = control; }
+    // Lets the control paint its area now (GUI thread).
+    void paint();
+    const QImage& area() const { return area_; }
+
+    void controlInvalidated() override { paint(); }
+    void showElement(const std::string& name, const std::string& value) override;
+    void showMessage(const std::string& caption, const std::string& text, bool warning) override;
+    std::optional<std::string> chooseFolder(const std::string& startFolder) override;
+    bool answersAtOnce() const override { return true; }
+
+private:
+    void printLine(const std::string& line);
+
+    QImage area_;
+    picvox::IHostedControl* control_ = nullptr;
+    std::optional<std::string> chosenFolder_;
+    std::mutex printLock_;
+};
+
+}  // namespace picvoxhost

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include "tools/host/ControlHandle.h"
+#include "tools/host/HostSession.h"
+#include "tools/host/HostSite.h"
+
+class QFormLayout;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+class QTableWidgetItem;
+
+namespace picvoxhost {
+
+// The control's area: each paint lets the control draw into a surface of the area's size.
+class ControlArea final : public QWidget {
+    Q_OBJECT
+public:
+    ControlArea(picvox::IHostedControl* control, QSize size, QWidget* parent = nullptr);
+    // The area as the control painted it last.
+    const QImage& lastPainted() const { return surface_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    picvox::IHostedControl* control_;
+    QImage surface_;
+};
+
+// The page of window mode: the control's area, the page's INPUT elements as read-only fields,
+// a property editor, Start and Stop.
+class HostWindow final : public QWidget, public HostPage {
+    Q_OBJECT
+public:
+    HostWindow(ControlHandle& control, QSize areaSize, QWidget* parent = nullptr);
+    ~HostWindow() override;
+
+    HostSession& session() { return *session_; }
+    ControlArea* area() const { return area_; }
+    QPushButton* startButton() const { return startButton_; }
+    QPushButton* stopButton() const { return stopButton_; }
+    // The field of the page element `name`, or null.
+    QLineEdit* elementField(const std::string& name) const;
+    // Start, with the page's fields for the elements the control is told to fill. With
+    // `watchEnd` the session ends when the run reports its end.
+    void startRun(bool watchEnd);
+    // Reads every property back into the editor.
+    void refreshProperties();
+
+    // HostPage
+    void controlInvalidated() override;
+    void showElement(const std::string& name, const std::string& value) override;
+    void showMessage(const std::string& caption, const std::string& text, bool warning) override;
+    std::optional<std::string> chooseFolder(const std::string& startFolder) override;
+    bool answersAtOnce() const override { return false; }
+
+private:
+    void startPressed();
+    void stopPressed();
+    void propertyEdited(QTableWidgetItem* item);
+    void updateButtons();
+
+    ControlHandle& control_;
+    HostSite* site_ = nullptr;  // one reference of ours
+    HostSession* session_ = nullptr;
+    ControlArea* area_ = nullptr;
+    QFormLayout* elementsForm_ = nullptr;
+    std::map<std::string, QLineEdit*> elementFields_;
+    QTableWidget* properties_ = nullptr;
+    QPushButton* startButton_ = nullptr;
+    QPushButton* stopButton_ = nullptr;
+    QLabel* status_ = nullptr;
+    bool refreshing_ = false;
+};
+
+}  // namespace picvoxhost
