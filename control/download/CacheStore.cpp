@@ -544,6 +544,11 @@ int CacheStore::AddImageData(int& seqNo, int& pictureSlot, int& savedCount, bool
         if (attempt >= 1)
             WriteLog(LogTag::HttpThread, "AddImageData Retry(%d)", attempt);
         got = fetch_(tempName, p_, firstImage, &downloadTime, status, shortfallMs);
+        if (got == kImageGivenUp) {
+            // Sound has priority: this picture is skipped and the run goes on.
+            removeFile(tempName);
+            return 1;
+        }
         if (got != 0)
             break;
         if (p_.hddSave == 2 && status && *status == 404) {

@@ -16,7 +16,8 @@ namespace picvox {
 class CacheStore final : public FetchHooks {
 public:
     // How a picture is fetched into a temporary file (GetImgFile's contract): 1 whole, 0 failed,
-    // -1 stop. `timeOut` receives the calendar time the answer arrived.
+    // -1 stop, kImageGivenUp abandoned so that the sound keeps flowing (skipped). `timeOut`
+    // receives the calendar time the answer arrived.
     using ImageFetch =
         std::function<int(const std::string& tempName, HttpThreadParams& params, bool firstImage,
                           std::int64_t* timeOut, int* statusOut, int shortfallMs)>;

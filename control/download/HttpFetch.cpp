@@ -487,6 +487,12 @@ int GetImgFile(const std::string& tempName, HttpThreadParams& params, bool first
     const bool whole = attempt.end == AttemptEnd::Whole;
     if (!whole)
         removeFile(tempName);
+    if (attempt.end == AttemptEnd::Abandoned && !stop) {
+        // Given up so that the sound keeps flowing: a picture less, not a failed download. A
+        // save run that ended on it would lose its whole recording to one late picture.
+        WriteLog(LogTag::HttpThread, "J2Kデータ受信終了 chk=%d", 0);
+        return kImageGivenUp;
+    }
     switch (attempt.end) {
         case AttemptEnd::NoLocalFile:
             // Nothing was sent.
@@ -591,7 +597,10 @@ int DownloadFile(int kind, const std::string& localPath, HttpThreadParams& param
         outcome.last.end == AttemptEnd::Whole || outcome.last.end == AttemptEnd::Missing;
     const bool stop = stopSet(params);
     if (!success) {
-        removeFile(localPath);
+        // A sound file cut by a stop stays as received: players play what exists of it. An
+        // index that does not match its frames is worse than none, so a cut INF file goes.
+        if (!(stop && kind == 0))
+            removeFile(localPath);
         if (!stop)
             params.result = 5;
     }

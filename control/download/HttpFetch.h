@@ -45,8 +45,12 @@ std::unique_ptr<platform::HttpFile> OpenHttpFile(
     int* statusOut, platform::InternetSession& session);
 std::unique_ptr<OutputFile> OpenOutputFile(const std::string& path);
 
+// What GetImgFile gives for a frame abandoned because the sound cache ran low.
+inline constexpr int kImageGivenUp = 2;
+
 // One frame of ImageFileURL into `tempName`: 1 whole, 0 failed (file deleted, result 5),
-// -1 stop ordered. `timeOut` receives the calendar time the answer arrived.
+// -1 stop ordered, kImageGivenUp abandoned for the sound (file deleted, result unchanged).
+// `timeOut` receives the calendar time the answer arrived.
 int GetImgFile(const std::string& tempName, HttpThreadParams& params, bool firstImage,
                std::int64_t* timeOut, int* statusOut, int shortfallMs);
 // One sound segment into `tempName`, retried until data arrives or the stop order is seen, then

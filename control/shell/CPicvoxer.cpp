@@ -549,17 +549,79 @@ HRESULT CPicvoxer::Start() {
     WriteLog(LogTag::CPicvoxer, "Startメソッド開始");
     try {
         absoluteTime_.set(std::string());
+        // The property itself keeps the shortened text.
+        destination_.set(TrimDestination(destination_.get()));
+        RunSettings settings;
+        settings.cacheTimeMs = cacheTimeMs_;
+        settings.waveRequestIntervalMs = waveRequestIntervalMs_;
+        settings.maskHeight = maskHeight_;
+        settings.pictureInterval = pictureInterval_;
+        settings.saveTime = saveTime_;
+        settings.timestampOrder = timestampOrder_;
+        settings.delimiter = delimiter_.get();
+        settings.destinationSW = destinationSW_;
+        settings.counterSW = counterSW_;
+        settings.hddSave = hddSave_;
+        run_.start(settings);
     } catch (const std::bad_alloc&) {
     }
-    // The main process thread that Start runs comes with the playback stage.
+    if (hddSave_ == 0 && destinationSW_ != 0) {
+        WriteLog(LogTag::CPicvoxer, "Start：フォルダセット機能処理開始");
+        ChooseSaveFolder();
+    } else if (hddSave_ != 0 && destinationSW_ == 0) {
+        WriteLog(LogTag::CPicvoxer, "Start：保存機能処理開始");
+    }
+    ArmPageCounter();
     WriteLog(LogTag::CPicvoxer, "Startメソッド終了");
     return S_OK;
 }
 
 HRESULT CPicvoxer::Stop() {
     WriteLog(LogTag::CPicvoxer, "Stopメソッド開始");
+    if (run_.running() && window() != 0)
+        run::KillPageCounter(pageCounter_, *this);
+    run_.stop();
     WriteLog(LogTag::CPicvoxer, "Stopメソッド終了");
     return S_OK;
+}
+
+std::string CPicvoxer::text(RunText which) const {
+    switch (which) {
+        case RunText::WaveFileUrl:
+            return waveFileUrl_.get();
+        case RunText::InitWaveFileUrl:
+            return initWaveFileUrl_.get();
+        case RunText::ImageFileUrl:
+            return imageFileUrl_.get();
+        case RunText::InfFileUrl:
+            return infFileUrl_.get();
+        case RunText::LocationBase:
+            return locationBase_.get();
+        case RunText::Destination:
+            return destination_.get();
+        case RunText::Model:
+            return model_.get();
+        case RunText::DiskFullMsg:
+            return diskFullMsg_.get();
+        case RunText::CompleteMsg:
+            return completeMsg_.get();
+        case RunText::ErrorMsg:
+            return errorMsg_.get();
+        case RunText::AbsoluteTime:
+            return absoluteTime_.get();
+    }
+    return std::string();
+}
+
+// The run writes back only the run folder it made and the time Stop leaves.
+void CPicvoxer::setText(RunText which, const std::string& value) {
+    try {
+        if (which == RunText::Destination)
+            destination_.set(value);
+        else if (which == RunText::AbsoluteTime)
+            absoluteTime_.set(value);
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 // ---- IHostedControl ----

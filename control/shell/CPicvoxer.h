@@ -10,9 +10,11 @@
 
 #include "control/buffers/FrameQueue.h"
 #include "control/buffers/SharedText.h"
+#include "control/run/MainProcess.h"
 #include "control/run/PageCounter.h"
 #include "control/run/PageInput.h"
 #include "control/run/PagePort.h"
+#include "control/run/RunEngine.h"
 #include "control/run/Surface.h"
 #include "control/shell/IPicvoxer.h"
 #include "platform/Worker.h"
@@ -31,7 +33,8 @@ class CPicvoxer final : public IPicvoxer,
                         public platform::com::IPersistPropertyBag,
                         public platform::com::IObjectSafety,
                         public RepaintTarget,
-                        public run::PagePort {
+                        public run::PagePort,
+                        public RunControl {
 public:
     // A new control with one reference, or null when memory runs out.
     static CPicvoxer* create();
@@ -162,15 +165,26 @@ public:
     // Replaces the page element `name` by an INPUT element showing `value`.
     bool SetPageInput(std::string_view name, std::string_view value, run::InputTemplate kind);
     // counterValue, timerId and countDone for the WAV writer and the end-of-run report.
-    run::PageCounter& pageCounter() { return pageCounter_; }
+    run::PageCounter& pageCounter() override { return pageCounter_; }
     // The run's picture queue; painting reads it. Set by the main process thread, null when
     // none. The queue must be built with this control's lock.
-    void setFrameQueue(std::shared_ptr<FrameQueue> queue);
+    void setFrameQueue(std::shared_ptr<FrameQueue> queue) override;
     std::shared_ptr<FrameQueue> frameQueue() const;
 
-    // For the threads of later stages and for tests: the derived base URL and the control lock.
+    // RunControl: what the run's threads read and write of the control.
+    std::string text(RunText which) const override;
+    void setText(RunText which, const std::string& value) override;
+    void setSaveComplete(std::int32_t value) override { saveComplete_ = value; }
+    run::PagePort& page() override { return *this; }
+    RepaintTarget* repaintTarget() override { return this; }
+    bool startAnimation(platform::Worker& worker, int maskHeight) override {
+        return StartAnimationThread(worker, maskHeight);
+    }
+
+    // For the threads and for tests: the derived base URL, the control lock and the run.
     std::string locationBase() const { return locationBase_.get(); }
-    std::mutex& controlLock() { return controlLock_; }
+    std::mutex& controlLock() override { return controlLock_; }
+    RunEngine& runEngine() { return run_; }
 
 private:
     CPicvoxer();
@@ -207,11 +221,6 @@ private:
     SharedText errorMsg_{"The error occurred during preservation. "};
     SharedText infFileUrl_;
 
-    // State of the later stages (main process thread).
-    std::atomic<std::int32_t> writerDone_{0};
-    std::atomic<std::int32_t> stopBeforePlay_{0};
-    std::string tempFolder_;
-    std::atomic<bool> running_{false};
     std::mutex controlLock_;
 
     // Painting and the page counter.
@@ -237,6 +246,9 @@ private:
     // The site with a reference of the caller's, or null; calls on it run outside siteLock_, so
     // a blocking box or chooser never holds up the other threads' repaints.
     IPicvoxSite* acquireSite() const;
+
+    // The run: declared last, so it is gone (its threads ended) before anything it uses.
+    RunEngine run_{*this};
 };
 
 }  // namespace picvox

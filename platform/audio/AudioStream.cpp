@@ -45,6 +45,10 @@ void releaseAudioSubsystem() {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
 
+void releaseAudioThreadState() {
+    SDL_TLSCleanup();
+}
+
 AudioStream::~AudioStream() {
     close();
 }

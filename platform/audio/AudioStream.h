@@ -27,6 +27,9 @@ public:
 // driver can be started.
 bool acquireAudioSubsystem(std::string* error);
 void releaseAudioSubsystem();
+// Frees what the sound layer keeps per thread for a thread it did not start (a worker that made
+// a sound device); call as the thread's last act.
+void releaseAudioThreadState();
 
 struct AudioFormat {
     int sampleRate = 0;

@@ -291,15 +291,17 @@ TEST_F(FetchTest, GetImgFileGivesUpAPictureWhileTheSoundCacheRunsLow) {
     params_.saveSetupDone = 1;  // the ring's time counts
     hooks_.bufferedMs = 4000;   // below half of CacheTime
     const std::string name = temp("low.jp2");
-    EXPECT_EQ(picvox::GetImgFile(name, params_, false, nullptr, nullptr, 0), 0);
+    // A picture less, not a failed download: the result stays as it was.
+    EXPECT_EQ(picvox::GetImgFile(name, params_, false, nullptr, nullptr, 0), picvox::kImageGivenUp);
     EXPECT_FALSE(exists(name));
-    EXPECT_EQ(params_.result, 5);
+    EXPECT_EQ(params_.result, 0);
     EXPECT_EQ(log_.count("GetImageFile : 音声キャッシュファイル不足　キャッシュ時間：4000"), 1);
 
     // Without the ring, CacheTime minus the shortfall is the buffered time.
     params_.saveSetupDone = 0;
     EXPECT_EQ(picvox::GetImgFile(name, params_, false, nullptr, nullptr, 4000), 1);
-    EXPECT_EQ(picvox::GetImgFile(name, params_, false, nullptr, nullptr, 6000), 0);
+    EXPECT_EQ(picvox::GetImgFile(name, params_, false, nullptr, nullptr, 6000),
+              picvox::kImageGivenUp);
     // The run's first picture is never given up.
     EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 6000), 1);
 }
@@ -519,21 +521,37 @@ TEST_F(FetchTest, DownloadFileRetriesFailedOpensAndTakesAnEmptyFile) {
     EXPECT_EQ(std::filesystem::file_size(inf), 0u);
 }
 
+// A sound file cut by a stop keeps what arrived (players play what exists of it); a cut INF
+// file goes, since an index that does not match its frames is worse than none.
 TEST_F(FetchTest, DownloadFileStopsOnTheStopOrder) {
-    params_.hddSave = 1;
-    korvex::sim::Faults stall;
-    stall.stallAfterBytes = 1000;
-    setFaults(DvrSim::kRecordSoundPath, stall);
-    params_.waveUrl = "dvr/record.wav";
-    std::thread stopper([this] {
-        sim_->waitForRequests(DvrSim::kRecordSoundPath, 1, 60000);
-        stop_.set();
-    });
-    const std::string sound = temp("sound.wav");
-    EXPECT_EQ(picvox::DownloadFile(0, sound, params_), 0);
-    stopper.join();
-    EXPECT_FALSE(exists(sound));
-    EXPECT_EQ(params_.result, 0);
+    struct Case {
+        int kind;
+        const char* path;
+        bool kept;
+    };
+    const Case cases[] = {{0, DvrSim::kRecordSoundPath, true}, {1, DvrSim::kRecordInfoPath, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        stop_.reset();
+        params_.result = 0;
+        params_.hddSave = 1;
+        korvex::sim::Faults stall;
+        stall.stallAfterBytes = 1000;
+        setFaults(c.path, stall);
+        params_.waveUrl = "dvr/record.wav";
+        params_.infUrl = "dvr/record.inf";
+        const int before = sim_->requestCount(c.path);
+        std::thread stopper([this, &c, before] {
+            sim_->waitForRequests(c.path, before + 1, 60000);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            stop_.set();
+        });
+        const std::string file = temp(c.kind == 0 ? "sound.wav" : "cut.INF");
+        EXPECT_EQ(picvox::DownloadFile(c.kind, file, params_), 0);
+        stopper.join();
+        EXPECT_EQ(exists(file), c.kept);
+        EXPECT_EQ(params_.result, 0);
+    }
 }
 
 }  // namespace

@@ -44,11 +44,14 @@ protected:
         ResetLog();
         ::setenv("XDG_CONFIG_HOME", config_.str().c_str(), 1);
         ::setenv("XDG_DOCUMENTS_DIR", documents_.str().c_str(), 1);
+        // A Start prepares its cache here, not in the user's.
+        ::setenv("XDG_CACHE_HOME", cache_.str().c_str(), 1);
     }
     void TearDown() override { ResetLog(); }
 
     ScratchFolder config_{"config"};
     ScratchFolder documents_{"documents"};
+    ScratchFolder cache_{"cache"};
 };
 
 }  // namespace picvox::test

@@ -5,6 +5,7 @@
 #include "control/buffers/FrameQueue.h"
 #include "control/buffers/WaveSaveQueue.h"
 #include "control/download/CacheStore.h"
+#include "control/download/HttpFetch.h"
 #include "control/download/J2kFrameCheck.h"
 #include "platform/Event.h"
 
@@ -300,6 +301,18 @@ TEST_F(SaveStartTest, FailedFetchesAndAFullQueue) {
     EXPECT_EQ(store.AddImageData(seqNo, slot, saved, false, nullptr, false, nullptr, 0, 1), 1);
     EXPECT_EQ(attempts, 5);
     EXPECT_EQ(store.AddImageData(seqNo, slot, saved, false, &folder, false, nullptr, 0, 1), 0);
+
+    // A picture given up for the sound is skipped at once, even while saving.
+    attempts = 0;
+    store.setImageFetch([&](const std::string&, HttpThreadParams&, bool, std::int64_t*, int*, int) {
+        ++attempts;
+        return kImageGivenUp;
+    });
+    params_.result = 0;
+    EXPECT_EQ(store.AddImageData(seqNo, slot, saved, false, &folder, false, nullptr, 0, 1), 1);
+    EXPECT_EQ(attempts, 1);
+    EXPECT_EQ(params_.result, 0);
+    EXPECT_EQ(seqNo, 0);
 
     fetchFrame(store, frame(100, 0));
     for (int i = 0; i < 20; ++i)

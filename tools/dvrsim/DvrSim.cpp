@@ -61,6 +61,9 @@ int dlimgNumber(const std::string& target) {
 DvrSim::DvrSim(DvrSimOptions options) : options_(std::move(options)) {
     options_.segmentMs = std::clamp(options_.segmentMs, 10, 60000);
     options_.backlogSegments = std::max(options_.backlogSegments, 1);
+    options_.soundClockPercent = std::clamp(options_.soundClockPercent, -50.0, 100.0);
+    options_.liveSegmentLimit = std::max(options_.liveSegmentLimit, 0);
+    options_.prerollMs = std::clamp(options_.prerollMs, 0, 3600000);
     faults_ = options_.faults;
 }
 
@@ -95,7 +98,7 @@ bool DvrSim::start(std::string* error) {
             return false;
         }
     }
-    startTime_ = std::chrono::steady_clock::now();
+    startTime_ = std::chrono::steady_clock::now() - std::chrono::milliseconds(options_.prerollMs);
     {
         std::lock_guard<std::mutex> guard(lock_);
         stopping_ = false;
@@ -193,6 +196,16 @@ std::int64_t DvrSim::elapsedMs() const {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
                                                                  startTime_)
         .count();
+}
+
+std::int64_t DvrSim::wallMsForSound(std::int64_t soundMs) const {
+    const double pace = 1.0 + options_.soundClockPercent / 100.0;
+    return static_cast<std::int64_t>(static_cast<double>(soundMs) / pace);
+}
+
+bool DvrSim::liveEnded() const {
+    return options_.liveSegmentLimit > 0 &&
+           nextSegment_ >= static_cast<std::uint64_t>(options_.liveSegmentLimit);
 }
 
 bool DvrSim::waitOrStop(int ms) {
@@ -372,6 +385,14 @@ void DvrSim::serveLiveImage(const httplib::Request& req, httplib::Response& res)
     Shape shape;
     if (answerFaults(req, res, shape))
         return;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (liveEnded()) {
+            res.status = 404;
+            res.set_content("stream ended", "text/plain");
+            return;
+        }
+    }
     const std::int64_t nowMs = elapsedMs();
     const std::uint32_t seconds = dvrSecondsNow();
     const Bytes picture = content_.livePicture(static_cast<std::uint64_t>(nowMs / 1000), seconds);
@@ -391,13 +412,21 @@ void DvrSim::serveSound(const httplib::Request& req, httplib::Response& res, boo
     std::uint64_t segment = 0;
     {
         std::unique_lock<std::mutex> guard(lock_);
+        if (liveEnded()) {
+            res.status = 404;
+            res.set_content("stream ended", "text/plain");
+            return;
+        }
+        // Segments are recorded on the recorder's sound clock, which may run fast or slow.
         const auto completed = [this, segmentMs] {
-            return static_cast<std::uint64_t>(elapsedMs() / segmentMs);
+            const double pace = 1.0 + options_.soundClockPercent / 100.0;
+            return static_cast<std::uint64_t>(static_cast<double>(elapsedMs()) * pace / segmentMs);
         };
         if (initial) {
             // The newest complete segment; the very first one is waited for.
             if (completed() == 0) {
-                wake_.wait_until(guard, startTime_ + std::chrono::milliseconds(segmentMs),
+                wake_.wait_until(guard,
+                                 startTime_ + std::chrono::milliseconds(wallMsForSound(segmentMs)),
                                  [this] { return stopping_; });
             }
             segment = completed() > 0 ? completed() - 1 : 0;
@@ -409,8 +438,8 @@ void DvrSim::serveSound(const httplib::Request& req, httplib::Response& res, boo
                 segment = done - backlog;
             // A segment exists once the recorder has recorded it.
             wake_.wait_until(guard,
-                             startTime_ + std::chrono::milliseconds(
-                                              static_cast<std::int64_t>(segment + 1) * segmentMs),
+                             startTime_ + std::chrono::milliseconds(wallMsForSound(
+                                              static_cast<std::int64_t>(segment + 1) * segmentMs)),
                              [this] { return stopping_; });
         }
         if (stopping_) {

@@ -42,6 +42,15 @@ struct DvrSimOptions {
     ContentOptions content;
     int segmentMs = 1000;      // length of one live sound segment
     int backlogSegments = 30;  // how far back the recorder keeps its live sound
+    // How far the recorder's sound clock runs ahead of the wall clock, in per cent (negative:
+    // behind): a segment of segmentMs is recorded every segmentMs * 100 / (100 + percent) ms.
+    double soundClockPercent = 0.0;
+    // The live stream ends after this many sound segments (0: never): later live sound and
+    // pictures answer 404, as a recorder that stopped streaming.
+    int liveSegmentLimit = 0;
+    // The recorder has been recording this long when the simulator starts, so its first sound
+    // segments are there at once.
+    int prerollMs = 0;
     Faults faults;
 };
 
@@ -112,6 +121,9 @@ private:
     void serveSound(const httplib::Request& req, httplib::Response& res, bool initial);
     void serveRecordImage(const httplib::Request& req, httplib::Response& res);
     std::int64_t elapsedMs() const;
+    // Wall-clock milliseconds after the start at which `soundMs` of sound has been recorded.
+    std::int64_t wallMsForSound(std::int64_t soundMs) const;
+    bool liveEnded() const;  // with lock_ held
 
     DvrSimOptions options_;
     SimContent content_;

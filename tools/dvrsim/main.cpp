@@ -31,6 +31,8 @@ const char* kUsage =
     "  --segment-ms MS       length of one live sound segment (default 1000)\n"
     "  --rate HZ             generated sound sample rate, 16-bit mono (default 8000)\n"
     "  --still               the live picture never changes (benchmarks)\n"
+    "  --clock-percent P     the sound clock runs P per cent fast (negative: slow)\n"
+    "  --live-segments N     the live stream ends (404) after N sound segments\n"
     "Faults (for every path, or only for --fault-path):\n"
     "  --latency MS          wait MS before each answer\n"
     "  --error STATUS[:N]    answer STATUS instead, to the next N requests (default: all)\n"
@@ -117,6 +119,15 @@ int main(int argc, char** argv) {
         } else if (arg == "--segment-ms") {
             if (!parseIntIn(value, 10, 60000, options.segmentMs))
                 return fail("bad segment length");
+        } else if (arg == "--clock-percent") {
+            char* end = nullptr;
+            const double percent = std::strtod(value, &end);
+            if (!end || *end != '\0' || !(percent >= -50.0 && percent <= 100.0))
+                return fail("bad clock percentage (-50 to 100)");
+            options.soundClockPercent = percent;
+        } else if (arg == "--live-segments") {
+            if (!parseIntIn(value, 0, 100000000, options.liveSegmentLimit))
+                return fail("bad segment count");
         } else if (arg == "--rate") {
             if (!parseIntIn(value, 1000, 48000, options.content.sampleRate)) {
                 return fail("bad sample rate");

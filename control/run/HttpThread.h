@@ -1,0 +1,69 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+#include "control/buffers/StopOrder.h"
+#include "control/download/CacheStore.h"
+#include "control/download/HttpThreadParams.h"
+#include "control/run/MainProcess.h"
+#include "platform/Event.h"
+#include "platform/Worker.h"
+
+namespace picvox {
+
+// The download thread of one pass and what it owns. The main process thread reads `params`
+// (result, detailText) only after the thread has ended. The worker is the last member, so it is
+// stopped and joined before anything it uses goes away.
+struct HttpThreadContext {
+    HttpThreadParams params;
+    StopOrder stopOrder;  // the thread's own stop order; every wait and fetch of it ends on it
+    platform::Event playerReady{platform::Event::Reset::Auto};
+    platform::Event soundQueued{platform::Event::Reset::Auto};
+    platform::Event receiving{platform::Event::Reset::Auto};
+    int extraCode = 0;
+    // The sound loop's verdict on the pass (5 when the ring ran dry in a save run), kept apart
+    // from `params.result`, which only the download thread writes while it runs.
+    std::atomic<int> soundLoopResult{0};
+    // Where the URLs are read before each fetch; null: the ones in `params` stay.
+    RunControl* control = nullptr;
+    bool firstWaveIsInit = true;
+    std::unique_ptr<CacheStore> store;
+    platform::Worker worker;
+
+    // The run's result code once the thread has ended.
+    int resultCode() const;
+};
+
+// Reads the URLs and the base location from the control into the record.
+void RefreshUrls(HttpThreadContext& context);
+
+// The thread entry: the play loop, or the save-only loop for picture-only saving and the
+// recorded-stretch download. Returns 0.
+int HttpThreadProc(HttpThreadContext& context);
+
+// What the main process thread hands the download thread of a pass.
+struct HttpThreadInput {
+    AudioRing* ring = nullptr;
+    FrameQueue* frameQueue = nullptr;
+    WaveSaveQueue* waveSaveQueue = nullptr;
+    PlayerSlot* player = nullptr;
+    int runNumber = 0;
+    std::string destination;  // the run folder
+    platform::Event* writerEnded = nullptr;
+};
+
+// Starts the download thread; in a save with sound, waits until the player exists (or the end
+// is ordered, or 2 x CacheTime passes while no sound is coming in). Null on failure, with the
+// thread's result code in `extraCodeOut`.
+std::unique_ptr<HttpThreadContext> StartHttpThread(const HttpThreadInput& input, int* extraCodeOut,
+                                                   MainThreadParams& params);
+// Orders the download thread to end and waits for it.
+void StopHttpThread(HttpThreadContext& context);
+
+// Picture saving without sound playback: picture-only saves and the recorded-stretch download.
+bool IsPictureOnly(int hddSave, int pictureInterval);
+// Saving with sound: the play loop feeds the WAV writer.
+bool IsSaveWithSound(int hddSave, int pictureInterval);
+
+}  // namespace picvox
