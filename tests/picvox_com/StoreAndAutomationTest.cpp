@@ -148,7 +148,7 @@ TEST(UserStoreTest, AStoreHoldsABoundedNumberOfKeys) {
         EXPECT_EQ(store.load(file), fits);
         EXPECT_EQ(store.keyExists("K0"), fits);  // a store too big reads as broken, not cut short
         if (fits) {
-            EXPECT_FALSE(store.setValue("One\More", "", "v"));
+            EXPECT_FALSE(store.setValue("One\\More", "", "v"));
             EXPECT_FALSE(store.keyExists("One"));
             EXPECT_TRUE(store.setValue("K1", "n", "v"));  // existing keys still take values
         }
