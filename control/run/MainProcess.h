@@ -77,9 +77,8 @@ private:
     platform::WaveFormat format_;
 };
 
-// The parameter block of one run, filled by Start from the control's properties. Texts that the
-// page may change meanwhile are read through `control` when used.
-struct MainThreadParams {
+// The properties Start copies into the run's parameter block.
+struct RunSettings {
     std::int32_t cacheTimeMs = 0;
     std::int32_t waveRequestIntervalMs = 0;
     std::int32_t maskHeight = 0;
@@ -90,6 +89,11 @@ struct MainThreadParams {
     std::int32_t destinationSW = 0;
     std::int32_t counterSW = 0;
     std::int32_t hddSave = 0;
+};
+
+// The parameter block of one run, filled by Start from the control's properties. Texts that the
+// page may change meanwhile are read through `control` when used.
+struct MainThreadParams : RunSettings {
     // firstWaveUrl: InitWaveFileURL when set, else WaveFileURL (Start's choice).
     bool firstWaveIsInit = true;
     std::string tempFolder;

@@ -32,16 +32,7 @@ bool RunEngine::start(const RunSettings& s) {
     main_.stop();  // joins a thread that ended by itself
 
     MainThreadParams& p = params_;
-    p.cacheTimeMs = s.cacheTimeMs;
-    p.waveRequestIntervalMs = s.waveRequestIntervalMs;
-    p.maskHeight = s.maskHeight;
-    p.pictureInterval = s.pictureInterval;
-    p.saveTime = s.saveTime;
-    p.timestampOrder = s.timestampOrder;
-    p.delimiter = s.delimiter;
-    p.destinationSW = s.destinationSW;
-    p.counterSW = s.counterSW;
-    p.hddSave = s.hddSave;
+    static_cast<RunSettings&>(p) = s;
     p.soundPlaying = 0;
     // A writer that ended in an earlier run must not keep this run's frames from being saved.
     writerDone_ = 0;

@@ -11,20 +11,6 @@
 
 namespace picvox {
 
-// The numeric properties Start copies into the run's parameter block.
-struct RunSettings {
-    std::int32_t cacheTimeMs = 0;
-    std::int32_t waveRequestIntervalMs = 0;
-    std::int32_t maskHeight = 0;
-    std::int32_t pictureInterval = 0;
-    std::int32_t saveTime = 0;
-    std::int32_t timestampOrder = 0;
-    std::string delimiter = "-";
-    std::int32_t destinationSW = 0;
-    std::int32_t counterSW = 0;
-    std::int32_t hddSave = 0;
-};
-
 // One control's run: Start prepares the cache and starts the main process thread, Stop orders
 // its end and waits for it. The control object owns one and forwards its methods; the engine
 // reaches the control only through RunControl.

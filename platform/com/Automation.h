@@ -24,6 +24,8 @@ UINT SysStringLen(BSTR text);
 // except std::bad_alloc.
 std::u16string utf8ToUtf16(std::string_view utf8);
 std::string utf16ToUtf8(std::u16string_view utf16);
+// Appends one code point as UTF-8; a surrogate or a value past U+10FFFF becomes U+FFFD.
+void appendUtf8(std::string& out, char32_t codePoint);
 
 // A new BSTR holding `utf8`, or null when it cannot be allocated.
 BSTR bstrFromUtf8(std::string_view utf8);

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdint>
 
+#include "platform/com/Automation.h"
+
 namespace picvoxhost {
 
 namespace {
@@ -16,26 +18,6 @@ bool equalsIgnoreCase(std::string_view a, std::string_view b) {
             return false;
     }
     return true;
-}
-
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        cp = 0xFFFD;
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 std::string decodeReferences(std::string_view text) {
@@ -87,7 +69,8 @@ std::string decodeReferences(std::string_view text) {
             out += '&';
             continue;
         }
-        appendUtf8(out, *cp);
+        // A character reference to NUL would cut the text short: it reads as U+FFFD.
+        platform::com::appendUtf8(out, *cp == 0 ? U'\uFFFD' : static_cast<char32_t>(*cp));
         i = semi;
     }
     return out;
