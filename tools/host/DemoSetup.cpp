@@ -34,6 +34,9 @@ std::vector<PropertySetting> demoProperties(DemoMode mode, const std::string& ba
         {"WaveFileURL", std::string(DvrSim::kLiveSoundPath + 1)},
         {"InitWaveFileURL", std::string(DvrSim::kInitSoundPath + 1)},
         {"CacheTime", "5000"},
+        // One request per live segment of the built-in recorder: asked for less often, the
+        // sound falls behind the playback and the ring runs dry.
+        {"wave_request_interval", std::to_string(korvex::sim::DvrSimOptions{}.segmentMs)},
         {"destination", destination},
         {"save_time", std::to_string(kDemoSaveSeconds)},
         {"TimestampOrder", "2"},
