@@ -551,7 +551,7 @@ int CacheStore::AddImageData(int& seqNo, int& pictureSlot, int& savedCount, bool
         }
         if (got != 0)
             break;
-        if (p_.hddSave == 2 && status && *status == 404) {
+        if (p_.hddSave == kHddSaveDownload && status && *status == 404) {
             p_.result = kSaveNone;  // the end of the recorded stretch
             removeFile(tempName);
             return 0;

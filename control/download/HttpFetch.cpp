@@ -449,10 +449,10 @@ int GetImgFile(const std::string& tempName, HttpThreadParams& params, bool first
     platform::InternetSession session;
     watchStopOrder(session, params);
     const int timeoutMs =
-        params.hddSave == 2 ? 60000 : params.cacheTimeMs - params.waveRequestIntervalMs;
+        params.hddSave == kHddSaveDownload ? 60000 : params.cacheTimeMs - params.waveRequestIntervalMs;
     WriteLog(LogTag::HttpThread, "タイムアウト時間=%d", timeoutMs);
     applyTimeouts(session, timeoutMs, kImageFetch.deadlineTimeouts);
-    if (params.hddSave == 2)
+    if (params.hddSave == kHddSaveDownload)
         url += "?dlimg=" + std::to_string(params.downloadCount + 1);
 
     const Attempt attempt =
@@ -496,20 +496,20 @@ int GetImgFile(const std::string& tempName, HttpThreadParams& params, bool first
     switch (attempt.end) {
         case AttemptEnd::NoLocalFile:
             // Nothing was sent.
-            params.result = 5;
+            params.result = kSaveDownloadFailure;
             WriteLog(LogTag::HttpThread, "J2Kデータ受信終了 chk=%d", 0);
             return 0;
         case AttemptEnd::NotOpened:
             // A request ended by the stop order is a stop, not a download failure.
             if (stop)
                 return -1;
-            params.result = 5;
+            params.result = kSaveDownloadFailure;
             return 0;
         default:
             break;
     }
     if (!whole && !stop)
-        params.result = 5;
+        params.result = kSaveDownloadFailure;
     WriteLog(LogTag::HttpThread, "J2Kデータ受信終了 chk=%d", whole ? 1 : 0);
     if (stop)
         return -1;
@@ -542,7 +542,7 @@ int GetWaveFile(const std::string& tempName, int soundSlot, int* playSlot, int p
         [] { return true; });
     if (outcome.last.end == AttemptEnd::NoLocalFile) {
         removeFile(tempName);
-        params.result = 5;
+        params.result = kSaveDownloadFailure;
         return 0;
     }
 
@@ -564,7 +564,7 @@ int GetWaveFile(const std::string& tempName, int soundSlot, int* playSlot, int p
     if (!good) {
         removeFile(tempName);
         if (!stop)
-            params.result = 5;
+            params.result = kSaveDownloadFailure;
     }
     WriteLog(LogTag::HttpThread, "WAVEデータ受信終了 chk=%d", good ? 1 : 0);
     return good && !stop ? 1 : 0;
@@ -584,10 +584,10 @@ int DownloadFile(int kind, const std::string& localPath, HttpThreadParams& param
     // In a save-only download the recorder may have no such file for the stretch: a normal end.
     const FetchOutcome outcome = fetchWithRetries(
         kFileDownload, kFourFailedRequests, session, [&url] { return url; }, localPath, &status,
-        params.hddSave == 2, params, [] {}, [] { return true; });
+        params.hddSave == kHddSaveDownload, params, [] {}, [] { return true; });
     if (outcome.last.end == AttemptEnd::NoLocalFile) {
         removeFile(localPath);
-        params.result = 5;
+        params.result = kSaveDownloadFailure;
         return 0;
     }
 
@@ -602,7 +602,7 @@ int DownloadFile(int kind, const std::string& localPath, HttpThreadParams& param
         if (!(stop && kind == 0))
             removeFile(localPath);
         if (!stop)
-            params.result = 5;
+            params.result = kSaveDownloadFailure;
     }
     WriteLog(LogTag::HttpThread, "DownloadFile終了 chk=%d", success ? 1 : 0);
     return success && !stop ? 1 : 0;

@@ -44,6 +44,14 @@ public:
 };
 
 // The outcome of a save run, as the main thread reports it.
+// The page's hdd_save values: 0 plays only, 1 saves what plays (or pictures only, with a picture
+// interval), 2 downloads a recorded stretch frame by frame, then its sound and INF files.
+enum HddSave : int {
+    kHddSaveNone = 0,
+    kHddSaveRun = 1,
+    kHddSaveDownload = 2,
+};
+
 enum SaveResult : int {
     kSaveNone = 0,
     kSaveComplete = 1,

@@ -154,7 +154,7 @@ void saveOnlyLoop(HttpThreadContext& c) {
         }
         RefreshUrls(c);
         const int got = store.AddImageData(seqNo, pictureSlot, savedCount, true, &imageFolder, true,
-                                           p.hddSave == 2 ? &status : nullptr, 0, 0);
+                                           p.hddSave == kHddSaveDownload ? &status : nullptr, 0, 0);
         if (got == 0 && folderAttempts == 0)
             removeEmptyFolder(imageFolder);
         ++folderAttempts;
@@ -176,7 +176,7 @@ void saveOnlyLoop(HttpThreadContext& c) {
     WriteLog(LogTag::HttpThread, "DecodeImg error Total Count=%d\n", p.j2kErrorCount);
 
     const bool stopBeforePlay = p.stopBeforePlay && p.stopBeforePlay->load() != 0;
-    if (p.hddSave == 2 && p.result == 0 && status == 404 && !stopBeforePlay &&
+    if (p.hddSave == kHddSaveDownload && p.result == 0 && status == 404 && !stopBeforePlay &&
         !c.stopOrder.isSet()) {
         RefreshUrls(c);
         if (DownloadFile(0, soundPath, p) != 0) {
@@ -198,7 +198,7 @@ int HttpThreadContext::resultCode() const {
 bool IsPictureOnly(int hddSave, int pictureInterval) {
     // The recorded-stretch download fetches frames by number and then the whole sound file; it
     // never plays, so it runs as picture-only whatever the picture interval.
-    return hddSave == 2 || (hddSave != 0 && pictureInterval != 0);
+    return hddSave == kHddSaveDownload || (hddSave != 0 && pictureInterval != 0);
 }
 
 bool IsSaveWithSound(int hddSave, int pictureInterval) {
@@ -222,7 +222,7 @@ int HttpThreadProc(HttpThreadContext& c) {
     if (p.stopBeforePlay)
         p.stopBeforePlay->store(0);
     p.result = 0;
-    if (p.hddSave == 2) {
+    if (p.hddSave == kHddSaveDownload) {
         WriteLog(LogTag::HttpThread, "画像保存動作のみ＋ダウンロード");
         saveOnlyLoop(c);
     } else if (p.hddSave == 1 && p.pictureIntervalMs > 0) {
