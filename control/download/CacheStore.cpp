@@ -207,6 +207,20 @@ void CacheStore::saveSetup(int pictureSlot, int soundSlot, int* playSlot) {
     const int p = GetCacheReadIndex(pictureSlot, SlotKind::Picture, s);
     if (!savePositionsFound_)
         GetSaveIndex(pictureSlot, p, soundSlot, s);
+    // Playing starts at the read slot itself: before the set-up a save run only cached its
+    // sound, so nothing of slot s has been heard. Without it the player would start one segment
+    // short of the cache time (at the shortest cache time with one segment per request, a
+    // single segment, which runs dry before the next arrives), and the saved sound would begin
+    // five seconds plus that segment before what is heard.
+    if (!stopped()) {
+        const std::string path = SoundSlotPath(p_.tempFolder, play);
+        WavClip clip;
+        if (play != soundSlot && ReadWavFile(clip, path)) {
+            WriteLog(LogTag::HttpThread, "MakeWaveQueueFirst : キャッシュファイルバッファ設定：%s",
+                     path.c_str());
+            putSound(clip, "waveデータ　バッファ書き込み成功");
+        }
+    }
     MakeWaveQueueFirst(play, soundSlot);
     if (playSlot)
         *playSlot = play;
