@@ -452,7 +452,8 @@ void DvrSim::serveSound(const httplib::Request& req, httplib::Response& res, boo
             }
             if (options_.liveSegmentLimit > 0) {
                 const auto limit = static_cast<std::uint64_t>(options_.liveSegmentLimit);
-                count = std::max<std::uint64_t>(1, std::min(count, limit - std::min(limit, segment)));
+                count =
+                    std::max<std::uint64_t>(1, std::min(count, limit - std::min(limit, segment)));
             }
         }
         if (stopping_) {
