@@ -151,12 +151,18 @@ bool CacheStore::putSound(const WavClip& clip, const char* successLine) {
 bool CacheStore::pushForSaving(WavClip&& clip, const std::string& path) {
     if (!p_.waveSaveQueue)
         return false;
+    const std::uint32_t bytes = clip.dataBytes;
+    const std::uint64_t limit =
+        static_cast<std::uint64_t>(std::max(0, p_.saveTime)) * clip.avgBytesPerSec();
     if (!p_.waveSaveQueue->Push(std::move(clip))) {
         // The writer fell behind by a whole queue: the saved sound has a gap from here.
         WriteLog(LogTag::HttpThread, "wave保存バッファリング失敗 %s", path.c_str());
         return false;
     }
     WriteLog(LogTag::HttpThread, "wave保存バッファリング完了 %s", path.c_str());
+    queuedSoundBytes_ += bytes;
+    if (savedSoundEndTime_ == 0 && limit != 0 && queuedSoundBytes_ >= limit)
+        savedSoundEndTime_ = SlotTime(path, p_.slotClock);
     return true;
 }
 
@@ -207,6 +213,20 @@ void CacheStore::saveSetup(int pictureSlot, int soundSlot, int* playSlot) {
     const int p = GetCacheReadIndex(pictureSlot, SlotKind::Picture, s);
     if (!savePositionsFound_)
         GetSaveIndex(pictureSlot, p, soundSlot, s);
+    // Playing starts at the read slot itself: before the set-up a save run only cached its
+    // sound, so nothing of slot s has been heard. Without it the player would start one segment
+    // short of the cache time (at the shortest cache time with one segment per request, a
+    // single segment, which runs dry before the next arrives), and the saved sound would begin
+    // five seconds plus that segment before what is heard.
+    if (!stopped()) {
+        const std::string path = SoundSlotPath(p_.tempFolder, play);
+        WavClip clip;
+        if (play != soundSlot && ReadWavFile(clip, path)) {
+            WriteLog(LogTag::HttpThread, "MakeWaveQueueFirst : キャッシュファイルバッファ設定：%s",
+                     path.c_str());
+            putSound(clip, "waveデータ　バッファ書き込み成功");
+        }
+    }
     MakeWaveQueueFirst(play, soundSlot);
     if (playSlot)
         *playSlot = play;
@@ -346,7 +366,10 @@ void CacheStore::GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlo
     // are done newest first, so each takes the already rewritten time of its successor.
     const std::uint64_t pictureReference =
         p_.blackTimeSet == 1 ? slotTime(first, SlotKind::Picture) : 0;
-    const int count = p_.droppedSlot != 0 ? RingDistance(first, p_.droppedSlot) : 1;
+    // The first saved picture is always among them, also when it is the run's first picture,
+    // stored in the slot it replaced: kept with its capture time, it would stand at the start
+    // of the saved sound although it was taken later on the recorder's clock.
+    const int count = p_.droppedSlot != 0 ? std::max(1, RingDistance(first, p_.droppedSlot)) : 1;
     int slots[kLastSlot];
     for (int i = 0, c = first; i < count; ++i, c = NextSlot(c))
         slots[i] = c;
@@ -427,6 +450,13 @@ void CacheStore::timeBlackPicture(int pictureSlot, int soundSlot) {
 bool CacheStore::copyForSaving(const std::string& saveFolder, int& savedCount) {
     if (p_.writerDone && p_.writerDone->load() != 0)
         return true;
+    // The writer ends at save_time a little after the sound is queued; a picture that came
+    // after the last saved sound would stand past the recording's end. The black picture
+    // belongs at its start whenever it was made.
+    if (savedSoundEndTime_ != 0 && p_.saveSeqIndex != 0 &&
+        slotTime(p_.saveSeqIndex, SlotKind::Picture) > savedSoundEndTime_) {
+        return true;
+    }
     return SaveFrame(p_, 1, saveFolder, false, savedCount, p_.saveSeqIndex, std::string()) != 0;
 }
 

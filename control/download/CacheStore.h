@@ -87,6 +87,11 @@ private:
     // The first saved sound slot as GetSaveIndex found it; waveSaveIndex moves on from there as
     // the cached sound is queued for the writer.
     int firstSavedSound_ = 0;
+    // Sound bytes queued for the writer, and the cache time of the sound slot that brought them
+    // to save_time (0 until then): a picture cached after it was taken after the saved sound
+    // ends.
+    std::uint64_t queuedSoundBytes_ = 0;
+    std::uint64_t savedSoundEndTime_ = 0;
 };
 
 // The trailer rewrites of a cached picture, keeping the file's times (its place in the ring).

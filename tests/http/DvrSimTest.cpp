@@ -1,6 +1,9 @@
 // The simulated recorder: what it serves and the faults it puts in.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -53,6 +56,7 @@ protected:
         options_.content.height = 48;
         options_.content.recordedFrames = 5;
         options_.segmentMs = 100;
+        options_.soundSinceLastRequest = false;  // one segment per answer
         sim_ = std::make_unique<DvrSim>(options_);
         std::string error;
         ASSERT_TRUE(sim_->start(&error)) << error;
@@ -137,6 +141,29 @@ TEST_F(DvrSimTest, SoundSegmentsFollowEachOther) {
     ASSERT_GE(found, 0);
     EXPECT_EQ(samplesOf(second.body), content.liveSamples((found + 1) * 800ull, 800));
     EXPECT_EQ(samplesOf(third.body), content.liveSamples((found + 2) * 800ull, 800));
+}
+
+// A client asking less often than once a segment gets all the sound recorded meanwhile, in one
+// answer that continues where the last one ended.
+TEST(DvrSimPace, ALiveAnswerCarriesTheSoundSinceTheLastOne) {
+    korvex::sim::DvrSimOptions options;
+    options.segmentMs = 100;
+    options.content.clockSound = true;
+    DvrSim sim(options);
+    std::string error;
+    ASSERT_TRUE(sim.start(&error)) << error;
+    const Answer first = fetch(sim, DvrSim::kInitSoundPath);
+    std::this_thread::sleep_for(std::chrono::milliseconds(450));
+    const Answer next = fetch(sim, DvrSim::kLiveSoundPath);
+    ASSERT_EQ(first.body.size(), 44u + 1600u);
+    ASSERT_GT(next.body.size(), 44u + 3u * 1600u);
+    EXPECT_EQ((next.body.size() - 44u) % 1600u, 0u);
+    const auto a = samplesOf(first.body);
+    const auto b = samplesOf(next.body);
+    // The clock sound holds each sample's millisecond: 8 samples a millisecond at 8 kHz.
+    EXPECT_EQ(static_cast<std::uint16_t>(b.front()), static_cast<std::uint16_t>(a.back()) + 1);
+    EXPECT_EQ(static_cast<std::uint16_t>(b.back()),
+              static_cast<std::uint16_t>(a.back()) + b.size() / 8);
 }
 
 TEST_F(DvrSimTest, FaultsApplyInTurnAndOnlyToTheirPath) {

@@ -54,6 +54,7 @@ protected:
         options.content.height = 48;
         options.content.recordedFrames = 12;
         options.segmentMs = 100;
+        options.soundSinceLastRequest = false;  // one segment per answer: bodies of known size
         sim_ = std::make_unique<DvrSim>(options);
         std::string error;
         ASSERT_TRUE(sim_->start(&error)) << error;

@@ -2,9 +2,11 @@
 // every state, and the faults a save run must survive.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -20,6 +22,7 @@
 #include "control/buffers/PicvoxLog.h"
 #include "control/buffers/WavFile.h"
 #include "control/download/DiskOps.h"
+#include "control/download/J2kFrameCheck.h"
 #include "control/run/RunEngine.h"
 #include "control/run/WaitAnimation.h"
 #include "tools/dvrsim/DvrSim.h"
@@ -182,8 +185,8 @@ struct Rig {
 
     void start(Mode mode, int saveTime = 3, int pictureIntervalMs = 500) {
         picvox::RunSettings s;
-        s.cacheTimeMs = 2000;
-        s.waveRequestIntervalMs = 1000;
+        s.cacheTimeMs = cacheTimeMs;
+        s.waveRequestIntervalMs = requestIntervalMs;
         s.saveTime = saveTime;
         switch (mode) {
             case Mode::Live:
@@ -216,6 +219,8 @@ struct Rig {
     }
     std::string runFolder() const { return control.text(RunText::Destination); }
 
+    int cacheTimeMs = 2000;
+    int requestIntervalMs = 1000;
     TempDir dir;
     korvex::sim::DvrSim sim;
     bool started = false;
@@ -348,6 +353,133 @@ TEST(RunModes, BadParametersReportAnErrorAndStartNothing) {
         const std::vector<std::string> messages = rig.control.messages();
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0].rfind(c.error ? "error" : "complete", 0), 0u) << messages[0];
+    }
+}
+
+// ---- What a saved run holds ----
+
+// The sound clock position (ms) of each sample of a sound made by a recorder with clockSound.
+std::vector<std::uint32_t> clockOf(const picvox::WavClip& sound) {
+    std::vector<std::uint32_t> ms(sound.dataBytes / 2);
+    for (std::size_t i = 0; i < ms.size(); ++i)
+        ms[i] = sound.data[2 * i] | (sound.data[2 * i + 1] << 8);
+    return ms;
+}
+
+// The first sound slot the player was given at the save set-up, from the control's log.
+std::string firstPlayedSlot(const fs::path& logFolder) {
+    std::ifstream log(logFolder / "Picvox_log.log");
+    const std::string mark = "MakeWaveQueueFirst : キャッシュファイルバッファ設定：";
+    for (std::string line; std::getline(log, line);) {
+        const std::size_t at = line.find(mark);
+        if (at != std::string::npos)
+            return line.substr(at + mark.size());
+    }
+    return {};
+}
+
+// A save with sound against a recorder whose sound is its own clock: the saved sound runs on
+// without a gap for save_time and begins five seconds before the first sound played (what the
+// cache holds of them when the save starts on a fresh cache), and the first saved frame's
+// relative time lies at that start, so that a viewer pacing frames by their offsets on the sound
+// clock shows them in step. Frames come one per request period.
+TEST(SavedRun, SoundAndFramesLineUpOnTheRecorderClock) {
+    const struct {
+        const char* name;
+        bool afterLive;  // the save follows a Live playback whose cache it continues
+    } cases[] = {{"fresh cache", false}, {"after live playback", true}};
+    constexpr int kCacheTimeMs = 2000;
+    constexpr int kPeriodMs = 2000;
+    constexpr int kSaveTime = 6;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        korvex::sim::DvrSimOptions options;
+        options.content.clockSound = true;
+        options.content.width = 64;
+        options.content.height = 48;
+        Rig rig(std::string("run-saved-") + (c.afterLive ? "live" : "fresh"), options);
+        rig.cacheTimeMs = kCacheTimeMs;
+        rig.requestIntervalMs = kPeriodMs;
+        if (c.afterLive) {
+            rig.start(Mode::Live);
+            // Enough cached for the save's read slot and five seconds before it.
+            EXPECT_TRUE(waitFor(
+                [&] { return picvox::CacheShortfall(5000 + kCacheTimeMs, rig.cache) == 0; }, 20s));
+            rig.engine.stop();
+        }
+        const fs::path logFolder = rig.dir.path() / "log";
+        fs::create_directories(logFolder);
+        std::ofstream(logFolder / "Picvox.ini").put('\n');
+        picvox::ConfigureLog(logFolder.string());
+        rig.start(Mode::SaveWithSound, kSaveTime);
+        const bool reported = rig.waitReported(40s);
+        rig.engine.stop();
+        picvox::ResetLog();
+        if (const char* keep = std::getenv("PICVOX_TEST_LOG"))
+            picvox::ConfigureLog(keep);
+        ASSERT_TRUE(reported);
+        const std::vector<std::string> messages = rig.control.messages();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].rfind("complete", 0), 0u) << messages[0];
+        const fs::path folder = rig.runFolder();
+
+        // The sound: save_time of it, every sample one step on from the last.
+        picvox::WavClip sound;
+        ASSERT_TRUE(picvox::ReadWavFile(sound, (folder / "sound.wav").string()));
+        const std::uint32_t rate = sound.avgBytesPerSec() / 2;
+        ASSERT_EQ(rate, 8000u);
+        EXPECT_EQ(sound.dataBytes, kSaveTime * 2 * rate);
+        const std::vector<std::uint32_t> clock = clockOf(sound);
+        ASSERT_FALSE(clock.empty());
+        const std::uint32_t soundStartMs = clock.front();
+        std::size_t firstStep = 1;
+        while (firstStep < clock.size() && clock[firstStep] == soundStartMs)
+            ++firstStep;
+        const std::uint64_t startSample = (soundStartMs + 1ull) * rate / 1000 - firstStep;
+        std::size_t gaps = 0;
+        for (std::size_t i = 0; i < clock.size(); ++i)
+            gaps += clock[i] != (((startSample + i) * 1000 / rate) & 0xFFFF);
+        EXPECT_EQ(gaps, 0u) << "saved sound starts at " << soundStartMs << " ms";
+
+        // Five seconds before the first sound heard.
+        picvox::WavClip played;
+        const std::string playedSlot = firstPlayedSlot(logFolder);
+        ASSERT_TRUE(picvox::ReadWavFile(played, playedSlot)) << playedSlot;
+        const std::uint32_t playStartMs = clockOf(played).front();
+        const int preRollMs = static_cast<int>(playStartMs) - static_cast<int>(soundStartMs);
+        if (c.afterLive) {
+            EXPECT_EQ(preRollMs, 5000);
+        } else {
+            EXPECT_GE(preRollMs, 0);
+            EXPECT_LE(preRollMs, 5000);
+        }
+
+        // The frames: the first at the sound's start, every one inside the sound, in order.
+        std::vector<fs::path> frames;
+        for (const auto& entry : fs::directory_iterator(folder / "IMG00001"))
+            frames.push_back(entry.path());
+        std::sort(frames.begin(), frames.end());
+        ASSERT_FALSE(frames.empty());
+        std::uint32_t firstRel = 0;
+        ASSERT_EQ(picvox::ReadRelTime(frames.front().string(), firstRel), 1);
+        const int alignmentErrorMs = static_cast<int>(firstRel) - static_cast<int>(soundStartMs);
+        EXPECT_LE(std::abs(alignmentErrorMs), 250);
+        std::uint32_t previous = firstRel;
+        for (const fs::path& frame : frames) {
+            std::uint32_t rel = 0;
+            ASSERT_EQ(picvox::ReadRelTime(frame.string(), rel), 1) << frame;
+            EXPECT_GE(rel, previous) << frame;
+            EXPECT_LT(rel - firstRel, kSaveTime * 1000u) << frame;
+            previous = rel;
+        }
+        const int periods = kSaveTime * 1000 / kPeriodMs;
+        EXPECT_GE(static_cast<int>(frames.size()), periods - 1);
+        EXPECT_LE(static_cast<int>(frames.size()), periods + 1);
+        std::printf(
+            "[ figures  ] %s: %zu frames in %d s, sound %u bytes from %u ms, played from "
+            "%u ms, first frame at %u ms (error %d ms)\n",
+            c.name, frames.size(), kSaveTime, sound.dataBytes, soundStartMs, playStartMs, firstRel,
+            alignmentErrorMs);
     }
 }
 

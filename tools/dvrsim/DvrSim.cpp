@@ -410,6 +410,7 @@ void DvrSim::serveSound(const httplib::Request& req, httplib::Response& res, boo
         return;
     const int segmentMs = options_.segmentMs;
     std::uint64_t segment = 0;
+    std::uint64_t count = 1;  // segments in this answer
     {
         std::unique_lock<std::mutex> guard(lock_);
         if (liveEnded()) {
@@ -441,18 +442,31 @@ void DvrSim::serveSound(const httplib::Request& req, httplib::Response& res, boo
                              startTime_ + std::chrono::milliseconds(wallMsForSound(
                                               static_cast<std::int64_t>(segment + 1) * segmentMs)),
                              [this] { return stopping_; });
+            // Everything recorded since the last answer goes out, so that a client asking less
+            // often than once a segment still gets the sound of its whole period, as from a
+            // recorder that keeps its sound since the last request.
+            if (options_.soundSinceLastRequest) {
+                const std::uint64_t recorded = completed();
+                if (recorded > segment + 1)
+                    count = std::min(recorded - segment, backlog);
+            }
+            if (options_.liveSegmentLimit > 0) {
+                const auto limit = static_cast<std::uint64_t>(options_.liveSegmentLimit);
+                count =
+                    std::max<std::uint64_t>(1, std::min(count, limit - std::min(limit, segment)));
+            }
         }
         if (stopping_) {
             res.status = 503;
             return;
         }
-        nextSegment_ = segment + 1;
+        nextSegment_ = segment + count;
     }
     const auto perSegment = static_cast<std::uint64_t>(content_.sampleRate()) *
                             static_cast<std::uint64_t>(segmentMs) / 1000;
-    const Bytes wav =
-        makeWav(content_.liveSamples(segment * perSegment, static_cast<std::size_t>(perSegment)),
-                content_.sampleRate(), content_.channels());
+    const Bytes wav = makeWav(
+        content_.liveSamples(segment * perSegment, static_cast<std::size_t>(perSegment * count)),
+        content_.sampleRate(), content_.channels());
     sendBody(res, asBody(wav), "audio/wav", shape);
 }
 

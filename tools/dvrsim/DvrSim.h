@@ -48,6 +48,10 @@ struct DvrSimOptions {
     // The live stream ends after this many sound segments (0: never): later live sound and
     // pictures answer 404, as a recorder that stopped streaming.
     int liveSegmentLimit = 0;
+    // A live sound answer carries every segment recorded since the previous answer (at most
+    // `backlogSegments`), not only the next one: a client polling every two seconds gets two
+    // seconds of sound each time.
+    bool soundSinceLastRequest = true;
     // The recorder has been recording this long when the simulator starts, so its first sound
     // segments are there at once.
     int prerollMs = 0;
@@ -57,9 +61,10 @@ struct DvrSimOptions {
 // A recorder's web server as the control sees it, on loopback:
 //   kLiveImagePath       the newest JPEG 2000 frame, with a fresh trailer (capture time now,
 //                        offset on the live sound clock)
-//   kLiveSoundPath       the next live sound segment (WAV, `segmentMs` of PCM), continuing
-//                        where the previous request ended and following the wall clock: a
-//                        segment is answered once it has been "recorded"
+//   kLiveSoundPath       the live sound since the previous request (WAV, whole segments of
+//                        `segmentMs` of PCM, at least one), continuing where the previous
+//                        answer ended and following the wall clock: a segment is answered
+//                        once it has been "recorded"
 //   kInitSoundPath       the newest complete segment; the live sound continues after it
 //   kRecordImagePath?dlimg=N   frame N of a recorded stretch (404 after the last)
 //   kRecordSoundPath     the whole sound file of that stretch

@@ -163,6 +163,13 @@ std::vector<std::int16_t> SimContent::liveSamples(std::uint64_t first, std::size
             out[i] = recordingSamples_[(first + i) % n];
         return out;
     }
+    if (options_.clockSound) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint64_t ms = (first + i) * 1000u / static_cast<std::uint64_t>(sampleRate_);
+            out[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(ms & 0xFFFFu));
+        }
+        return out;
+    }
     // A quiet 440 Hz tone with a 1 kHz beep over the first 40 ms of every second, so that the
     // sound's continuity and its clock can be heard.
     const double rate = sampleRate_;

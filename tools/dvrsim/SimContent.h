@@ -31,6 +31,10 @@ struct ContentOptions {
     int sampleRate = 8000;      // generated sound
     int recordedFrames = 30;    // frames of the generated recorded stretch
     bool still = false;         // the live picture never changes (benchmarks)
+    // The generated sound is a ramp of the sound clock: each sample holds its position in
+    // milliseconds, modulo 65536, as an unsigned 16-bit value (tests find where a saved sound
+    // begins and whether it runs on without a gap).
+    bool clockSound = false;
 };
 
 // The pictures and sound a simulated recorder has to offer. Thread-safe; pictures are encoded on

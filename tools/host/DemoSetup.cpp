@@ -10,7 +10,11 @@ namespace picvoxhost {
 using korvex::sim::DvrSim;
 
 std::unique_ptr<DvrSim> startDemoRecorder(std::string* error) {
-    auto sim = std::make_unique<DvrSim>();
+    // A recorder that has been on for a while, as a page finds it: its newest sound is there
+    // at once.
+    korvex::sim::DvrSimOptions options;
+    options.prerollMs = 10000;
+    auto sim = std::make_unique<DvrSim>(options);
     if (!sim->start(error))
         return nullptr;
     return sim;
