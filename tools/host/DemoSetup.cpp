@@ -38,9 +38,9 @@ std::vector<PropertySetting> demoProperties(DemoMode mode, const std::string& ba
         {"WaveFileURL", std::string(DvrSim::kLiveSoundPath + 1)},
         {"InitWaveFileURL", std::string(DvrSim::kInitSoundPath + 1)},
         {"CacheTime", "5000"},
-        // One request per live segment of the built-in recorder: asked for less often, the
-        // sound falls behind the playback and the ring runs dry.
-        {"wave_request_interval", std::to_string(korvex::sim::DvrSimOptions{}.segmentMs)},
+        // One request a second: a picture comes with each request, so the saved run holds a
+        // picture for every second of its sound.
+        {"wave_request_interval", "1000"},
         {"destination", destination},
         {"save_time", std::to_string(kDemoSaveSeconds)},
         {"TimestampOrder", "2"},
