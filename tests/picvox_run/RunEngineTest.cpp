@@ -636,6 +636,10 @@ TEST(RunRate, FrequencyFollowsARecorderClockOffByTwoPerCent) {
         korvex::sim::DvrSimOptions options;
         options.soundClockPercent = percent;
         Rig rig("run-rate", options);
+        // Requests of half a second against four seconds of cache: the fill moves in steps of
+        // 12.5 points, fine enough to read the band, and a correction comes every 4 s.
+        rig.cacheTimeMs = 4000;
+        rig.requestIntervalMs = 500;
         const fs::path logFolder = rig.dir.path() / "log";
         fs::create_directories(logFolder);
         std::ofstream(logFolder / "Picvox.ini").put('\n');
