@@ -1,5 +1,7 @@
 #include "control/run/MainProcess.h"
 
+#include <time.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <new>
@@ -205,6 +207,20 @@ bool HasCachedWave(const std::string& baseFolder) {
     ScanSlotFolder(SoundFolder(baseFolder), SlotClock::ModificationTime,
                    [&](int, std::uint64_t) { any = true; });
     return any;
+}
+
+bool SoundCacheIsStale(const std::string& baseFolder, int maxAgeMs) {
+    std::uint64_t newest = 0;
+    ScanSlotFolder(SoundFolder(baseFolder), SlotClock::ModificationTime,
+                   [&](int, std::uint64_t t) { newest = std::max(newest, t); });
+    if (newest == 0)
+        return false;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const std::uint64_t nowTicks = static_cast<std::uint64_t>(now.tv_sec) * 10000000u +
+                                   static_cast<std::uint64_t>(now.tv_nsec) / 100u;
+    return nowTicks > newest &&
+           (nowTicks - newest) / 10000u > static_cast<std::uint64_t>(std::max(maxAgeMs, 0));
 }
 
 bool PrepareCacheFolders(const std::string& baseFolder) {

@@ -132,6 +132,9 @@ bool WaitOrStop(int ms, const MainThreadParams& params, platform::Event* writerE
 int CacheShortfall(int cacheMs, const std::string& baseFolder,
                    SlotClock clock = SlotClock::BirthTime);
 bool HasCachedWave(const std::string& baseFolder);
+// Whether the newest cached sound slot was written more than `maxAgeMs` before now (false when
+// there is none). Material that old belongs to another stretch of the recorder's time.
+bool SoundCacheIsStale(const std::string& baseFolder, int maxAgeMs);
 // Empties and re-creates the cache folders; false (logged) when they cannot be made.
 bool PrepareCacheFolders(const std::string& baseFolder);
 // Creates the cache folders that are missing, keeping what they hold (the save modes continue

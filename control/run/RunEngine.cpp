@@ -23,6 +23,14 @@ std::string RunEngine::tempFolder() const {
     return params_.tempFolder;
 }
 
+namespace {
+
+// How much older than its cache time the newest cached sound may be for a save to continue it:
+// the time a user takes between stopping the playback and starting the save.
+constexpr int kStaleCacheSlackMs = 30000;
+
+}  // namespace
+
 bool RunEngine::start(const RunSettings& s) {
     if (running_.load()) {
         // A second Start leaves the running thread and its cache alone.
@@ -54,13 +62,22 @@ bool RunEngine::start(const RunSettings& s) {
         WriteLog(LogTag::CPicvoxer, "Start GetInetTempFolder ERROR");
     }
 
-    p.firstWaveIsInit = !(s.hddSave != 0 && s.pictureInterval == 0 && HasCachedWave(p.tempFolder));
+    const bool live = s.hddSave == 0 && s.destinationSW == 0 && s.pictureInterval == 0;
+    // A save continues the cache of the playback just before it. A cache left from long ago
+    // holds another stretch of the recorder's time: saved, its sound and pictures would open the
+    // recording with material that does not belong there, so it is emptied as in Live mode.
+    const bool staleCache =
+        !live && SoundCacheIsStale(p.tempFolder, s.cacheTimeMs + kStaleCacheSlackMs);
+    if (staleCache)
+        WriteLog(LogTag::CPicvoxer, "Start：古いキャッシュ破棄");
+    p.firstWaveIsInit =
+        !(s.hddSave != 0 && s.pictureInterval == 0 && !staleCache && HasCachedWave(p.tempFolder));
     const std::string firstUrl =
         control_.text(p.firstWaveIsInit ? RunText::InitWaveFileUrl : RunText::WaveFileUrl);
     WriteLog(LogTag::CPicvoxer, "初期音声ファイルパラメータ値：%s", firstUrl.c_str());
 
     bool ok = true;
-    if (s.hddSave == 0 && s.destinationSW == 0 && s.pictureInterval == 0) {
+    if (live || staleCache) {
         WriteLog(LogTag::CPicvoxer, "Start：キャッシュ開始");
         ok = PrepareCacheFolders(p.tempFolder);
         if (!ok)

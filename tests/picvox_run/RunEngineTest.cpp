@@ -17,7 +17,11 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include "control/buffers/PicvoxLog.h"
 #include "control/buffers/WavFile.h"
@@ -274,6 +278,24 @@ TEST(RunModes, SaveWithSoundWritesARecordingOfSaveTime) {
     EXPECT_GT(report.summary.frames, 0);
     EXPECT_EQ(korvex::verify::exitStatusOf(report.summary), 0);
     rig.engine.stop();
+}
+
+TEST(RunModes, ASaveEmptiesASoundCacheLeftFromLongAgoAndContinuesAFreshOne) {
+    for (const bool stale : {true, false}) {
+        SCOPED_TRACE(stale);
+        Rig rig("run-stale");
+        const fs::path slot = fs::path(rig.cache) / "WAVE2" / "50.wav";
+        fs::create_directories(slot.parent_path());
+        std::ofstream(slot) << "RIFF";
+        if (stale) {
+            const timespec anHourAgo[2] = {{::time(nullptr) - 3600, 0},
+                                           {::time(nullptr) - 3600, 0}};
+            ASSERT_EQ(::utimensat(AT_FDCWD, slot.c_str(), anHourAgo, 0), 0);
+        }
+        rig.start(Mode::SaveWithSound, 2);
+        EXPECT_EQ(fs::exists(slot), !stale);
+        rig.engine.stop();
+    }
 }
 
 TEST(RunModes, PictureSaveOnlyWritesFramesAtTheInterval) {
