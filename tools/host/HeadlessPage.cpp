@@ -17,6 +17,15 @@ void HeadlessPage::paint() {
     // Format_RGB32 is 0xFFRRGGBB per pixel, the control's own surface format.
     control_->Draw(reinterpret_cast<std::uint32_t*>(area_.bits()), area_.width(), area_.height(),
                    static_cast<std::int32_t>(area_.bytesPerLine()));
+    for (int y = 0; y < area_.height(); ++y) {
+        const auto* row = reinterpret_cast<const std::uint32_t*>(area_.constScanLine(y));
+        for (int x = 0; x < area_.width(); ++x) {
+            if ((row[x] & 0x00FFFFFFu) != 0) {
+                lastShown_ = area_.copy();
+                return;
+            }
+        }
+    }
 }
 
 void HeadlessPage::printLine(const std::string& line) {

@@ -20,6 +20,9 @@ public:
     // Lets the control paint its area now (GUI thread).
     void paint();
     const QImage& area() const { return area_; }
+    // The last paint that showed anything (a picture or the animation), else the area as it is:
+    // a run ends on black once its pictures are gone, which makes a poor screenshot.
+    const QImage& lastShown() const { return lastShown_.isNull() ? area_ : lastShown_; }
 
     void controlInvalidated() override { paint(); }
     void showElement(const std::string& name, const std::string& value) override;
@@ -31,6 +34,7 @@ private:
     void printLine(const std::string& line);
 
     QImage area_;
+    QImage lastShown_;
     picvox::IHostedControl* control_ = nullptr;
     std::optional<std::string> chosenFolder_;
     std::mutex printLock_;

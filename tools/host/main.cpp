@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
     QObject::connect(session, &HostSession::ending, [&] {
         if (options.screenshot.empty())
             return;
-        const QImage shot = headless ? headlessPage->area() : window->area()->lastPainted();
+        const QImage shot = headless ? headlessPage->lastShown() : window->area()->lastPainted();
         if (!shot.save(QString::fromStdString(options.screenshot), "PNG")) {
             std::fprintf(stderr, "picvox-host: cannot write %s\n", options.screenshot.c_str());
             screenshotFailed = true;
