@@ -53,25 +53,41 @@ bool OutputFile::write(const void* data, std::size_t size) {
         error_ = EBADF;
         return false;
     }
+    if (error_ != 0)
+        return false;
     const char* p = static_cast<const char*>(data);
+    pending_.insert(pending_.end(), p, p + size);
+    return pending_.size() < kBlockBytes || flush();
+}
+
+bool OutputFile::flush() {
+    const char* p = pending_.data();
+    std::size_t size = pending_.size();
     while (size > 0) {
         const ssize_t n = ::write(fd_, p, size);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
             error_ = errno;
-            return false;
+            break;
+        }
+        if (n == 0) {
+            error_ = ENOSPC;
+            break;
         }
         p += n;
         size -= static_cast<std::size_t>(n);
         written_ += n;
     }
-    return true;
+    pending_.clear();
+    return error_ == 0;
 }
 
 bool OutputFile::close() {
     if (fd_ < 0)
         return error_ == 0;
+    if (error_ == 0)
+        flush();
     // What is left of an older, longer content goes.
     if (oldSize_ > written_ && ::ftruncate(fd_, written_) != 0 && error_ == 0)
         error_ = errno;
