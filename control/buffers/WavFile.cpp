@@ -14,10 +14,6 @@
 namespace picvox {
 namespace {
 
-std::uint16_t le16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-
 std::uint32_t le32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -39,14 +35,6 @@ void putId(std::vector<std::uint8_t>& out, const char (&id)[5]) {
 
 bool isId(const std::uint8_t* p, const char (&id)[5]) {
     return std::memcmp(p, id, 4) == 0;
-}
-
-std::uint16_t formatWord(const WavClip& clip, std::size_t offset) {
-    return clip.format.size() >= offset + 2 ? le16(clip.format.data() + offset) : 0;
-}
-
-std::uint32_t formatDword(const WavClip& clip, std::size_t offset) {
-    return clip.format.size() >= offset + 4 ? le32(clip.format.data() + offset) : 0;
 }
 
 // One chunk of the walk: its id and where its body lies.
@@ -84,32 +72,10 @@ std::size_t extensionBytes(const WavClip& clip) {
     if (clip.fmtBytes <= 16 || clip.format.size() < 18)
         return 0;
     const std::size_t held = clip.format.size() - 18;
-    return 2 + std::min<std::size_t>(formatWord(clip, 16), held);
+    return 2 + std::min<std::size_t>(clip.cbSize(), held);
 }
 
 }  // namespace
-
-std::uint32_t WavClip::avgBytesPerSec() const {
-    return formatDword(*this, 8);
-}
-std::uint16_t WavClip::formatTag() const {
-    return formatWord(*this, 0);
-}
-std::uint16_t WavClip::channels() const {
-    return formatWord(*this, 2);
-}
-std::uint32_t WavClip::samplesPerSec() const {
-    return formatDword(*this, 4);
-}
-std::uint16_t WavClip::blockAlign() const {
-    return formatWord(*this, 12);
-}
-std::uint16_t WavClip::bitsPerSample() const {
-    return formatWord(*this, 14);
-}
-std::uint16_t WavClip::cbSize() const {
-    return formatWord(*this, 16);
-}
 
 std::uint32_t PlayTimeMs(std::uint32_t bytes, std::uint32_t avgBytesPerSec) {
     if (avgBytesPerSec == 0)

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/audio/WaveFormat.h"
+
 namespace picvox {
 
 // One sound clip as read from a cached or downloaded WAV file: its format and its PCM bytes.
@@ -16,15 +18,19 @@ struct WavClip {
     std::uint32_t durationMs = 0;
     std::uint32_t fmtBytes = 0;
 
-    // From format, 0 when absent.
-    std::uint32_t avgBytesPerSec() const;
-    std::uint16_t formatTag() const;
-    std::uint16_t channels() const;
-    std::uint32_t samplesPerSec() const;
-    std::uint16_t blockAlign() const;
-    std::uint16_t bitsPerSample() const;
-    // The extension size word; 0 when the chunk had no room for it.
-    std::uint16_t cbSize() const;
+    // The format record, all zero when there is none; cbSize is 0 when the chunk had no room
+    // for it.
+    platform::WaveFormat record() const {
+        return platform::WaveFormat::fromBytes(format.data(), format.size())
+            .value_or(platform::WaveFormat{});
+    }
+    std::uint32_t avgBytesPerSec() const { return record().avgBytesPerSec; }
+    std::uint16_t formatTag() const { return record().formatTag; }
+    std::uint16_t channels() const { return record().channels; }
+    std::uint32_t samplesPerSec() const { return record().samplesPerSec; }
+    std::uint16_t blockAlign() const { return record().blockAlign; }
+    std::uint16_t bitsPerSample() const { return record().bitsPerSample; }
+    std::uint16_t cbSize() const { return record().cbSize; }
 };
 
 // The format tag of plain PCM, the only one accepted.

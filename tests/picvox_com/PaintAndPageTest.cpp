@@ -18,20 +18,8 @@ namespace {
 using namespace platform::com;
 
 // A page that records what the control asks of it.
-class RecordingSite final : public IPicvoxSite {
+class RecordingSite final : public test::StackSite {
 public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IPicvoxSite) {
-            *ppv = static_cast<IPicvoxSite*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override { return --refs; }  // lives on the test's stack
-
     HRESULT GetWindow(std::uint64_t* w) override {
         *w = window;
         return window ? S_OK : S_FALSE;
@@ -45,22 +33,17 @@ public:
         elements.emplace_back(utf16ToUtf8(name), utf16ToUtf8(html));
         return S_OK;
     }
-    HRESULT InvalidateRect(std::int32_t, std::int32_t, std::int32_t, std::int32_t) override {
-        return S_OK;
-    }
     HRESULT SetTimer(std::uint32_t id, std::uint32_t ms) override {
         timers[id] = ms;
         return S_OK;
     }
     HRESULT KillTimer(std::uint32_t id) override { return timers.erase(id) ? S_OK : S_FALSE; }
-    HRESULT ShowMessageBox(LPCOLESTR, LPCOLESTR, std::uint32_t) override { return S_OK; }
     HRESULT ChooseFolder(LPCOLESTR start, BSTR* folder) override {
         starts.push_back(start ? utf16ToUtf8(start) : "");
         *folder = answer.empty() ? nullptr : bstrFromUtf8(answer);
         return answer.empty() ? S_FALSE : S_OK;
     }
 
-    std::atomic<ULONG> refs{0};
     std::uint64_t window = 0;
     std::mutex lock;
     int wholeRepaints = 0;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "control/buffers/PicvoxLog.h"
+#include "control/shell/IPicvoxer.h"
 
 namespace picvox::test {
 
@@ -52,6 +53,48 @@ protected:
     ScratchFolder config_{"config"};
     ScratchFolder documents_{"documents"};
     ScratchFolder cache_{"cache"};
+};
+
+// A page that lives on the test's stack: it counts references without deleting itself and
+// answers like a page without a window, elements, timers or dialogs. Tests override what they
+// watch.
+class StackSite : public IPicvoxSite {
+public:
+    HRESULT QueryInterface(platform::com::REFIID riid, void** ppv) override {
+        if (riid == platform::com::IID_IUnknown || riid == IID_IPicvoxSite) {
+            *ppv = static_cast<IPicvoxSite*>(this);
+            AddRef();
+            return platform::com::S_OK;
+        }
+        *ppv = nullptr;
+        return platform::com::E_NOINTERFACE;
+    }
+    platform::com::ULONG AddRef() override { return ++refs; }
+    platform::com::ULONG Release() override { return --refs; }
+
+    HRESULT GetWindow(std::uint64_t* w) override {
+        *w = 0;
+        return platform::com::S_FALSE;
+    }
+    HRESULT InvalidateControl() override { return platform::com::S_OK; }
+    HRESULT ReplaceElementByInput(platform::com::LPCOLESTR, platform::com::LPCOLESTR) override {
+        return platform::com::S_FALSE;
+    }
+    HRESULT InvalidateRect(std::int32_t, std::int32_t, std::int32_t, std::int32_t) override {
+        return platform::com::S_OK;
+    }
+    HRESULT SetTimer(std::uint32_t, std::uint32_t) override { return platform::com::S_OK; }
+    HRESULT KillTimer(std::uint32_t) override { return platform::com::S_FALSE; }
+    HRESULT ShowMessageBox(platform::com::LPCOLESTR, platform::com::LPCOLESTR,
+                           std::uint32_t) override {
+        return platform::com::S_OK;
+    }
+    HRESULT ChooseFolder(platform::com::LPCOLESTR, BSTR* folder) override {
+        *folder = nullptr;
+        return platform::com::S_FALSE;
+    }
+
+    std::atomic<platform::com::ULONG> refs{0};
 };
 
 }  // namespace picvox::test

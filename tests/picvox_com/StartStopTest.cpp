@@ -21,38 +21,12 @@ using namespace platform::com;
 using namespace std::chrono_literals;
 
 // A page without a window that keeps the message boxes it was asked to show.
-class MessageSite final : public IPicvoxSite {
+class MessageSite final : public test::StackSite {
 public:
-    HRESULT QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IPicvoxSite) {
-            *ppv = static_cast<IPicvoxSite*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++refs; }
-    ULONG Release() override { return --refs; }  // lives on the test's stack
-    HRESULT GetWindow(std::uint64_t* w) override {
-        *w = 0;
-        return S_FALSE;
-    }
-    HRESULT InvalidateControl() override { return S_OK; }
-    HRESULT ReplaceElementByInput(LPCOLESTR, LPCOLESTR) override { return S_FALSE; }
-    HRESULT InvalidateRect(std::int32_t, std::int32_t, std::int32_t, std::int32_t) override {
-        return S_OK;
-    }
-    HRESULT SetTimer(std::uint32_t, std::uint32_t) override { return S_OK; }
-    HRESULT KillTimer(std::uint32_t) override { return S_FALSE; }
     HRESULT ShowMessageBox(LPCOLESTR caption, LPCOLESTR text, std::uint32_t style) override {
         std::lock_guard<std::mutex> guard(lock);
         boxes.push_back({caption ? utf16ToUtf8(caption) : "", utf16ToUtf8(text), style});
         return S_OK;
-    }
-    HRESULT ChooseFolder(LPCOLESTR, BSTR* folder) override {
-        *folder = nullptr;
-        return S_FALSE;
     }
 
     struct Box {
@@ -65,7 +39,6 @@ public:
         return boxes;
     }
 
-    std::atomic<ULONG> refs{0};
     std::mutex lock;
     std::vector<Box> boxes;
 };
