@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -234,6 +235,33 @@ int writeAll(int fd, const void* data, std::size_t size) {
         size -= static_cast<std::size_t>(done);
     }
     return 0;
+}
+
+int writeFileWhole(const std::string& path, const std::function<int(int fd)>& fill,
+                   const std::function<int(int fd)>& sync) {
+    // A name of its own per file: two writers may share a folder.
+    static std::atomic<unsigned> counter{0};
+    const std::size_t slash = path.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const std::string temp = (folder == "/" ? std::string() : folder) + "/." + name + "." +
+                             std::to_string(::getpid()) + "." + std::to_string(counter++) + ".part";
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return errno;
+    int error = fill(fd);
+    // The data reaches the disk before the name does: a crash leaves the old file or the whole
+    // new one, never one cut short.
+    if (error == 0)
+        error = sync(fd);
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
+        error = errno;
+    if (error != 0)
+        ::unlink(temp.c_str());
+    return error;
 }
 
 bool readWholeFile(const std::string& path, std::vector<unsigned char>& out, long long maxBytes) {

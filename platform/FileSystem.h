@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cerrno>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -98,6 +99,13 @@ bool readWholeFile(const std::string& path, std::vector<unsigned char>& out,
 // Writes all `size` bytes to `fd`, retrying short writes and EINTR. 0 on success, else the errno
 // value (ENOSPC when the system accepts no more bytes without saying why).
 int writeAll(int fd, const void* data, std::size_t size);
+
+// Writes the file at `path` whole or not at all: `fill` writes the content into a new file of a
+// hidden temporary name in the same folder, `sync` makes it reach the disk, and only then does
+// it take `path`'s name. Each callback returns 0 or an errno value. Returns 0 or the first errno
+// value; on failure nothing is left behind and an old file at `path` is untouched.
+int writeFileWhole(const std::string& path, const std::function<int(int fd)>& fill,
+                   const std::function<int(int fd)>& sync);
 
 // Text for an errno value that the functions here leave ("not a regular file" for
 // kNotRegularFile, else the system's text).

@@ -166,24 +166,13 @@ bool WriteWavFile(const std::string& path, const WavClip& formatOf, const std::u
     if (header.empty() || (bytes > 0 && !samples)) {
         error = EINVAL;
     } else {
-        std::string temp = path + ".XXXXXX";
-        const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-        if (fd < 0) {
-            error = errno;
-        } else {
-            ::fchmod(fd, 0644);
-            error = platform::writeAll(fd, header.data(), header.size());
-            if (error == 0)
-                error = platform::writeAll(fd, samples, bytes);
-            if (error == 0 && ::fdatasync(fd) != 0)
-                error = errno;
-            if (::close(fd) != 0 && error == 0)
-                error = errno;
-            if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
-                error = errno;
-            if (error != 0)
-                ::unlink(temp.c_str());
-        }
+        error = platform::writeFileWhole(
+            path,
+            [&](int fd) {
+                const int e = platform::writeAll(fd, header.data(), header.size());
+                return e != 0 ? e : platform::writeAll(fd, samples, bytes);
+            },
+            [](int fd) { return ::fdatasync(fd) == 0 ? 0 : errno; });
     }
     if (osError)
         *osError = error;

@@ -4,9 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <vector>
+
+#include "platform/FileSystem.h"
 
 namespace picvox {
 
@@ -64,13 +65,6 @@ int copyBytes(int from, int to, DiskOps& disk) {
     }
 }
 
-std::string folderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
 }  // namespace
 
 ssize_t DiskOps::write(int fd, const void* data, std::size_t size) {
@@ -91,34 +85,16 @@ DiskOps& RealDisk() {
 }
 
 int CopyFileWhole(const std::string& source, const std::string& target, DiskOps& disk) {
-    FdCloser from(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    FdCloser from(platform::openRegularFile(source));
     if (from.get() < 0)
         return errno;
-    // A name of its own per copy: the saver is one thread, but two runs may share a folder.
-    static std::atomic<unsigned> counter{0};
-    const std::size_t slash = target.rfind('/');
-    const std::string temp = folderOf(target) + "/." +
-                             target.substr(slash == std::string::npos ? 0 : slash + 1) + "." +
-                             std::to_string(::getpid()) + "." + std::to_string(counter++) + ".part";
-    FdCloser to(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (to.get() < 0)
-        return errno;
-    int error = copyBytes(from.get(), to.get(), disk);
-    // The data reaches the disk before the name does: a crash leaves the old name or the whole
-    // new file, never a frame cut short.
-    if (error == 0 && disk.fdatasync(to.get()) != 0)
-        error = errno;
-    if (const int closeError = to.close(); error == 0)
-        error = closeError;
-    if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0)
-        error = errno;
-    if (error != 0)
-        ::unlink(temp.c_str());
-    return error;
+    return platform::writeFileWhole(
+        target, [&](int to) { return copyBytes(from.get(), to, disk); },
+        [&](int to) { return disk.fdatasync(to) == 0 ? 0 : errno; });
 }
 
 int CopyFileReplace(const std::string& source, const std::string& target, DiskOps& disk) {
-    FdCloser from(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    FdCloser from(platform::openRegularFile(source));
     if (from.get() < 0)
         return errno;
     if (::unlink(target.c_str()) != 0 && errno != ENOENT)
