@@ -9,7 +9,7 @@
 
 namespace picvox::run {
 
-enum class MessageIcon { None, Warning };
+enum class MessageIcon { None, Warning, Information };
 
 // What the run engine needs of the page that hosts the control: its window, repaints, timers,
 // message boxes, the page's INPUT elements and the folder chooser. The control object implements
@@ -34,6 +34,8 @@ public:
     virtual bool replaceElementByInput(std::string_view /*name*/, std::string_view /*outerHtml*/) {
         return false;
     }
+    // One line of status for the user (empty: none); never blocks. See IPicvoxStatusSite.
+    virtual void statusText(std::string_view /*text*/) {}
     // Blocks until the user picks a folder (its path) or cancels (nothing). `startFolder` is
     // preselected when not empty.
     virtual std::optional<std::string> chooseFolder(const std::string& /*startFolder*/) {

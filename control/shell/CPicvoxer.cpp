@@ -813,8 +813,27 @@ void CPicvoxer::messageBox(std::string_view caption, std::string_view text, run:
         const std::u16string text16 = utf8ToUtf16(text);
         site->ShowMessageBox(
             caption16.empty() ? nullptr : caption16.c_str(), text16.c_str(),
-            icon == run::MessageIcon::Warning ? kPicvoxMessageWarning : kPicvoxMessageNoIcon);
+            icon == run::MessageIcon::Warning       ? kPicvoxMessageWarning
+            : icon == run::MessageIcon::Information ? kPicvoxMessageInformation
+                                                    : kPicvoxMessageNoIcon);
     } catch (const std::bad_alloc&) {
+    }
+    site->Release();
+}
+
+void CPicvoxer::statusText(std::string_view text) {
+    IPicvoxSite* site = acquireSite();
+    if (!site)
+        return;
+    IPicvoxStatusSite* status = nullptr;
+    if (!failed(site->QueryInterface(IID_IPicvoxStatusSite, reinterpret_cast<void**>(&status))) &&
+        status) {
+        try {
+            const std::u16string text16 = utf8ToUtf16(text);
+            status->ShowStatus(text16.c_str());
+        } catch (const std::bad_alloc&) {
+        }
+        status->Release();
     }
     site->Release();
 }

@@ -150,6 +150,7 @@ public:
     void messageBox(std::string_view caption, std::string_view text,
                     run::MessageIcon icon) override;
     bool replaceElementByInput(std::string_view name, std::string_view outerHtml) override;
+    void statusText(std::string_view text) override;
     std::optional<std::string> chooseFolder(const std::string& startFolder) override;
 
     // Paints the current picture, else the waiting animation, else black (page thread).

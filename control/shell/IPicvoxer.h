@@ -29,6 +29,9 @@ inline constexpr GUID IID_IPicvoxSite{
 // {6DF3A2EE-BF49-41B4-92F9-E679EEC9E6A3}
 inline constexpr GUID IID_IHostedControl{
     0x6DF3A2EE, 0xBF49, 0x41B4, {0x92, 0xF9, 0xE6, 0x79, 0xEE, 0xC9, 0xE6, 0xA3}};
+// {9B1F4C2A-5D3E-4A61-8C7B-2E0F6A9D4B13}
+inline constexpr GUID IID_IPicvoxStatusSite{
+    0x9B1F4C2A, 0x5D3E, 0x4A61, {0x8C, 0x7B, 0x2E, 0x0F, 0x6A, 0x9D, 0x4B, 0x13}};
 
 inline constexpr const char* kPicvoxProgId = "Picvox.Picvoxer.1";
 inline constexpr const char* kPicvoxVersionIndependentProgId = "Picvox.Picvoxer";
@@ -127,6 +130,7 @@ protected:
 // Message box styles for IPicvoxSite::ShowMessageBox (one OK button always).
 inline constexpr std::uint32_t kPicvoxMessageNoIcon = 0x00;
 inline constexpr std::uint32_t kPicvoxMessageWarning = 0x30;
+inline constexpr std::uint32_t kPicvoxMessageInformation = 0x40;
 
 // Implemented by the host that shows the control (the page). The page thread is the host's own
 // thread: the one that created the control, calls its methods, properties, Draw and OnTimer.
@@ -153,8 +157,8 @@ public:
     virtual HRESULT SetTimer(std::uint32_t id, std::uint32_t periodMs) = 0;
     virtual HRESULT KillTimer(std::uint32_t id) = 0;
     // Shows `text` with one OK button and blocks the calling thread until the user closes it.
-    // `caption` null or empty: the host's default caption. `style`: kPicvoxMessageNoIcon or
-    // kPicvoxMessageWarning. The control's worker threads call this while the page thread may
+    // `caption` null or empty: the host's default caption. `style`: kPicvoxMessageNoIcon,
+    // kPicvoxMessageWarning or kPicvoxMessageInformation. The control's worker threads call this while the page thread may
     // be blocked in Stop waiting for them; a host that shows the box through its page thread
     // must not need that thread to be free (a headless host prints the text and returns).
     virtual HRESULT ShowMessageBox(platform::com::LPCOLESTR caption, platform::com::LPCOLESTR text,
@@ -167,6 +171,21 @@ public:
 
 protected:
     ~IPicvoxSite() = default;
+};
+
+// Optional, found through QueryInterface on the site the control was given: one line of status
+// for the user about what the control cannot do right now and why ("the sound is not heard: no
+// sound device", "the recorder answers 500: retrying in 8 s"), where a message box would be too
+// much (Live mode runs on without one). The control says each state once when it begins and
+// clears it (empty text) when it is over. A host without this interface simply shows nothing.
+// Called from any of the control's threads; must return at once (never block on the page
+// thread, which may be waiting in Stop for the caller).
+class IPicvoxStatusSite : public platform::com::IUnknown {
+public:
+    virtual HRESULT ShowStatus(platform::com::LPCOLESTR text) = 0;
+
+protected:
+    ~IPicvoxStatusSite() = default;
 };
 
 // What a host needs besides the dispatch interface to embed the control: hand it the site and
