@@ -69,9 +69,9 @@ void BM_AddImageDataPlay(benchmark::State& state) {
     std::mutex lock;
     picvox::FrameQueue queue(10, nullptr, lock);
     picvox::HttpThreadParams params;
-    params.tempFolder = s.root.string();
-    params.cacheTimeMs = 5000;
-    params.frameQueue = &queue;
+    params.cache.folder = s.root.string();
+    params.fetch.cacheTimeMs = 5000;
+    params.shared.frameQueue = &queue;
     picvox::CacheStore store(params);
     const std::string temp = (s.root / "download.jp2").string();
     store.setTempName([&](int) { return temp; });
@@ -79,7 +79,9 @@ void BM_AddImageDataPlay(benchmark::State& state) {
     store.setImageFetch([&](const std::string& name, picvox::HttpThreadParams&, bool,
                             std::int64_t* time, int*, int) {
         *time = 1700000000;
-        return picvox::CopyFileReplace(s.source, name, picvox::RealDisk()) == 0 ? 1 : 0;
+        return picvox::CopyFileReplace(s.source, name, picvox::RealDisk()) == 0
+                   ? picvox::ImageFetch::Whole
+                   : picvox::ImageFetch::Failed;
     });
     int seqNo = 0, slot = 1, saved = 0;
     for (auto _ : state) {

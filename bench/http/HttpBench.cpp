@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "control/download/HttpFetch.h"
 #include "control/buffers/PicvoxLog.h"
+#include "control/download/HttpFetch.h"
 #include "tools/dvrsim/DvrSim.h"
 
 extern char** environ;
@@ -47,14 +47,15 @@ double secondsSince(Clock::time_point start) {
 // One round of the control's fetches; false when one failed.
 bool fetchRound(double& seconds) {
     picvox::HttpThreadParams params;
-    params.locationBase = gSim->baseUrl();
-    params.imageUrl = korvex::sim::DvrSim::kLiveImagePath + 1;
-    params.cacheTimeMs = 10000;
-    params.waveRequestIntervalMs = 1000;
+    params.fetch.locationBase = gSim->baseUrl();
+    params.fetch.imageUrl = korvex::sim::DvrSim::kLiveImagePath + 1;
+    params.fetch.cacheTimeMs = 10000;
+    params.fetch.waveRequestIntervalMs = 1000;
     const std::string name = (gScratch / "live1.jp2").string();
     const auto start = Clock::now();
     for (int i = 0; i < kFramesPerRound; ++i) {
-        if (picvox::GetImgFile(name, params, true, nullptr, nullptr, 0) != 1)
+        if (picvox::GetImgFile(name, params, true, nullptr, nullptr, 0) !=
+            picvox::ImageFetch::Whole)
             return false;
     }
     seconds = secondsSince(start);
@@ -148,9 +149,9 @@ int main(int argc, char** argv) {
     {
         // Encode the frame before timing anything.
         picvox::HttpThreadParams params;
-        params.locationBase = gSim->baseUrl();
-        params.imageUrl = korvex::sim::DvrSim::kLiveImagePath + 1;
-        params.cacheTimeMs = 10000;
+        params.fetch.locationBase = gSim->baseUrl();
+        params.fetch.imageUrl = korvex::sim::DvrSim::kLiveImagePath + 1;
+        params.fetch.cacheTimeMs = 10000;
         const std::string name = (gScratch / "warm.jp2").string();
         picvox::GetImgFile(name, params, true, nullptr, nullptr, 0);
         std::printf("frame: %s, %lld bytes\n", frameUrl().c_str(),

@@ -86,9 +86,9 @@ bool scanFolder(const std::string& folder, SlotClock clock,
 
 }  // namespace detail
 
-int LatestSlot(const HttpThreadParams& params, SlotKind kind) {
-    const std::string folder = kind == SlotKind::Picture ? PictureFolder(params.tempFolder)
-                                                         : SoundFolder(params.tempFolder);
+int LatestSlot(const CacheLocation& cache, SlotKind kind) {
+    const std::string folder = kind == SlotKind::Picture ? PictureFolder(cache.folder)
+                                                         : SoundFolder(cache.folder);
     // Full precision rather than whole seconds: entries come in no particular order here, so
     // a tie inside one second would pick a slot at random and new files could overwrite the
     // newest ones.
@@ -110,32 +110,32 @@ int LatestSlot(const HttpThreadParams& params, SlotKind kind) {
     return latest > 98 ? 0 : latest;
 }
 
-std::uint64_t StepSlotBack(const HttpThreadParams& params, int& slot, std::uint64_t reference,
+std::uint64_t StepSlotBack(const CacheLocation& cache, int& slot, std::uint64_t reference,
                            SlotKind kind) {
     const int prev = PrevSlot(slot);
-    const std::uint64_t t = SlotTime(SlotPath(params.tempFolder, prev, kind), params.slotClock);
+    const std::uint64_t t = SlotTime(SlotPath(cache.folder, prev, kind), cache.clock);
     if (t == 0 || t > reference)
         return 0;
     slot = prev;
     return t;
 }
 
-std::uint64_t StepSlotForward(const HttpThreadParams& params, int& slot, std::uint64_t reference,
+std::uint64_t StepSlotForward(const CacheLocation& cache, int& slot, std::uint64_t reference,
                               SlotKind kind) {
     const int next = NextSlot(slot);
-    const std::uint64_t t = SlotTime(SlotPath(params.tempFolder, next, kind), params.slotClock);
+    const std::uint64_t t = SlotTime(SlotPath(cache.folder, next, kind), cache.clock);
     if (t == 0 || t < reference)
         return 0;
     slot = next;
     return t;
 }
 
-int NewestSlotBefore(const HttpThreadParams& params, SlotKind kind, std::uint64_t time) {
-    const std::string folder = kind == SlotKind::Picture ? PictureFolder(params.tempFolder)
-                                                         : SoundFolder(params.tempFolder);
+int NewestSlotBefore(const CacheLocation& cache, SlotKind kind, std::uint64_t time) {
+    const std::string folder = kind == SlotKind::Picture ? PictureFolder(cache.folder)
+                                                         : SoundFolder(cache.folder);
     int result = 0;
     std::uint64_t newest = 0;
-    ScanSlotFolder(folder, params.slotClock, [&](int number, std::uint64_t t) {
+    ScanSlotFolder(folder, cache.clock, [&](int number, std::uint64_t t) {
         if (t == 0 || t >= time || t < newest)
             return;
         newest = t;

@@ -47,16 +47,16 @@ template <class Fn>
 void ScanSlotFolder(const std::string& folder, SlotClock clock, Fn&& fn);
 
 // The slot of the most recently written file of a folder; 0 when none, or when it is above 98.
-int LatestSlot(const HttpThreadParams& params, SlotKind kind);
+int LatestSlot(const CacheLocation& cache, SlotKind kind);
 // Moves `slot` to PrevSlot and returns that file's time when it exists and is not later than
 // `reference`; otherwise leaves `slot` and returns 0.
-std::uint64_t StepSlotBack(const HttpThreadParams& params, int& slot, std::uint64_t reference,
+std::uint64_t StepSlotBack(const CacheLocation& cache, int& slot, std::uint64_t reference,
                            SlotKind kind);
 // The same forwards (NextSlot), accepting a file not earlier than `reference`.
-std::uint64_t StepSlotForward(const HttpThreadParams& params, int& slot, std::uint64_t reference,
+std::uint64_t StepSlotForward(const CacheLocation& cache, int& slot, std::uint64_t reference,
                               SlotKind kind);
 // The slot of the newest file of the folder that is earlier than `time`; 0 when none.
-int NewestSlotBefore(const HttpThreadParams& params, SlotKind kind, std::uint64_t time);
+int NewestSlotBefore(const CacheLocation& cache, SlotKind kind, std::uint64_t time);
 
 // The start-time record of a picture slot: the calendar time its download began, 4 bytes.
 // WriteStartTime creates the record anew (1 success, 0 failure); GetImgStartTime gives 0 when

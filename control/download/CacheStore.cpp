@@ -49,14 +49,14 @@ int RewriteSetTime(const std::string& path, std::uint32_t dvrSeconds) {
 CacheStore::CacheStore(HttpThreadParams& params)
     : p_(params),
       fetch_(GetImgFile),
-      tempName_([this](int seqNo) { return MakeTempName(p_.imageUrl, seqNo); }) {}
+      tempName_([this](int seqNo) { return MakeTempName(p_.fetch.imageUrl, seqNo); }) {}
 
 bool CacheStore::stopped() const {
-    return p_.stopOrder && p_.stopOrder->isSet();
+    return p_.stopped();
 }
 
 std::uint64_t CacheStore::slotTime(int slot, SlotKind kind) const {
-    return SlotTime(SlotPath(p_.tempFolder, slot, kind), p_.slotClock);
+    return SlotTime(SlotPath(p_.cache.folder, slot, kind), p_.cache.clock);
 }
 
 bool CacheStore::soundLaterThan(int a, int b) const {
@@ -68,13 +68,25 @@ bool CacheStore::soundLaterThan(int a, int b) const {
     return a != b && RingDistance(b, a) < RingDistance(a, b);
 }
 
-int CacheStore::audioRingBufferedMs() {
-    if (!p_.audioRing)
-        return p_.cacheTimeMs;
-    const std::size_t held = p_.audioRing->DataSize();
-    const std::uint32_t bytesPerMs = le32(p_.waveFormat.data() + 8) / 1000;
+int CacheStore::audioRingBufferedMs() const {
+    if (!p_.shared.audioRing)
+        return p_.fetch.cacheTimeMs;
+    const std::size_t held = p_.shared.audioRing->DataSize();
+    const std::uint32_t bytesPerMs = le32(waveFormat_.data() + 8) / 1000;
     const std::size_t ms = bytesPerMs == 0 ? held : held / bytesPerMs;
     return static_cast<int>(std::min<std::size_t>(ms, 0x7FFFFFFF));
+}
+
+int CacheStore::soundBufferedMs(int shortfallMs) {
+    // Until a save has queued its cached sound, the ring is empty while the cache fills: the
+    // cache's own span is what is held then.
+    if (p_.fetch.pictureIntervalMs != 0 || s_.setupDone)
+        return audioRingBufferedMs();
+    return p_.fetch.cacheTimeMs - shortfallMs;
+}
+
+bool CacheStore::saveSetupDue() const {
+    return p_.fetch.mode.savesSound() && !s_.setupDone;
 }
 
 int CacheStore::GetCacheReadIndex(int currentSlot, SlotKind kind, int soundReadSlot) {
@@ -82,22 +94,22 @@ int CacheStore::GetCacheReadIndex(int currentSlot, SlotKind kind, int soundReadS
     std::string folder;
     std::uint64_t windowMs = 0;
     if (kind == SlotKind::Picture) {
-        reference = PictureSlotPath(p_.tempFolder, currentSlot);
-        folder = PictureFolder(p_.tempFolder);
-        windowMs = static_cast<std::uint64_t>(std::max(0, p_.cacheTimeMs)) +
-                   static_cast<std::uint64_t>(std::max(0, p_.firstAddMs));
+        reference = PictureSlotPath(p_.cache.folder, currentSlot);
+        folder = PictureFolder(p_.cache.folder);
+        windowMs = static_cast<std::uint64_t>(std::max(0, p_.fetch.cacheTimeMs)) +
+                   static_cast<std::uint64_t>(std::max(0, s_.firstAddMs));
         WriteLog(LogTag::HttpThread, "GetCacheReadIndex : キャッシュ時間=%d, 追加待ち時間=%d",
-                 p_.cacheTimeMs, p_.firstAddMs);
+                 p_.fetch.cacheTimeMs, s_.firstAddMs);
     } else {
-        reference = SoundSlotPath(p_.tempFolder, currentSlot == 0 ? 1 : currentSlot);
-        folder = SoundFolder(p_.tempFolder);
-        windowMs = static_cast<std::uint64_t>(std::max(0, p_.cacheTimeMs));
+        reference = SoundSlotPath(p_.cache.folder, currentSlot == 0 ? 1 : currentSlot);
+        folder = SoundFolder(p_.cache.folder);
+        windowMs = static_cast<std::uint64_t>(std::max(0, p_.fetch.cacheTimeMs));
     }
-    const std::uint64_t r = SlotTime(reference, p_.slotClock);
+    const std::uint64_t r = SlotTime(reference, p_.cache.clock);
     const std::uint64_t window = windowMs * 10000u;
     std::uint64_t best = r;
     int result = 0;
-    ScanSlotFolder(folder, p_.slotClock, [&](int number, std::uint64_t t) {
+    ScanSlotFolder(folder, p_.cache.clock, [&](int number, std::uint64_t t) {
         if (t > best || r - t >= window)
             return;
         best = t;
@@ -116,7 +128,7 @@ int CacheStore::GetCacheReadIndex(int currentSlot, SlotKind kind, int soundReadS
              soundReadSlot, static_cast<long long>(soundTime), result,
              static_cast<long long>(pictureTime));
     if (pictureTime > soundTime) {
-        if (StepSlotBack(p_, result, pictureTime, SlotKind::Picture) == 0)
+        if (StepSlotBack(p_.cache, result, pictureTime, SlotKind::Picture) == 0)
             result = 0;
     }
     WriteLog(LogTag::HttpThread, "%sReadIndex : %d", "画像", result);
@@ -124,7 +136,7 @@ int CacheStore::GetCacheReadIndex(int currentSlot, SlotKind kind, int soundReadS
 }
 
 bool CacheStore::putSound(const WavClip& clip, const char* successLine) {
-    AudioRing* ring = p_.audioRing;
+    AudioRing* ring = p_.shared.audioRing;
     if (!ring)
         return false;
     if (!ring->allocated())
@@ -134,13 +146,13 @@ bool CacheStore::putSound(const WavClip& clip, const char* successLine) {
         return false;
     }
     WriteLog(LogTag::HttpThread, "%s", successLine);
-    p_.waveFormat.fill(0);
-    std::copy_n(clip.format.begin(), std::min(clip.format.size(), p_.waveFormat.size()),
-                p_.waveFormat.begin());
-    if (p_.player && !p_.player->hasPlayer()) {
-        if (p_.player->createPlayer(p_.waveFormat)) {
-            if (p_.playerReady)
-                p_.playerReady->set();
+    waveFormat_.fill(0);
+    std::copy_n(clip.format.begin(), std::min(clip.format.size(), waveFormat_.size()),
+                waveFormat_.begin());
+    if (p_.shared.player && !p_.shared.player->hasPlayer()) {
+        if (p_.shared.player->createPlayer(waveFormat_)) {
+            if (p_.shared.playerReady)
+                p_.shared.playerReady->set();
         } else {
             WriteLog(LogTag::HttpThread, "DirectSound初期化失敗");
         }
@@ -149,12 +161,12 @@ bool CacheStore::putSound(const WavClip& clip, const char* successLine) {
 }
 
 bool CacheStore::pushForSaving(WavClip&& clip, const std::string& path) {
-    if (!p_.waveSaveQueue)
+    if (!p_.shared.waveSaveQueue)
         return false;
     const std::uint32_t bytes = clip.dataBytes;
     const std::uint64_t limit =
-        static_cast<std::uint64_t>(std::max(0, p_.saveTime)) * clip.avgBytesPerSec();
-    if (!p_.waveSaveQueue->Push(std::move(clip))) {
+        static_cast<std::uint64_t>(std::max(0, p_.save.saveTime)) * clip.avgBytesPerSec();
+    if (!p_.shared.waveSaveQueue->Push(std::move(clip))) {
         // The writer fell behind by a whole queue: the saved sound has a gap from here.
         WriteLog(LogTag::HttpThread, "wave保存バッファリング失敗 %s", path.c_str());
         return false;
@@ -162,7 +174,7 @@ bool CacheStore::pushForSaving(WavClip&& clip, const std::string& path) {
     WriteLog(LogTag::HttpThread, "wave保存バッファリング完了 %s", path.c_str());
     queuedSoundBytes_ += bytes;
     if (savedSoundEndTime_ == 0 && limit != 0 && queuedSoundBytes_ >= limit)
-        savedSoundEndTime_ = SlotTime(path, p_.slotClock);
+        savedSoundEndTime_ = SlotTime(path, p_.cache.clock);
     return true;
 }
 
@@ -172,11 +184,11 @@ int CacheStore::StoreWaveSegment(const std::string& tempName, int soundSlot) {
         removeFile(tempName);
         return 0;
     }
-    if (p_.audioRing && !p_.audioRing->allocated())
-        p_.audioRing->Allocate(AudioRing::kControlSize);
+    if (p_.shared.audioRing && !p_.shared.audioRing->allocated())
+        p_.shared.audioRing->Allocate(AudioRing::kControlSize);
     WriteLog(LogTag::HttpThread, "WAVEデータ受信 サイズ=%d 周波数=%d\n",
              static_cast<int>(clip.dataBytes), static_cast<int>(clip.avgBytesPerSec()));
-    const std::string slotPath = SoundSlotPath(p_.tempFolder, soundSlot);
+    const std::string slotPath = SoundSlotPath(p_.cache.folder, soundSlot);
     const int copyError = CopyFileReplace(tempName, slotPath, RealDisk());
     if (copyError == 0) {
         WriteLog(LogTag::HttpThread, "キャッシュファイル作成：%s", slotPath.c_str());
@@ -187,11 +199,11 @@ int CacheStore::StoreWaveSegment(const std::string& tempName, int soundSlot) {
     int result = 1;
     if (stopped()) {
         result = 2;
-    } else if (!p_.saveWithSound || p_.saveSetupDone) {
+    } else if (!p_.fetch.mode.savesSound() || s_.setupDone) {
         // Before the save set-up a segment of a save run is only cached; the set-up queues it.
         putSound(clip, "waveデータ　再生用バッファ書き込み成功");
-        if (p_.saveWithSound) {
-            if (p_.player && p_.player->hasPlayer())
+        if (p_.fetch.mode.savesSound()) {
+            if (p_.shared.player && p_.shared.player->hasPlayer())
                 pushForSaving(std::move(clip), slotPath);
         } else {
             WriteLog(LogTag::HttpThread, "wave一時バッファ破棄完了");
@@ -203,9 +215,9 @@ int CacheStore::StoreWaveSegment(const std::string& tempName, int soundSlot) {
 }
 
 void CacheStore::saveSetup(int pictureSlot, int soundSlot, int* playSlot) {
-    if (p_.saveSetupDone || !p_.saveWithSound)
+    if (!saveSetupDue())
         return;
-    p_.saveSetupDone = 1;
+    s_.setupDone = true;
     // The segment of `soundSlot` is still on its way; the newest cached one is the slot before
     // it on the ring (slot 1 follows slot 99).
     const int s = GetCacheReadIndex(PrevSlot(soundSlot), SlotKind::Sound);
@@ -219,7 +231,7 @@ void CacheStore::saveSetup(int pictureSlot, int soundSlot, int* playSlot) {
     // single segment, which runs dry before the next arrives), and the saved sound would begin
     // five seconds plus that segment before what is heard.
     if (!stopped()) {
-        const std::string path = SoundSlotPath(p_.tempFolder, play);
+        const std::string path = SoundSlotPath(p_.cache.folder, play);
         WavClip clip;
         if (play != soundSlot && ReadWavFile(clip, path)) {
             WriteLog(LogTag::HttpThread, "MakeWaveQueueFirst : キャッシュファイルバッファ設定：%s",
@@ -230,8 +242,8 @@ void CacheStore::saveSetup(int pictureSlot, int soundSlot, int* playSlot) {
     MakeWaveQueueFirst(play, soundSlot);
     if (playSlot)
         *playSlot = play;
-    if (p_.soundQueued)
-        p_.soundQueued->set();
+    if (p_.shared.soundQueued)
+        p_.shared.soundQueued->set();
 }
 
 int CacheStore::MakeWaveQueueFirst(int& playSlot, int soundSlot) {
@@ -241,21 +253,21 @@ int CacheStore::MakeWaveQueueFirst(int& playSlot, int soundSlot) {
     // The saved sound runs from waveSaveIndex through b, then on with each slot queued below.
     // Slot b goes too when the save starts at it, and all of them when no slot lies between b
     // and c: either way they are the sound the saved pictures were timed against.
-    if (p_.waveSaveIndex != 0) {
-        int n = b - p_.waveSaveIndex + 1;
+    if (s_.waveSaveIndex != 0) {
+        int n = b - s_.waveSaveIndex + 1;
         if (n <= 0)
             n += kLastSlot;
         for (int i = 0; i < n && i < kLastSlot; ++i) {
-            const std::string path = SoundSlotPath(p_.tempFolder, p_.waveSaveIndex);
+            const std::string path = SoundSlotPath(p_.cache.folder, s_.waveSaveIndex);
             WavClip saved;
             if (ReadWavFile(saved, path))
                 pushForSaving(std::move(saved), path);
-            p_.waveSaveIndex = NextSlot(p_.waveSaveIndex);
+            s_.waveSaveIndex = NextSlot(s_.waveSaveIndex);
         }
     }
     for (int i = 0; i < count && !stopped(); ++i) {
         playSlot = NextSlot(playSlot);
-        const std::string path = SoundSlotPath(p_.tempFolder, playSlot);
+        const std::string path = SoundSlotPath(p_.cache.folder, playSlot);
         WavClip clip;
         if (!ReadWavFile(clip, path))
             break;
@@ -271,16 +283,16 @@ std::uint32_t CacheStore::PlayTimeOfSlots(int last, int first) {
     WriteLog(LogTag::HttpThread, "演奏時間取得　%d-%d", last, first);
     WavClip clip;
     std::uint32_t total =
-        ReadWavFile(clip, SoundSlotPath(p_.tempFolder, last)) ? playTimeOf(clip) : 0;
+        ReadWavFile(clip, SoundSlotPath(p_.cache.folder, last)) ? playTimeOf(clip) : 0;
     std::uint64_t reference = slotTime(last, SlotKind::Sound);
     // Back from `last` to `first` along the ring (slot 1 follows 99), never past it. Sound slot
     // 0 is read as slot 1.
     for (int steps = RingDistance(first == 0 ? 1 : first, last); steps > 0; --steps) {
-        const std::uint64_t t = StepSlotBack(p_, last, reference, SlotKind::Sound);
+        const std::uint64_t t = StepSlotBack(p_.cache, last, reference, SlotKind::Sound);
         if (t == 0)
             break;
         reference = t;
-        if (ReadWavFile(clip, SoundSlotPath(p_.tempFolder, last)))
+        if (ReadWavFile(clip, SoundSlotPath(p_.cache.folder, last)))
             total += playTimeOf(clip);
     }
     return total;
@@ -327,14 +339,14 @@ void CacheStore::GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlo
     bool stepped = false;
     std::uint32_t budget = 0;
     for (int steps = 0; steps < kLastSlot; ++steps) {
-        const std::uint64_t t = StepSlotBack(p_, slot, reference, SlotKind::Sound);
+        const std::uint64_t t = StepSlotBack(p_.cache, slot, reference, SlotKind::Sound);
         if (t == 0) {
             soundStart = stepped ? reference : 0;
             break;
         }
         soundStart = t;
         WavClip clip;
-        if (!ReadWavFile(clip, SoundSlotPath(p_.tempFolder, slot)))
+        if (!ReadWavFile(clip, SoundSlotPath(p_.cache.folder, slot)))
             break;
         if (!stepped)
             budget = 5 * clip.avgBytesPerSec();
@@ -344,32 +356,31 @@ void CacheStore::GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlo
             reference = t;
             continue;
         }
-        RewriteFileData(clip, SoundSlotPath(p_.tempFolder, slot), budget);
+        RewriteFileData(clip, SoundSlotPath(p_.cache.folder, slot), budget);
         break;
     }
-    p_.waveSaveIndex = slot;
+    s_.waveSaveIndex = slot;
     firstSavedSound_ = slot;
 
     // Pictures: the newest one before the sound starts, else the black picture.
-    int first = NewestSlotBefore(p_, SlotKind::Picture, soundStart);
+    int first = NewestSlotBefore(p_.cache, SlotKind::Picture, soundStart);
     if (first == 0) {
-        WriteBlackPicture(PictureSlotPath(p_.tempFolder, 0));
-        p_.blackTimeSet = 0;
+        WriteBlackPicture(PictureSlotPath(p_.cache.folder, 0));
+        s_.blackTimeSet = false;
         WriteLog(LogTag::HttpThread, "黒画像設定：GetSaveSeqIndex");
     }
-    p_.saveSeqIndex = first;
-    WriteLog(LogTag::HttpThread, "保存開始インデックス 画像=%d, 音声=%d", first, p_.waveSaveIndex);
+    s_.saveSeqIndex = first;
+    WriteLog(LogTag::HttpThread, "保存開始インデックス 画像=%d, 音声=%d", first, s_.waveSaveIndex);
 
     // Timing: each picture from the first saved one up to the dropped one takes the relative
     // time of the picture after it, less the sound played between them. The slots run along
     // the ring from `first` (the black picture 0 is followed by 1, as the saver walks them) and
     // are done newest first, so each takes the already rewritten time of its successor.
-    const std::uint64_t pictureReference =
-        p_.blackTimeSet == 1 ? slotTime(first, SlotKind::Picture) : 0;
+    const std::uint64_t pictureReference = s_.blackTimeSet ? slotTime(first, SlotKind::Picture) : 0;
     // The first saved picture is always among them, also when it is the run's first picture,
     // stored in the slot it replaced: kept with its capture time, it would stand at the start
     // of the saved sound although it was taken later on the recorder's clock.
-    const int count = p_.droppedSlot != 0 ? std::max(1, RingDistance(first, p_.droppedSlot)) : 1;
+    const int count = s_.droppedSlot != 0 ? std::max(1, RingDistance(first, s_.droppedSlot)) : 1;
     int slots[kLastSlot];
     for (int i = 0, c = first; i < count; ++i, c = NextSlot(c))
         slots[i] = c;
@@ -377,11 +388,11 @@ void CacheStore::GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlo
         const int c = slots[i];
         int n = c;
         std::uint32_t relN = 0;
-        if (StepSlotForward(p_, n, pictureReference, SlotKind::Picture) == 0 ||
-            ReadRelTime(PictureSlotPath(p_.tempFolder, n), relN) == 0) {
+        if (StepSlotForward(p_.cache, n, pictureReference, SlotKind::Picture) == 0 ||
+            ReadRelTime(PictureSlotPath(p_.cache.folder, n), relN) == 0) {
             continue;
         }
-        int l = NewestSlotBefore(p_, SlotKind::Sound, slotTime(n, SlotKind::Picture));
+        int l = NewestSlotBefore(p_.cache, SlotKind::Sound, slotTime(n, SlotKind::Picture));
         int m = l;
         if (c == first) {
             m = firstSavedSound_;
@@ -391,16 +402,16 @@ void CacheStore::GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlo
         if (l == 0)
             continue;
         const std::uint32_t w = PlayTimeOfSlots(l, m);
-        const std::string path = PictureSlotPath(p_.tempFolder, c);
+        const std::string path = PictureSlotPath(p_.cache.folder, c);
         RewriteRelTime(path, relN > w ? relN - w : 0);
         std::uint32_t setTime = 0;
-        if (c == first && p_.blackTimeSet == 0) {
+        if (c == first && !s_.blackTimeSet) {
             std::uint32_t setN = 0;
-            if (ReadSetTime(PictureSlotPath(p_.tempFolder, n), setN)) {
+            if (ReadSetTime(PictureSlotPath(p_.cache.folder, n), setN)) {
                 setTime = setN > w / 1000 ? setN - w / 1000 : 0;
                 RewriteSetTime(path, setTime);
             }
-            p_.blackTimeSet = 1;
+            s_.blackTimeSet = true;
         }
         WriteLog(
             LogTag::HttpThread,
@@ -416,27 +427,27 @@ void CacheStore::dropNewestPicture(int& pictureSlot, int soundSlot) {
         pictureSlot = NextSlot(p);
         return;
     }
-    const std::string path = PictureSlotPath(p_.tempFolder, p);
+    const std::string path = PictureSlotPath(p_.cache.folder, p);
     removeFile(path);
-    p_.droppedSlot = p;
+    s_.droppedSlot = p;
     pictureSlot = p;
     WriteLog(LogTag::HttpThread, "保存機能開始時　キャッシュ最新JPEG2000ファイル削除 = %s",
              path.c_str());
 }
 
 void CacheStore::timeBlackPicture(int pictureSlot, int soundSlot) {
-    const std::string black = PictureSlotPath(p_.tempFolder, 0);
+    const std::string black = PictureSlotPath(p_.cache.folder, 0);
     std::uint32_t relBlack = 1;
     std::uint32_t relNew = 0;
     if (ReadRelTime(black, relBlack) == 0 || relBlack != 0 ||
-        ReadRelTime(PictureSlotPath(p_.tempFolder, pictureSlot), relNew) == 0) {
+        ReadRelTime(PictureSlotPath(p_.cache.folder, pictureSlot), relNew) == 0) {
         return;
     }
     // From the first saved sound slot, which the set-up has since moved waveSaveIndex past: the
     // black picture stands at the start of the saved sound.
     const std::uint32_t w = PlayTimeOfSlots(soundSlot, firstSavedSound_);
     std::uint32_t setNew = 0;
-    if (ReadSetTime(PictureSlotPath(p_.tempFolder, pictureSlot), setNew) == 0)
+    if (ReadSetTime(PictureSlotPath(p_.cache.folder, pictureSlot), setNew) == 0)
         return;  // nothing written: the next picture tries again
     RewriteRelTime(black, relNew > w ? relNew - w : 0);
     const std::uint32_t setTime = setNew > w / 1000 ? setNew - w / 1000 : 0;
@@ -444,20 +455,20 @@ void CacheStore::timeBlackPicture(int pictureSlot, int soundSlot) {
     WriteLog(LogTag::HttpThread,
              "JPEG2000時間書換え AddImageData：%s　設定時間=%d　WAVE演奏時間=%d", black.c_str(),
              static_cast<int>(setTime), static_cast<int>(w));
-    p_.blackTimeSet = 1;
+    s_.blackTimeSet = true;
 }
 
 bool CacheStore::copyForSaving(const std::string& saveFolder, int& savedCount) {
-    if (p_.writerDone && p_.writerDone->load() != 0)
+    if (p_.shared.writerDone && p_.shared.writerDone->load() != 0)
         return true;
     // The writer ends at save_time a little after the sound is queued; a picture that came
     // after the last saved sound would stand past the recording's end. The black picture
     // belongs at its start whenever it was made.
-    if (savedSoundEndTime_ != 0 && p_.saveSeqIndex != 0 &&
-        slotTime(p_.saveSeqIndex, SlotKind::Picture) > savedSoundEndTime_) {
+    if (savedSoundEndTime_ != 0 && s_.saveSeqIndex != 0 &&
+        slotTime(s_.saveSeqIndex, SlotKind::Picture) > savedSoundEndTime_) {
         return true;
     }
-    return SaveFrame(p_, 1, saveFolder, false, savedCount, p_.saveSeqIndex, std::string()) != 0;
+    return SaveFrame(p_, 1, saveFolder, false, savedCount, s_.saveSeqIndex, std::string()) != 0;
 }
 
 int CacheStore::catchUp(int& seqNo, int pictureSlot, int& savedCount, const std::string& saveFolder,
@@ -473,11 +484,11 @@ int CacheStore::catchUp(int& seqNo, int pictureSlot, int& savedCount, const std:
         count += kLastSlot;
     int slot = v;
     for (int i = 0; i < count; ++i) {
-        const std::int64_t start = GetImgStartTime(p_.tempFolder, slot);
+        const std::int64_t start = GetImgStartTime(p_.cache.folder, slot);
         if ((start != 0 && slot != 0) || (start == 0 && slot == 0)) {
-            const std::string path = PictureSlotPath(p_.tempFolder, slot);
-            if (p_.frameQueue)
-                p_.frameQueue->Push(DecodeJ2KFile(path), seqNo, start);
+            const std::string path = PictureSlotPath(p_.cache.folder, slot);
+            if (p_.shared.frameQueue)
+                p_.shared.frameQueue->Push(DecodeJ2KFile(path), seqNo, start);
             ++seqNo;
             WriteLog(LogTag::HttpThread, "キャッシュデータ(保存分)バッファセット：%s",
                      path.c_str());
@@ -486,37 +497,38 @@ int CacheStore::catchUp(int& seqNo, int pictureSlot, int& savedCount, const std:
         }
         slot = NextSlot(slot);
     }
-    p_.catchUpDone = 1;
+    s_.catchUpDone = true;
     return 1;
 }
 
 int CacheStore::storePicture(int& seqNo, int& pictureSlot, int& savedCount, bool firstImage,
                              const std::string* saveFolder, int shortfallMs, int soundSlot,
                              const std::string& tempName, std::int64_t downloadTime) {
-    if (firstImage && p_.saveWithSound)
+    if (firstImage && p_.fetch.mode.savesSound())
         dropNewestPicture(pictureSlot, soundSlot);
     if (pictureSlot == 0)
         pictureSlot = 1;
     if (stopped())
         return 0;
-    const std::string path = PictureSlotPath(p_.tempFolder, pictureSlot);
+    const std::string path = PictureSlotPath(p_.cache.folder, pictureSlot);
     if (const int error = CopyFileReplace(tempName, path, RealDisk()); error != 0) {
         WriteLog(LogTag::HttpThread, "キャッシュファイル作成失敗：%s (%d)", path.c_str(), error);
         return 0;
     }
-    WriteStartTime(p_.tempFolder, pictureSlot, downloadTime);
+    WriteStartTime(p_.cache.folder, pictureSlot, downloadTime);
     WriteLog(LogTag::HttpThread, "キャッシュファイル作成：%s", path.c_str());
 
-    if (p_.blackTimeSet == 0)
+    if (!s_.blackTimeSet)
         timeBlackPicture(pictureSlot, soundSlot);
-    if (saveFolder && p_.catchUpDone == 0 && (p_.saveSetupDone || shortfallMs == 0))
+    if (saveFolder && !s_.catchUpDone && (s_.setupDone || shortfallMs == 0))
         catchUp(seqNo, pictureSlot, savedCount, *saveFolder, soundSlot);
 
     int result = 1;
     if (stopped()) {
         result = 0;
-    } else if (!saveFolder || p_.catchUpDone) {
-        if (!p_.frameQueue || !p_.frameQueue->Push(DecodeJ2KFile(path), seqNo, downloadTime)) {
+    } else if (!saveFolder || s_.catchUpDone) {
+        if (!p_.shared.frameQueue ||
+            !p_.shared.frameQueue->Push(DecodeJ2KFile(path), seqNo, downloadTime)) {
             result = 0;
         } else {
             ++seqNo;
@@ -541,10 +553,10 @@ int CacheStore::showAndSave(int& seqNo, int& savedCount, const std::string* save
         WriteLog(LogTag::HttpThread, "JPXCODEC デコード失敗 FileName='%s'", tempName.c_str());
     }
     if (!picture.empty()) {
-        if (!stopped() && p_.frameQueue) {
-            p_.frameQueue->Replace(std::move(picture), seqNo, downloadTime);
+        if (!stopped() && p_.shared.frameQueue) {
+            p_.shared.frameQueue->Replace(std::move(picture), seqNo, downloadTime);
             ++seqNo;
-            p_.frameQueue->ShowFirst();
+            p_.shared.frameQueue->ShowFirst();
         }
         int unusedSlot = 0;
         if (saveFolder &&
@@ -552,15 +564,17 @@ int CacheStore::showAndSave(int& seqNo, int& savedCount, const std::string* save
             result = 0;
         }
     } else {
-        ++p_.j2kErrorCount;
-        WriteJ2kErrLog("J2KERR DwnldImgNo=%d, SaveImgNo=%d, about Date %s", p_.downloadCount + 1,
-                       savedCount + 1, p_.detailText.c_str());
+        ++p_.progress.j2kErrorCount;
+        WriteJ2kErrLog("J2KERR DwnldImgNo=%d, SaveImgNo=%d, about Date %s",
+                       p_.progress.downloadCount + 1, savedCount + 1,
+                       p_.progress.detailText.c_str());
         WriteLog(LogTag::HttpThread,
                  "DecodeImg error skip nDwnldImgNo=%d nSeqNo=%d nImgNo=%d, J2kDecodeErrCount=%d",
-                 p_.downloadCount, seqNo, savedCount, p_.j2kErrorCount);
-        WriteLog(LogTag::HttpThread, "DecodeImg error about AbsTime=%s\n", p_.detailText.c_str());
+                 p_.progress.downloadCount, seqNo, savedCount, p_.progress.j2kErrorCount);
+        WriteLog(LogTag::HttpThread, "DecodeImg error about AbsTime=%s\n",
+                 p_.progress.detailText.c_str());
     }
-    ++p_.downloadCount;
+    ++p_.progress.downloadCount;
     return result;
 }
 
@@ -569,33 +583,33 @@ int CacheStore::AddImageData(int& seqNo, int& pictureSlot, int& savedCount, bool
                              int shortfallMs, int soundSlot) {
     const std::string tempName = tempName_(seqNo);
     std::int64_t downloadTime = 0;
-    int got = 0;
+    ImageFetch got = ImageFetch::Failed;
     for (int attempt = 0; attempt < kImageAttempts; ++attempt) {
         if (attempt >= 1)
             WriteLog(LogTag::HttpThread, "AddImageData Retry(%d)", attempt);
         got = fetch_(tempName, p_, firstImage, &downloadTime, status, shortfallMs);
-        if (got == kImageGivenUp) {
+        if (got == ImageFetch::GivenUp) {
             // Sound has priority: this picture is skipped and the run goes on.
             removeFile(tempName);
             return 1;
         }
-        if (got != 0)
+        if (got != ImageFetch::Failed)
             break;
-        if (p_.hddSave == kHddSaveDownload && status && *status == 404) {
-            p_.result = kSaveNone;  // the end of the recorded stretch
+        if (p_.fetch.mode.downloadsRecording() && status && *status == 404) {
+            p_.progress.result = SaveResult::None;  // the end of the recorded stretch
             removeFile(tempName);
             return 0;
         }
         if (p_.stopOrder && p_.stopOrder->waitMs(1))
             break;
     }
-    if (got != 1) {
+    if (got != ImageFetch::Whole) {
         removeFile(tempName);
         if (saveFolder)
             return 0;
         if (!stopped())
             return 1;  // a lost picture does not end playback
-        p_.result = kSaveNone;
+        p_.progress.result = SaveResult::None;
         return 0;
     }
     const int result = direct ? showAndSave(seqNo, savedCount, saveFolder, tempName, downloadTime)

@@ -1,36 +1,49 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "control/buffers/WavFile.h"
 #include "control/download/CacheSlots.h"
+#include "control/download/HttpFetch.h"
 #include "control/download/HttpThreadParams.h"
 
 namespace picvox {
+
+// Where a save with sound begins in the cache, found once per run by the save set-up.
+struct SaveStartState {
+    bool setupDone = false;
+    bool catchUpDone = false;
+    bool blackTimeSet = true;  // false: the black picture in slot 0 still waits for its timing
+    int droppedSlot = 0;       // picture slot deleted at the run's first picture, 0 none
+    int saveSeqIndex = 0;      // next picture slot to copy into the recording
+    int waveSaveIndex = 0;     // first sound slot still to be handed to the WAV writer
+    int firstAddMs = 0;        // milliseconds the run's first AddImageData took
+};
 
 // The download thread's cache: received pictures and sound segments enter the slot ring here
 // and go on to the picture queue, the sound ring, the player and the saver; a save with sound
 // starts from what the cache holds. Works on the thread's record, on the download thread only.
 class CacheStore final : public FetchHooks {
 public:
-    // How a picture is fetched into a temporary file (GetImgFile's contract): 1 whole, 0 failed,
-    // -1 stop, kImageGivenUp abandoned so that the sound keeps flowing (skipped). `timeOut`
+    // How a picture is fetched into a temporary file (GetImgFile's contract). `timeOut`
     // receives the calendar time the answer arrived.
-    using ImageFetch =
-        std::function<int(const std::string& tempName, HttpThreadParams& params, bool firstImage,
-                          std::int64_t* timeOut, int* statusOut, int shortfallMs)>;
+    using ImageFetcher = std::function<ImageFetch(
+        const std::string& tempName, HttpThreadParams& params, bool firstImage,
+        std::int64_t* timeOut, int* statusOut, int shortfallMs)>;
 
     explicit CacheStore(HttpThreadParams& params);
     // Replaces the HTTP fetch (tests and benchmarks fetch from local files).
-    void setImageFetch(ImageFetch fetch) { fetch_ = std::move(fetch); }
+    void setImageFetch(ImageFetcher fetch) { fetch_ = std::move(fetch); }
     // Replaces the temporary name of a picture (MakeTempName of ImageFileURL by default).
     void setTempName(std::function<std::string(int seqNo)> name) { tempName_ = std::move(name); }
 
     // FetchHooks.
-    int audioRingBufferedMs() override;
+    int soundBufferedMs(int shortfallMs) override;
     void saveSetup(int pictureSlot, int soundSlot, int* playSlot) override;
+    bool saveSetupDue() const override;
     int storeWaveSegment(const std::string& tempName, int soundSlot) override {
         return StoreWaveSegment(tempName, soundSlot);
     }
@@ -47,6 +60,13 @@ public:
     int AddImageData(int& seqNo, int& pictureSlot, int& savedCount, bool firstImage,
                      const std::string* saveFolder, bool direct, int* status, int shortfallMs,
                      int soundSlot);
+
+    // Milliseconds of sound the AudioRing holds (bytes held / bytes per millisecond).
+    int audioRingBufferedMs() const;
+    // The last sound format met (18 bytes).
+    const std::array<std::uint8_t, 18>& waveFormat() const { return waveFormat_; }
+    SaveStartState& saveState() { return s_; }
+    const SaveStartState& saveState() const { return s_; }
 
     // The save start.
     void GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlot, int soundReadSlot);
@@ -79,7 +99,9 @@ private:
     bool soundLaterThan(int a, int b) const;
 
     HttpThreadParams& p_;
-    ImageFetch fetch_;
+    SaveStartState s_;
+    std::array<std::uint8_t, 18> waveFormat_{};
+    ImageFetcher fetch_;
     std::function<std::string(int)> tempName_;
     // Set by GetSaveIndex; slot 0 (the black picture) is a valid start, so the indices alone
     // cannot tell.

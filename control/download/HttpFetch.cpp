@@ -71,7 +71,7 @@ BodyOutcome readBody(platform::HttpFile& file, OutputFile& out, long long maxByt
 }
 
 bool stopSet(const HttpThreadParams& params) {
-    return params.stopOrder && params.stopOrder->isSet();
+    return params.stopped();
 }
 
 // A stop order also ends a transfer under way, so that Stop never waits out a time-out.
@@ -376,8 +376,6 @@ Attempt fetchOnce(const Fetcher& fetcher, platform::InternetSession& session,
         }
         std::uint32_t answered = 0;
         if (fetcher.requeryNotFound && file->queryInfoStatusCode(answered) && answered == 404) {
-            if (params.extraCode)
-                *params.extraCode = 404;
             WriteLog(LogTag::HttpThread, "%s 'File Not Found' Exception Ocuurd", fetcher.name);
             attempt.end = AttemptEnd::NotFound;
         }
@@ -442,18 +440,19 @@ FetchOutcome fetchWithRetries(const Fetcher& fetcher, const RetryPolicy& policy,
 
 }  // namespace
 
-int GetImgFile(const std::string& tempName, HttpThreadParams& params, bool firstImage,
-               std::int64_t* timeOut, int* statusOut, int shortfallMs) {
-    std::string url = ComposeUrl(params.locationBase, params.imageUrl);
+ImageFetch GetImgFile(const std::string& tempName, HttpThreadParams& params, bool firstImage,
+                      std::int64_t* timeOut, int* statusOut, int shortfallMs) {
+    const FetchSettings& fetch = params.fetch;
+    const bool download = fetch.mode.downloadsRecording();
+    std::string url = ComposeUrl(fetch.locationBase, fetch.imageUrl);
     WriteLog(LogTag::HttpThread, "J2Kデータ受信開始");
     platform::InternetSession session;
     watchStopOrder(session, params);
-    const int timeoutMs =
-        params.hddSave == kHddSaveDownload ? 60000 : params.cacheTimeMs - params.waveRequestIntervalMs;
+    const int timeoutMs = download ? 60000 : fetch.cacheTimeMs - fetch.waveRequestIntervalMs;
     WriteLog(LogTag::HttpThread, "タイムアウト時間=%d", timeoutMs);
     applyTimeouts(session, timeoutMs, kImageFetch.deadlineTimeouts);
-    if (params.hddSave == kHddSaveDownload)
-        url += "?dlimg=" + std::to_string(params.downloadCount + 1);
+    if (download)
+        url += "?dlimg=" + std::to_string(params.progress.downloadCount + 1);
 
     const Attempt attempt =
         fetchWithRetries(
@@ -468,12 +467,9 @@ int GetImgFile(const std::string& tempName, HttpThreadParams& params, bool first
                     return true;
                 // Sound keeps priority over pictures: a picture that arrives while the sound
                 // cache runs low is given up.
-                int bufferedMs = params.cacheTimeMs - shortfallMs;
-                if (params.pictureIntervalMs != 0 || params.saveSetupDone) {
-                    bufferedMs =
-                        params.hooks ? params.hooks->audioRingBufferedMs() : params.cacheTimeMs;
-                }
-                if (params.cacheTimeMs * 0.5 > static_cast<double>(bufferedMs)) {
+                const int bufferedMs = params.hooks ? params.hooks->soundBufferedMs(shortfallMs)
+                                                    : params.fetch.cacheTimeMs;
+                if (params.fetch.cacheTimeMs * 0.5 > static_cast<double>(bufferedMs)) {
                     WriteLog(LogTag::HttpThread,
                              "GetImageFile : 音声キャッシュファイル不足　キャッシュ時間：%d",
                              bufferedMs);
@@ -491,40 +487,38 @@ int GetImgFile(const std::string& tempName, HttpThreadParams& params, bool first
         // Given up so that the sound keeps flowing: a picture less, not a failed download. A
         // save run that ended on it would lose its whole recording to one late picture.
         WriteLog(LogTag::HttpThread, "J2Kデータ受信終了 chk=%d", 0);
-        return kImageGivenUp;
+        return ImageFetch::GivenUp;
     }
     switch (attempt.end) {
         case AttemptEnd::NoLocalFile:
             // Nothing was sent.
-            params.result = kSaveDownloadFailure;
+            params.progress.result = SaveResult::DownloadFailure;
             WriteLog(LogTag::HttpThread, "J2Kデータ受信終了 chk=%d", 0);
-            return 0;
+            return ImageFetch::Failed;
         case AttemptEnd::NotOpened:
             // A request ended by the stop order is a stop, not a download failure.
             if (stop)
-                return -1;
-            params.result = kSaveDownloadFailure;
-            return 0;
+                return ImageFetch::Stopped;
+            params.progress.result = SaveResult::DownloadFailure;
+            return ImageFetch::Failed;
         default:
             break;
     }
     if (!whole && !stop)
-        params.result = kSaveDownloadFailure;
+        params.progress.result = SaveResult::DownloadFailure;
     WriteLog(LogTag::HttpThread, "J2Kデータ受信終了 chk=%d", whole ? 1 : 0);
     if (stop)
-        return -1;
-    return whole ? 1 : 0;
+        return ImageFetch::Stopped;
+    return whole ? ImageFetch::Whole : ImageFetch::Failed;
 }
 
 int GetWaveFile(const std::string& tempName, int soundSlot, int* playSlot, int pictureSlot,
                 HttpThreadParams& params, bool* firstFlag, int shortfallMs) {
-    const std::string waveUrl = ComposeUrl(params.locationBase, params.waveUrl);
-    const std::string firstUrl = ComposeUrl(params.locationBase, params.firstWaveUrl);
-    const int timeoutMs = (params.cacheTimeMs / 5) * 3;
-    const bool setupDue = params.saveSetupDone == 0 && params.saveWithSound;
+    const std::string waveUrl = ComposeUrl(params.fetch.locationBase, params.fetch.waveUrl);
+    const std::string firstUrl = ComposeUrl(params.fetch.locationBase, params.fetch.firstWaveUrl);
+    const int timeoutMs = (params.fetch.cacheTimeMs / 5) * 3;
+    const bool setupDue = params.hooks && params.hooks->saveSetupDue();
     WriteLog(LogTag::HttpThread, "WAVEデータ受信開始");
-    if (params.extraCode)
-        *params.extraCode = 0;
     platform::InternetSession session;
     watchStopOrder(session, params);
     applyTimeouts(session, timeoutMs, kWaveFetch.deadlineTimeouts);
@@ -535,14 +529,14 @@ int GetWaveFile(const std::string& tempName, int soundSlot, int* playSlot, int p
         params,
         [&params, firstFlag] {
             if (firstFlag && *firstFlag) {
-                params.firstSoundTime = static_cast<std::int64_t>(std::time(nullptr));
+                params.progress.firstSoundTime = static_cast<std::int64_t>(std::time(nullptr));
                 *firstFlag = false;
             }
         },
         [] { return true; });
     if (outcome.last.end == AttemptEnd::NoLocalFile) {
         removeFile(tempName);
-        params.result = kSaveDownloadFailure;
+        params.progress.result = SaveResult::DownloadFailure;
         return 0;
     }
 
@@ -554,7 +548,7 @@ int GetWaveFile(const std::string& tempName, int soundSlot, int* playSlot, int p
                      static_cast<int>(millisecondsSince(*outcome.firstRetryStart)));
         }
         // The save starts only once the sound cache is full.
-        if (setupDue && shortfallMs <= 0 && params.hooks) {
+        if (setupDue && shortfallMs <= 0) {
             params.hooks->saveSetup(pictureSlot, soundSlot, playSlot);
         }
         if (params.hooks)
@@ -564,30 +558,29 @@ int GetWaveFile(const std::string& tempName, int soundSlot, int* playSlot, int p
     if (!good) {
         removeFile(tempName);
         if (!stop)
-            params.result = kSaveDownloadFailure;
+            params.progress.result = SaveResult::DownloadFailure;
     }
     WriteLog(LogTag::HttpThread, "WAVEデータ受信終了 chk=%d", good ? 1 : 0);
     return good && !stop ? 1 : 0;
 }
 
-int DownloadFile(int kind, const std::string& localPath, HttpThreadParams& params) {
+int DownloadFile(DownloadKind kind, const std::string& localPath, HttpThreadParams& params) {
     WriteLog(LogTag::HttpThread, "ダウンロード開始");
-    if (params.extraCode)
-        *params.extraCode = 0;
     platform::InternetSession session;
     watchStopOrder(session, params);
     applyTimeouts(session, 60000, kFileDownload.deadlineTimeouts);
     const std::string url =
-        ComposeUrl(params.locationBase, kind == 1 ? params.infUrl : params.waveUrl);
+        ComposeUrl(params.fetch.locationBase,
+                   kind == DownloadKind::Index ? params.fetch.infUrl : params.fetch.waveUrl);
 
     int status = 0;
     // In a save-only download the recorder may have no such file for the stretch: a normal end.
     const FetchOutcome outcome = fetchWithRetries(
         kFileDownload, kFourFailedRequests, session, [&url] { return url; }, localPath, &status,
-        params.hddSave == kHddSaveDownload, params, [] {}, [] { return true; });
+        params.fetch.mode.downloadsRecording(), params, [] {}, [] { return true; });
     if (outcome.last.end == AttemptEnd::NoLocalFile) {
         removeFile(localPath);
-        params.result = kSaveDownloadFailure;
+        params.progress.result = SaveResult::DownloadFailure;
         return 0;
     }
 
@@ -599,10 +592,10 @@ int DownloadFile(int kind, const std::string& localPath, HttpThreadParams& param
     if (!success) {
         // A sound file cut by a stop stays as received: players play what exists of it. An
         // index that does not match its frames is worse than none, so a cut INF file goes.
-        if (!(stop && kind == 0))
+        if (!(stop && kind == DownloadKind::Sound))
             removeFile(localPath);
         if (!stop)
-            params.result = kSaveDownloadFailure;
+            params.progress.result = SaveResult::DownloadFailure;
     }
     WriteLog(LogTag::HttpThread, "DownloadFile終了 chk=%d", success ? 1 : 0);
     return success && !stop ? 1 : 0;

@@ -45,19 +45,26 @@ std::unique_ptr<platform::HttpFile> OpenHttpFile(
     int* statusOut, platform::InternetSession& session);
 std::unique_ptr<OutputFile> OpenOutputFile(const std::string& path);
 
-// What GetImgFile gives for a frame abandoned because the sound cache ran low.
-inline constexpr int kImageGivenUp = 2;
+// What one fetch of a picture came to.
+enum class ImageFetch {
+    Failed = 0,    // nothing usable arrived; the temporary file is gone
+    Whole = 1,     // the picture is in the temporary file
+    Stopped = -1,  // the stop order ended the fetch
+    GivenUp = 2,   // abandoned so that the sound keeps flowing; a picture less, not a failure
+};
 
-// One frame of ImageFileURL into `tempName`: 1 whole, 0 failed (file deleted, result 5),
-// -1 stop ordered, kImageGivenUp abandoned for the sound (file deleted, result unchanged).
-// `timeOut` receives the calendar time the answer arrived.
-int GetImgFile(const std::string& tempName, HttpThreadParams& params, bool firstImage,
-               std::int64_t* timeOut, int* statusOut, int shortfallMs);
+// The whole files of a recorded stretch.
+enum class DownloadKind { Sound = 0, Index = 1 };
+
+// One frame of ImageFileURL into `tempName` (on failure the file is deleted and the result set to
+// DownloadFailure). `timeOut` receives the calendar time the answer arrived.
+ImageFetch GetImgFile(const std::string& tempName, HttpThreadParams& params, bool firstImage,
+                      std::int64_t* timeOut, int* statusOut, int shortfallMs);
 // One sound segment into `tempName`, retried until data arrives or the stop order is seen, then
 // handed to the sound cache. 1 received and cached, 0 failed or stopping.
 int GetWaveFile(const std::string& tempName, int soundSlot, int* playSlot, int pictureSlot,
                 HttpThreadParams& params, bool* firstFlag, int shortfallMs);
-// A whole file (kind 0 the sound file, 1 the INF file) into `localPath`: 1 success, 0 failure.
-int DownloadFile(int kind, const std::string& localPath, HttpThreadParams& params);
+// A whole file of the recorded stretch into `localPath`: 1 success, 0 failure.
+int DownloadFile(DownloadKind kind, const std::string& localPath, HttpThreadParams& params);
 
 }  // namespace picvox

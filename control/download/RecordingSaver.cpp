@@ -22,7 +22,7 @@ namespace {
 constexpr int kMaxRunNumber = 99999;
 
 DiskOps& diskOf(const HttpThreadParams& params) {
-    return params.disk ? *params.disk : RealDisk();
+    return params.save.disk ? *params.save.disk : RealDisk();
 }
 
 // 0 created or already there, else the errno value.
@@ -37,8 +37,8 @@ const char* reasonFor(int error) {
     return IsDiskFull(error) ? "ディスクフル" : "ディスクエラー";
 }
 
-int resultFor(int error) {
-    return IsDiskFull(error) ? kSaveDiskFull : kSaveDiskError;
+SaveResult resultFor(int error) {
+    return IsDiskFull(error) ? SaveResult::DiskFull : SaveResult::Error;
 }
 
 // Creates each missing level of `path` from the top, stopping at the first that cannot be made.
@@ -58,8 +58,8 @@ bool isDigit(char c) {
 
 }  // namespace
 
-int CreateSaveRunFolder(std::string& destination, int& runNumber, const std::string& model,
-                        DiskOps& disk) {
+SaveResult CreateSaveRunFolder(std::string& destination, int& runNumber, const std::string& model,
+                               DiskOps& disk) {
     std::string folder = destination;
     if (!platform::isDirectory(folder) && makeFolder(disk, folder) != 0)
         createLevels(disk, folder);
@@ -97,11 +97,11 @@ int CreateSaveRunFolder(std::string& destination, int& runNumber, const std::str
     }
     if (listError != 0 && listError != ENOENT && listError != ENOTDIR) {
         WriteLog(LogTag::MainProcess, "フォルダー名取得FindFirst失敗 code=%d", listError);
-        return kSaveDiskError;
+        return SaveResult::Error;
     }
     if (highest >= kMaxRunNumber) {
         WriteLog(LogTag::MainProcess, "IMG99999フォルダー存在");
-        return kSaveDiskError;
+        return SaveResult::Error;
     }
     runNumber = highest + 1;
     char number[16];
@@ -115,14 +115,14 @@ int CreateSaveRunFolder(std::string& destination, int& runNumber, const std::str
                  reasonFor(error));
         return resultFor(error);
     }
-    return kSaveNone;
+    return SaveResult::None;
 }
 
-int CreateImageFolder(std::string& path, const HttpThreadParams& params, int number) {
-    path = params.destination + "/" + korvex::frameFolderName(number);
+SaveResult CreateImageFolder(std::string& path, const HttpThreadParams& params, int number) {
+    path = params.save.folder + "/" + korvex::frameFolderName(number);
     const int error = makeFolder(diskOf(params), path);
     if (error == 0)
-        return kSaveNone;
+        return SaveResult::None;
     WriteLog(LogTag::HttpThread, "保存用ディレクトリ作成失敗 %s %s", path.c_str(),
              reasonFor(error));
     return resultFor(error);
@@ -133,17 +133,18 @@ int SaveFrame(HttpThreadParams& params, int proceed, const std::string& frameFol
     if (proceed == 0 || frameFolder.empty())
         return proceed;
     const std::string source =
-        direct ? sourcePath : PictureSlotPath(params.tempFolder, pictureSlot);
-    ReadAbsoluteTime(params.detailText, params.timestampOrder, params.delimiter, source);
-    if (params.detailText.empty()) {
+        direct ? sourcePath : PictureSlotPath(params.cache.folder, pictureSlot);
+    ReadAbsoluteTime(params.progress.detailText, params.save.timestampOrder, params.save.delimiter,
+                     source);
+    if (params.progress.detailText.empty()) {
         WriteLog(LogTag::HttpThread, "AbsTime: 0   %s", source.c_str());
         if (!direct)
             pictureSlot = NextSlot(pictureSlot);
         return 1;
     }
-    if (!params.beginLogged) {
-        WriteJ2kErrLog("----- download begin Date %s", params.detailText.c_str());
-        params.beginLogged = 1;
+    if (!params.progress.beginLogged) {
+        WriteJ2kErrLog("----- download begin Date %s", params.progress.detailText.c_str());
+        params.progress.beginLogged = true;
     }
     const std::string target = frameFolder + "/" + korvex::frameFileName(savedCount + 1);
     const int error = CopyFileWhole(source, target, diskOf(params));
@@ -157,12 +158,12 @@ int SaveFrame(HttpThreadParams& params, int proceed, const std::string& frameFol
     const char* reason = "ディスクエラー";
     int outcome = 0;
     if (IsDiskFull(error)) {
-        params.result = kSaveDiskFull;
+        params.progress.result = SaveResult::DiskFull;
         reason = "ディスクフル";
     } else if (error == EEXIST) {
         outcome = 1;
     } else {
-        params.result = kSaveDiskError;
+        params.progress.result = SaveResult::Error;
     }
     WriteLog(LogTag::HttpThread, "イメージファイルコピー失敗 %s %s(%d)", target.c_str(), reason,
              error);
@@ -170,19 +171,19 @@ int SaveFrame(HttpThreadParams& params, int proceed, const std::string& frameFol
 }
 
 int MakeInfName(std::string& path, HttpThreadParams& params) {
-    const std::string folder = params.destination + "/" + korvex::kInfoFolderName;
+    const std::string folder = params.save.folder + "/" + korvex::kInfoFolderName;
     if (!platform::isDirectory(folder)) {
         const int error = makeFolder(diskOf(params), folder);
         if (error != 0) {
-            params.result = resultFor(error);
+            params.progress.result = resultFor(error);
             WriteLog(LogTag::HttpThread, "保存用ディレクトリ作成失敗 %s %s", folder.c_str(),
                      reasonFor(error));
             return 0;
         }
     }
     char number[16];
-    std::snprintf(number, sizeof number, "%05d", params.runNumber);
-    path = folder + "/" + params.model + number + ".INF";
+    std::snprintf(number, sizeof number, "%05d", params.save.runNumber);
+    path = folder + "/" + params.save.model + number + ".INF";
     return 1;
 }
 

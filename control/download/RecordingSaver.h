@@ -9,12 +9,12 @@ namespace picvox {
 
 // Makes the run folder "<destination>/<model><nnnnn>" with the number after the highest one
 // already there; the destination is created level by level when missing. `destination` receives
-// the run folder. 0 success, 2 disk full, 3 any other error (numbers used up included).
-int CreateSaveRunFolder(std::string& destination, int& runNumber, const std::string& model,
-                        DiskOps& disk = RealDisk());
+// the run folder. None on success, DiskFull, or Error (numbers used up included).
+SaveResult CreateSaveRunFolder(std::string& destination, int& runNumber, const std::string& model,
+                               DiskOps& disk = RealDisk());
 
-// "<run folder>/IMG<nnnnn>" into `path`, created unless it exists. 0, 2 disk full or 3 error.
-int CreateImageFolder(std::string& path, const HttpThreadParams& params, int number);
+// "<run folder>/IMG<nnnnn>" into `path`, created unless it exists. None, DiskFull or Error.
+SaveResult CreateImageFolder(std::string& path, const HttpThreadParams& params, int number);
 
 // Copies one frame into `frameFolder` as the next numbered file. The source is `sourcePath` when
 // `direct` is set, else the cached picture of `pictureSlot` (which then moves on to the next

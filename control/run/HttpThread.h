@@ -21,18 +21,18 @@ struct HttpThreadContext {
     platform::Event playerReady{platform::Event::Reset::Auto};
     platform::Event soundQueued{platform::Event::Reset::Auto};
     platform::Event receiving{platform::Event::Reset::Auto};
-    int extraCode = 0;
-    // The sound loop's verdict on the pass (5 when the ring ran dry in a save run), kept apart
-    // from `params.result`, which only the download thread writes while it runs.
-    std::atomic<int> soundLoopResult{0};
+    // The sound loop's verdict on the pass (a download failure when the ring ran dry in a save
+    // run), kept apart from `params.progress.result`, which only the download thread writes while
+    // it runs.
+    std::atomic<SaveResult> soundLoopResult{SaveResult::None};
     // Where the URLs are read before each fetch; null: the ones in `params` stay.
     RunControl* control = nullptr;
     bool firstWaveIsInit = true;
     std::unique_ptr<CacheStore> store;
     platform::Worker worker;
 
-    // The run's result code once the thread has ended.
-    int resultCode() const;
+    // The run's result once the thread has ended.
+    SaveResult resultCode() const;
 };
 
 // Reads the URLs and the base location from the control into the record.
@@ -44,26 +44,18 @@ int HttpThreadProc(HttpThreadContext& context);
 
 // What the main process thread hands the download thread of a pass.
 struct HttpThreadInput {
-    AudioRing* ring = nullptr;
-    FrameQueue* frameQueue = nullptr;
-    WaveSaveQueue* waveSaveQueue = nullptr;
-    PlayerSlot* player = nullptr;
-    int runNumber = 0;
-    std::string destination;  // the run folder
-    platform::Event* writerEnded = nullptr;
+    RunShared shared;  // the pass's buffers and the run's flags; the events are the context's
+    SaveTarget save;   // the run folder and how frames are saved
 };
 
+// The fetch settings of a run, as Start copied them.
+FetchSettings FetchSettingsOf(const MainThreadParams& params);
+
 // Starts the download thread; in a save with sound, waits until the player exists (or the end
-// is ordered, or 2 x CacheTime passes while no sound is coming in). Null on failure, with the
-// thread's result code in `extraCodeOut`.
-std::unique_ptr<HttpThreadContext> StartHttpThread(const HttpThreadInput& input, int* extraCodeOut,
+// is ordered, or 2 x CacheTime passes while no sound is coming in). Null on failure.
+std::unique_ptr<HttpThreadContext> StartHttpThread(const HttpThreadInput& input,
                                                    MainThreadParams& params);
 // Orders the download thread to end and waits for it.
 void StopHttpThread(HttpThreadContext& context);
-
-// Picture saving without sound playback: picture-only saves and the recorded-stretch download.
-bool IsPictureOnly(int hddSave, int pictureInterval);
-// Saving with sound: the play loop feeds the WAV writer.
-bool IsSaveWithSound(int hddSave, int pictureInterval);
 
 }  // namespace picvox

@@ -29,16 +29,16 @@ constexpr const char* kMessageCaption = "Tessaly";
 
 // The writer's result as a save result: its codes 1-3 are the same outcomes; an end on order
 // has nothing to report.
-int writerSaveResult(WaveWriteResult result) {
+SaveResult writerSaveResult(WaveWriteResult result) {
     switch (result) {
         case WaveWriteResult::SaveTimeReached:
-            return kSaveComplete;
+            return SaveResult::Complete;
         case WaveWriteResult::DiskFull:
-            return kSaveDiskFull;
+            return SaveResult::DiskFull;
         case WaveWriteResult::OtherError:
-            return kSaveDiskError;
+            return SaveResult::Error;
         default:
-            return kSaveNone;
+            return SaveResult::None;
     }
 }
 
@@ -59,14 +59,13 @@ std::string resourcesShortText() {
 // The writer's timers are the page counter's, on the control's window.
 class PageCounterTimers final : public CounterTimers {
 public:
-    explicit PageCounterTimers(run::PagePort& page) : page_(page) {}
+    PageCounterTimers(run::PageCounter& counter, run::PagePort& page)
+        : counter_(counter), page_(page) {}
     bool hasWindow() override { return page_.window() != 0; }
-    void killTimer(int id) override { page_.killTimer(static_cast<std::uint32_t>(id)); }
-    void setTimer(int id, int ms) override {
-        page_.setTimer(static_cast<std::uint32_t>(id), static_cast<std::uint32_t>(ms));
-    }
+    bool switchToSecondsTimer() override { return run::SwitchToSecondsTimer(counter_, page_); }
 
 private:
+    run::PageCounter& counter_;
     run::PagePort& page_;
 };
 
@@ -125,35 +124,33 @@ void RunPlayerSlot::release() {
 
 // ---- Helpers of the main process thread ----
 
-void ReportSaveResult(int code, const std::string& detail, MainThreadParams& p) {
+void ReportSaveResult(SaveResult code, const std::string& detail, MainThreadParams& p) {
+    if (!p.control)
+        return;
     std::string text;
-    if (p.control) {
-        switch (code) {
-            case kSaveComplete:
-                text = p.control->text(RunText::CompleteMsg);
-                break;
-            case kSaveDiskFull:
-                text = p.control->text(RunText::DiskFullMsg);
-                break;
-            case kSaveDiskError:
-            case kSaveDownloadFailure:
-                text = p.control->text(RunText::ErrorMsg);
-                break;
-            default:
-                break;
-        }
+    run::MessageIcon icon = run::MessageIcon::Warning;
+    switch (MessageFor(code)) {
+        case ResultMessage::Complete:
+            text = p.control->text(RunText::CompleteMsg);
+            break;
+        case ResultMessage::DiskFull:
+            text = p.control->text(RunText::DiskFullMsg);
+            break;
+        case ResultMessage::Error:
+            text = p.control->text(RunText::ErrorMsg);
+            break;
+        case ResultMessage::None:
+            break;
     }
     if (!text.empty() && !detail.empty())
         text += "\n" + detail;
-    if (!p.control)
-        return;
     run::PagePort& page = p.control->page();
     run::PageCounter& counter = p.control->pageCounter();
-    if (page.window() != 0 && code != 0) {
+    if (page.window() != 0 && code != SaveResult::None) {
         // The counter shows the whole save time before the message; the wait ends with the
         // end order or once Stop has taken the timer away.
         if (counter.timerId.load() == static_cast<std::int32_t>(run::kSaveSecondsTimerId) &&
-            code == kSaveComplete) {
+            code == SaveResult::Complete) {
             while (!counter.countDone.wait(kCountDonePollMs)) {
                 if ((p.endOrder && p.endOrder->isSet()) ||
                     counter.timerId.load() != static_cast<std::int32_t>(run::kSaveSecondsTimerId)) {
@@ -164,7 +161,7 @@ void ReportSaveResult(int code, const std::string& detail, MainThreadParams& p) 
         run::KillPageCounter(counter, page);
     }
     if (!text.empty())
-        page.messageBox(kMessageCaption, text, run::MessageIcon::Warning);
+        page.messageBox(kMessageCaption, text, icon);
     p.control->setSaveComplete(1);
 }
 
@@ -266,235 +263,318 @@ bool CheckSystemResources() {
     return true;
 }
 
+// ---- The settings check and the result of a pass ----
+
+SettingsVerdict CheckRunSettings(const RunSettings& s, const RunMode& mode, const RunControl&) {
+    auto refuse = [](std::string reason) {
+        return SettingsVerdict{SaveResult::Error, std::move(reason)};
+    };
+    if (mode.saves() && s.saveTime <= 0)
+        return refuse("save_time " + std::to_string(s.saveTime) + " is not above 0");
+    if (mode.checksCacheTime() && (s.cacheTimeMs < kMinCacheMs || s.cacheTimeMs > kMaxCacheMs)) {
+        return refuse("CacheTime " + std::to_string(s.cacheTimeMs) + " is outside " +
+                      std::to_string(kMinCacheMs) + ".." + std::to_string(kMaxCacheMs));
+    }
+    return {};
+}
+
+SaveResult PassResult(const PassOutcome& pass, const RunMode& mode) {
+    SaveResult result = pass.downloadResult;
+    if (result == SaveResult::None) {
+        // A picture save has no writer: one that ended by itself is complete unless the download
+        // thread says otherwise.
+        result = mode.pictureOnly() ? (pass.downloadStarted ? SaveResult::Complete : result)
+                                    : writerSaveResult(pass.writerResult);
+    }
+    if (!pass.downloadStarted && result == SaveResult::None)
+        result = SaveResult::DownloadFailure;
+    return result;
+}
+
 // ---- The main process thread ----
 
-void MainProcessThread(MainThreadParams& p) {
-    RunControl& control = *p.control;
-    run::PagePort& page = control.page();
-    run::PageCounter& counter = control.pageCounter();
-    const bool pictureOnly = IsPictureOnly(p.hddSave, p.pictureInterval);
-    const bool saveWithSound = IsSaveWithSound(p.hddSave, p.pictureInterval);
-    const bool folderChoice = p.hddSave == 0 && p.destinationSW != 0;
-    WriteLog(LogTag::MainProcess, "MainProcessThread START!!");
-    p.chosenFolder.reset();
-    RunPlayerSlot player(page.window());
+namespace {
 
-    // Set-up: the first failed check gives the code.
-    int code = kSaveNone;
-    std::unique_ptr<AudioRing> ring;
-    if (p.hddSave != 0 && p.saveTime <= 0) {
-        code = kSaveDiskError;
-    } else if (!pictureOnly && !folderChoice &&
-               (p.cacheTimeMs < kMinCacheMs || p.cacheTimeMs > kMaxCacheMs)) {
-        code = kSaveDiskError;
-    } else if (!CheckSystemResources()) {
-        page.messageBox("", resourcesShortText(), run::MessageIcon::None);
-        code = kSaveResourcesShort;
-    } else if (!pictureOnly) {
-        ring.reset(new (std::nothrow) AudioRing);
-        if (ring) {
-            WriteLog(LogTag::MainProcess, "MainProcessThread リングバッファ生成成功");
-        } else {
-            WriteLog(LogTag::MainProcess, "MainProcessThread リングバッファ生成失敗");
-            code = kSaveDiskError;
-        }
-    }
+// One run of the main process thread: the set-up, the passes, the wrap-up. Every step is a
+// method; the members are what the steps hand each other.
+class MainProcess {
+public:
+    explicit MainProcess(MainThreadParams& p)
+        : p_(p),
+          control_(*p.control),
+          page_(control_.page()),
+          counter_(control_.pageCounter()),
+          mode_(p.mode),
+          player_(page_.window()),
+          timers_(counter_, page_) {}
 
-    platform::Worker animation;
-    bool animationStarted = false;
-    std::string runFolder;
-    int runNumber = 0;
-    bool again = true;
-    if (code != kSaveNone) {
-        ReportSaveResult(code, std::string(), p);
-        again = false;
-    } else {
-        animationStarted = control.startAnimation(animation, p.maskHeight);
-        runFolder = control.text(RunText::Destination);
-        if (p.hddSave != 0 && p.destinationSW == 0) {
-            code = CreateSaveRunFolder(runFolder, runNumber, control.text(RunText::Model),
-                                       p.disk ? *p.disk : RealDisk());
-            if (code == kSaveNone)
-                control.setText(RunText::Destination, runFolder);  // the page sees the run folder
-            if (!pictureOnly && !ring->allocated())
-                ring->Allocate(AudioRing::kControlSize);
-            if (code != kSaveNone) {
-                ReportSaveResult(code, std::string(), p);
-                runFolder.clear();
-                again = false;
+    void run() {
+        WriteLog(LogTag::MainProcess, "MainProcessThread START!!");
+        p_.chosenFolder.reset();
+        if (setUp()) {
+            bool again = true;
+            while (again) {
+                const PassOutcome outcome = runPass();
+                again = endPass(outcome);
             }
         }
+        wrapUp();
     }
 
-    PageCounterTimers timers(page);
-    WaveWriterContext writer;
-    while (again) {
-        std::string detail;
-        bool writerStarted = false;
-        int writerResult = kSaveNone;
-        if (saveWithSound) {
-            p.writerDone->store(0);
-            WaveWriterParams wp;
-            wp.waveUrl = control.text(RunText::WaveFileUrl);
-            wp.destination = runFolder;
-            wp.saveTime = p.saveTime;
-            wp.cacheTimeMs = p.cacheTimeMs;
-            wp.counterValue = &counter.counterValue;
-            wp.timerId = &counter.timerId;
-            wp.writerDone = p.writerDone;
-            wp.countDone = &counter.countDone;
-            // Without a window there are no timers to switch, and nothing to wait for.
-            wp.timers = page.window() != 0 ? &timers : nullptr;
-            wp.file = p.waveFile;
-            writerStarted = StartWaveWriter(writer, wp);
-            if (!writerStarted) {
-                // Without its writer a save with sound cannot run: the run ends with an error
-                // (or quietly, when the end was ordered meanwhile).
+private:
+    // The settings check, the resource check, the sound ring, the animation and the run folder.
+    // False (with the result reported) when the run cannot go on.
+    bool setUp() {
+        SettingsVerdict verdict = CheckRunSettings(p_, mode_, control_);
+        if (verdict.ok() && !CheckSystemResources()) {
+            page_.messageBox("", resourcesShortText(), run::MessageIcon::None);
+            verdict.result = SaveResult::ResourcesShort;
+        }
+        if (verdict.ok() && mode_.playsSound()) {
+            ring_.reset(new (std::nothrow) AudioRing);
+            if (ring_) {
+                WriteLog(LogTag::MainProcess, "MainProcessThread リングバッファ生成成功");
+            } else {
+                WriteLog(LogTag::MainProcess, "MainProcessThread リングバッファ生成失敗");
+                verdict.result = SaveResult::Error;
+            }
+        }
+        if (!verdict.ok()) {
+            if (!verdict.reason.empty())
+                WriteLog(LogTag::MainProcess, "MainProcessThread 設定エラー %s",
+                         verdict.reason.c_str());
+            ReportSaveResult(verdict.result, verdict.reason, p_);
+            return false;
+        }
+        animationStarted_ = control_.startAnimation(animation_, p_.maskHeight);
+        return makeRunFolder();
+    }
+
+    // A save run gets its own folder under the destination; the page sees its path.
+    bool makeRunFolder() {
+        runFolder_ = control_.text(RunText::Destination);
+        if (!mode_.saves() || p_.destinationSW != 0)
+            return true;
+        const SaveResult made =
+            CreateSaveRunFolder(runFolder_, runNumber_, control_.text(RunText::Model), disk());
+        if (made == SaveResult::None)
+            control_.setText(RunText::Destination, runFolder_);
+        if (ring_ && !ring_->allocated())
+            ring_->Allocate(AudioRing::kControlSize);
+        if (made != SaveResult::None) {
+            ReportSaveResult(made, std::string(), p_);
+            runFolder_.clear();
+            return false;
+        }
+        return true;
+    }
+
+    DiskOps& disk() const { return p_.disk ? *p_.disk : RealDisk(); }
+
+    bool startWriter() {
+        p_.writerDone->store(0);
+        WaveWriterParams wp;
+        wp.waveUrl = control_.text(RunText::WaveFileUrl);
+        wp.destination = runFolder_;
+        wp.saveTime = p_.saveTime;
+        wp.cacheTimeMs = p_.cacheTimeMs;
+        wp.counterValue = &counter_.counterValue;
+        wp.timerId = &counter_.timerId;
+        wp.writerDone = p_.writerDone;
+        wp.countDone = &counter_.countDone;
+        // Without a window there are no timers to switch, and nothing to wait for.
+        wp.timers = page_.window() != 0 ? &timers_ : nullptr;
+        wp.file = p_.waveFile;
+        return StartWaveWriter(writer_, wp);
+    }
+
+    // One pass: the writer, the picture queue, the download thread, the wait for the cache, the
+    // sound loop (or the picture-only wait), then the download thread stopped.
+    PassOutcome runPass() {
+        PassOutcome outcome;
+        writerStarted_ = false;
+        if (mode_.savesSound()) {
+            writerStarted_ = startWriter();
+            if (!writerStarted_) {
+                // Without its writer a save with sound cannot run.
                 WriteLog(LogTag::MainProcess, "MainProcessThread wave保存スレッド起動失敗");
-                if (!p.endOrder->isSet())
-                    ReportSaveResult(kSaveDiskError, std::string(), p);
-                break;
+                outcome.endOrdered = p_.endOrder->isSet();
+                outcome.downloadResult = SaveResult::Error;
+                return outcome;
             }
         }
-        platform::Event* writerEnded = writerStarted ? &writer.writerEnded() : nullptr;
+        outcome.writerStarted = writerStarted_;
+        platform::Event* writerEnded = writerStarted_ ? &writer_.writerEnded() : nullptr;
 
         run::SetAnimationState(run::kAnimationCaching);
-        if (!pictureOnly && CacheShortfall(p.cacheTimeMs, p.tempFolder, p.slotClock) == 0) {
+        if (mode_.playsSound() &&
+            CacheShortfall(p_.cacheTimeMs, p_.tempFolder, p_.slotClock) == 0) {
             run::SetAnimationState(run::kAnimationNone);
             WriteLog(LogTag::MainProcess, "キャッシュ完了 アニメストップ");
         }
 
-        std::shared_ptr<FrameQueue> queue;
         try {
-            queue = std::make_shared<FrameQueue>(FrameQueue::capacityFor(p.cacheTimeMs),
-                                                 control.repaintTarget(), control.controlLock());
-            control.setFrameQueue(queue);
+            queue_ = std::make_shared<FrameQueue>(FrameQueue::capacityFor(p_.cacheTimeMs),
+                                                  control_.repaintTarget(), control_.controlLock());
+            control_.setFrameQueue(queue_);
             WriteLog(LogTag::MainProcess, "MainProcessThread 画像バッファ生成成功");
         } catch (const std::bad_alloc&) {
-            queue.reset();
+            queue_.reset();
             WriteLog(LogTag::MainProcess, "MainProcessThread 画像バッファ生成失敗");
         }
 
-        bool hadDownload = false;
-        int extraCode = 0;
-        int downloadCode = kSaveNone;
-        if (queue) {
+        if (queue_) {
             HttpThreadInput in;
-            in.ring = ring.get();
-            in.frameQueue = queue.get();
-            in.waveSaveQueue = writerStarted ? writer.queue.get() : nullptr;
-            in.player = &player;
-            in.runNumber = runNumber;
-            in.destination = runFolder;
-            in.writerEnded = writerEnded;
-            std::unique_ptr<HttpThreadContext> http = StartHttpThread(in, &extraCode, p);
+            in.shared.frameQueue = queue_.get();
+            in.shared.audioRing = ring_.get();
+            in.shared.waveSaveQueue = writerStarted_ ? writer_.queue.get() : nullptr;
+            in.shared.player = &player_;
+            in.shared.endOrder = p_.endOrder;
+            in.shared.writerDone = p_.writerDone;
+            in.shared.stopBeforePlay = p_.stopBeforePlay;
+            in.shared.soundPlaying = &p_.soundPlaying;
+            in.save.folder = runFolder_;
+            in.save.runNumber = runNumber_;
+            in.save.model = control_.text(RunText::Model);
+            in.save.delimiter = p_.delimiter;
+            in.save.timestampOrder = p_.timestampOrder;
+            in.save.saveTime = p_.saveTime;
+            in.save.disk = p_.disk;
+            std::unique_ptr<HttpThreadContext> http = StartHttpThread(in, p_);
             if (http) {
-                hadDownload = true;
-                bool ok = true;
-                if (!pictureOnly) {
-                    int n = CacheShortfall(p.cacheTimeMs, p.tempFolder, p.slotClock);
-                    WriteLog(LogTag::MainProcess, "キャッシュ不足時間：%d", n);
-                    // A download thread that has ended will cache nothing more.
-                    platform::Event* downloadEnded = &http->worker.endNotice();
-                    if (n != 0) {
-                        ok = WaitOrStop(n, p, writerEnded, downloadEnded);
-                        n = CacheShortfall(p.cacheTimeMs, p.tempFolder, p.slotClock);
-                        if (ok && n != 0)
-                            ok = WaitOrStop(n, p, writerEnded, downloadEnded);
-                    }
-                    WriteLog(LogTag::MainProcess, "キャッシュ待ち終了");
-                }
-                if (ok) {
-                    if (p.hddSave == 0) {
-                        run::SetAnimationState(queue->ShowAt(0) ? run::kAnimationNone
-                                                                : run::kAnimationWaitingForPicture);
-                    } else {
-                        run::SetAnimationState(run::kAnimationNone);
-                    }
-                    if (pictureOnly) {
-                        platform::Event::waitAny({p.endOrder, &http->worker.endNotice()}, -1);
-                        // No writer in this mode: a run that ended by itself is complete unless
-                        // the download thread says otherwise.
-                        writerResult = kSaveComplete;
-                    } else if (p.stopBeforePlay->load() == 0 && ring->allocated()) {
-                        platform::WaveFormat format;
-                        if (DxsPlayer* dxs = player.player(&format)) {
-                            WriteLog(LogTag::MainProcess, "MainProcessThread SoundPlayLoop 開始");
-                            SoundLoopInput loop;
-                            loop.ring = ring.get();
-                            loop.format = format;
-                            loop.cacheTimeMs = p.cacheTimeMs;
-                            loop.hddSave = p.hddSave;
-                            loop.saveWithSound = saveWithSound;
-                            loop.player = dxs;
-                            loop.frameQueue = queue.get();
-                            loop.endOrder = p.endOrder;
-                            loop.writerEnded = writerEnded;
-                            loop.soundQueued = saveWithSound ? &http->soundQueued : nullptr;
-                            loop.soundPlaying = &p.soundPlaying;
-                            loop.downloadResult = &http->soundLoopResult;
-                            loop.setAnimationState = [](int state) {
-                                run::SetAnimationState(state);
-                            };
-                            SoundPlayLoop(loop);
-                            WriteLog(LogTag::MainProcess, "MainProcessThread PlayLoop 終了");
-                            run::SetAnimationState(run::kAnimationEnded);
-                        }
-                    }
-                }
+                outcome.downloadStarted = true;
+                playWhileDownloading(*http, writerEnded);
                 StopHttpThread(*http);
-                downloadCode = http->resultCode();
-                detail = http->params.detailText;
+                outcome.downloadResult = http->resultCode();
+                outcome.detail = http->params.progress.detailText;
                 http.reset();
             }
         }
-
-        again = !p.endOrder->isSet();
-        if (p.hddSave != 0 && again) {
-            if (saveWithSound && writerStarted)
-                writerResult = writerSaveResult(writer.result.load());
-            int result = extraCode != 0 ? extraCode : downloadCode;
-            if (result == kSaveNone)
-                result = writerResult;
-            if (!hadDownload && result == kSaveNone)
-                result = kSaveDownloadFailure;
-            ReportSaveResult(result, detail, p);
-            again = false;
-        }
-
-        if (queue) {
-            queue->Clear();
-            control.setFrameQueue(nullptr);
-            queue.reset();
-            WriteLog(LogTag::MainProcess, "MainProcessThread 画像バッファ破棄");
-        }
-        if (ring) {
-            ring->Release();
-            WriteLog(LogTag::MainProcess, "MainProcessThread 音声バッファ破棄");
-        }
-        if (writerStarted) {
-            if (writer.result.load() == WaveWriteResult::None)
-                StopWorkerThread(writer.worker, "wave保存");
-            CleanupWaveSaveQueue(writer);
-        }
-
-        run::SetAnimationState(run::kAnimationNone);
-        if (again && !PrepareCacheFolders(p.tempFolder)) {
-            // A cache that cannot be made again would only restart the pass without end.
-            again = false;
-        }
+        outcome.endOrdered = p_.endOrder->isSet();
+        if (writerStarted_)
+            outcome.writerResult = writer_.result.load();
+        return outcome;
     }
 
-    if (animationStarted)
-        StopWorkerThread(animation, "アニメ");
-    ring.reset();
-    if (p.hddSave != 0 && !runFolder.empty())
-        CheckEmpFolder(runFolder);
-    p.chosenFolder.reset();
-    player.release();
-    if (p.running)
-        p.running->store(false);
-    WriteLog(LogTag::MainProcess, "MainProcessThread END!!");
+    // The pass while its download thread runs: the wait for the cache, then the sound loop, or
+    // in a picture save the wait for the download thread's end.
+    void playWhileDownloading(HttpThreadContext& http, platform::Event* writerEnded) {
+        bool ok = true;
+        if (mode_.playsSound()) {
+            int n = CacheShortfall(p_.cacheTimeMs, p_.tempFolder, p_.slotClock);
+            WriteLog(LogTag::MainProcess, "キャッシュ不足時間：%d", n);
+            // A download thread that has ended will cache nothing more.
+            platform::Event* downloadEnded = &http.worker.endNotice();
+            if (n != 0) {
+                ok = WaitOrStop(n, p_, writerEnded, downloadEnded);
+                n = CacheShortfall(p_.cacheTimeMs, p_.tempFolder, p_.slotClock);
+                if (ok && n != 0)
+                    ok = WaitOrStop(n, p_, writerEnded, downloadEnded);
+            }
+            WriteLog(LogTag::MainProcess, "キャッシュ待ち終了");
+        }
+        if (!ok)
+            return;
+        if (!mode_.saves()) {
+            run::SetAnimationState(queue_->ShowAt(0) ? run::kAnimationNone
+                                                     : run::kAnimationWaitingForPicture);
+        } else {
+            run::SetAnimationState(run::kAnimationNone);
+        }
+        if (mode_.pictureOnly()) {
+            platform::Event::waitAny({p_.endOrder, &http.worker.endNotice()}, -1);
+            return;
+        }
+        if (p_.stopBeforePlay->load() != 0 || !ring_->allocated())
+            return;
+        platform::WaveFormat format;
+        DxsPlayer* dxs = player_.player(&format);
+        if (!dxs)
+            return;
+        WriteLog(LogTag::MainProcess, "MainProcessThread SoundPlayLoop 開始");
+        SoundLoopInput loop;
+        loop.ring = ring_.get();
+        loop.format = format;
+        loop.cacheTimeMs = p_.cacheTimeMs;
+        loop.saves = mode_.saves();
+        loop.saveWithSound = mode_.savesSound();
+        loop.player = dxs;
+        loop.frameQueue = queue_.get();
+        loop.endOrder = p_.endOrder;
+        loop.writerEnded = writerEnded;
+        loop.soundQueued = mode_.savesSound() ? &http.soundQueued : nullptr;
+        loop.soundPlaying = &p_.soundPlaying;
+        loop.downloadResult = &http.soundLoopResult;
+        loop.setAnimationState = [](int state) { run::SetAnimationState(state); };
+        SoundPlayLoop(loop);
+        WriteLog(LogTag::MainProcess, "MainProcessThread PlayLoop 終了");
+        run::SetAnimationState(run::kAnimationEnded);
+    }
+
+    // Reports a save run that ended by itself, discards the pass's buffers and, in the modes that
+    // play on, prepares the cache for the next pass. True when another pass follows.
+    bool endPass(const PassOutcome& outcome) {
+        bool again = !outcome.endOrdered;
+        if (mode_.saves() && again) {
+            ReportSaveResult(PassResult(outcome, mode_), outcome.detail, p_);
+            again = false;
+        }
+        if (queue_) {
+            queue_->Clear();
+            control_.setFrameQueue(nullptr);
+            queue_.reset();
+            WriteLog(LogTag::MainProcess, "MainProcessThread 画像バッファ破棄");
+        }
+        if (ring_) {
+            ring_->Release();
+            WriteLog(LogTag::MainProcess, "MainProcessThread 音声バッファ破棄");
+        }
+        if (writerStarted_) {
+            if (writer_.result.load() == WaveWriteResult::None)
+                StopWorkerThread(writer_.worker, "wave保存");
+            CleanupWaveSaveQueue(writer_);
+            writerStarted_ = false;
+        }
+        run::SetAnimationState(run::kAnimationNone);
+        // A cache that cannot be made again would only restart the pass without end.
+        return again && PrepareCacheFolders(p_.tempFolder);
+    }
+
+    void wrapUp() {
+        if (animationStarted_)
+            StopWorkerThread(animation_, "アニメ");
+        ring_.reset();
+        if (mode_.saves() && !runFolder_.empty())
+            CheckEmpFolder(runFolder_);
+        p_.chosenFolder.reset();
+        player_.release();
+        if (p_.running)
+            p_.running->store(false);
+        WriteLog(LogTag::MainProcess, "MainProcessThread END!!");
+    }
+
+    MainThreadParams& p_;
+    RunControl& control_;
+    run::PagePort& page_;
+    run::PageCounter& counter_;
+    const RunMode mode_;
+    RunPlayerSlot player_;
+    PageCounterTimers timers_;
+    std::unique_ptr<AudioRing> ring_;
+    std::shared_ptr<FrameQueue> queue_;
+    platform::Worker animation_;
+    bool animationStarted_ = false;
+    std::string runFolder_;
+    int runNumber_ = 0;
+    bool writerStarted_ = false;
+    // Last: a writer still running is ended before anything it uses goes.
+    WaveWriterContext writer_;
+};
+
+}  // namespace
+
+void MainProcessThread(MainThreadParams& p) {
+    MainProcess(p).run();
 }
 
 }  // namespace picvox

@@ -10,6 +10,8 @@
 #include "control/buffers/AudioRing.h"
 #include "control/buffers/FrameQueue.h"
 #include "control/download/HttpThreadParams.h"
+#include "control/download/RunMode.h"
+#include "control/download/SaveResult.h"
 #include "control/run/DxsPlayer.h"
 #include "control/run/PageCounter.h"
 #include "control/run/PagePort.h"
@@ -56,9 +58,6 @@ public:
     virtual bool startAnimation(platform::Worker& worker, int maskHeight) = 0;
 };
 
-// The run's outcome codes beyond those the download thread gives (kSave* of HttpThreadParams).
-inline constexpr int kSaveResourcesShort = 4;
-
 // The sound player of one run: made by the download thread once the first sound format is
 // known, used by every pass, released when the run ends.
 class RunPlayerSlot final : public PlayerSlot {
@@ -94,6 +93,7 @@ struct RunSettings {
 // The parameter block of one run, filled by Start from the control's properties. Texts that the
 // page may change meanwhile are read through `control` when used.
 struct MainThreadParams : RunSettings {
+    RunMode mode;
     // firstWaveUrl: InitWaveFileURL when set, else WaveFileURL (Start's choice).
     bool firstWaveIsInit = true;
     std::string tempFolder;
@@ -117,11 +117,36 @@ struct MainThreadParams : RunSettings {
 // is stopped before anything it uses goes away.
 struct HttpThreadContext;
 
+// The settings check of a run: the first setting out of range gives the result, and the reason
+// names it ("CacheTime 0 is outside 2000..30000").
+struct SettingsVerdict {
+    SaveResult result = SaveResult::None;
+    std::string reason;
+    bool ok() const { return result == SaveResult::None; }
+};
+SettingsVerdict CheckRunSettings(const RunSettings& settings, const RunMode& mode,
+                                 const RunControl& texts);
+
+// What one pass of the main process thread came to.
+struct PassOutcome {
+    bool downloadStarted = false;
+    // The download thread's result, or the sound loop's when the ring ran dry in a save.
+    SaveResult downloadResult = SaveResult::None;
+    bool writerStarted = false;
+    WaveWriteResult writerResult = WaveWriteResult::None;
+    bool endOrdered = false;
+    std::string detail;  // the date text of the last frame saved
+};
+// The result a pass that ended by itself reports in a save mode: the download thread's failure
+// first, then the writer's result (a picture save, which has no writer, is complete), and a
+// download failure when nothing could be started.
+SaveResult PassResult(const PassOutcome& pass, const RunMode& mode);
+
 // The main process thread's body: set-up, the passes, the wrap-up (see the .cpp).
 void MainProcessThread(MainThreadParams& params);
 
 // Shows the message of `code` (with `detail` under it) and sets SaveComplete.
-void ReportSaveResult(int code, const std::string& detail, MainThreadParams& params);
+void ReportSaveResult(SaveResult code, const std::string& detail, MainThreadParams& params);
 // Orders `worker` to end, waits for it without a time limit and joins it; `name` is logged.
 bool StopWorkerThread(platform::Worker& worker, const char* name);
 // Waits up to `ms`; true when the time ran out, false when the end was ordered (or, in a save

@@ -22,15 +22,16 @@ std::string FormatCounterText(std::int32_t value, std::int32_t saveTime,
 void ArmPageCounter(PageCounter& counter, const CounterSettings& settings, PagePort& page) {
     counter.saveTime = settings.saveTime;
     counter.counterShown = 0;
-    if (settings.hddSave == 0 || settings.destinationSW != 0 || page.window() == 0)
+    if (!settings.mode.saves() || settings.destinationSW != 0 || page.window() == 0)
         return;
-    if (settings.pictureInterval != 0 && counter.pictureTimerArmed) {
+    // A download counts seconds like a picture save: no writer feeds timer 101 there.
+    if (settings.mode.pictureOnly() && counter.pictureTimerArmed) {
         page.setTimer(kPictureSaveTimerId, kPictureSaveTimerMs);
         counter.timerId = static_cast<std::int32_t>(kPictureSaveTimerId);
         counter.pictureTimerArmed = false;
         WriteLog(LogTag::CPicvoxer, "画像保存のみのタイマーセット");
     }
-    if (counter.timerId == 0 && settings.pictureInterval == 0 && counter.soundTimerArmed) {
+    if (counter.timerId == 0 && settings.mode.savesSound() && counter.soundTimerArmed) {
         page.setTimer(kSoundWriteTimerId, kSoundWriteTimerMs);
         counter.timerId = static_cast<std::int32_t>(kSoundWriteTimerId);
         counter.soundTimerArmed = false;
@@ -38,10 +39,14 @@ void ArmPageCounter(PageCounter& counter, const CounterSettings& settings, PageP
     }
 }
 
-void SwitchToSecondsTimer(PageCounter& counter, PagePort& page) {
+bool SwitchToSecondsTimer(PageCounter& counter, PagePort& page) {
+    auto expected = static_cast<std::int32_t>(kSoundWriteTimerId);
+    if (!counter.timerId.compare_exchange_strong(expected,
+                                                 static_cast<std::int32_t>(kSaveSecondsTimerId)))
+        return false;
     page.killTimer(kSoundWriteTimerId);
     page.setTimer(kSaveSecondsTimerId, kSaveSecondsTimerMs);
-    counter.timerId = static_cast<std::int32_t>(kSaveSecondsTimerId);
+    return true;
 }
 
 void KillPageCounter(PageCounter& counter, PagePort& page) {
@@ -52,6 +57,15 @@ void KillPageCounter(PageCounter& counter, PagePort& page) {
 
 void OnPageCounterTimer(PageCounter& counter, std::uint32_t id, const std::string& counterName,
                         std::int32_t destinationSW, PagePort& page) {
+    // A timer that is not the counter's own any more (a switch queued by the writer that landed
+    // after Stop had killed the counter) goes at its first tick instead of counting on an ended
+    // run.
+    const bool counterTimer =
+        id == kPictureSaveTimerId || id == kSoundWriteTimerId || id == kSaveSecondsTimerId;
+    if (counterTimer && static_cast<std::int32_t>(id) != counter.timerId.load()) {
+        page.killTimer(id);
+        return;
+    }
     auto show = [&](std::int32_t value) {
         SetPageInput(page, counterName,
                      FormatCounterText(value, counter.saveTime.load(), destinationSW),

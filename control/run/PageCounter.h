@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "control/download/RunMode.h"
 #include "control/run/PagePort.h"
 #include "platform/Event.h"
 
@@ -36,9 +37,8 @@ struct PageCounter {
 
 // The properties the counter's arming depends on, as Start copies them.
 struct CounterSettings {
-    std::int32_t hddSave = 0;
+    RunMode mode;
     std::int32_t destinationSW = 0;
-    std::int32_t pictureInterval = 0;
     std::int32_t saveTime = 0;
 };
 
@@ -48,11 +48,13 @@ std::string FormatCounterText(std::int32_t value, std::int32_t saveTime,
                               std::int32_t destinationSW);
 
 // The last step of Start: takes save_time, resets what the page was shown and, in a save mode
-// with a window, sets timer 100 (picture-only) or 101 (with sound) unless it was set before.
+// with a window, sets timer 100 (saving pictures only: a picture save or a download) or 101
+// (with sound) unless it was set before.
 void ArmPageCounter(PageCounter& counter, const CounterSettings& settings, PagePort& page);
 
-// The WAV writer's switch once the cached sound is written: timer 101 gives way to 102.
-void SwitchToSecondsTimer(PageCounter& counter, PagePort& page);
+// The WAV writer's switch once the cached sound is written: timer 101 gives way to 102. Only
+// while 101 is the counter's timer; false (nothing set) once Stop or the report has killed it.
+bool SwitchToSecondsTimer(PageCounter& counter, PagePort& page);
 
 // Kills the timer now set (Stop, the end-of-run report).
 void KillPageCounter(PageCounter& counter, PagePort& page);

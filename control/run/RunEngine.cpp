@@ -41,6 +41,7 @@ bool RunEngine::start(const RunSettings& s) {
 
     MainThreadParams& p = params_;
     static_cast<RunSettings&>(p) = s;
+    p.mode = RunMode::of(s.hddSave, s.pictureInterval, s.destinationSW);
     p.soundPlaying = 0;
     // A writer that ended in an earlier run must not keep this run's frames from being saved.
     writerDone_ = 0;
@@ -62,7 +63,7 @@ bool RunEngine::start(const RunSettings& s) {
         WriteLog(LogTag::CPicvoxer, "Start GetInetTempFolder ERROR");
     }
 
-    const bool live = s.hddSave == 0 && s.destinationSW == 0 && s.pictureInterval == 0;
+    const bool live = p.mode.emptiesCache;
     // A save continues the cache of the playback just before it. A cache left from long ago
     // holds another stretch of the recorder's time: saved, its sound and pictures would open the
     // recording with material that does not belong there, so it is emptied as in Live mode.
@@ -70,8 +71,7 @@ bool RunEngine::start(const RunSettings& s) {
         !live && SoundCacheIsStale(p.tempFolder, s.cacheTimeMs + kStaleCacheSlackMs);
     if (staleCache)
         WriteLog(LogTag::CPicvoxer, "Start：古いキャッシュ破棄");
-    p.firstWaveIsInit =
-        !(s.hddSave != 0 && s.pictureInterval == 0 && !staleCache && HasCachedWave(p.tempFolder));
+    p.firstWaveIsInit = !(p.mode.savesSound() && !staleCache && HasCachedWave(p.tempFolder));
     const std::string firstUrl =
         control_.text(p.firstWaveIsInit ? RunText::InitWaveFileUrl : RunText::WaveFileUrl);
     WriteLog(LogTag::CPicvoxer, "初期音声ファイルパラメータ値：%s", firstUrl.c_str());
@@ -81,11 +81,11 @@ bool RunEngine::start(const RunSettings& s) {
         WriteLog(LogTag::CPicvoxer, "Start：キャッシュ開始");
         ok = PrepareCacheFolders(p.tempFolder);
         if (!ok)
-            ReportSaveResult(kSaveDownloadFailure, std::string(), p);
+            ReportSaveResult(SaveResult::DownloadFailure, std::string(), p);
     } else if (!EnsureCacheFolders(p.tempFolder)) {
         // The save modes keep what an earlier run cached, but need the folders to cache into.
         ok = false;
-        ReportSaveResult(kSaveDownloadFailure, std::string(), p);
+        ReportSaveResult(SaveResult::DownloadFailure, std::string(), p);
     }
     if (!ok)
         return false;

@@ -140,8 +140,8 @@ int SoundPlayLoop(SoundLoopInput& in) {
             }
             WriteLog(LogTag::MainProcess, "MainProcess DXSPlayThread１秒再生完了イベント受信");
         } else if (which == 2) {
-            if (in.hddSave != 0 && in.downloadResult != nullptr) {
-                int none = 0;
+            if (in.saves && in.downloadResult != nullptr) {
+                SaveResult none = SaveResult::None;
                 in.downloadResult->compare_exchange_strong(none, kSoundRanDryResult);
             }
             break;

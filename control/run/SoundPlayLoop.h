@@ -6,6 +6,7 @@
 
 #include "control/buffers/AudioRing.h"
 #include "control/buffers/FrameQueue.h"
+#include "control/download/SaveResult.h"
 #include "control/run/DxsPlayer.h"
 #include "platform/Event.h"
 #include "platform/audio/WaveFormat.h"
@@ -18,7 +19,7 @@ struct SoundLoopInput {
     AudioRing* ring = nullptr;
     platform::WaveFormat format;  // the stream's format, as the download thread kept it
     int cacheTimeMs = 0;
-    int hddSave = 0;
+    bool saves = false;  // a save run: a dry ring fails it
     bool saveWithSound = false;
     DxsPlayer* player = nullptr;
     FrameQueue* frameQueue = nullptr;  // may be null: no pictures to show
@@ -30,8 +31,9 @@ struct SoundLoopInput {
     // second before playing, when there is one.
     platform::Event* soundQueued = nullptr;
     std::atomic<int>* soundPlaying = nullptr;  // 1 while the loop runs
-    // The download thread's result code: a dry ring in a save run makes a still-0 code 5.
-    std::atomic<int>* downloadResult = nullptr;
+    // The download thread's result: a dry ring in a save run makes a result still None a
+    // download failure.
+    std::atomic<SaveResult>* downloadResult = nullptr;
     // The waiting animation's state (0: a picture is showing).
     std::function<void(int state)> setAnimationState;
     // Calendar seconds; time() when not given.
@@ -39,7 +41,7 @@ struct SoundLoopInput {
 };
 
 // The save result a dry ring gives a save run.
-inline constexpr int kSoundRanDryResult = 5;
+inline constexpr SaveResult kSoundRanDryResult = SaveResult::DownloadFailure;
 
 // Plays the ring through the player, one second at a time on a feeder thread, until the ring runs
 // dry, playing fails, the end is ordered or the writer ends. Each played second shows the newest

@@ -11,6 +11,7 @@
 
 #include "control/buffers/PicvoxLog.h"
 #include "control/download/HttpFetch.h"
+#include "control/run/PageCounter.h"
 
 #include "platform/FileSystem.h"
 
@@ -82,6 +83,7 @@ std::int32_t CounterSeconds(std::uint32_t bytes, std::uint32_t avgBytesPerSec) {
 namespace {
 
 constexpr int kPollMs = 10;
+constexpr auto kSecondsTimerId = static_cast<std::int32_t>(run::kSaveSecondsTimerId);
 
 void log(const char* text) {
     WriteLog(LogTag::WaveWriteThread, "%s", text);
@@ -325,12 +327,10 @@ int WaveWriteThread(WaveWriterContext& context, platform::Event& stop) {
                     if (context.timers) {
                         stopped = !waitForWindow(*context.timers, stop);
                         if (!stopped && counter >= switchAt && context.timers->hasWindow()) {
-                            context.timers->killTimer(kSoundCounterTimerId);
-                            context.timers->setTimer(kSecondsCounterTimerId,
-                                                     kSecondsCounterPeriodMs);
-                            context.timerId->store(kSecondsCounterTimerId);
+                            // Switched or gone: either way this writer counts no more.
                             switched = true;
-                            log("保存時キャッシュ後タイマー設定");
+                            if (context.timers->switchToSecondsTimer())
+                                log("保存時キャッシュ後タイマー設定");
                         }
                     }
                 }
@@ -357,9 +357,8 @@ int WaveWriteThread(WaveWriterContext& context, platform::Event& stop) {
 
     // Let the page counter show the full save time, unless Stop has killed its timer or ordered
     // the end. The event is only looked at, so the end-of-run report still finds it set.
-    if (result == WaveWriteResult::SaveTimeReached &&
-        context.timerId->load() == kSecondsCounterTimerId) {
-        while (!context.countDone->isSet() && context.timerId->load() == kSecondsCounterTimerId &&
+    if (result == WaveWriteResult::SaveTimeReached && context.timerId->load() == kSecondsTimerId) {
+        while (!context.countDone->isSet() && context.timerId->load() == kSecondsTimerId &&
                !stop.wait(kPollMs)) {
         }
     }

@@ -21,20 +21,16 @@ enum class WaveWriteResult : std::int32_t {
     EndedOnOrder = 4,
 };
 
-// The page-counter timers of the control's window: 101 shows the seconds of sound written while
-// the cached sound goes out, 102 counts real seconds afterwards.
-constexpr int kSoundCounterTimerId = 101;
-constexpr int kSecondsCounterTimerId = 102;
-constexpr int kSecondsCounterPeriodMs = 1000;
-
-// What the writer needs of the control's window. The run engine connects it to the control's
-// timers, which run on the page's thread; calls come from the writer thread.
+// What the writer needs of the control's window. The run engine connects it to the page
+// counter's timers, which run on the page's thread; calls come from the writer thread.
 class CounterTimers {
 public:
     virtual ~CounterTimers() = default;
     virtual bool hasWindow() = 0;
-    virtual void killTimer(int id) = 0;
-    virtual void setTimer(int id, int ms) = 0;
+    // Once the cached sound is written, the counter of written seconds (timer 101) gives way to
+    // the counter of real seconds (timer 102). False when the counter was no longer 101's (Stop
+    // or the end-of-run report killed it meanwhile): nothing is set then.
+    virtual bool switchToSecondsTimer() = 0;
 };
 
 // The writer's file operations; each returns 0 or the system error number. The real one works

@@ -545,6 +545,7 @@ HRESULT CPicvoxer::put_DL_InfFileURL(BSTR newVal) {
 
 HRESULT CPicvoxer::Start() {
     saveComplete_ = 0;
+    bool started = false;
     ConfigureLog(platform::documentsFolder());
     WriteLog(LogTag::CPicvoxer, "Startメソッド開始");
     try {
@@ -562,7 +563,7 @@ HRESULT CPicvoxer::Start() {
         settings.destinationSW = destinationSW_;
         settings.counterSW = counterSW_;
         settings.hddSave = hddSave_;
-        run_.start(settings);
+        started = run_.start(settings);
     } catch (const std::bad_alloc&) {
     }
     if (hddSave_ == 0 && destinationSW_ != 0) {
@@ -571,14 +572,17 @@ HRESULT CPicvoxer::Start() {
     } else if (hddSave_ != 0 && destinationSW_ == 0) {
         WriteLog(LogTag::CPicvoxer, "Start：保存機能処理開始");
     }
-    ArmPageCounter();
+    // A run that did not start reports its end at once: no counter is left to tick for it.
+    if (started)
+        ArmPageCounter();
     WriteLog(LogTag::CPicvoxer, "Startメソッド終了");
     return S_OK;
 }
 
 HRESULT CPicvoxer::Stop() {
     WriteLog(LogTag::CPicvoxer, "Stopメソッド開始");
-    if (run_.running() && window() != 0)
+    // Also after a run that ended by itself: whatever counter is left goes with the page's Stop.
+    if (window() != 0)
         run::KillPageCounter(pageCounter_, *this);
     run_.stop();
     WriteLog(LogTag::CPicvoxer, "Stopメソッド終了");
@@ -749,9 +753,11 @@ bool CPicvoxer::StartAnimationThread(platform::Worker& worker, int maskHeight) {
 }
 
 void CPicvoxer::ArmPageCounter() {
-    run::ArmPageCounter(pageCounter_,
-                        run::CounterSettings{hddSave_, destinationSW_, pictureInterval_, saveTime_},
-                        *this);
+    run::ArmPageCounter(
+        pageCounter_,
+        run::CounterSettings{RunMode::of(hddSave_, pictureInterval_, destinationSW_),
+                             destinationSW_, saveTime_},
+        *this);
 }
 
 std::optional<std::string> CPicvoxer::ChooseSaveFolder() {
@@ -811,11 +817,10 @@ void CPicvoxer::messageBox(std::string_view caption, std::string_view text, run:
     try {
         const std::u16string caption16 = utf8ToUtf16(caption);
         const std::u16string text16 = utf8ToUtf16(text);
-        site->ShowMessageBox(
-            caption16.empty() ? nullptr : caption16.c_str(), text16.c_str(),
-            icon == run::MessageIcon::Warning       ? kPicvoxMessageWarning
-            : icon == run::MessageIcon::Information ? kPicvoxMessageInformation
-                                                    : kPicvoxMessageNoIcon);
+        site->ShowMessageBox(caption16.empty() ? nullptr : caption16.c_str(), text16.c_str(),
+                             icon == run::MessageIcon::Warning       ? kPicvoxMessageWarning
+                             : icon == run::MessageIcon::Information ? kPicvoxMessageInformation
+                                                                     : kPicvoxMessageNoIcon);
     } catch (const std::bad_alloc&) {
     }
     site->Release();

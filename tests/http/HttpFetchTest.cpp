@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "control/download/HttpFetch.h"
@@ -22,7 +23,11 @@ bool exists(const std::string& path) {
 }
 
 struct FakeHooks : picvox::FetchHooks {
-    int bufferedMs = 1000000;
+    // Milliseconds of sound held: the ring's when set, else CacheTime less the shortfall, as the
+    // cache store measures before and after the save set-up.
+    std::optional<int> ringMs;
+    int cacheTimeMs = 10000;
+    bool setupDue = false;
     int storeResult = 1;
     int setups = 0;
     int setupPictureSlot = -1;
@@ -30,9 +35,13 @@ struct FakeHooks : picvox::FetchHooks {
     std::vector<int> storedSlots;
     std::string storedBody;
 
-    int audioRingBufferedMs() override { return bufferedMs; }
+    int soundBufferedMs(int shortfallMs) override {
+        return ringMs ? *ringMs : cacheTimeMs - shortfallMs;
+    }
+    bool saveSetupDue() const override { return setupDue; }
     void saveSetup(int pictureSlot, int soundSlot, int* playSlot) override {
         ++setups;
+        setupDue = false;
         setupPictureSlot = pictureSlot;
         setupSoundSlot = soundSlot;
         if (playSlot)
@@ -58,15 +67,14 @@ protected:
         sim_ = std::make_unique<DvrSim>(options);
         std::string error;
         ASSERT_TRUE(sim_->start(&error)) << error;
-        params_.locationBase = sim_->baseUrl();
-        params_.imageUrl = "dvr/live.jp2";
-        params_.waveUrl = "dvr/live.wav";
-        params_.firstWaveUrl = "dvr/live_init.wav";
-        params_.infUrl = "dvr/record.inf";
-        params_.cacheTimeMs = 10000;
-        params_.waveRequestIntervalMs = 1000;
+        params_.fetch.locationBase = sim_->baseUrl();
+        params_.fetch.imageUrl = "dvr/live.jp2";
+        params_.fetch.waveUrl = "dvr/live.wav";
+        params_.fetch.firstWaveUrl = "dvr/live_init.wav";
+        params_.fetch.infUrl = "dvr/record.inf";
+        params_.fetch.cacheTimeMs = 10000;
+        params_.fetch.waveRequestIntervalMs = 1000;
         params_.stopOrder = &stop_;
-        params_.extraCode = &extraCode_;
         params_.hooks = &hooks_;
     }
 
@@ -81,7 +89,6 @@ protected:
     TempDir dir_{"fetch"};
     std::unique_ptr<DvrSim> sim_;
     picvox::StopOrder stop_;
-    int extraCode_ = -1;
     FakeHooks hooks_;
     HttpThreadParams params_;
 };
@@ -192,50 +199,54 @@ TEST_F(FetchTest, GetImgFileWritesTheWholeBody) {
     for (std::size_t i = 0; i < body.size(); ++i)
         body[i] = static_cast<char>(i);
     sim_->addResource("/frame.jp2", body);
-    params_.imageUrl = "/frame.jp2";
+    params_.fetch.imageUrl = "/frame.jp2";
     std::int64_t arrived = 0;
     const std::string name = temp("frame1.jp2");
-    EXPECT_EQ(picvox::GetImgFile(name, params_, true, &arrived, nullptr, 0), 1);
+    EXPECT_EQ(picvox::GetImgFile(name, params_, true, &arrived, nullptr, 0),
+              picvox::ImageFetch::Whole);
     EXPECT_EQ(testsupport::readText(name), body);
     EXPECT_GT(arrived, 0);
-    EXPECT_EQ(params_.result, 0);
+    EXPECT_EQ(params_.progress.result, picvox::SaveResult::None);
     EXPECT_EQ(log_.count("タイムアウト時間=9000"), 1);
     EXPECT_EQ(log_.count("J2Kデータ受信終了 chk=1"), 1);
 }
 
 TEST_F(FetchTest, ATemporaryNameNeverWritesThroughALink) {
     sim_->addResource("/frame.jp2", "new picture");
-    params_.imageUrl = "/frame.jp2";
+    params_.fetch.imageUrl = "/frame.jp2";
     const std::string victim = temp("precious.txt");
     std::ofstream(victim) << "keep me";
     const std::string name = temp("live1.jp2");
     std::filesystem::create_symlink(victim, name);
-    EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 0), 1);
+    EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 0),
+              picvox::ImageFetch::Whole);
     EXPECT_EQ(testsupport::readText(victim), "keep me");
     EXPECT_FALSE(std::filesystem::is_symlink(name));
     EXPECT_EQ(testsupport::readText(name), "new picture");
 }
 
 TEST_F(FetchTest, GetImgFileAsksForNumberedFramesInSaveOnlyMode) {
-    params_.hddSave = 2;
-    params_.imageUrl = "dvr/record.jp2";
-    params_.downloadCount = 9;
+    params_.fetch.mode = picvox::RunMode::of(2, 0, 0);
+    params_.fetch.imageUrl = "dvr/record.jp2";
+    params_.progress.downloadCount = 9;
     int status = 0;
     const std::string name = temp("rec.jp2");
-    EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, &status, 0), 1);
+    EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, &status, 0),
+              picvox::ImageFetch::Whole);
     EXPECT_GT(std::filesystem::file_size(name), 100u);
     EXPECT_EQ(log_.count("タイムアウト時間=60000"), 1);
 
     // Past the last frame the recorder answers 404: a failed fetch with the status kept.
-    params_.downloadCount = 12;
-    EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, &status, 0), 0);
+    params_.progress.downloadCount = 12;
+    EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, &status, 0),
+              picvox::ImageFetch::Failed);
     EXPECT_EQ(status, 404);
-    EXPECT_EQ(params_.result, 5);
+    EXPECT_EQ(params_.progress.result, picvox::SaveResult::DownloadFailure);
     EXPECT_FALSE(exists(name));
 
     // The number goes after a question mark even when the URL has a query already.
-    params_.imageUrl = "dvr/record.jp2?cam=1";
-    params_.downloadCount = 9;
+    params_.fetch.imageUrl = "dvr/record.jp2?cam=1";
+    params_.progress.downloadCount = 9;
     picvox::GetImgFile(name, params_, true, nullptr, &status, 0);
     EXPECT_EQ(log_.countStartingWith("QueryInfoStatusCode failed. 400 [" + sim_->baseUrl() +
                                      "dvr/record.jp2?cam=1?dlimg=10]"),
@@ -272,14 +283,15 @@ TEST_F(FetchTest, GetImgFileFailuresDeleteTheFile) {
         const std::string path = "/bad" + std::to_string(index++) + ".jp2";
         sim_->addResource(path, std::string(static_cast<std::size_t>(c.bodyBytes), 'j'));
         setFaults(path, c.faults);
-        params_.imageUrl = path;
-        params_.cacheTimeMs = c.cacheTimeMs;  // time-out = CacheTime - interval
-        params_.result = 0;
+        params_.fetch.imageUrl = path;
+        params_.fetch.cacheTimeMs = c.cacheTimeMs;  // time-out = CacheTime - interval
+        params_.progress.result = picvox::SaveResult::None;
         log_.clear();
         const std::string name = temp("bad.jp2");
-        EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 0), 0);
+        EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 0),
+                  picvox::ImageFetch::Failed);
         EXPECT_FALSE(exists(name));
-        EXPECT_EQ(params_.result, 5);
+        EXPECT_EQ(params_.progress.result, picvox::SaveResult::DownloadFailure);
         EXPECT_EQ(log_.count(c.line), 1);
         EXPECT_EQ(log_.count("J2Kデータ受信終了 chk=0"), 1);
     }
@@ -287,37 +299,40 @@ TEST_F(FetchTest, GetImgFileFailuresDeleteTheFile) {
 
 TEST_F(FetchTest, GetImgFileGivesUpAPictureWhileTheSoundCacheRunsLow) {
     sim_->addResource("/big.jp2", std::string(5000, 'p'));
-    params_.imageUrl = "/big.jp2";
-    params_.pictureIntervalMs = 0;
-    params_.saveSetupDone = 1;  // the ring's time counts
-    hooks_.bufferedMs = 4000;   // below half of CacheTime
+    params_.fetch.imageUrl = "/big.jp2";
+    hooks_.ringMs = 4000;  // below half of CacheTime
     const std::string name = temp("low.jp2");
     // A picture less, not a failed download: the result stays as it was.
-    EXPECT_EQ(picvox::GetImgFile(name, params_, false, nullptr, nullptr, 0), picvox::kImageGivenUp);
+    EXPECT_EQ(picvox::GetImgFile(name, params_, false, nullptr, nullptr, 0),
+              picvox::ImageFetch::GivenUp);
     EXPECT_FALSE(exists(name));
-    EXPECT_EQ(params_.result, 0);
+    EXPECT_EQ(params_.progress.result, picvox::SaveResult::None);
     EXPECT_EQ(log_.count("GetImageFile : 音声キャッシュファイル不足　キャッシュ時間：4000"), 1);
 
     // Without the ring, CacheTime minus the shortfall is the buffered time.
-    params_.saveSetupDone = 0;
-    EXPECT_EQ(picvox::GetImgFile(name, params_, false, nullptr, nullptr, 4000), 1);
+    hooks_.ringMs.reset();
+    EXPECT_EQ(picvox::GetImgFile(name, params_, false, nullptr, nullptr, 4000),
+              picvox::ImageFetch::Whole);
     EXPECT_EQ(picvox::GetImgFile(name, params_, false, nullptr, nullptr, 6000),
-              picvox::kImageGivenUp);
+              picvox::ImageFetch::GivenUp);
     // The run's first picture is never given up.
-    EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 6000), 1);
+    EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 6000),
+              picvox::ImageFetch::Whole);
 }
 
 TEST_F(FetchTest, GetImgFileStopsAndLeavesTheResultAlone) {
     stop_.set();
-    EXPECT_EQ(picvox::GetImgFile(temp("s.jp2"), params_, true, nullptr, nullptr, 0), -1);
-    EXPECT_EQ(params_.result, 0);
+    EXPECT_EQ(picvox::GetImgFile(temp("s.jp2"), params_, true, nullptr, nullptr, 0),
+              picvox::ImageFetch::Stopped);
+    EXPECT_EQ(params_.progress.result, picvox::SaveResult::None);
     EXPECT_FALSE(exists(temp("s.jp2")));
 }
 
 TEST_F(FetchTest, GetImgFileSendsNothingWithoutATemporaryFile) {
     const std::string name = temp("missing-folder/x.jp2");
-    EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 0), 0);
-    EXPECT_EQ(params_.result, 5);
+    EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 0),
+              picvox::ImageFetch::Failed);
+    EXPECT_EQ(params_.progress.result, picvox::SaveResult::DownloadFailure);
     EXPECT_EQ(sim_->requestCount(DvrSim::kLiveImagePath), 0);
     EXPECT_EQ(log_.count("OpenOutputFile 一時ファイル作成失敗 NAME='" + name + "'"), 1);
 }
@@ -328,8 +343,7 @@ TEST_F(FetchTest, GetWaveFileFetchesTheInitialSegmentFirst) {
     const std::string name = temp("get1.wav");
     ASSERT_EQ(picvox::GetWaveFile(name, 3, &playSlot, 2, params_, &first, 0), 1);
     EXPECT_FALSE(first);
-    EXPECT_GT(params_.firstSoundTime, 0);
-    EXPECT_EQ(extraCode_, 0);
+    EXPECT_GT(params_.progress.firstSoundTime, 0);
     EXPECT_EQ(sim_->requestCount(DvrSim::kInitSoundPath), 1);
     EXPECT_EQ(hooks_.storedSlots, std::vector<int>{3});
     EXPECT_EQ(hooks_.storedBody.size(), 44u + 1600u);  // 100 ms of 8 kHz 16-bit mono
@@ -352,7 +366,7 @@ TEST_F(FetchTest, GetWaveFileRetriesUntilDataArrives) {
     EXPECT_EQ(log_.count("GetWaveFile OpenSession FAILED!!! pSrc == NULL"), 3);
     EXPECT_EQ(log_.countStartingWith("GetWaveFile リトライ完了　time="), 1);
     EXPECT_EQ(hooks_.storedSlots, std::vector<int>{8});
-    EXPECT_EQ(params_.result, 0);
+    EXPECT_EQ(params_.progress.result, picvox::SaveResult::None);
 
     // Bodies that break off or stall are asked for again too.
     korvex::sim::Faults cut;
@@ -366,7 +380,7 @@ TEST_F(FetchTest, GetWaveFileRetriesUntilDataArrives) {
     stall.stallAfterBytes = 100;
     stall.shapeCount = 1;
     setFaults(DvrSim::kLiveSoundPath, stall);
-    params_.cacheTimeMs = 500;  // time-out 300 ms
+    params_.fetch.cacheTimeMs = 500;  // time-out 300 ms
     EXPECT_EQ(picvox::GetWaveFile(temp("w.wav"), 10, &playSlot, 1, params_, nullptr, 0), 1);
     EXPECT_EQ(hooks_.storedBody.size(), 44u + 1600u);
     EXPECT_EQ(log_.count("GetWaveFile ファイル取得タイムアウト"), 2);
@@ -392,7 +406,7 @@ TEST_F(FetchTest, EveryRetryPausesWithoutAStopOrder) {
         {"server errors", true, DvrSim::kRecordInfoPath, errors},
     };
     params_.stopOrder = nullptr;
-    params_.hddSave = 1;
+    params_.fetch.mode = picvox::RunMode::of(1, 0, 0);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         setFaults(c.path, c.faults);
@@ -400,7 +414,7 @@ TEST_F(FetchTest, EveryRetryPausesWithoutAStopOrder) {
         const auto start = std::chrono::steady_clock::now();
         int playSlot = 1;
         const int got =
-            c.wholeFile ? picvox::DownloadFile(1, temp("R.INF"), params_)
+            c.wholeFile ? picvox::DownloadFile(picvox::DownloadKind::Index, temp("R.INF"), params_)
                         : picvox::GetWaveFile(temp("w.wav"), 1, &playSlot, 1, params_, nullptr, 0);
         const auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::steady_clock::now() - start)
@@ -426,7 +440,7 @@ TEST_F(FetchTest, TheStopOrderEndsTheRetryLoop) {
     stopper.join();
     EXPECT_GE(sim_->requestCount(DvrSim::kLiveSoundPath), 3);
     EXPECT_FALSE(exists(name));
-    EXPECT_EQ(params_.result, 0);  // a stop is no download failure
+    EXPECT_EQ(params_.progress.result, picvox::SaveResult::None);  // a stop is no download failure
     EXPECT_TRUE(hooks_.storedSlots.empty());
     EXPECT_EQ(log_.count("WAVEデータ受信終了 chk=0"), 1);
 }
@@ -435,7 +449,7 @@ TEST_F(FetchTest, TheStopOrderEndsAStalledTransfer) {
     korvex::sim::Faults stall;
     stall.stallAfterBytes = 10;  // silent until the recorder stops
     setFaults(DvrSim::kLiveSoundPath, stall);
-    params_.cacheTimeMs = 100000;  // a time-out of one minute
+    params_.fetch.cacheTimeMs = 100000;  // a time-out of one minute
     std::thread stopper([this] {
         sim_->waitForRequests(DvrSim::kLiveSoundPath, 1, 60000);
         stop_.set();
@@ -447,7 +461,7 @@ TEST_F(FetchTest, TheStopOrderEndsAStalledTransfer) {
 }
 
 TEST_F(FetchTest, GetWaveFileRunsTheSaveSetUpOnceTheCacheIsFull) {
-    params_.saveWithSound = true;
+    hooks_.setupDue = true;
     int playSlot = 1;
     EXPECT_EQ(picvox::GetWaveFile(temp("w.wav"), 6, &playSlot, 4, params_, nullptr, 500), 1);
     EXPECT_EQ(hooks_.setups, 0);
@@ -463,15 +477,15 @@ TEST_F(FetchTest, GetWaveFileReportsARefusedSegment) {
     int playSlot = 1;
     const std::string name = temp("w.wav");
     EXPECT_EQ(picvox::GetWaveFile(name, 2, &playSlot, 1, params_, nullptr, 0), 0);
-    EXPECT_EQ(params_.result, 5);
+    EXPECT_EQ(params_.progress.result, picvox::SaveResult::DownloadFailure);
     EXPECT_FALSE(exists(name));
 }
 
 TEST_F(FetchTest, DownloadFileFetchesTheWholeFiles) {
-    params_.hddSave = 2;
-    params_.waveUrl = "dvr/record.wav";
+    params_.fetch.mode = picvox::RunMode::of(2, 0, 0);
+    params_.fetch.waveUrl = "dvr/record.wav";
     const std::string sound = temp("sound.wav");
-    ASSERT_EQ(picvox::DownloadFile(0, sound, params_), 1);
+    ASSERT_EQ(picvox::DownloadFile(picvox::DownloadKind::Sound, sound, params_), 1);
     const std::string wav = testsupport::readText(sound);
     ASSERT_GE(wav.size(), 44u);
     EXPECT_EQ(wav.substr(0, 4), "RIFF");
@@ -479,44 +493,44 @@ TEST_F(FetchTest, DownloadFileFetchesTheWholeFiles) {
     EXPECT_EQ(wav.size(), 44u + 12u * 200u * 16u);
 
     const std::string inf = temp("REC00001.INF");
-    ASSERT_EQ(picvox::DownloadFile(1, inf, params_), 1);
+    ASSERT_EQ(picvox::DownloadFile(picvox::DownloadKind::Index, inf, params_), 1);
     EXPECT_EQ(std::filesystem::file_size(inf), 1024u + 12u * 16u);
     EXPECT_EQ(log_.count("DownloadFile終了 chk=1"), 2);
-    EXPECT_EQ(params_.result, 0);
+    EXPECT_EQ(params_.progress.result, picvox::SaveResult::None);
 }
 
 TEST_F(FetchTest, DownloadFileEndsOn404) {
-    params_.waveUrl = "dvr/none.wav";
+    params_.fetch.waveUrl = "dvr/none.wav";
     const std::string sound = temp("sound.wav");
 
     // Save-only download: the recorder has no sound for this stretch, a normal end.
-    params_.hddSave = 2;
-    EXPECT_EQ(picvox::DownloadFile(0, sound, params_), 1);
+    params_.fetch.mode = picvox::RunMode::of(2, 0, 0);
+    EXPECT_EQ(picvox::DownloadFile(picvox::DownloadKind::Sound, sound, params_), 1);
     EXPECT_FALSE(exists(sound));
-    EXPECT_EQ(params_.result, 0);
+    EXPECT_EQ(params_.progress.result, picvox::SaveResult::None);
     EXPECT_EQ(log_.count("DownloadFile FileNotFownd!!! Normally End."), 1);
     EXPECT_EQ(sim_->requestCount("/dvr/none.wav"), 1);
 
     // Otherwise four failed attempts and a download failure.
-    params_.hddSave = 1;
-    EXPECT_EQ(picvox::DownloadFile(0, sound, params_), 0);
+    params_.fetch.mode = picvox::RunMode::of(1, 0, 0);
+    EXPECT_EQ(picvox::DownloadFile(picvox::DownloadKind::Sound, sound, params_), 0);
     EXPECT_FALSE(exists(sound));
-    EXPECT_EQ(params_.result, 5);
+    EXPECT_EQ(params_.progress.result, picvox::SaveResult::DownloadFailure);
     EXPECT_EQ(sim_->requestCount("/dvr/none.wav"), 5);
     EXPECT_EQ(log_.count("DownloadFile OpenSession FAILED!!! pSrc == NULL"), 4);
     EXPECT_EQ(log_.count("DownloadFile終了 chk=0"), 1);
 }
 
 TEST_F(FetchTest, DownloadFileRetriesFailedOpensAndTakesAnEmptyFile) {
-    params_.hddSave = 1;
+    params_.fetch.mode = picvox::RunMode::of(1, 0, 0);
     sim_->addResource("/empty.inf", "");
-    params_.infUrl = "empty.inf";
+    params_.fetch.infUrl = "empty.inf";
     korvex::sim::Faults errors;
     errors.errorStatus = 503;
     errors.errorCount = 2;
     setFaults("/empty.inf", errors);
     const std::string inf = temp("E.INF");
-    EXPECT_EQ(picvox::DownloadFile(1, inf, params_), 1);
+    EXPECT_EQ(picvox::DownloadFile(picvox::DownloadKind::Index, inf, params_), 1);
     EXPECT_EQ(sim_->requestCount("/empty.inf"), 3);
     EXPECT_TRUE(exists(inf));
     EXPECT_EQ(std::filesystem::file_size(inf), 0u);
@@ -534,13 +548,13 @@ TEST_F(FetchTest, DownloadFileStopsOnTheStopOrder) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.kind);
         stop_.reset();
-        params_.result = 0;
-        params_.hddSave = 1;
+        params_.progress.result = picvox::SaveResult::None;
+        params_.fetch.mode = picvox::RunMode::of(1, 0, 0);
         korvex::sim::Faults stall;
         stall.stallAfterBytes = 1000;
         setFaults(c.path, stall);
-        params_.waveUrl = "dvr/record.wav";
-        params_.infUrl = "dvr/record.inf";
+        params_.fetch.waveUrl = "dvr/record.wav";
+        params_.fetch.infUrl = "dvr/record.inf";
         const int before = sim_->requestCount(c.path);
         std::thread stopper([this, &c, before] {
             sim_->waitForRequests(c.path, before + 1, 60000);
@@ -548,10 +562,11 @@ TEST_F(FetchTest, DownloadFileStopsOnTheStopOrder) {
             stop_.set();
         });
         const std::string file = temp(c.kind == 0 ? "sound.wav" : "cut.INF");
-        EXPECT_EQ(picvox::DownloadFile(c.kind, file, params_), 0);
+        EXPECT_EQ(picvox::DownloadFile(static_cast<picvox::DownloadKind>(c.kind), file, params_),
+                  0);
         stopper.join();
         EXPECT_EQ(exists(file), c.kept);
-        EXPECT_EQ(params_.result, 0);
+        EXPECT_EQ(params_.progress.result, picvox::SaveResult::None);
     }
 }
 

@@ -133,7 +133,8 @@ TEST_F(StartStopTest, BadParametersShowTheErrorMessageAndSetSaveComplete) {
     const std::vector<MessageSite::Box> boxes = site_.shown();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, "Tessaly");
-    EXPECT_EQ(boxes[0].text, "save failed");
+    // The page's error message, and under it the setting that is out of range.
+    EXPECT_EQ(boxes[0].text, "save failed\nCacheTime 1999 is outside 2000..30000");
     EXPECT_EQ(boxes[0].style, kPicvoxMessageWarning);
     // A later Start begins a fresh run.
     control_->put_CacheTime(2000);

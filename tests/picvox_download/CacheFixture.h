@@ -31,9 +31,9 @@ protected:
         fs::remove_all(root_);
         fs::create_directories(root_ / "J2K2");
         fs::create_directories(root_ / "WAVE2");
-        params_.tempFolder = (root_).string();
-        params_.slotClock = SlotClock::ModificationTime;
-        params_.cacheTimeMs = 10000;
+        params_.cache.folder = (root_).string();
+        params_.cache.clock = SlotClock::ModificationTime;
+        params_.fetch.cacheTimeMs = 10000;
     }
     void TearDown() override { fs::remove_all(root_); }
 
@@ -74,7 +74,7 @@ protected:
         return out;
     }
     std::string soundSlot(int slot, std::uint32_t bytes, std::int64_t offsetMs, int seed = 0) {
-        const std::string path = SoundSlotPath(params_.tempFolder, slot);
+        const std::string path = SoundSlotPath(params_.cache.folder, slot);
         writeBytes(path, wavBytes(bytes, seed));
         setTimeMs(path, offsetMs);
         return path;
@@ -92,7 +92,7 @@ protected:
         return bytes;
     }
     std::string pictureSlot(int slot, std::int64_t offsetMs, std::uint32_t dvrSeconds = 1000) {
-        const std::string path = PictureSlotPath(params_.tempFolder, slot);
+        const std::string path = PictureSlotPath(params_.cache.folder, slot);
         writeBytes(path, frame(dvrSeconds, 500));
         setTimeMs(path, offsetMs);
         return path;

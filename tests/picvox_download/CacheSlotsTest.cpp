@@ -26,41 +26,41 @@ using SlotScanTest = CacheFixture;
 
 // Only names of exactly six characters take part; only two leading digits give a number.
 TEST_F(SlotScanTest, SixCharacterNamesWithTwoDigitsGiveSlots) {
-    const std::string j2k = PictureFolder(params_.tempFolder);
+    const std::string j2k = PictureFolder(params_.cache.folder);
     pictureSlot(3, -5000);
     writeBytes(j2k + "/7a.jp2", {1});
     setTimeMs(j2k + "/7a.jp2", -1000);
     writeBytes(j2k + "/12.jpeg", {1});  // seven characters: never seen
     setTimeMs(j2k + "/12.jpeg", -2000);
     std::vector<int> seen;
-    ScanSlotFolder(j2k, params_.slotClock,
+    ScanSlotFolder(j2k, params_.cache.clock,
                    [&](int number, std::uint64_t) { seen.push_back(number); });
     std::sort(seen.begin(), seen.end());
     EXPECT_EQ(seen, (std::vector<int>{-1, 3}));
 
     // 7a.jp2 is the newest before the time but gives no number.
-    fs::remove(PictureSlotPath(params_.tempFolder, 3));
-    EXPECT_EQ(NewestSlotBefore(params_, SlotKind::Picture, ticksAt(0)), 0);
+    fs::remove(PictureSlotPath(params_.cache.folder, 3));
+    EXPECT_EQ(NewestSlotBefore(params_.cache, SlotKind::Picture, ticksAt(0)), 0);
     pictureSlot(4, -3000);
     pictureSlot(5, -100);
-    EXPECT_EQ(NewestSlotBefore(params_, SlotKind::Picture, ticksAt(-2000)), 4);
+    EXPECT_EQ(NewestSlotBefore(params_.cache, SlotKind::Picture, ticksAt(-2000)), 4);
 }
 
 TEST_F(SlotScanTest, LatestSlotFollowsTheLastWriteAcrossTheWrap) {
-    EXPECT_EQ(LatestSlot(params_, SlotKind::Sound), 0);
+    EXPECT_EQ(LatestSlot(params_.cache, SlotKind::Sound), 0);
     soundSlot(98, 10, 0);
     soundSlot(1, 10, 300);  // same second, later: the ring has wrapped
     soundSlot(2, 10, 600);
-    EXPECT_EQ(LatestSlot(params_, SlotKind::Sound), 2);
+    EXPECT_EQ(LatestSlot(params_.cache, SlotKind::Sound), 2);
     soundSlot(99, 10, 900);
-    EXPECT_EQ(LatestSlot(params_, SlotKind::Sound), 0);
+    EXPECT_EQ(LatestSlot(params_.cache, SlotKind::Sound), 0);
 }
 
 // The rewrites of a cached picture keep its times, so it keeps its place in the ring.
 TEST_F(SlotScanTest, TrailerRewritesKeepTheSlotOrder) {
     for (SlotClock clock : {SlotClock::ModificationTime, SlotClock::BirthTime}) {
-        fs::remove(PictureSlotPath(params_.tempFolder, 1));
-        fs::remove(PictureSlotPath(params_.tempFolder, 2));
+        fs::remove(PictureSlotPath(params_.cache.folder, 1));
+        fs::remove(PictureSlotPath(params_.cache.folder, 2));
         const std::string older = pictureSlot(1, -2000);
         if (clock == SlotClock::BirthTime) {
             // Birth times cannot be set; the newer file is created after a pause.
@@ -77,14 +77,14 @@ TEST_F(SlotScanTest, TrailerRewritesKeepTheSlotOrder) {
         ASSERT_EQ(ReadRelTime(older, rel), 1);
         EXPECT_EQ(rel, 1234u);
     }
-    EXPECT_EQ(SlotTime(PictureSlotPath(params_.tempFolder, 50), SlotClock::BirthTime), 0u);
+    EXPECT_EQ(SlotTime(PictureSlotPath(params_.cache.folder, 50), SlotClock::BirthTime), 0u);
 }
 
 TEST_F(SlotScanTest, StartTimeRecordsRoundTrip) {
-    EXPECT_EQ(GetImgStartTime(params_.tempFolder, 5), 0);
-    EXPECT_EQ(WriteStartTime(params_.tempFolder, 5, 1700000123), 1);
-    EXPECT_EQ(GetImgStartTime(params_.tempFolder, 5), 1700000123);
-    EXPECT_EQ(readBytes(StartTimePath(params_.tempFolder, 5)).size(), 4u);
+    EXPECT_EQ(GetImgStartTime(params_.cache.folder, 5), 0);
+    EXPECT_EQ(WriteStartTime(params_.cache.folder, 5, 1700000123), 1);
+    EXPECT_EQ(GetImgStartTime(params_.cache.folder, 5), 1700000123);
+    EXPECT_EQ(readBytes(StartTimePath(params_.cache.folder, 5)).size(), 4u);
 }
 
 using ReadIndexTest = CacheFixture;
@@ -92,14 +92,14 @@ using ReadIndexTest = CacheFixture;
 // With 10 s of cache and 500 ms for the first picture, 10.4 s back is inside the window and
 // 10.5 s back is not.
 TEST_F(ReadIndexTest, PictureWindowIsCacheTimePlusFirstAdd) {
-    params_.firstAddMs = 500;
     CacheStore store(params_);
+    store.saveState().firstAddMs = 500;
     pictureSlot(10, 0);
     pictureSlot(9, -10400);
     pictureSlot(8, -10500);
     soundSlot(1, 100, 0);  // sound read slot no earlier than the pictures
     EXPECT_EQ(store.GetCacheReadIndex(10, SlotKind::Picture, 1), 9);
-    params_.firstAddMs = 0;
+    store.saveState().firstAddMs = 0;
     EXPECT_EQ(store.GetCacheReadIndex(10, SlotKind::Picture, 1), 10);
 }
 
@@ -121,7 +121,7 @@ TEST_F(ReadIndexTest, PictureLaterThanSoundStepsBack) {
     pictureSlot(19, -2000);  // the oldest inside the window, yet later than the sound
     pictureSlot(18, -12000);
     EXPECT_EQ(store.GetCacheReadIndex(20, SlotKind::Picture, 7), 18);
-    fs::remove(PictureSlotPath(params_.tempFolder, 18));
+    fs::remove(PictureSlotPath(params_.cache.folder, 18));
     EXPECT_EQ(store.GetCacheReadIndex(20, SlotKind::Picture, 7), 0);
 }
 

@@ -45,14 +45,14 @@ TEST_F(RunFolderTest, NumbersFollowTheHighestRun) {
     const struct {
         std::vector<std::string> existing;
         std::string model;
-        int result;
+        SaveResult result;
         std::string folder;
     } cases[] = {
-        {{"TRM00001", "TRM00007", "TRMX0009", "TRM0008"}, "TRM", 0, "TRM00008"},
-        {{}, "TRM", 0, "TRM00001"},
-        {{"TRM99999"}, "TRM", 3, ""},
+        {{"TRM00001", "TRM00007", "TRMX0009", "TRM0008"}, "TRM", SaveResult::None, "TRM00008"},
+        {{}, "TRM", SaveResult::None, "TRM00001"},
+        {{"TRM99999"}, "TRM", SaveResult::Error, ""},
         // A model of another length still counts its own runs instead of reusing the first.
-        {{"AB00004"}, "AB", 0, "AB00005"},
+        {{"AB00004"}, "AB", SaveResult::None, "AB00005"},
     };
     int n = 0;
     for (const auto& c : cases) {
@@ -63,7 +63,7 @@ TEST_F(RunFolderTest, NumbersFollowTheHighestRun) {
         std::string folder = dest.string();
         int run = 0;
         EXPECT_EQ(CreateSaveRunFolder(folder, run, c.model), c.result) << dest;
-        if (c.result == 0) {
+        if (c.result == SaveResult::None) {
             EXPECT_EQ(folder, (dest / c.folder).string());
             EXPECT_TRUE(fs::is_directory(folder));
             EXPECT_EQ(run, std::stoi(c.folder.substr(c.model.size())));
@@ -74,20 +74,25 @@ TEST_F(RunFolderTest, NumbersFollowTheHighestRun) {
 TEST_F(RunFolderTest, MissingLevelsAreCreatedAndFullDisksReported) {
     std::string folder = (root_ / "a" / "b").string();
     int run = 0;
-    ASSERT_EQ(CreateSaveRunFolder(folder, run, "TRM"), 0);
+    ASSERT_EQ(CreateSaveRunFolder(folder, run, "TRM"), SaveResult::None);
     EXPECT_EQ(folder, (root_ / "a" / "b" / "TRM00001").string());
 
-    const struct { int error, result; } cases[] = {{ENOSPC, 2}, {EDQUOT, 2}, {EACCES, 3}};
+    const struct {
+        int error;
+        SaveResult result;
+    } cases[] = {{ENOSPC, SaveResult::DiskFull},
+                 {EDQUOT, SaveResult::DiskFull},
+                 {EACCES, SaveResult::Error}};
     for (const auto& c : cases) {
         FillingDisk disk;
         disk.mkdirError = c.error;
         std::string dest = (root_ / "a").string();
         EXPECT_EQ(CreateSaveRunFolder(dest, run, "TRM", disk), c.result);
-        params_.destination = (root_ / "a" / "b" / "TRM00001").string();
-        params_.disk = &disk;
+        params_.save.folder = (root_ / "a" / "b" / "TRM00001").string();
+        params_.save.disk = &disk;
         std::string imgFolder;
         EXPECT_EQ(CreateImageFolder(imgFolder, params_, 3), c.result);
-        params_.disk = nullptr;
+        params_.save.disk = nullptr;
     }
 }
 
@@ -95,11 +100,11 @@ class SaveFrameTest : public CacheFixture {
 protected:
     void SetUp() override {
         CacheFixture::SetUp();
-        params_.timestampOrder = 2;
-        params_.delimiter = "/";
+        params_.save.timestampOrder = 2;
+        params_.save.delimiter = "/";
         std::string dest = (root_ / "dest").string();
-        ASSERT_EQ(CreateSaveRunFolder(dest, params_.runNumber, "TRM"), 0);
-        params_.destination = dest;
+        ASSERT_EQ(CreateSaveRunFolder(dest, params_.save.runNumber, "TRM"), SaveResult::None);
+        params_.save.folder = dest;
         source_ = (root_ / "frame.jp2").string();
         writeBytes(source_, frame(3600, 0));
     }
@@ -110,7 +115,7 @@ protected:
 // opens as a JPEG 2000 recording with WAV sound.
 TEST_F(SaveFrameTest, FramesCountOnAcrossFolders) {
     std::string folder;
-    ASSERT_EQ(CreateImageFolder(folder, params_, 1), 0);
+    ASSERT_EQ(CreateImageFolder(folder, params_, 1), SaveResult::None);
     int saved = 0, slot = 0;
     const std::string noTime = (root_ / "notime.jp2").string();
     writeBytes(noTime, frame(3600, 0, false));
@@ -118,11 +123,11 @@ TEST_F(SaveFrameTest, FramesCountOnAcrossFolders) {
     EXPECT_EQ(saved, 0);
     for (int i = 0; i < 200; ++i)
         ASSERT_EQ(SaveFrame(params_, 1, folder, true, saved, slot, source_), 1);
-    EXPECT_EQ(params_.detailText, "2000/01/01 01:00:00");
-    ASSERT_EQ(CreateImageFolder(folder, params_, 2), 0);
+    EXPECT_EQ(params_.progress.detailText, "2000/01/01 01:00:00");
+    ASSERT_EQ(CreateImageFolder(folder, params_, 2), SaveResult::None);
     ASSERT_EQ(SaveFrame(params_, 1, folder, true, saved, slot, source_), 1);
     EXPECT_EQ(saved, 201);
-    const fs::path run = params_.destination;
+    const fs::path run = params_.save.folder;
     EXPECT_TRUE(fs::exists(run / "IMG00001" / "000200.jp2"));
     EXPECT_FALSE(fs::exists(run / "IMG00001" / "000201.jp2"));
     EXPECT_EQ(namesIn(run / "IMG00002"), (std::vector<std::string>{"000201.jp2"}));
@@ -142,20 +147,24 @@ TEST_F(SaveFrameTest, FramesCountOnAcrossFolders) {
 // A disk that fills up part-way through a frame: result 2 (or 3 for another error), the run ends
 // and no frame file, whole or partial, is left behind.
 TEST_F(SaveFrameTest, FullDiskLeavesNothingHalfWritten) {
-    const struct { int error, result; } cases[] = {{ENOSPC, 2}, {EDQUOT, 2}, {EIO, 3}};
+    const struct {
+        int error;
+        SaveResult result;
+    } cases[] = {
+        {ENOSPC, SaveResult::DiskFull}, {EDQUOT, SaveResult::DiskFull}, {EIO, SaveResult::Error}};
     for (const auto& c : cases) {
         std::string folder;
-        ASSERT_EQ(CreateImageFolder(folder, params_, 1), 0);
+        ASSERT_EQ(CreateImageFolder(folder, params_, 1), SaveResult::None);
         FillingDisk disk;
         disk.fullError = c.error;
-        params_.disk = &disk;
-        params_.result = 0;
+        params_.save.disk = &disk;
+        params_.progress.result = SaveResult::None;
         int saved = 0, slot = 0;
         EXPECT_EQ(SaveFrame(params_, 1, folder, true, saved, slot, source_), 0);
-        EXPECT_EQ(params_.result, c.result);
+        EXPECT_EQ(params_.progress.result, c.result);
         EXPECT_EQ(saved, 0);
         EXPECT_TRUE(namesIn(folder).empty());
-        params_.disk = nullptr;
+        params_.save.disk = nullptr;
     }
 }
 
@@ -164,9 +173,9 @@ TEST_F(SaveFrameTest, FullTmpfsLeavesNothingHalfWritten) {
     fs::create_directories(mountPoint);
     if (::geteuid() != 0 || ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=64k") != 0)
         GTEST_SKIP() << "no tiny tmpfs here";
-    params_.destination = mountPoint.string();
+    params_.save.folder = mountPoint.string();
     std::string folder;
-    ASSERT_EQ(CreateImageFolder(folder, params_, 1), 0);
+    ASSERT_EQ(CreateImageFolder(folder, params_, 1), SaveResult::None);
     {
         std::ofstream filler(mountPoint / "filler", std::ios::binary);
         const std::vector<char> block(4096, 1);
@@ -175,16 +184,16 @@ TEST_F(SaveFrameTest, FullTmpfsLeavesNothingHalfWritten) {
     }
     int saved = 0, slot = 0;
     EXPECT_EQ(SaveFrame(params_, 1, folder, true, saved, slot, source_), 0);
-    EXPECT_EQ(params_.result, 2);
+    EXPECT_EQ(params_.progress.result, SaveResult::DiskFull);
     EXPECT_TRUE(namesIn(folder).empty());
     ::umount(mountPoint.c_str());
 }
 
 TEST_F(SaveFrameTest, EmptyRunFoldersAreRemoved) {
     std::string folder;
-    ASSERT_EQ(CreateImageFolder(folder, params_, 1), 0);
-    CheckEmpFolder(params_.destination);
-    EXPECT_FALSE(fs::exists(params_.destination));
+    ASSERT_EQ(CreateImageFolder(folder, params_, 1), SaveResult::None);
+    CheckEmpFolder(params_.save.folder);
+    EXPECT_FALSE(fs::exists(params_.save.folder));
 }
 
 }  // namespace

@@ -28,14 +28,13 @@ class SaveStartTest : public CacheFixture {
 protected:
     void SetUp() override {
         CacheFixture::SetUp();
-        params_.saveWithSound = true;
-        params_.hddSave = 1;
-        params_.audioRing = &ring_;
-        params_.waveSaveQueue = &saveQueue_;
-        params_.player = &player_;
-        params_.playerReady = &playerReady_;
-        params_.soundQueued = &soundQueued_;
-        params_.frameQueue = &frames_;
+        params_.fetch.mode = RunMode::of(1, 0, 0);
+        params_.shared.audioRing = &ring_;
+        params_.shared.waveSaveQueue = &saveQueue_;
+        params_.shared.player = &player_;
+        params_.shared.playerReady = &playerReady_;
+        params_.shared.soundQueued = &soundQueued_;
+        params_.shared.frameQueue = &frames_;
     }
     // A fetch that "downloads" the given frame into the temporary file.
     void fetchFrame(CacheStore& store, std::vector<std::uint8_t> bytes) {
@@ -44,7 +43,7 @@ protected:
                                     std::int64_t* time, int*, int) {
             writeBytes(temp, bytes);
             *time = kBase;
-            return 1;
+            return ImageFetch::Whole;
         });
     }
 
@@ -75,17 +74,16 @@ TEST_F(SaveStartTest, FiveSecondBudget) {
     for (const auto& c : cases) {
         for (int slot = 1; slot <= 10; ++slot)
             soundSlot(slot, c.slotBytes, slot * 1500, slot);
-        params_.waveSaveIndex = 0;
         CacheStore store(params_);
         store.GetSaveIndex(0, 0, 11, 10);
-        EXPECT_EQ(params_.waveSaveIndex, c.expectedSlot) << c.slotBytes;
-        const std::string cut = SoundSlotPath(params_.tempFolder, c.expectedSlot);
+        EXPECT_EQ(store.saveState().waveSaveIndex, c.expectedSlot) << c.slotBytes;
+        const std::string cut = SoundSlotPath(params_.cache.folder, c.expectedSlot);
         WavClip clip;
         ASSERT_TRUE(ReadWavFile(clip, cut));
         ASSERT_EQ(clip.dataBytes, c.expectedBytes);
         // The kept bytes are the last ones of the slot's samples.
         EXPECT_EQ(clip.data.back(), static_cast<std::uint8_t>(c.slotBytes - 1 + c.expectedSlot));
-        EXPECT_EQ(SlotTime(cut, params_.slotClock), ticksAt(c.expectedSlot * 1500));
+        EXPECT_EQ(SlotTime(cut, params_.cache.clock), ticksAt(c.expectedSlot * 1500));
     }
 }
 
@@ -104,8 +102,8 @@ TEST_F(SaveStartTest, MakeWaveQueueFirstCountsAcrossTheRing) {
         WavClip drop;
         while (saveQueue_.Pop(drop)) {
         }
-        params_.waveSaveIndex = c.waveSaveIndex;
         CacheStore store(params_);
+        store.saveState().waveSaveIndex = c.waveSaveIndex;
         int play = c.play;
         EXPECT_EQ(store.MakeWaveQueueFirst(play, c.current), 1);
         EXPECT_EQ(play, c.playAfter);
@@ -123,21 +121,21 @@ TEST_F(SaveStartTest, BlackPictureTakesItsTimingFromTheFirstPicture) {
     soundSlot(4, 8000, 0);  // the read slot, nothing before it
     CacheStore store(params_);
     store.GetSaveIndex(2, 0, 5, 4);
-    EXPECT_EQ(params_.waveSaveIndex, 4);
-    EXPECT_EQ(params_.saveSeqIndex, 0);
-    EXPECT_EQ(params_.blackTimeSet, 0);
-    const std::string black = PictureSlotPath(params_.tempFolder, 0);
+    EXPECT_EQ(store.saveState().waveSaveIndex, 4);
+    EXPECT_EQ(store.saveState().saveSeqIndex, 0);
+    EXPECT_EQ(store.saveState().blackTimeSet, false);
+    const std::string black = PictureSlotPath(params_.cache.folder, 0);
     ASSERT_EQ(readBytes(black).size(), 490u);
 
     soundSlot(5, 8000, 1000);
-    params_.saveSetupDone = 1;
-    params_.catchUpDone = 1;
+    store.saveState().setupDone = true;
+    store.saveState().catchUpDone = true;
     setTimeMs(black, -500);
-    const std::uint64_t blackTime = SlotTime(black, params_.slotClock);
+    const std::uint64_t blackTime = SlotTime(black, params_.cache.clock);
     fetchFrame(store, frame(86400, 9000));
     int seqNo = 0, slot = 2, saved = 0;
     ASSERT_EQ(store.AddImageData(seqNo, slot, saved, false, nullptr, false, nullptr, 0, 5), 1);
-    EXPECT_EQ(params_.blackTimeSet, 1);
+    EXPECT_EQ(store.saveState().blackTimeSet, true);
     EXPECT_EQ(slot, 3);
     EXPECT_EQ(frames_.size(), 1u);
 
@@ -148,7 +146,7 @@ TEST_F(SaveStartTest, BlackPictureTakesItsTimingFromTheFirstPicture) {
     EXPECT_EQ(check.flags, 0);
     EXPECT_EQ(check.time, 946684800 + 86400 - 2);
     EXPECT_EQ(check.offsetMs, 7000u);
-    EXPECT_EQ(SlotTime(black, params_.slotClock), blackTime);
+    EXPECT_EQ(SlotTime(black, params_.cache.clock), blackTime);
 }
 
 // A save start must come out the same wherever its slots sit on the ring: (sound base, picture
@@ -178,24 +176,23 @@ TEST_F(SaveStartTest, TimingRewriteIsTheSameAcrossTheRingWrap) {
             soundSlot(slotAt(at.sound, k), 12000, k * 1500, k);
         soundSlot(slotAt(at.sound, 11), 12000, -60000);  // the previous lap
         for (int j = 0; j < 6; ++j) {
-            const std::string path = PictureSlotPath(params_.tempFolder, slotAt(at.picture, j));
+            const std::string path = PictureSlotPath(params_.cache.folder, slotAt(at.picture, j));
             writeBytes(path, frame(5000 + j, relBefore[j]));
             setTimeMs(path, pictureAt[j]);
         }
         pictureSlot(slotAt(at.picture, 6), -60000);
-        params_.droppedSlot = slotAt(at.picture, 5);
-        params_.blackTimeSet = 1;
         CacheStore store(params_);
+        store.saveState().droppedSlot = slotAt(at.picture, 5);
         store.GetSaveIndex(slotAt(at.picture, 6), 0, slotAt(at.sound, 11), slotAt(at.sound, 10));
 
-        EXPECT_EQ(params_.waveSaveIndex, slotAt(at.sound, 6));
-        EXPECT_EQ(params_.saveSeqIndex, slotAt(at.picture, 2));
+        EXPECT_EQ(store.saveState().waveSaveIndex, slotAt(at.sound, 6));
+        EXPECT_EQ(store.saveState().saveSeqIndex, slotAt(at.picture, 2));
         WavClip cut;
-        ASSERT_TRUE(ReadWavFile(cut, SoundSlotPath(params_.tempFolder, slotAt(at.sound, 6))));
+        ASSERT_TRUE(ReadWavFile(cut, SoundSlotPath(params_.cache.folder, slotAt(at.sound, 6))));
         EXPECT_EQ(cut.dataBytes, 4000u);
         for (int j = 0; j < 6; ++j) {
             std::uint32_t rel = 0, set = 0;
-            const std::string path = PictureSlotPath(params_.tempFolder, slotAt(at.picture, j));
+            const std::string path = PictureSlotPath(params_.cache.folder, slotAt(at.picture, j));
             ASSERT_TRUE(ReadRelTime(path, rel) && ReadSetTime(path, set));
             EXPECT_EQ(rel, relAfter[j]) << "picture " << j;
             EXPECT_EQ(set, 5000u + j) << "picture " << j;
@@ -206,7 +203,7 @@ TEST_F(SaveStartTest, TimingRewriteIsTheSameAcrossTheRingWrap) {
 // The black picture stands at the start of the saved sound: the first real picture's times less
 // all the saved sound up to the current slot, also after the set-up has queued part of it.
 TEST_F(SaveStartTest, BlackPictureLinesUpWithTheFirstSavedSound) {
-    params_.cacheTimeMs = 3000;
+    params_.fetch.cacheTimeMs = 3000;
     for (const auto& at : kPlacements) {
         if (at.picture == 1)
             continue;  // a picture in slot 1 would time the black picture at set-up already
@@ -216,9 +213,6 @@ TEST_F(SaveStartTest, BlackPictureLinesUpWithTheFirstSavedSound) {
         while (saveQueue_.Pop(drop)) {
         }
         ring_.Release();
-        params_.saveSetupDone = 0;
-        params_.droppedSlot = 0;
-        params_.blackTimeSet = 1;
         // One-second sound slots 0 to 10; the set-up reads from sound 8 and saves from sound 3.
         for (int k = 0; k <= 10; ++k)
             soundSlot(slotAt(at.sound, k), 8000, k * 1000, k);
@@ -227,8 +221,8 @@ TEST_F(SaveStartTest, BlackPictureLinesUpWithTheFirstSavedSound) {
         CacheStore store(params_);
         int play = 0;
         store.saveSetup(slotAt(at.picture, 3), slotAt(at.sound, 11), &play);
-        EXPECT_EQ(params_.saveSeqIndex, 0);
-        EXPECT_EQ(params_.blackTimeSet, 0);
+        EXPECT_EQ(store.saveState().saveSeqIndex, 0);
+        EXPECT_EQ(store.saveState().blackTimeSet, false);
         EXPECT_EQ(play, slotAt(at.sound, 10));
         EXPECT_EQ(saveQueue_.held(), 8u);  // sounds 3 to 10
 
@@ -238,9 +232,9 @@ TEST_F(SaveStartTest, BlackPictureLinesUpWithTheFirstSavedSound) {
         ASSERT_EQ(store.AddImageData(seqNo, slot, saved, false, nullptr, false, nullptr, 0,
                                      slotAt(at.sound, 11)),
                   1);
-        EXPECT_EQ(params_.blackTimeSet, 1);
+        EXPECT_EQ(store.saveState().blackTimeSet, true);
         std::uint32_t rel = 0, set = 0;
-        const std::string black = PictureSlotPath(params_.tempFolder, 0);
+        const std::string black = PictureSlotPath(params_.cache.folder, 0);
         ASSERT_TRUE(ReadRelTime(black, rel) && ReadSetTime(black, set));
         EXPECT_EQ(rel, 20000u - 9000u);  // nine seconds saved: sounds 3 to 11
         EXPECT_EQ(set, 86400u - 9u);
@@ -270,10 +264,10 @@ TEST_F(SaveStartTest, SoundBeforeTheSetUpIsOnlyCached) {
     writeBytes(temp, wavBytes(800));
     EXPECT_EQ(store.StoreWaveSegment(temp, 3), 1);
     EXPECT_FALSE(fs::exists(temp));
-    EXPECT_EQ(readBytes(SoundSlotPath(params_.tempFolder, 3)).size(), 44u + 800u);
+    EXPECT_EQ(readBytes(SoundSlotPath(params_.cache.folder, 3)).size(), 44u + 800u);
     EXPECT_EQ(ring_.DataSize(), 0u);
 
-    params_.saveSetupDone = 1;
+    store.saveState().setupDone = true;
     writeBytes(temp, wavBytes(800));
     EXPECT_EQ(store.StoreWaveSegment(temp, 4), 1);
     EXPECT_EQ(ring_.DataSize(), 800u);
@@ -288,13 +282,13 @@ TEST_F(SaveStartTest, SoundBeforeTheSetUpIsOnlyCached) {
 // Five failed fetches end nothing while playing only; with a frame folder they end the run, and a
 // full picture queue ends the play loop.
 TEST_F(SaveStartTest, FailedFetchesAndAFullQueue) {
-    params_.saveWithSound = false;
+    params_.fetch.mode = RunMode::of(0, 0, 0);
     CacheStore store(params_);
     int attempts = 0;
     store.setTempName([this](int) { return (root_ / "img").string(); });
     store.setImageFetch([&](const std::string&, HttpThreadParams&, bool, std::int64_t*, int*, int) {
         ++attempts;
-        return 0;
+        return ImageFetch::Failed;
     });
     int seqNo = 0, slot = 1, saved = 0;
     const std::string folder = (root_ / "IMG00001").string();
@@ -306,12 +300,12 @@ TEST_F(SaveStartTest, FailedFetchesAndAFullQueue) {
     attempts = 0;
     store.setImageFetch([&](const std::string&, HttpThreadParams&, bool, std::int64_t*, int*, int) {
         ++attempts;
-        return kImageGivenUp;
+        return ImageFetch::GivenUp;
     });
-    params_.result = 0;
+    params_.progress.result = SaveResult::None;
     EXPECT_EQ(store.AddImageData(seqNo, slot, saved, false, &folder, false, nullptr, 0, 1), 1);
     EXPECT_EQ(attempts, 1);
-    EXPECT_EQ(params_.result, 0);
+    EXPECT_EQ(params_.progress.result, SaveResult::None);
     EXPECT_EQ(seqNo, 0);
 
     fetchFrame(store, frame(100, 0));

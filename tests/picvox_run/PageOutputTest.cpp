@@ -29,7 +29,10 @@ public:
         changed_.notify_all();
     }
     void setTimer(std::uint32_t id, std::uint32_t ms) override { timers[id] = ms; }
-    void killTimer(std::uint32_t id) override { timers.erase(id); }
+    void killTimer(std::uint32_t id) override {
+        timers.erase(id);
+        killed.push_back(id);
+    }
     bool replaceElementByInput(std::string_view name, std::string_view html) override {
         if (!hasElements)
             return false;
@@ -54,6 +57,7 @@ public:
 
     std::atomic<std::uint64_t> window_{0};
     std::map<std::uint32_t, std::uint32_t> timers;
+    std::vector<std::uint32_t> killed;
     bool hasElements = true;
     std::vector<std::pair<std::string, std::string>> elements;
     std::optional<std::string> answer;
@@ -149,13 +153,22 @@ TEST_P(CounterArming, SetsTheModesTimerOncePerControl) {
     EXPECT_EQ(counter.timerId.load(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Counter, CounterArming,
-                         ::testing::Values(ArmCase{"PictureOnly", {1, 0, 500, 30}, 9, 100, 1000},
-                                           ArmCase{"WithSound", {2, 0, 0, 30}, 9, 101, 100},
-                                           ArmCase{"NoSaving", {0, 0, 0, 30}, 9, 0, 0},
-                                           ArmCase{"FolderChoice", {1, 1, 0, 30}, 9, 0, 0},
-                                           ArmCase{"NoWindowYet", {1, 0, 0, 30}, 0, 0, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+constexpr CounterSettings settingsOf(std::int32_t hddSave, std::int32_t destinationSW,
+                                     std::int32_t pictureInterval, std::int32_t saveTime) {
+    return {RunMode::of(hddSave, pictureInterval, destinationSW), destinationSW, saveTime};
+}
+
+// A download (hdd_save 2) counts seconds with timer 100 whatever its picture interval: timer 101
+// is fed by the sound writer, which a download does not have.
+INSTANTIATE_TEST_SUITE_P(
+    Counter, CounterArming,
+    ::testing::Values(ArmCase{"PictureOnly", settingsOf(1, 0, 500, 30), 9, 100, 1000},
+                      ArmCase{"WithSound", settingsOf(1, 0, 0, 30), 9, 101, 100},
+                      ArmCase{"Download", settingsOf(2, 0, 0, 30), 9, 100, 1000},
+                      ArmCase{"NoSaving", settingsOf(0, 0, 0, 30), 9, 0, 0},
+                      ArmCase{"DestinationChosen", settingsOf(1, 1, 0, 30), 9, 0, 0},
+                      ArmCase{"NoWindowYet", settingsOf(1, 0, 0, 30), 0, 0, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 class CounterTimers : public ::testing::Test {
 protected:
@@ -173,6 +186,7 @@ protected:
 TEST_F(CounterTimers, SecondsTimerSignalsDoneOneTickAfterShowingTheFullTime) {
     counter_.saveTime = 30;
     counter_.counterValue = 30;
+    counter_.timerId = kSaveSecondsTimerId;
     OnPageCounterTimer(counter_, kSaveSecondsTimerId, "save_timer_counter", 0, page_);
     EXPECT_EQ(shown(), "00:00:30");
     EXPECT_EQ(counter_.counterValue.load(), 31);
@@ -186,6 +200,7 @@ TEST_F(CounterTimers, SecondsTimerSignalsDoneOneTickAfterShowingTheFullTime) {
 
 TEST_F(CounterTimers, SoundTimerShowsOnlyChangesAndPictureTimerCountsTicks) {
     counter_.saveTime = 60;
+    counter_.timerId = kSoundWriteTimerId;
     OnPageCounterTimer(counter_, kSoundWriteTimerId, "c", 0, page_);
     EXPECT_TRUE(page_.elements.empty());  // 0 was shown by nobody, but counterShown starts at 0
     counter_.counterValue = 4;
@@ -194,6 +209,7 @@ TEST_F(CounterTimers, SoundTimerShowsOnlyChangesAndPictureTimerCountsTicks) {
     ASSERT_EQ(page_.elements.size(), 1u);
     EXPECT_EQ(shown(), "00:00:56");  // destinationSW: time left
 
+    counter_.timerId = kPictureSaveTimerId;
     OnPageCounterTimer(counter_, kPictureSaveTimerId, "c", 0, page_);
     EXPECT_EQ(shown(), "00:00:01");
     OnPageCounterTimer(counter_, kPictureSaveTimerId, "c", 0, page_);
@@ -201,6 +217,25 @@ TEST_F(CounterTimers, SoundTimerShowsOnlyChangesAndPictureTimerCountsTicks) {
     EXPECT_EQ(counter_.tickCount, 3);
     OnPageCounterTimer(counter_, 7, "c", 0, page_);  // not ours
     EXPECT_EQ(page_.elements.size(), 3u);
+    EXPECT_TRUE(page_.killed.empty());
+}
+
+// The writer's switch to timer 102 happens only while 101 is the counter's timer; one that lands
+// after Stop killed the counter (the host queues the writer's calls) finds it gone and sets
+// nothing, and a stray counter timer still ticking is killed at its first tick, showing nothing.
+TEST_F(CounterTimers, ASwitchAfterStopLeavesNoCounterTicking) {
+    counter_.timerId = kSoundWriteTimerId;
+    EXPECT_TRUE(SwitchToSecondsTimer(counter_, page_));
+    EXPECT_EQ(counter_.timerId.load(), static_cast<std::int32_t>(kSaveSecondsTimerId));
+    KillPageCounter(counter_, page_);
+    EXPECT_FALSE(SwitchToSecondsTimer(counter_, page_));
+    EXPECT_EQ(counter_.timerId.load(), 0);
+
+    page_.killed.clear();
+    OnPageCounterTimer(counter_, kSaveSecondsTimerId, "c", 0, page_);
+    EXPECT_EQ(page_.killed, (std::vector<std::uint32_t>{kSaveSecondsTimerId}));
+    EXPECT_TRUE(page_.elements.empty());
+    EXPECT_FALSE(counter_.countDone.isSet());
 }
 
 // ---- Page elements ----

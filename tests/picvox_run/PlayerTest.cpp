@@ -255,7 +255,7 @@ protected:
     FrameQueue queue_{10, nullptr, controlLock_};
     Event endOrder_{Event::Reset::Manual};
     std::atomic<int> soundPlaying_{0};
-    std::atomic<int> result_{0};
+    std::atomic<SaveResult> result_{SaveResult::None};
     std::atomic<int> animation_{-1};
     SoundLoopInput in_;
 };
@@ -263,17 +263,20 @@ protected:
 TEST_F(SoundPlayLoopTest, RingRunningDryEndsTheLoopAndFailsASave) {
     // With a second and a half the first refill already finds the ring short; with two and a
     // half one second plays (and shows its picture) before that.
+    constexpr SaveResult kNone = SaveResult::None;
+    constexpr SaveResult kFull = SaveResult::DiskFull;
     struct Case {
-        int hddSave;
-        int resultBefore;
+        bool saves;
+        SaveResult resultBefore;
         std::size_t held;
-        int expectResult;
+        SaveResult expectResult;
         bool expectPicture;
-    } cases[] = {
-        {1, 0, 20000, kSoundRanDryResult, true}, {0, 0, 12000, 0, false}, {1, 2, 12000, 2, false}};
+    } cases[] = {{true, kNone, 20000, kSoundRanDryResult, true},
+                 {false, kNone, 12000, kNone, false},
+                 {true, kFull, 12000, kFull, false}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.hddSave * 10 + c.resultBefore);
-        in_.hddSave = c.hddSave;
+        SCOPED_TRACE(static_cast<int>(c.saves) * 10 + static_cast<int>(c.resultBefore));
+        in_.saves = c.saves;
         result_ = c.resultBefore;
         animation_ = -1;
         fillRing(ring_, c.held);
@@ -297,8 +300,8 @@ TEST_F(SoundPlayLoopTest, EndOrderAndWriterEndStopThePlayingLoop) {
         SCOPED_TRACE(byWriter);
         Event writerEnded(Event::Reset::Auto);
         in_.writerEnded = byWriter ? &writerEnded : nullptr;
-        in_.hddSave = 1;
-        result_ = 0;
+        in_.saves = true;
+        result_ = SaveResult::None;
         endOrder_.reset();
         fillRing(ring_, 80000);
         std::thread owner([&] {
@@ -308,7 +311,7 @@ TEST_F(SoundPlayLoopTest, EndOrderAndWriterEndStopThePlayingLoop) {
         });
         EXPECT_EQ(SoundPlayLoop(in_), 0);
         owner.join();
-        EXPECT_EQ(result_.load(), 0);
+        EXPECT_EQ(result_.load(), SaveResult::None);
         EXPECT_EQ(soundPlaying_.load(), 0);
         EXPECT_GT(ring_.DataSize(), 0u);
         ring_.Release();

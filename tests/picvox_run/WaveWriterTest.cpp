@@ -18,12 +18,16 @@
 #include <thread>
 #include <vector>
 
+#include "control/run/PageCounter.h"
 #include "tests/http/TestSupport.h"
 
 namespace picvox {
 namespace {
 
 using testsupport::TempDir;
+
+constexpr auto kSoundTimer = static_cast<std::int32_t>(run::kSoundWriteTimerId);
+constexpr auto kSecondsTimer = static_cast<std::int32_t>(run::kSaveSecondsTimerId);
 
 constexpr std::uint32_t kRate = 8000;  // bytes per second: 8 kHz, mono, 8 bits
 constexpr const char* kChildEnv = "PICVOX_WAVE_WRITER_CHILD";
@@ -83,15 +87,22 @@ WavOnDisk inspect(const std::string& path) {
 }
 
 // Records -id for a kill and id * 10000 + ms for a set.
+// The page counter's switch: 101 gives way to 102 only while 101 is set. Records 1 for a switch
+// made, 0 for one refused.
 struct FakeTimers : CounterTimers {
     bool hasWindow() override { return window; }
-    void killTimer(int id) override { record(-id); }
-    void setTimer(int id, int ms) override { record(id * 10000 + ms); }
+    bool switchToSecondsTimer() override {
+        std::int32_t expected = kSoundTimer;
+        const bool made = timerId && timerId->compare_exchange_strong(expected, kSecondsTimer);
+        record(made ? 1 : 0);
+        return made;
+    }
     void record(int call) {
         std::lock_guard<std::mutex> guard(lock);
         calls.push_back(call);
     }
     std::atomic<bool> window{true};
+    std::atomic<std::int32_t>* timerId = nullptr;
     std::mutex lock;
     std::vector<int> calls;
 };
@@ -137,7 +148,7 @@ struct Block {
                 nullptr};
     }
     std::atomic<std::int32_t> counterValue{0};
-    std::atomic<std::int32_t> timerId{kSoundCounterTimerId};
+    std::atomic<std::int32_t> timerId{kSoundTimer};
     std::atomic<std::int32_t> writerDone{0};
     platform::Event countDone{platform::Event::Reset::Auto};
 };
@@ -145,6 +156,7 @@ struct Block {
 class WaveWriterTest : public ::testing::Test, protected Block {
 protected:
     WaveWriterParams params(std::int32_t saveTime, std::int32_t cacheTimeMs) {
+        timers.timerId = &timerId;
         return Block::params(dir.path(), saveTime, cacheTimeMs, &timers);
     }
     void push(std::uint32_t bytes, int count, std::uint32_t fmtBytes = 16) {
@@ -182,7 +194,7 @@ TEST_F(WaveWriterTest, SaveTimeCutsTheClipThatReachesIt) {
         SCOPED_TRACE(c.release);
         pushed = 0;
         counterValue = 0;
-        timerId = kSoundCounterTimerId;
+        timerId = kSoundTimer;
         writerDone = 0;
         ASSERT_TRUE(StartWaveWriter(context, params(30, 2000)));
         push(c.clipBytes, 20, c.fmtBytes);
@@ -224,11 +236,11 @@ TEST_F(WaveWriterTest, CounterSwitchesToSecondsTimerOnce) {
     ASSERT_TRUE(StartWaveWriter(context, params(100, 5000)));
     push(kRate, 7);
     ASSERT_TRUE(eventually([&] { return context.queue->held() == 0; }));
-    ASSERT_TRUE(eventually([&] { return timerId.load() == kSecondsCounterTimerId; }));
+    ASSERT_TRUE(eventually([&] { return timerId.load() == kSecondsTimer; }));
     context.worker.stop();
     EXPECT_EQ(context.result.load(), WaveWriteResult::EndedOnOrder);
     EXPECT_EQ(counterValue.load(), 5);
-    EXPECT_EQ(timers.calls, (std::vector<int>{-kSoundCounterTimerId, 102 * 10000 + 1000}));
+    EXPECT_EQ(timers.calls, std::vector<int>{1});
     const WavOnDisk w = inspect(soundPath());
     EXPECT_EQ(w.dataBytes, 7 * kRate);
     EXPECT_EQ(w.fileBytes, 44 + 7 * kRate);
