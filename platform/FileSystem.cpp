@@ -264,6 +264,16 @@ int writeFileWhole(const std::string& path, const std::function<int(int fd)>& fi
     return error;
 }
 
+int syncDirectory(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    int error = ::fsync(fd) == 0 ? 0 : errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    return error;
+}
+
 bool readWholeFile(const std::string& path, std::vector<unsigned char>& out, long long maxBytes) {
     out.clear();
     long long size = 0;

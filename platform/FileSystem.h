@@ -107,6 +107,10 @@ int writeAll(int fd, const void* data, std::size_t size);
 int writeFileWhole(const std::string& path, const std::function<int(int fd)>& fill,
                    const std::function<int(int fd)>& sync);
 
+// Makes the entries of `folder` (names made, renamed or removed in it) reach the disk: fsync of
+// the folder itself. 0 or the errno value.
+int syncDirectory(const std::string& folder);
+
 // Text for an errno value that the functions here leave ("not a regular file" for
 // kNotRegularFile, else the system's text).
 std::string fileErrorText(int error);

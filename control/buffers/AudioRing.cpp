@@ -6,6 +6,15 @@
 
 namespace picvox {
 
+std::size_t AudioRing::sizeFor(std::uint32_t avgBytesPerSec, int cacheTimeMs) {
+    constexpr std::uint64_t kInFlightMs = 8000;
+    const std::uint64_t ms = 2 * static_cast<std::uint64_t>(cacheTimeMs > 0 ? cacheTimeMs : 0) +
+                             kInFlightMs;
+    const std::uint64_t bytes = ms * avgBytesPerSec / 1000;
+    return static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(bytes, kControlSize, static_cast<std::uint64_t>(kMaxSize)));
+}
+
 bool AudioRing::Allocate(std::size_t size) {
     if (size == 0)
         return false;

@@ -12,8 +12,13 @@ namespace picvox {
 // lock for its whole length, so a Get never sees half a Put.
 class AudioRing {
 public:
-    // What the control gives the ring in the save modes.
+    // The smallest ring the control gives a run, and the largest.
     static constexpr std::size_t kControlSize = 0x80000;
+    static constexpr std::size_t kMaxSize = 64u << 20;
+    // A ring for sound of `avgBytesPerSec` that holds twice the cache time and the segments on
+    // their way (eight seconds more), so that the fill can pass the correction's upper band
+    // without an overflow dropping sound. Between kControlSize and kMaxSize.
+    static std::size_t sizeFor(std::uint32_t avgBytesPerSec, int cacheTimeMs);
 
     AudioRing() = default;
     AudioRing(const AudioRing&) = delete;

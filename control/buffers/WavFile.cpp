@@ -105,13 +105,18 @@ bool ParseWavClip(WavClip& clip, const std::uint8_t* bytes, std::size_t size) {
     read.format.assign(std::max<std::size_t>(fmt.size, 18), 0);
     std::memcpy(read.format.data(), bytes + fmt.body, fmt.size);
     read.fmtBytes = fmt.size;
-    if (read.formatTag() != kWavFormatPcm || read.avgBytesPerSec() == 0)
+    if (read.formatTag() != kWavFormatPcm || read.avgBytesPerSec() == 0 || read.blockAlign() == 0)
         return false;
     Chunk data;
-    if (!findChunk(bytes, pos, end, "data", data) || data.size == 0)
+    if (!findChunk(bytes, pos, end, "data", data))
         return false;
-    read.data.assign(bytes + data.body, bytes + data.body + data.size);
-    read.dataBytes = data.size;
+    // Whole sample blocks only: a partial one at the end would shift every sample after it in
+    // the ring and in the saved file.
+    const std::uint32_t whole = data.size - data.size % read.blockAlign();
+    if (whole == 0)
+        return false;
+    read.data.assign(bytes + data.body, bytes + data.body + whole);
+    read.dataBytes = whole;
     read.durationMs = PlayTimeMs(read.dataBytes, read.avgBytesPerSec());
     clip = std::move(read);
     return true;

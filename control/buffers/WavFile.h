@@ -41,8 +41,9 @@ constexpr std::uint64_t kMaxWavFileBytes = 64ull * 1024 * 1024;
 constexpr std::size_t kWavPlainHeaderBytes = 44;
 
 // Reads a WAV file into `clip` (zeroed first). Refuses anything but a RIFF "WAVE" file with a PCM
-// "fmt " chunk of at least 16 bytes and a non-empty "data" chunk after it, whole within the file;
-// also refuses a format without bytes per second, which could not be timed. On failure the clip
+// "fmt " chunk of at least 16 bytes and a "data" chunk after it, whole within the file, holding
+// at least one whole sample block; a partial block at its end is left out. Also refuses a format
+// without bytes per second or block size, which could not be timed. On failure the clip
 // is left empty. The file is opened non-blocking and must be a regular file.
 bool ReadWavFile(WavClip& clip, const std::string& path);
 // The same walk over bytes already in memory (the file's whole content).

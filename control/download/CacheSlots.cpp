@@ -107,7 +107,9 @@ int LatestSlot(const CacheLocation& cache, SlotKind kind) {
             latest = (name[0] - '0') * 10 + (name[1] - '0');
         }
     }
-    return latest > 98 ? 0 : latest;
+    // Slot 99 is as good a newest slot as any: the next file goes to slot 1 after it. Taken
+    // as "none", it made the oldest slot the current one.
+    return latest;
 }
 
 std::uint64_t StepSlotBack(const CacheLocation& cache, int& slot, std::uint64_t reference,

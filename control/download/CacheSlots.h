@@ -46,7 +46,7 @@ std::uint64_t SlotTime(const std::string& path, SlotClock clock);
 template <class Fn>
 void ScanSlotFolder(const std::string& folder, SlotClock clock, Fn&& fn);
 
-// The slot of the most recently written file of a folder; 0 when none, or when it is above 98.
+// The slot of the most recently written file of a folder (1 to 99); 0 when there is none.
 int LatestSlot(const CacheLocation& cache, SlotKind kind);
 // Moves `slot` to PrevSlot and returns that file's time when it exists and is not later than
 // `reference`; otherwise leaves `slot` and returns 0.

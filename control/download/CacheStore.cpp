@@ -34,6 +34,17 @@ std::uint32_t playTimeOf(const WavClip& clip) {
     return PlayTimeMs(clip.dataBytes, clip.avgBytesPerSec());
 }
 
+bool samePcm(const platform::WaveFormat& a, const platform::WaveFormat& b) {
+    return a.formatTag == b.formatTag && a.channels == b.channels &&
+           a.samplesPerSec == b.samplesPerSec && a.avgBytesPerSec == b.avgBytesPerSec &&
+           a.blockAlign == b.blockAlign && a.bitsPerSample == b.bitsPerSample;
+}
+
+std::string describe(const platform::WaveFormat& f) {
+    return std::to_string(f.samplesPerSec) + " Hz " + std::to_string(f.channels) + " ch " +
+           std::to_string(f.bitsPerSample) + "-bit";
+}
+
 }  // namespace
 
 int RewriteRelTime(const std::string& path, std::uint32_t relTimeMs) {
@@ -135,14 +146,50 @@ int CacheStore::GetCacheReadIndex(int currentSlot, SlotKind kind, int soundReadS
     return result;
 }
 
-bool CacheStore::putSound(const WavClip& clip, const char* successLine) {
+bool CacheStore::sameFormat(const WavClip& clip) {
+    const platform::WaveFormat format = clip.record();
+    if (!runFormat_) {
+        runFormat_ = format;
+        return true;
+    }
+    if (samePcm(*runFormat_, format))
+        return true;
+    // One run plays and saves one format: sound in another would be noise under the first
+    // one's header, and the player plays only the format it was made for.
+    if (!p_.progress.formatChanged) {
+        WriteLog(LogTag::HttpThread, "WAVEフォーマット変更 %s -> %s",
+                 describe(*runFormat_).c_str(), describe(format).c_str());
+        p_.progress.formatChanged = true;
+        p_.progress.failure = "the recorder's sound format changed from " +
+                              describe(*runFormat_) + " to " + describe(format);
+    }
+    return false;
+}
+
+bool CacheStore::ensureRing(const WavClip& clip) {
     AudioRing* ring = p_.shared.audioRing;
     if (!ring)
         return false;
-    if (!ring->allocated())
-        ring->Allocate(AudioRing::kControlSize);
+    if (ring->allocated())
+        return true;
+    const std::size_t bytes = AudioRing::sizeFor(clip.avgBytesPerSec(), p_.fetch.cacheTimeMs);
+    if (!ring->Allocate(bytes)) {
+        WriteLog(LogTag::HttpThread, "WAVEリングバッファ確保失敗 size=%d", static_cast<int>(bytes));
+        return false;
+    }
+    return true;
+}
+
+bool CacheStore::putSound(const WavClip& clip, const char* successLine) {
+    AudioRing* ring = p_.shared.audioRing;
+    if (!ring || !sameFormat(clip) || !ensureRing(clip))
+        return false;
     if (!ring->Put(clip.data.data(), clip.dataBytes)) {
-        WriteLog(LogTag::HttpThread, "WAVEデータキュー失敗 リングバッファオーバーフロー");
+        // Never silently: the ring was sized for twice the cache time, so an overflow means the
+        // player has stalled or the recorder sends far faster than it plays.
+        p_.progress.droppedSoundMs += playTimeOf(clip);
+        WriteLog(LogTag::HttpThread, "WAVEデータキュー失敗 リングバッファオーバーフロー (%u ms)",
+                 static_cast<unsigned>(playTimeOf(clip)));
         return false;
     }
     WriteLog(LogTag::HttpThread, "%s", successLine);
@@ -161,7 +208,7 @@ bool CacheStore::putSound(const WavClip& clip, const char* successLine) {
 }
 
 bool CacheStore::pushForSaving(WavClip&& clip, const std::string& path) {
-    if (!p_.shared.waveSaveQueue)
+    if (!p_.shared.waveSaveQueue || !sameFormat(clip))
         return false;
     const std::uint32_t bytes = clip.dataBytes;
     const std::uint64_t limit =
@@ -184,10 +231,14 @@ int CacheStore::StoreWaveSegment(const std::string& tempName, int soundSlot) {
         removeFile(tempName);
         return 0;
     }
-    if (p_.shared.audioRing && !p_.shared.audioRing->allocated())
-        p_.shared.audioRing->Allocate(AudioRing::kControlSize);
     WriteLog(LogTag::HttpThread, "WAVEデータ受信 サイズ=%d 周波数=%d\n",
              static_cast<int>(clip.dataBytes), static_cast<int>(clip.avgBytesPerSec()));
+    if (!sameFormat(clip)) {
+        // Not cached either: the cache of a run holds one format.
+        removeFile(tempName);
+        return 0;
+    }
+    ensureRing(clip);
     const std::string slotPath = SoundSlotPath(p_.cache.folder, soundSlot);
     const int copyError = CopyFileReplace(tempName, slotPath, RealDisk());
     if (copyError == 0) {
@@ -225,6 +276,7 @@ void CacheStore::saveSetup(int pictureSlot, int soundSlot, int* playSlot) {
     const int p = GetCacheReadIndex(pictureSlot, SlotKind::Picture, s);
     if (!savePositionsFound_)
         GetSaveIndex(pictureSlot, p, soundSlot, s);
+    learnSavedStart();
     // Playing starts at the read slot itself: before the set-up a save run only cached its
     // sound, so nothing of slot s has been heard. Without it the player would start one segment
     // short of the cache time (at the shortest cache time with one segment per request, a
@@ -361,37 +413,65 @@ void CacheStore::GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlo
     }
     s_.waveSaveIndex = slot;
     firstSavedSound_ = slot;
+    soundStartTime_ = soundStart;
 
-    // Pictures: the newest one before the sound starts, else the black picture.
+    // Pictures: the newest one before the sound starts, else the black picture, followed by the
+    // oldest picture cached after the start (wherever the ring has it).
     int first = NewestSlotBefore(p_.cache, SlotKind::Picture, soundStart);
     if (first == 0) {
         WriteBlackPicture(PictureSlotPath(p_.cache.folder, 0));
         s_.blackTimeSet = false;
         WriteLog(LogTag::HttpThread, "黒画像設定：GetSaveSeqIndex");
+        std::uint64_t oldest = 0;
+        ScanSlotFolder(PictureFolder(p_.cache.folder), p_.cache.clock,
+                       [&](int number, std::uint64_t t) {
+                           if (number < 1 || number > kLastSlot || t == 0 || t < soundStart ||
+                               (oldest != 0 && t >= oldest))
+                               return;
+                           // The start-time records share the folder; only pictures count.
+                           if (slotTime(number, SlotKind::Picture) != t)
+                               return;
+                           oldest = t;
+                           saved_.afterBlack = number;
+                       });
     }
     s_.saveSeqIndex = first;
     WriteLog(LogTag::HttpThread, "保存開始インデックス 画像=%d, 音声=%d", first, s_.waveSaveIndex);
 
     // Timing: each picture from the first saved one up to the dropped one takes the relative
     // time of the picture after it, less the sound played between them. The slots run along
-    // the ring from `first` (the black picture 0 is followed by 1, as the saver walks them) and
-    // are done newest first, so each takes the already rewritten time of its successor.
+    // the ring from `first` and are done newest first, so each takes the already rewritten time
+    // of its successor.
     const std::uint64_t pictureReference = s_.blackTimeSet ? slotTime(first, SlotKind::Picture) : 0;
     // The first saved picture is always among them, also when it is the run's first picture,
     // stored in the slot it replaced: kept with its capture time, it would stand at the start
     // of the saved sound although it was taken later on the recorder's clock.
-    const int count = s_.droppedSlot != 0 ? std::max(1, RingDistance(first, s_.droppedSlot)) : 1;
-    int slots[kLastSlot];
-    for (int i = 0, c = first; i < count; ++i, c = NextSlot(c))
-        slots[i] = c;
+    // After the black picture the walk goes on at the oldest picture after the sound's start.
+    int slots[kLastSlot + 1];
+    int count = 0;
+    const int firstReal = first == 0 ? saved_.afterBlack : first;
+    if (first == 0)
+        slots[count++] = 0;
+    if (firstReal != 0) {
+        // A first real picture is always rewritten; after the black one, only those before the
+        // dropped slot (which now holds the run's own first picture).
+        int real = s_.droppedSlot != 0 ? RingDistance(firstReal, s_.droppedSlot) : 0;
+        if (first != 0)
+            real = std::max(1, real);
+        for (int i = 0, c = firstReal; i < real; ++i, c = NextSlot(c))
+            slots[count++] = c;
+    }
     for (int i = count - 1; i >= 0; --i) {
         const int c = slots[i];
         int n = c;
         std::uint32_t relN = 0;
-        if (StepSlotForward(p_.cache, n, pictureReference, SlotKind::Picture) == 0 ||
-            ReadRelTime(PictureSlotPath(p_.cache.folder, n), relN) == 0) {
+        // The black picture's successor is the oldest picture after the sound's start, not
+        // whatever slot 1 holds.
+        const bool found = c == 0 ? (n = saved_.afterBlack) != 0
+                                  : StepSlotForward(p_.cache, n, pictureReference,
+                                                    SlotKind::Picture) != 0;
+        if (!found || ReadRelTime(PictureSlotPath(p_.cache.folder, n), relN) == 0)
             continue;
-        }
         int l = NewestSlotBefore(p_.cache, SlotKind::Sound, slotTime(n, SlotKind::Picture));
         int m = l;
         if (c == first) {
@@ -458,27 +538,89 @@ void CacheStore::timeBlackPicture(int pictureSlot, int soundSlot) {
     s_.blackTimeSet = true;
 }
 
-bool CacheStore::copyForSaving(const std::string& saveFolder, int& savedCount) {
-    if (p_.shared.writerDone && p_.shared.writerDone->load() != 0)
-        return true;
-    // The writer ends at save_time a little after the sound is queued; a picture that came
-    // after the last saved sound would stand past the recording's end. The black picture
-    // belongs at its start whenever it was made.
-    if (savedSoundEndTime_ != 0 && s_.saveSeqIndex != 0 &&
-        slotTime(s_.saveSeqIndex, SlotKind::Picture) > savedSoundEndTime_) {
+void CacheStore::learnSavedStart() {
+    if (saved_.ready || !savePositionsFound_ || (s_.saveSeqIndex == 0 && !s_.blackTimeSet))
+        return;
+    saved_.ready = true;
+    std::uint32_t rel = 0;
+    saved_.startKnown = ReadRelTime(PictureSlotPath(p_.cache.folder, s_.saveSeqIndex), rel) != 0;
+    saved_.startRelMs = rel;
+    WriteLog(LogTag::HttpThread, "保存開始画像 %02d 相対時間=%u", s_.saveSeqIndex,
+             static_cast<unsigned>(rel));
+}
+
+bool CacheStore::saveCachedPicture(int slot, const std::string& saveFolder, int& savedCount) {
+    const std::string path = PictureSlotPath(p_.cache.folder, slot);
+    const std::uint64_t cached = slotTime(slot, SlotKind::Picture);
+    if (cached == 0)
+        return true;  // no picture in this slot
+    // A slot cached before the last saved picture belongs to an earlier lap of the ring. The
+    // black picture is written at the set-up, after the pictures that follow it in the saved
+    // recording, so its own cache time says nothing.
+    if (slot != 0 && cached < saved_.lastSlotTime) {
+        WriteLog(LogTag::HttpThread, "保存対象外（古い周回）：%s", path.c_str());
         return true;
     }
-    return SaveFrame(p_, 1, saveFolder, false, savedCount, s_.saveSeqIndex, std::string()) != 0;
+    std::int64_t pos = saved_.lastPosMs;
+    if (saved_.startKnown) {
+        std::uint32_t rel = 0;
+        if (ReadRelTime(path, rel) != 0) {
+            pos = static_cast<std::int64_t>(rel) - saved_.startRelMs;
+            if (pos < 0 || pos < saved_.lastPosMs) {
+                WriteLog(LogTag::HttpThread, "保存対象外（保存区間前）：%s pos=%lld", path.c_str(),
+                         static_cast<long long>(pos));
+                return true;
+            }
+            if (pos >= static_cast<std::int64_t>(p_.save.saveTime) * 1000) {
+                WriteLog(LogTag::HttpThread, "保存対象外（保存区間後）：%s pos=%lld",
+                         path.c_str(), static_cast<long long>(pos));
+                saved_.ended = true;
+                return true;
+            }
+        }
+    } else if (savedSoundEndTime_ != 0 && slot != 0 && cached > savedSoundEndTime_) {
+        // Without a relative time to place it, the cache time says it came after the saved
+        // sound's end.
+        saved_.ended = true;
+        return true;
+    }
+    const int before = savedCount;
+    int cursor = slot;
+    if (SaveFrame(p_, 1, saveFolder, false, savedCount, cursor, std::string()) == 0)
+        return false;
+    if (savedCount != before) {
+        saved_.lastPosMs = pos;
+        if (slot != 0)
+            saved_.lastSlotTime = cached;
+    }
+    return true;
+}
+
+bool CacheStore::savePicturesThrough(int slot, const std::string& saveFolder, int& savedCount) {
+    if (!saved_.ready)
+        return true;
+    // The cursor stands just after `slot` once the walk has been there: nothing to do. Else the
+    // walk ends at `slot`, after at most one lap.
+    for (int steps = 0; steps <= kLastSlot && !saved_.ended; ++steps) {
+        const int at = s_.saveSeqIndex;
+        if (at != 0 && at == NextSlot(slot))
+            break;
+        if (!saveCachedPicture(at, saveFolder, savedCount))
+            return false;
+        s_.saveSeqIndex =
+            at == 0 ? (saved_.afterBlack != 0 ? saved_.afterBlack : NextSlot(at)) : NextSlot(at);
+        if (at == slot)
+            break;
+    }
+    return true;
 }
 
 int CacheStore::catchUp(int& seqNo, int pictureSlot, int& savedCount, const std::string& saveFolder,
                         int soundSlot) {
+    // What is shown: the pictures of the cache time before the current sound, from the slot
+    // whose time the sound has reached.
     const int u = GetCacheReadIndex(soundSlot, SlotKind::Sound);
     const int v = GetCacheReadIndex(pictureSlot, SlotKind::Picture, u);
-    // The save positions are found once: a second search would move them after the sound
-    // before them had been queued, and rewrite picture timings already rewritten.
-    if (!savePositionsFound_)
-        GetSaveIndex(pictureSlot, v, soundSlot, u);
     int count = pictureSlot - v;
     if (count < 0)
         count += kLastSlot;
@@ -492,17 +634,17 @@ int CacheStore::catchUp(int& seqNo, int pictureSlot, int& savedCount, const std:
             ++seqNo;
             WriteLog(LogTag::HttpThread, "キャッシュデータ(保存分)バッファセット：%s",
                      path.c_str());
-            if (!copyForSaving(saveFolder, savedCount))
-                break;
         }
         slot = NextSlot(slot);
     }
     s_.catchUpDone = true;
-    return 1;
+    // What is saved: every picture from the first saved one up to the newest, whatever is
+    // shown; the current picture follows in the step after. The saver never trails the sound.
+    return savePicturesThrough(PrevSlot(pictureSlot), saveFolder, savedCount) ? 1 : 0;
 }
 
 int CacheStore::storePicture(int& seqNo, int& pictureSlot, int& savedCount, bool firstImage,
-                             const std::string* saveFolder, int shortfallMs, int soundSlot,
+                             const std::string* saveFolder, int soundSlot,
                              const std::string& tempName, std::int64_t downloadTime) {
     if (firstImage && p_.fetch.mode.savesSound())
         dropNewestPicture(pictureSlot, soundSlot);
@@ -520,11 +662,13 @@ int CacheStore::storePicture(int& seqNo, int& pictureSlot, int& savedCount, bool
 
     if (!s_.blackTimeSet)
         timeBlackPicture(pictureSlot, soundSlot);
-    if (saveFolder && !s_.catchUpDone && (s_.setupDone || shortfallMs == 0))
-        catchUp(seqNo, pictureSlot, savedCount, *saveFolder, soundSlot);
-
+    // The catch-up waits for the save set-up, which finds where the save begins, and for the
+    // black picture's timing, which places the pictures after it.
     int result = 1;
-    if (stopped()) {
+    if (saveFolder && !s_.catchUpDone && s_.setupDone && saved_.ready)
+        result = catchUp(seqNo, pictureSlot, savedCount, *saveFolder, soundSlot);
+
+    if (stopped() || result == 0) {
         result = 0;
     } else if (!saveFolder || s_.catchUpDone) {
         if (!p_.shared.frameQueue ||
@@ -533,7 +677,7 @@ int CacheStore::storePicture(int& seqNo, int& pictureSlot, int& savedCount, bool
         } else {
             ++seqNo;
             WriteLog(LogTag::HttpThread, "キャッシュデータバッファセット：%s", path.c_str());
-            if (saveFolder && !copyForSaving(*saveFolder, savedCount))
+            if (saveFolder && !savePicturesThrough(pictureSlot, *saveFolder, savedCount))
                 result = 0;
         }
     }
@@ -605,16 +749,20 @@ int CacheStore::AddImageData(int& seqNo, int& pictureSlot, int& savedCount, bool
     }
     if (got != ImageFetch::Whole) {
         removeFile(tempName);
-        if (saveFolder)
+        // Whether a failed picture fails the run is decided here, after the last attempt: an
+        // attempt that failed before one that worked leaves nothing behind.
+        if (saveFolder) {
+            if (got == ImageFetch::Failed && !stopped())
+                NoteFailure(p_.progress.result, SaveResult::DownloadFailure);
             return 0;
+        }
         if (!stopped())
             return 1;  // a lost picture does not end playback
-        p_.progress.result = SaveResult::None;
         return 0;
     }
     const int result = direct ? showAndSave(seqNo, savedCount, saveFolder, tempName, downloadTime)
                               : storePicture(seqNo, pictureSlot, savedCount, firstImage, saveFolder,
-                                             shortfallMs, soundSlot, tempName, downloadTime);
+                                             soundSlot, tempName, downloadTime);
     removeFile(tempName);
     return result;
 }

@@ -3,12 +3,14 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "control/buffers/WavFile.h"
 #include "control/download/CacheSlots.h"
 #include "control/download/HttpFetch.h"
 #include "control/download/HttpThreadParams.h"
+#include "platform/audio/WaveFormat.h"
 
 namespace picvox {
 
@@ -88,10 +90,18 @@ private:
     void timeBlackPicture(int pictureSlot, int soundSlot);
     int catchUp(int& seqNo, int pictureSlot, int& savedCount, const std::string& saveFolder,
                 int soundSlot);
-    bool copyForSaving(const std::string& saveFolder, int& savedCount);
+    // Saves the cached pictures from saveSeqIndex along the ring through `slot`, in order and
+    // only those inside the saved stretch. False when a copy failed (the run ends).
+    bool savePicturesThrough(int slot, const std::string& saveFolder, int& savedCount);
+    bool saveCachedPicture(int slot, const std::string& saveFolder, int& savedCount);
+    // Where the saved stretch starts on the recorder's clock, once the first saved picture has
+    // its timing.
+    void learnSavedStart();
+    bool sameFormat(const WavClip& clip);
+    bool ensureRing(const WavClip& clip);
     int storePicture(int& seqNo, int& pictureSlot, int& savedCount, bool firstImage,
-                     const std::string* saveFolder, int shortfallMs, int soundSlot,
-                     const std::string& tempName, std::int64_t downloadTime);
+                     const std::string* saveFolder, int soundSlot, const std::string& tempName,
+                     std::int64_t downloadTime);
     int showAndSave(int& seqNo, int& savedCount, const std::string* saveFolder,
                     const std::string& tempName, std::int64_t downloadTime);
     std::uint64_t slotTime(int slot, SlotKind kind) const;
@@ -114,6 +124,24 @@ private:
     // ends.
     std::uint64_t queuedSoundBytes_ = 0;
     std::uint64_t savedSoundEndTime_ = 0;
+    // The cache time at which the saved sound starts (GetSaveIndex).
+    std::uint64_t soundStartTime_ = 0;
+
+    // The saver's walk over the cached pictures. A picture's place in the saved recording is its
+    // relative time less the first saved picture's (as a viewer paces it): only pictures whose
+    // place lies inside the saved sound are saved, each later than the one before.
+    struct SavedPictures {
+        bool ready = false;       // the first saved picture has its timing
+        bool startKnown = false;  // its relative time could be read
+        std::uint32_t startRelMs = 0;
+        std::int64_t lastPosMs = -1;
+        std::uint64_t lastSlotTime = 0;  // cache time of the last picture saved (not the black one)
+        bool ended = false;              // a picture past the saved sound's end was met
+        int afterBlack = 0;  // the oldest cached picture after the sound's start, 0 none
+    } saved_;
+    // The sound format of the run: the first one met. Sound in another format is never played
+    // or saved with it.
+    std::optional<platform::WaveFormat> runFormat_;
 };
 
 // The trailer rewrites of a cached picture, keeping the file's times (its place in the ring).

@@ -79,6 +79,10 @@ int DiskOps::mkdir(const std::string& path) {
     return ::mkdir(path.c_str(), 0755);
 }
 
+int DiskOps::syncDirectory(const std::string& folder) {
+    return platform::syncDirectory(folder);
+}
+
 DiskOps& RealDisk() {
     static DiskOps disk;
     return disk;
@@ -109,6 +113,34 @@ int CopyFileReplace(const std::string& source, const std::string& target, DiskOp
     if (error != 0)
         ::unlink(target.c_str());
     return error;
+}
+
+void FolderSync::sync(const std::string& folder, DiskOps& disk) {
+    // A folder that cannot be synced loses nothing now; the next sync may still succeed.
+    (void)disk.syncDirectory(folder);
+    ++syncs_;
+}
+
+void FolderSync::renamed(const std::string& folder, DiskOps& disk, Clock::time_point now) {
+    if (!pending_.empty() && pending_ != folder)
+        sync(pending_, disk);
+    pending_ = folder;
+    if (now - lastSync_ >= kInterval) {
+        sync(folder, disk);
+        pending_.clear();
+        lastSync_ = now;
+    }
+}
+
+void FolderSync::folderMade(const std::string& parent, DiskOps& disk) {
+    flush(disk);
+    sync(parent, disk);
+}
+
+void FolderSync::flush(DiskOps& disk) {
+    if (!pending_.empty())
+        sync(pending_, disk);
+    pending_.clear();
 }
 
 KeepFileTimes::KeepFileTimes(std::string path) : path_(std::move(path)) {

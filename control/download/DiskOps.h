@@ -3,6 +3,7 @@
 #include <sys/types.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -17,6 +18,8 @@ public:
     virtual ssize_t write(int fd, const void* data, std::size_t size);
     virtual int fdatasync(int fd);
     virtual int mkdir(const std::string& path);
+    // Makes the folder's entries durable (fsync of the folder); 0 or the errno value.
+    virtual int syncDirectory(const std::string& folder);
 };
 
 // The real disk.
@@ -44,6 +47,31 @@ private:
     std::string path_;
     bool known_ = false;
     struct timespec times_[2]{};
+};
+
+// Makes the folder entries of a recording durable (a frame's rename, a new IMG folder) without a
+// folder sync per frame: a folder is synced after a rename when its last sync is a second old,
+// when the saver moves on to another folder, and at the end of the run (flush).
+class FolderSync {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds kInterval{1000};
+
+    // A frame took its name in `folder`.
+    void renamed(const std::string& folder, DiskOps& disk, Clock::time_point now = Clock::now());
+    // `folder` was made in `parent`: the previous frame folder is done, the parent gets its
+    // entry.
+    void folderMade(const std::string& parent, DiskOps& disk);
+    // Syncs what is still pending.
+    void flush(DiskOps& disk);
+    int syncs() const { return syncs_; }
+
+private:
+    void sync(const std::string& folder, DiskOps& disk);
+
+    std::string pending_;  // the frame folder with renames not yet synced
+    Clock::time_point lastSync_{};
+    int syncs_ = 0;
 };
 
 // True for the errors that mean the disk (or the user's share of it) is full.

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "control/buffers/PicvoxLog.h"
+#include "control/download/J2kFrameCheck.h"
 #include "control/download/TempFolder.h"
 #include "platform/net/InternetException.h"
 #include "platform/net/InternetUrl.h"
@@ -225,7 +226,9 @@ std::unique_ptr<platform::HttpFile> OpenHttpFile(
             std::uint32_t status = 0;
             if (!file->queryInfoStatusCode(status))
                 status = 400;
-            if (status >= 400) {
+            if (status < 200 || status >= 300) {
+                // Redirects are not followed: a 3xx carries no resource of ours, and neither
+                // does any other answer that is not a success.
                 if (statusOut)
                     *statusOut = static_cast<int>(status);
                 if (statusOut && status == 404) {
@@ -448,7 +451,11 @@ ImageFetch GetImgFile(const std::string& tempName, HttpThreadParams& params, boo
     WriteLog(LogTag::HttpThread, "J2Kデータ受信開始");
     platform::InternetSession session;
     watchStopOrder(session, params);
-    const int timeoutMs = download ? 60000 : fetch.cacheTimeMs - fetch.waveRequestIntervalMs;
+    // A picture may take what the cache can spare beyond one request period, but never so
+    // little (or, for a request period above the cache time, nothing: no limit at all) that no
+    // picture can arrive.
+    const int timeoutMs =
+        download ? 60000 : std::max(fetch.cacheTimeMs - fetch.waveRequestIntervalMs, 1000);
     WriteLog(LogTag::HttpThread, "タイムアウト時間=%d", timeoutMs);
     applyTimeouts(session, timeoutMs, kImageFetch.deadlineTimeouts);
     if (download)
@@ -489,27 +496,33 @@ ImageFetch GetImgFile(const std::string& tempName, HttpThreadParams& params, boo
         WriteLog(LogTag::HttpThread, "J2Kデータ受信終了 chk=%d", 0);
         return ImageFetch::GivenUp;
     }
+    // What a failure means for the run is the caller's to decide: it may try again.
     switch (attempt.end) {
         case AttemptEnd::NoLocalFile:
             // Nothing was sent.
-            params.progress.result = SaveResult::DownloadFailure;
             WriteLog(LogTag::HttpThread, "J2Kデータ受信終了 chk=%d", 0);
             return ImageFetch::Failed;
         case AttemptEnd::NotOpened:
             // A request ended by the stop order is a stop, not a download failure.
-            if (stop)
-                return ImageFetch::Stopped;
-            params.progress.result = SaveResult::DownloadFailure;
-            return ImageFetch::Failed;
+            return stop ? ImageFetch::Stopped : ImageFetch::Failed;
         default:
             break;
     }
-    if (!whole && !stop)
-        params.progress.result = SaveResult::DownloadFailure;
-    WriteLog(LogTag::HttpThread, "J2Kデータ受信終了 chk=%d", whole ? 1 : 0);
+    bool picture = whole;
+    if (whole && !stop) {
+        // An answer that is not a JPEG 2000 frame (an error page sent with 200, an empty body) is
+        // a failed attempt like a refused request, not a picture.
+        korvex::CheckResult check;
+        picture = CheckJ2kFile(tempName, check);
+        if (!picture) {
+            WriteLog(LogTag::HttpThread, "J2Kデータ不正 %lld bytes", attempt.bytes);
+            removeFile(tempName);
+        }
+    }
+    WriteLog(LogTag::HttpThread, "J2Kデータ受信終了 chk=%d", picture ? 1 : 0);
     if (stop)
         return ImageFetch::Stopped;
-    return whole ? ImageFetch::Whole : ImageFetch::Failed;
+    return picture ? ImageFetch::Whole : ImageFetch::Failed;
 }
 
 int GetWaveFile(const std::string& tempName, int soundSlot, int* playSlot, int pictureSlot,

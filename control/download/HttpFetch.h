@@ -38,8 +38,9 @@ std::unique_ptr<platform::HttpConnection> ConnectForUrl(platform::InternetSessio
                                                         const std::string& url,
                                                         std::string& objectOut);
 // Sends a GET for `url` that bypasses every cache, with "Accept: */*" and "User-Agent: Picvox".
-// Returns the file when the status is below 400; otherwise none, the connection closed and
-// `connectionOut` cleared. With `statusOut` a status of 400 or more is stored there.
+// Returns the file when the status is a success (2xx); otherwise none, the connection closed and
+// `connectionOut` cleared, and with `statusOut` the status is stored there. Redirects are not
+// followed: a 3xx answer is a failure like a 500.
 std::unique_ptr<platform::HttpFile> OpenHttpFile(
     const std::string& url, std::unique_ptr<platform::HttpConnection>& connectionOut,
     int* statusOut, platform::InternetSession& session);
@@ -56,8 +57,9 @@ enum class ImageFetch {
 // The whole files of a recorded stretch.
 enum class DownloadKind { Sound = 0, Index = 1 };
 
-// One frame of ImageFileURL into `tempName` (on failure the file is deleted and the result set to
-// DownloadFailure). `timeOut` receives the calendar time the answer arrived.
+// One frame of ImageFileURL into `tempName`: Whole only for a JPEG 2000 frame (an answer that is
+// none is a failed attempt; the file is then deleted). The run's result is left to the caller,
+// which may try again. `timeOut` receives the calendar time the answer arrived.
 ImageFetch GetImgFile(const std::string& tempName, HttpThreadParams& params, bool firstImage,
                       std::int64_t* timeOut, int* statusOut, int shortfallMs);
 // One sound segment into `tempName`, retried until data arrives or the stop order is seen, then

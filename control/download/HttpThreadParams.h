@@ -6,6 +6,7 @@
 #include <string>
 
 #include "control/buffers/StopOrder.h"
+#include "control/download/DiskOps.h"
 #include "control/download/RunMode.h"
 #include "control/download/SaveResult.h"
 
@@ -18,7 +19,6 @@ namespace picvox {
 class AudioRing;
 class FrameQueue;
 class WaveSaveQueue;
-class DiskOps;
 
 // What the fetchers call on from the rest of the download engine: the sound ring, the save
 // start and the sound cache. The download thread's cache store is the real implementation.
@@ -108,8 +108,13 @@ struct DownloadProgress {
     int downloadCount = 0;   // frames handled in this run
     int j2kErrorCount = 0;
     int savedFrames = 0;
+    std::uint64_t droppedSoundMs = 0;  // sound the ring had no room for
+    bool formatChanged = false;        // the recorder's sound format changed during the run
+    // Why the run failed, in words for the end-of-run message (empty: nothing to add).
+    std::string failure;
     bool beginLogged = false;
     std::int64_t firstSoundTime = 0;  // calendar time of the first sound answer
+    FolderSync folderSync;            // the saved frames' folder entries
 };
 
 // The download thread's record: one part for each of its users.

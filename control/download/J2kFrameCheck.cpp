@@ -81,6 +81,22 @@ bool readFrame(const std::string& path, std::vector<std::uint8_t>& bytes) {
     return std::fread(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
 }
 
+}  // namespace
+
+bool CheckJ2kFile(const std::string& path, korvex::CheckResult& result) {
+    result = korvex::CheckResult{};
+    std::vector<std::uint8_t> bytes;
+    try {
+        if (!readFrame(path, bytes))
+            return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return CheckJ2kFrame(bytes.data(), bytes.size(), result) == 1;
+}
+
+namespace {
+
 bool writeAt(const std::string& path, long offset, const std::uint8_t* data, std::size_t size) {
     File f = openFile(path, "r+b");
     if (!f || std::fseek(f.get(), offset, SEEK_SET) != 0)
@@ -173,10 +189,43 @@ int CheckJ2kFrame(const std::uint8_t* file, std::size_t length, korvex::CheckRes
     return 1;
 }
 
+std::string FormatAbsoluteTime(std::int64_t time, int order, std::string_view delimiter) {
+    if (time == 0)
+        return {};
+    const char delim = delimiter.empty() ? '-' : delimiter.front();
+    const std::time_t t = static_cast<std::time_t>(time);
+    std::tm tm{};
+    if (gmtime_r(&t, &tm) == nullptr)
+        return {};
+    char buf[64];
+    int n = -1;
+    switch (order) {
+        case kOrderMonthDayYear:
+            n = std::snprintf(buf, sizeof buf, "%02d%c%02d%c%04d %02d:%02d:%02d", tm.tm_mon + 1,
+                              delim, tm.tm_mday, delim, tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+                              tm.tm_sec);
+            break;
+        case kOrderDayMonthYear:
+            n = std::snprintf(buf, sizeof buf, "%02d%c%02d%c%04d %02d:%02d:%02d", tm.tm_mday, delim,
+                              tm.tm_mon + 1, delim, tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+                              tm.tm_sec);
+            break;
+        case kOrderYearMonthDay:
+            n = std::snprintf(buf, sizeof buf, "%04d%c%02d%c%02d %02d:%02d:%02d", tm.tm_year + 1900,
+                              delim, tm.tm_mon + 1, delim, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                              tm.tm_sec);
+            break;
+        default:
+            break;
+    }
+    if (n > 0 && static_cast<std::size_t>(n) < sizeof buf)
+        return std::string(buf, static_cast<std::size_t>(n));
+    return {};
+}
+
 int ReadAbsoluteTime(std::string& text, int order, std::string_view delimiter,
                      const std::string& path) {
     text.clear();
-    const char delim = delimiter.empty() ? '-' : delimiter.front();
     try {
         File f = openFile(path, "rb");
         if (!f) {
@@ -218,33 +267,7 @@ int ReadAbsoluteTime(std::string& text, int order, std::string_view delimiter,
         }
         if (result.time == 0)
             return 0;
-        const std::time_t t = static_cast<std::time_t>(result.time);
-        std::tm tm{};
-        if (gmtime_r(&t, &tm) == nullptr)
-            return 0;
-        char buf[64];
-        int n = -1;
-        switch (order) {
-            case kOrderMonthDayYear:
-                n = std::snprintf(buf, sizeof buf, "%02d%c%02d%c%04d %02d:%02d:%02d", tm.tm_mon + 1,
-                                  delim, tm.tm_mday, delim, tm.tm_year + 1900, tm.tm_hour,
-                                  tm.tm_min, tm.tm_sec);
-                break;
-            case kOrderDayMonthYear:
-                n = std::snprintf(buf, sizeof buf, "%02d%c%02d%c%04d %02d:%02d:%02d", tm.tm_mday,
-                                  delim, tm.tm_mon + 1, delim, tm.tm_year + 1900, tm.tm_hour,
-                                  tm.tm_min, tm.tm_sec);
-                break;
-            case kOrderYearMonthDay:
-                n = std::snprintf(buf, sizeof buf, "%04d%c%02d%c%02d %02d:%02d:%02d",
-                                  tm.tm_year + 1900, delim, tm.tm_mon + 1, delim, tm.tm_mday,
-                                  tm.tm_hour, tm.tm_min, tm.tm_sec);
-                break;
-            default:
-                break;
-        }
-        if (n > 0 && static_cast<std::size_t>(n) < sizeof buf)
-            text.assign(buf, n);
+        text = FormatAbsoluteTime(result.time, order, delimiter);
     } catch (...) {
         text.clear();
         WriteLog(LogTag::J2KCHK, "ReadAbsoluteTime エラー");

@@ -17,10 +17,26 @@ namespace picvox {
 // recorder's clock back. 1 when the check ran, 0 when the file is not of the recorder's shape.
 int CheckJ2kFrame(const std::uint8_t* file, std::size_t length, korvex::CheckResult& result);
 
+// The check of the frame file at `path` (read whole, up to a bound far above any frame): true
+// when the check ran. The file has a capture time when it ran and FrameHasTime says so; a
+// frame's time is decided by this, never by the text ReadAbsoluteTime makes of it.
+bool CheckJ2kFile(const std::string& path, korvex::CheckResult& result);
+inline bool FrameHasTime(const korvex::CheckResult& result) {
+    // A trailer cut inside its time fields (flags 3) supplies no time either.
+    return (result.flags & korvex::kNoValidTime) == 0 && result.time != 0;
+}
+
 // Order of the date in a frame time text (the control's TimestampOrder property).
 inline constexpr int kOrderMonthDayYear = 0;
 inline constexpr int kOrderDayMonthYear = 1;
 inline constexpr int kOrderYearMonthDay = 2;
+
+// A check's time (calendar seconds, taken as universal time) as the text of the order; empty for
+// a time of 0 or an order that is not one of the three.
+std::string FormatAbsoluteTime(std::int64_t time, int order, std::string_view delimiter);
+inline bool IsTimestampOrder(int order) {
+    return order >= kOrderMonthDayYear && order <= kOrderYearMonthDay;
+}
 
 // The capture time of the frame file at `path` as text, e.g. "2000/01/01 00:00:00" (order 2,
 // delimiter "/"). The text is empty when the file cannot be read, is no frame, carries no valid

@@ -103,26 +103,40 @@ SaveResult CreateSaveRunFolder(std::string& destination, int& runNumber, const s
         WriteLog(LogTag::MainProcess, "IMG99999フォルダー存在");
         return SaveResult::Error;
     }
-    runNumber = highest + 1;
-    char number[16];
-    std::snprintf(number, sizeof number, "%05d", runNumber);
-    if (!folder.empty() && folder.back() != '/')
-        folder += '/';
-    destination = folder + model + number;
-    const int error = makeFolder(disk, destination);
-    if (error != 0) {
+    // mkdir refuses a name that exists: a folder made meanwhile under the number found (by
+    // another control saving here) is not shared, the next number is tried.
+    for (int number = highest + 1;; ++number) {
+        if (number > kMaxRunNumber) {
+            WriteLog(LogTag::MainProcess, "IMG99999フォルダー存在");
+            return SaveResult::Error;
+        }
+        char digits[16];
+        std::snprintf(digits, sizeof digits, "%05d", number);
+        if (!folder.empty() && folder.back() != '/')
+            folder += '/';
+        destination = folder + model + digits;
+        if (disk.mkdir(destination) == 0) {
+            runNumber = number;
+            // The run folder's entry reaches the disk with the destination.
+            (void)disk.syncDirectory(folder);
+            return SaveResult::None;
+        }
+        const int error = errno;
+        if (error == EEXIST)
+            continue;
         WriteLog(LogTag::MainProcess, "保存用親ディレクトリ作成失敗 %s %s", folder.c_str(),
                  reasonFor(error));
         return resultFor(error);
     }
-    return SaveResult::None;
 }
 
-SaveResult CreateImageFolder(std::string& path, const HttpThreadParams& params, int number) {
+SaveResult CreateImageFolder(std::string& path, HttpThreadParams& params, int number) {
     path = params.save.folder + "/" + korvex::frameFolderName(number);
     const int error = makeFolder(diskOf(params), path);
-    if (error == 0)
+    if (error == 0) {
+        params.progress.folderSync.folderMade(params.save.folder, diskOf(params));
         return SaveResult::None;
+    }
     WriteLog(LogTag::HttpThread, "保存用ディレクトリ作成失敗 %s %s", path.c_str(),
              reasonFor(error));
     return resultFor(error);
@@ -134,9 +148,13 @@ int SaveFrame(HttpThreadParams& params, int proceed, const std::string& frameFol
         return proceed;
     const std::string source =
         direct ? sourcePath : PictureSlotPath(params.cache.folder, pictureSlot);
-    ReadAbsoluteTime(params.progress.detailText, params.save.timestampOrder, params.save.delimiter,
-                     source);
-    if (params.progress.detailText.empty()) {
+    // Whether the frame has a time is the check's verdict; the text only shows it.
+    korvex::CheckResult check;
+    const bool hasTime = CheckJ2kFile(source, check) && FrameHasTime(check);
+    params.progress.detailText = hasTime ? FormatAbsoluteTime(check.time, params.save.timestampOrder,
+                                                              params.save.delimiter)
+                                         : std::string();
+    if (!hasTime) {
         WriteLog(LogTag::HttpThread, "AbsTime: 0   %s", source.c_str());
         if (!direct)
             pictureSlot = NextSlot(pictureSlot);
@@ -150,6 +168,8 @@ int SaveFrame(HttpThreadParams& params, int proceed, const std::string& frameFol
     const int error = CopyFileWhole(source, target, diskOf(params));
     if (error == 0) {
         ++savedCount;
+        ++params.progress.savedFrames;
+        params.progress.folderSync.renamed(frameFolder, diskOf(params));
         if (!direct)
             pictureSlot = NextSlot(pictureSlot);
         WriteLog(LogTag::HttpThread, "Copy !! %s <- %s", target.c_str(), source.c_str());

@@ -48,10 +48,10 @@ struct RunMode {
     }
     // The WAV writer runs and the saved recording starts from the cache.
     constexpr bool savesSound() const { return kind == RunKind::SaveWithSound; }
-    // Playing waits for CacheTime of sound, so CacheTime must lie in its range.
-    constexpr bool checksCacheTime() const {
-        return kind == RunKind::Live || kind == RunKind::SaveWithSound;
-    }
+    // Playing waits for CacheTime of sound, so CacheTime must lie in its range: in every mode
+    // that plays (a folder choice plays as Live; with a cache time out of range it would only
+    // restart its passes).
+    constexpr bool checksCacheTime() const { return playsSound(); }
     // Passes repeat until the end is ordered (a save mode has exactly one).
     constexpr bool repeatsPasses() const { return !saves(); }
     constexpr bool downloadsRecording() const { return kind == RunKind::Download; }

@@ -38,6 +38,22 @@ int restOfPeriod(int periodMs, Clock::time_point t0) {
     return spent >= periodMs ? 0 : periodMs - spent;
 }
 
+// Waits out the rest of a period; true when the thread is to end: the stop order, or the order to
+// finish after the pass just made.
+bool waitOrFinish(HttpThreadContext& c, int ms) {
+    constexpr int kSliceMs = 50;
+    for (;;) {
+        if (c.finishOrder.load())
+            return true;
+        const int slice = std::min(ms, kSliceMs);
+        if (c.stopOrder.waitMs(slice))
+            return true;
+        ms -= slice;
+        if (ms <= 0)
+            return c.finishOrder.load();
+    }
+}
+
 void removeEmptyFolder(const std::string& path) {
     if (!path.empty())
         ::rmdir(path.c_str());  // only an empty folder goes
@@ -115,7 +131,9 @@ void playLoop(HttpThreadContext& c) {
         const int wait = restOfPeriod(p.fetch.waveRequestIntervalMs, t0);
         if (last == 0)
             break;
-        if (c.stopOrder.waitMs(wait))
+        // Once the saved sound is complete the pass that brought its end (with its picture) is
+        // the last one.
+        if (waitOrFinish(c, wait))
             break;
         if (p.shared.soundPlaying && p.shared.soundPlaying->load() == 0 && p.shared.endOrder &&
             p.shared.endOrder->isSet()) {
@@ -209,6 +227,10 @@ void RefreshUrls(HttpThreadContext& c) {
 
 int HttpThreadProc(HttpThreadContext& c) {
     HttpThreadParams& p = c.params;
+    struct FlushOnEnd {
+        HttpThreadParams& p;
+        ~FlushOnEnd() { p.progress.folderSync.flush(p.save.disk ? *p.save.disk : RealDisk()); }
+    } flush{p};
     WriteLog(LogTag::HttpThread, "HttpThreadProc Start!!");
     if (p.shared.stopBeforePlay)
         p.shared.stopBeforePlay->store(0);

@@ -18,6 +18,9 @@ namespace picvox {
 struct HttpThreadContext {
     HttpThreadParams params;
     StopOrder stopOrder;  // the thread's own stop order; every wait and fetch of it ends on it
+    // Ends the thread after its pass under way (the saved sound is complete: that pass's picture
+    // still belongs to the recording); it never cuts a fetch.
+    std::atomic<bool> finishOrder{false};
     platform::Event playerReady{platform::Event::Reset::Auto};
     platform::Event soundQueued{platform::Event::Reset::Auto};
     platform::Event receiving{platform::Event::Reset::Auto};

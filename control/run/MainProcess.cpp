@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <new>
@@ -11,10 +12,13 @@
 #include "control/buffers/PicvoxLog.h"
 #include "control/download/CacheSlots.h"
 #include "control/download/DiskOps.h"
+#include "control/download/J2kFrameCheck.h"
 #include "control/download/RecordingSaver.h"
 #include "control/run/HttpThread.h"
 #include "control/run/SoundPlayLoop.h"
 #include "control/run/WaitAnimation.h"
+#include "platform/FileSystem.h"
+#include "platform/UserFolders.h"
 
 namespace picvox {
 
@@ -24,6 +28,25 @@ namespace fs = std::filesystem;
 
 constexpr int kMinCacheMs = 2000;
 constexpr int kMaxCacheMs = 30000;
+constexpr int kMinRequestIntervalMs = 100;
+constexpr int kMaxRequestIntervalMs = 60000;
+constexpr int kMaxPictureIntervalMs = 3600000;
+constexpr int kMaxSaveTime = 7 * 24 * 3600;
+constexpr std::size_t kMaxUrlBytes = 8192;
+// What finishing the download thread may take beyond two request periods: a picture's fetch.
+constexpr int kFinishSlackMs = 3000;
+
+// A text for a message: control characters as "?" and cut at a sensible length.
+std::string printable(const std::string& text) {
+    std::string out;
+    for (const char c : text.substr(0, 80)) {
+        const auto u = static_cast<unsigned char>(c);
+        out += u < 0x20 || u == 0x7F ? '?' : c;
+    }
+    if (text.size() > 80)
+        out += "...";
+    return out;
+}
 constexpr int kCountDonePollMs = 10;
 constexpr const char* kMessageCaption = "Tessaly";
 
@@ -220,6 +243,35 @@ bool SoundCacheIsStale(const std::string& baseFolder, int maxAgeMs) {
            (nowTicks - newest) / 10000u > static_cast<std::uint64_t>(std::max(maxAgeMs, 0));
 }
 
+namespace {
+
+std::string cacheSourcePath(const std::string& baseFolder) {
+    return baseFolder + "/recorder.txt";
+}
+
+// A source text longer than this is not one of ours.
+constexpr long long kMaxSourceBytes = 64 * 1024;
+
+}  // namespace
+
+bool CacheContinues(const std::string& baseFolder, const std::string& source, int maxAgeMs) {
+    if (!HasCachedWave(baseFolder) || SoundCacheIsStale(baseFolder, maxAgeMs))
+        return false;
+    std::vector<unsigned char> kept;
+    if (!platform::readWholeFile(cacheSourcePath(baseFolder), kept, kMaxSourceBytes))
+        return false;
+    return std::string(kept.begin(), kept.end()) == source;
+}
+
+void WriteCacheSource(const std::string& baseFolder, const std::string& source) {
+    const int error = platform::writeFileWhole(
+        cacheSourcePath(baseFolder),
+        [&](int fd) { return platform::writeAll(fd, source.data(), source.size()); },
+        [](int) { return 0; });
+    if (error != 0)
+        WriteLog(LogTag::CPicvoxer, "キャッシュ元記録失敗 %d", error);
+}
+
 bool PrepareCacheFolders(const std::string& baseFolder) {
     std::error_code ec;
     if (baseFolder.empty() ||
@@ -265,17 +317,85 @@ bool CheckSystemResources() {
 
 // ---- The settings check and the result of a pass ----
 
-SettingsVerdict CheckRunSettings(const RunSettings& s, const RunMode& mode, const RunControl&) {
+SettingsVerdict CheckRunSettings(const RunSettings& s, const RunMode& mode,
+                                 const RunControl& texts) {
     auto refuse = [](std::string reason) {
         return SettingsVerdict{SaveResult::Error, std::move(reason)};
     };
-    if (mode.saves() && s.saveTime <= 0)
-        return refuse("save_time " + std::to_string(s.saveTime) + " is not above 0");
-    if (mode.checksCacheTime() && (s.cacheTimeMs < kMinCacheMs || s.cacheTimeMs > kMaxCacheMs)) {
-        return refuse("CacheTime " + std::to_string(s.cacheTimeMs) + " is outside " +
-                      std::to_string(kMinCacheMs) + ".." + std::to_string(kMaxCacheMs));
+    auto range = [](const char* name, std::int64_t value, std::int64_t low, std::int64_t high) {
+        return std::string(name) + " " + std::to_string(value) + " is outside " +
+               std::to_string(low) + ".." + std::to_string(high);
+    };
+    if (s.hddSave < 0 || s.hddSave > static_cast<std::int32_t>(HddSave::Download))
+        return refuse(range("hdd_save", s.hddSave, 0, 2));
+    if (mode.saves() && (s.saveTime < 1 || s.saveTime > kMaxSaveTime))
+        return refuse(range("save_time", s.saveTime, 1, kMaxSaveTime));
+    if (mode.checksCacheTime() && (s.cacheTimeMs < kMinCacheMs || s.cacheTimeMs > kMaxCacheMs))
+        return refuse(range("CacheTime", s.cacheTimeMs, kMinCacheMs, kMaxCacheMs));
+    if (mode.playsSound() && (s.waveRequestIntervalMs < kMinRequestIntervalMs ||
+                              s.waveRequestIntervalMs > kMaxRequestIntervalMs)) {
+        return refuse(range("wave_request_interval", s.waveRequestIntervalMs,
+                            kMinRequestIntervalMs, kMaxRequestIntervalMs));
+    }
+    if (mode.kind == RunKind::PictureSave &&
+        (s.pictureInterval < 1 || s.pictureInterval > kMaxPictureIntervalMs)) {
+        return refuse(range("jpeg2000_interval", s.pictureInterval, 1, kMaxPictureIntervalMs));
+    }
+    if (mode.kind == RunKind::Download &&
+        (s.pictureInterval < 0 || s.pictureInterval > kMaxPictureIntervalMs)) {
+        return refuse(range("jpeg2000_interval", s.pictureInterval, 0, kMaxPictureIntervalMs));
+    }
+    if (mode.saves() && !IsTimestampOrder(s.timestampOrder))
+        return refuse(range("TimestampOrder", s.timestampOrder, 0, 2));
+    if (mode.saves()) {
+        // The run folder is the model and a number inside the destination: a model that names
+        // another folder would put the recording outside it.
+        const std::string model = texts.text(RunText::Model);
+        if (!IsFolderNamePart(model)) {
+            return refuse("model \"" + printable(model) +
+                          "\" may not hold a path separator, \"..\" or a control character, "
+                          "and not be longer than " +
+                          std::to_string(kMaxModelBytes) + " bytes");
+        }
+    }
+    for (const auto& [which, name] :
+         {std::pair{RunText::LocationBase, "Location"}, std::pair{RunText::ImageFileUrl, "ImageFileURL"},
+          std::pair{RunText::WaveFileUrl, "WaveFileURL"},
+          std::pair{RunText::InitWaveFileUrl, "InitWaveFileURL"},
+          std::pair{RunText::InfFileUrl, "DL_InfFileURL"}}) {
+        const std::size_t bytes = texts.text(which).size();
+        if (bytes > kMaxUrlBytes) {
+            return refuse(std::string(name) + " is " + std::to_string(bytes) +
+                          " bytes long, more than " + std::to_string(kMaxUrlBytes));
+        }
     }
     return {};
+}
+
+std::string SaveDestination(const std::string& destination) {
+    const std::string home = platform::homeFolder();
+    // "C:\\" (the default, "C:" once Start has trimmed it) and an empty destination stand for the
+    // home folder; a relative one lies inside it, not wherever the host happens to run.
+    const bool driveRoot =
+        (destination.size() == 2 || destination.size() == 3) && destination[1] == ':' &&
+        std::isalpha(static_cast<unsigned char>(destination[0])) &&
+        (destination.size() == 2 || destination[2] == '\\' || destination[2] == '/');
+    if (destination.empty() || driveRoot)
+        return home;
+    if (destination.front() != '/')
+        return home + "/" + destination;
+    return destination;
+}
+
+bool IsFolderNamePart(const std::string& text) {
+    if (text.size() > kMaxModelBytes || text.find("..") != std::string::npos)
+        return false;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '/' || c == '\\' || u < 0x20 || u == 0x7F)
+            return false;
+    }
+    return true;
 }
 
 SaveResult PassResult(const PassOutcome& pass, const RunMode& mode) {
@@ -288,8 +408,26 @@ SaveResult PassResult(const PassOutcome& pass, const RunMode& mode) {
     }
     if (!pass.downloadStarted && result == SaveResult::None)
         result = SaveResult::DownloadFailure;
+    if (result == SaveResult::Complete && pass.savedFrames == 0)
+        result = SaveResult::DownloadFailure;
     return result;
 }
+
+namespace {
+
+// The end-of-run message's detail: the last saved frame's time, then what went wrong.
+std::string resultDetail(const PassOutcome& pass, SaveResult result) {
+    std::string failure = pass.failure;
+    if (failure.empty() && result == SaveResult::DownloadFailure && pass.savedFrames == 0 &&
+        pass.downloadStarted) {
+        failure = "no picture with a capture time was saved";
+    }
+    if (result == SaveResult::Complete || failure.empty())
+        return pass.detail;
+    return pass.detail.empty() ? failure : pass.detail + "\n" + failure;
+}
+
+}  // namespace
 
 // ---- The main process thread ----
 
@@ -351,16 +489,17 @@ private:
     }
 
     // A save run gets its own folder under the destination; the page sees its path.
+    // Every save gets a folder it made itself, also with destinationSW set: written straight
+    // into the destination, a second save would replace the first one's files.
     bool makeRunFolder() {
         runFolder_ = control_.text(RunText::Destination);
-        if (!mode_.saves() || p_.destinationSW != 0)
+        if (!mode_.saves())
             return true;
+        runFolder_ = SaveDestination(runFolder_);
         const SaveResult made =
             CreateSaveRunFolder(runFolder_, runNumber_, control_.text(RunText::Model), disk());
         if (made == SaveResult::None)
             control_.setText(RunText::Destination, runFolder_);
-        if (ring_ && !ring_->allocated())
-            ring_->Allocate(AudioRing::kControlSize);
         if (made != SaveResult::None) {
             ReportSaveResult(made, std::string(), p_);
             runFolder_.clear();
@@ -445,8 +584,16 @@ private:
                 outcome.downloadStarted = true;
                 playWhileDownloading(*http, writerEnded);
                 StopHttpThread(*http);
+                const DownloadProgress& progress = http->params.progress;
                 outcome.downloadResult = http->resultCode();
-                outcome.detail = http->params.progress.detailText;
+                outcome.detail = progress.detailText;
+                outcome.failure = progress.failure;
+                outcome.savedFrames = progress.savedFrames;
+                outcome.formatChanged = progress.formatChanged;
+                if (progress.droppedSoundMs != 0) {
+                    WriteLog(LogTag::MainProcess, "MainProcessThread 音声欠落 %llu ms",
+                             static_cast<unsigned long long>(progress.droppedSoundMs));
+                }
                 http.reset();
             }
         }
@@ -509,6 +656,19 @@ private:
         SoundPlayLoop(loop);
         WriteLog(LogTag::MainProcess, "MainProcessThread PlayLoop 終了");
         run::SetAnimationState(run::kAnimationEnded);
+        if (writerStarted_ && writer_.result.load() != WaveWriteResult::None &&
+            !p_.endOrder->isSet()) {
+            finishDownload(http);
+        }
+    }
+
+    // The saved sound is complete: the download thread ends after the pass under way, so that
+    // the picture taken with the sound's last second is saved too. Bounded by two request
+    // periods and a picture's time-out; the end order ends the wait at once.
+    void finishDownload(HttpThreadContext& http) {
+        http.finishOrder.store(true);
+        const int boundMs = 2 * std::max(p_.waveRequestIntervalMs, 0) + kFinishSlackMs;
+        platform::Event::waitAny({p_.endOrder, &http.worker.endNotice()}, boundMs);
     }
 
     // Reports a save run that ended by itself, discards the pass's buffers and, in the modes that
@@ -516,8 +676,16 @@ private:
     bool endPass(const PassOutcome& outcome) {
         bool again = !outcome.endOrdered;
         if (mode_.saves() && again) {
-            ReportSaveResult(PassResult(outcome, mode_), outcome.detail, p_);
+            // What was saved is on the disk, entries included, before the result says so.
+            if (!runFolder_.empty())
+                (void)disk().syncDirectory(runFolder_);
+            const SaveResult result = PassResult(outcome, mode_);
+            ReportSaveResult(result, resultDetail(outcome, result), p_);
             again = false;
+        }
+        if (outcome.formatChanged) {
+            // Sound in the new format needs a player made for it.
+            player_.release();
         }
         if (queue_) {
             queue_->Clear();

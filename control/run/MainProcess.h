@@ -126,6 +126,14 @@ struct SettingsVerdict {
 };
 SettingsVerdict CheckRunSettings(const RunSettings& settings, const RunMode& mode,
                                  const RunControl& texts);
+// Whether `text` may stand in a folder name made inside the destination (the model): no path
+// separator, no "..", no control character, at most kMaxModelBytes.
+inline constexpr std::size_t kMaxModelBytes = 64;
+bool IsFolderNamePart(const std::string& text);
+// Where a save makes its run folder: the destination property, with the Windows default ("C:\",
+// which Start trims to "C:") and an empty one standing for the home folder, and a relative one
+// taken inside the home folder.
+std::string SaveDestination(const std::string& destination);
 
 // What one pass of the main process thread came to.
 struct PassOutcome {
@@ -135,11 +143,15 @@ struct PassOutcome {
     bool writerStarted = false;
     WaveWriteResult writerResult = WaveWriteResult::None;
     bool endOrdered = false;
-    std::string detail;  // the date text of the last frame saved
+    std::string detail;   // the date text of the last frame saved
+    std::string failure;  // why the download thread failed, in words (empty: nothing to add)
+    int savedFrames = 0;
+    bool formatChanged = false;  // the recorder's sound format changed: the player must go
 };
 // The result a pass that ended by itself reports in a save mode: the download thread's failure
 // first, then the writer's result (a picture save, which has no writer, is complete), and a
-// download failure when nothing could be started.
+// download failure when nothing could be started. A recording without a single frame is no
+// recording a viewer opens: that save is not complete either.
 SaveResult PassResult(const PassOutcome& pass, const RunMode& mode);
 
 // The main process thread's body: set-up, the passes, the wrap-up (see the .cpp).
@@ -160,6 +172,11 @@ bool HasCachedWave(const std::string& baseFolder);
 // Whether the newest cached sound slot was written more than `maxAgeMs` before now (false when
 // there is none). Material that old belongs to another stretch of the recorder's time.
 bool SoundCacheIsStale(const std::string& baseFolder, int maxAgeMs);
+// The recorder a cache was filled from ("<location>\n<sound URL>"), kept beside the cache
+// folders. A run continues a cache only when it is continuous with what the recorder sends
+// next: the same source, and its newest sound slot no older than `maxAgeMs`.
+bool CacheContinues(const std::string& baseFolder, const std::string& source, int maxAgeMs);
+void WriteCacheSource(const std::string& baseFolder, const std::string& source);
 // Empties and re-creates the cache folders; false (logged) when they cannot be made.
 bool PrepareCacheFolders(const std::string& baseFolder);
 // Creates the cache folders that are missing, keeping what they hold (the save modes continue

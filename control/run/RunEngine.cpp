@@ -4,6 +4,8 @@
 #include "control/download/TempFolder.h"
 #include "control/run/HttpThread.h"
 
+#include <algorithm>
+
 namespace picvox {
 
 std::string TrimDestination(std::string destination) {
@@ -25,9 +27,9 @@ std::string RunEngine::tempFolder() const {
 
 namespace {
 
-// How much older than its cache time the newest cached sound may be for a save to continue it:
-// the time a user takes between stopping the playback and starting the save.
-constexpr int kStaleCacheSlackMs = 30000;
+// How much older than one request period the newest cached sound may be for a save to continue
+// the cache: what the recorder sends next then joins on to it.
+constexpr int kContinuousCacheSlackMs = 1000;
 
 }  // namespace
 
@@ -64,14 +66,20 @@ bool RunEngine::start(const RunSettings& s) {
     }
 
     const bool live = p.mode.emptiesCache;
-    // A save continues the cache of the playback just before it. A cache left from long ago
-    // holds another stretch of the recorder's time: saved, its sound and pictures would open the
-    // recording with material that does not belong there, so it is emptied as in Live mode.
-    const bool staleCache =
-        !live && SoundCacheIsStale(p.tempFolder, s.cacheTimeMs + kStaleCacheSlackMs);
+    // A save continues the cache of the playback just before it, when what the recorder sends
+    // next joins on to it: the same recorder, its newest sound no older than a request period
+    // and a second. Any other cache holds another stretch of the recorder's time (or another
+    // recorder's): saved, it would open the recording with material that does not belong there,
+    // so it is emptied as in Live mode.
+    const std::string source =
+        control_.text(RunText::LocationBase) + "\n" + control_.text(RunText::WaveFileUrl);
+    const bool continuous =
+        CacheContinues(p.tempFolder, source,
+                       std::max(s.waveRequestIntervalMs, 0) + kContinuousCacheSlackMs);
+    const bool staleCache = !live && !continuous && HasCachedWave(p.tempFolder);
     if (staleCache)
         WriteLog(LogTag::CPicvoxer, "Start：古いキャッシュ破棄");
-    p.firstWaveIsInit = !(p.mode.savesSound() && !staleCache && HasCachedWave(p.tempFolder));
+    p.firstWaveIsInit = !(p.mode.savesSound() && continuous);
     const std::string firstUrl =
         control_.text(p.firstWaveIsInit ? RunText::InitWaveFileUrl : RunText::WaveFileUrl);
     WriteLog(LogTag::CPicvoxer, "初期音声ファイルパラメータ値：%s", firstUrl.c_str());
@@ -87,6 +95,8 @@ bool RunEngine::start(const RunSettings& s) {
         ok = false;
         ReportSaveResult(SaveResult::DownloadFailure, std::string(), p);
     }
+    if (ok)
+        WriteCacheSource(p.tempFolder, source);
     if (!ok)
         return false;
 

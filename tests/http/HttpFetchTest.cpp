@@ -10,6 +10,8 @@
 #include "control/download/TempFolder.h"
 #include "tests/http/TestSupport.h"
 #include "tools/dvrsim/DvrSim.h"
+#include "tools/recgen/Encoders.h"
+#include "tools/recgen/Trailer.h"
 
 namespace {
 
@@ -20,6 +22,16 @@ using testsupport::TempDir;
 
 bool exists(const std::string& path) {
     return std::filesystem::exists(path);
+}
+
+// A small JPEG 2000 frame with its trailer, as the recorder serves them.
+std::string jp2Frame(int seed = 1) {
+    auto bytes = korvex::gen::encodeJ2k(korvex::gen::syntheticPicture(160, 120, 3, seed));
+    korvex::gen::TrailerFields fields;
+    fields.dvrSeconds = 1000 + static_cast<std::uint32_t>(seed);
+    fields.offsetMs = 500;
+    korvex::gen::appendJ2kTrailer(bytes, fields);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 struct FakeHooks : picvox::FetchHooks {
@@ -195,9 +207,8 @@ TEST_F(FetchTest, OpenHttpFileLogsAFailedSend) {
 }
 
 TEST_F(FetchTest, GetImgFileWritesTheWholeBody) {
-    std::string body(512, '\0');
-    for (std::size_t i = 0; i < body.size(); ++i)
-        body[i] = static_cast<char>(i);
+    const std::string body = jp2Frame();
+    ASSERT_GT(body.size(), 512u);  // more than one 256-byte read
     sim_->addResource("/frame.jp2", body);
     params_.fetch.imageUrl = "/frame.jp2";
     std::int64_t arrived = 0;
@@ -212,7 +223,7 @@ TEST_F(FetchTest, GetImgFileWritesTheWholeBody) {
 }
 
 TEST_F(FetchTest, ATemporaryNameNeverWritesThroughALink) {
-    sim_->addResource("/frame.jp2", "new picture");
+    sim_->addResource("/frame.jp2", jp2Frame(2));
     params_.fetch.imageUrl = "/frame.jp2";
     const std::string victim = temp("precious.txt");
     std::ofstream(victim) << "keep me";
@@ -222,7 +233,42 @@ TEST_F(FetchTest, ATemporaryNameNeverWritesThroughALink) {
               picvox::ImageFetch::Whole);
     EXPECT_EQ(testsupport::readText(victim), "keep me");
     EXPECT_FALSE(std::filesystem::is_symlink(name));
-    EXPECT_EQ(testsupport::readText(name), "new picture");
+    EXPECT_EQ(testsupport::readText(name), jp2Frame(2));
+}
+
+// A picture is a JPEG 2000 frame answered with a success: a redirect (not followed), a 500, an
+// error page sent with 200 and an empty body are failed attempts, and none of them touches the
+// run's result, which the caller decides after its last attempt.
+TEST_F(FetchTest, AnAnswerThatIsNoPictureIsAFailedAttempt) {
+    sim_->addResource("/page.jp2", "<html>camera offline</html>", "text/html");
+    sim_->addResource("/empty.jp2", "");
+    sim_->addResource("/frame.jp2", jp2Frame());
+    korvex::sim::Faults redirect;
+    redirect.errorStatus = 302;
+    korvex::sim::Faults error;
+    error.errorStatus = 500;
+    const struct {
+        const char* what;
+        const char* path;
+        korvex::sim::Faults faults;
+    } cases[] = {{"redirect", "/frame.jp2", redirect},
+                 {"server error", "/frame.jp2", error},
+                 {"error page", "/page.jp2", {}},
+                 {"empty body", "/empty.jp2", {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        setFaults(c.path, c.faults);
+        params_.fetch.imageUrl = c.path;
+        const std::string name = temp("not.jp2");
+        EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 0),
+                  picvox::ImageFetch::Failed);
+        EXPECT_FALSE(exists(name));
+        EXPECT_EQ(params_.progress.result, picvox::SaveResult::None);
+    }
+    setFaults("", {});
+    params_.fetch.imageUrl = "/frame.jp2";
+    EXPECT_EQ(picvox::GetImgFile(temp("yes.jp2"), params_, true, nullptr, nullptr, 0),
+              picvox::ImageFetch::Whole);
 }
 
 TEST_F(FetchTest, GetImgFileAsksForNumberedFramesInSaveOnlyMode) {
@@ -241,7 +287,7 @@ TEST_F(FetchTest, GetImgFileAsksForNumberedFramesInSaveOnlyMode) {
     EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, &status, 0),
               picvox::ImageFetch::Failed);
     EXPECT_EQ(status, 404);
-    EXPECT_EQ(params_.progress.result, picvox::SaveResult::DownloadFailure);
+    EXPECT_EQ(params_.progress.result, picvox::SaveResult::None);  // the caller's to decide
     EXPECT_FALSE(exists(name));
 
     // The number goes after a question mark even when the URL has a query already.
@@ -291,14 +337,14 @@ TEST_F(FetchTest, GetImgFileFailuresDeleteTheFile) {
         EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 0),
                   picvox::ImageFetch::Failed);
         EXPECT_FALSE(exists(name));
-        EXPECT_EQ(params_.progress.result, picvox::SaveResult::DownloadFailure);
+        EXPECT_EQ(params_.progress.result, picvox::SaveResult::None);
         EXPECT_EQ(log_.count(c.line), 1);
         EXPECT_EQ(log_.count("J2Kデータ受信終了 chk=0"), 1);
     }
 }
 
 TEST_F(FetchTest, GetImgFileGivesUpAPictureWhileTheSoundCacheRunsLow) {
-    sim_->addResource("/big.jp2", std::string(5000, 'p'));
+    sim_->addResource("/big.jp2", jp2Frame());
     params_.fetch.imageUrl = "/big.jp2";
     hooks_.ringMs = 4000;  // below half of CacheTime
     const std::string name = temp("low.jp2");
@@ -332,7 +378,7 @@ TEST_F(FetchTest, GetImgFileSendsNothingWithoutATemporaryFile) {
     const std::string name = temp("missing-folder/x.jp2");
     EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 0),
               picvox::ImageFetch::Failed);
-    EXPECT_EQ(params_.progress.result, picvox::SaveResult::DownloadFailure);
+    EXPECT_EQ(params_.progress.result, picvox::SaveResult::None);
     EXPECT_EQ(sim_->requestCount(DvrSim::kLiveImagePath), 0);
     EXPECT_EQ(log_.count("OpenOutputFile 一時ファイル作成失敗 NAME='" + name + "'"), 1);
 }

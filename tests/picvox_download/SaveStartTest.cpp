@@ -201,12 +201,11 @@ TEST_F(SaveStartTest, TimingRewriteIsTheSameAcrossTheRingWrap) {
 }
 
 // The black picture stands at the start of the saved sound: the first real picture's times less
-// all the saved sound up to the current slot, also after the set-up has queued part of it.
+// all the saved sound up to the current slot, also after the set-up has queued part of it. With
+// no picture cached, the first one to arrive times it.
 TEST_F(SaveStartTest, BlackPictureLinesUpWithTheFirstSavedSound) {
     params_.fetch.cacheTimeMs = 3000;
     for (const auto& at : kPlacements) {
-        if (at.picture == 1)
-            continue;  // a picture in slot 1 would time the black picture at set-up already
         SCOPED_TRACE(testing::Message() << "sound " << at.sound << ", pictures " << at.picture);
         emptyCache();
         WavClip drop;
@@ -216,8 +215,6 @@ TEST_F(SaveStartTest, BlackPictureLinesUpWithTheFirstSavedSound) {
         // One-second sound slots 0 to 10; the set-up reads from sound 8 and saves from sound 3.
         for (int k = 0; k <= 10; ++k)
             soundSlot(slotAt(at.sound, k), 8000, k * 1000, k);
-        for (int j = 0; j < 3; ++j)
-            pictureSlot(slotAt(at.picture, j), 3500 + j * 3000);
         CacheStore store(params_);
         int play = 0;
         store.saveSetup(slotAt(at.picture, 3), slotAt(at.sound, 11), &play);
@@ -238,6 +235,36 @@ TEST_F(SaveStartTest, BlackPictureLinesUpWithTheFirstSavedSound) {
         ASSERT_TRUE(ReadRelTime(black, rel) && ReadSetTime(black, set));
         EXPECT_EQ(rel, 20000u - 9000u);  // nine seconds saved: sounds 3 to 11
         EXPECT_EQ(set, 86400u - 9u);
+    }
+}
+
+// Pictures cached only after the saved sound's start: the black picture takes its timing at the
+// set-up from the oldest of them, wherever the ring holds it (slot 1 may hold a later one).
+TEST_F(SaveStartTest, BlackPictureIsTimedFromTheOldestPictureAfterTheStart) {
+    params_.fetch.cacheTimeMs = 3000;
+    for (const auto& at : kPlacements) {
+        SCOPED_TRACE(testing::Message() << "sound " << at.sound << ", pictures " << at.picture);
+        emptyCache();
+        ring_.Release();
+        for (int k = 0; k <= 10; ++k)
+            soundSlot(slotAt(at.sound, k), 8000, k * 1000, k);
+        // Pictures j at 4.5 s + 2 s j, relative time 40 s + 2 s j; the sound starts at 3 s.
+        for (int j = 0; j < 3; ++j) {
+            const std::string path = PictureSlotPath(params_.cache.folder, slotAt(at.picture, j));
+            writeBytes(path, frame(5000 + j, 40000 + 2000 * j));
+            setTimeMs(path, 4500 + 2000 * j);
+        }
+        CacheStore store(params_);
+        int play = 0;
+        store.saveSetup(slotAt(at.picture, 3), slotAt(at.sound, 11), &play);
+        EXPECT_EQ(store.saveState().saveSeqIndex, 0);
+        EXPECT_EQ(store.saveState().blackTimeSet, true);
+        // The oldest picture lies after sounds 3 and 4 (cached at 3 and 4 s): two seconds in.
+        std::uint32_t rel = 0, set = 0;
+        const std::string black = PictureSlotPath(params_.cache.folder, 0);
+        ASSERT_TRUE(ReadRelTime(black, rel) && ReadSetTime(black, set));
+        EXPECT_EQ(rel, 40000u - 2000u);
+        EXPECT_EQ(set, 5000u - 2u);
     }
 }
 
