@@ -1,10 +1,14 @@
-// The host's command line, its reading of the control's page elements, and its numbers.
+// The host's command line, its reading of the control's page elements, its numbers, and what it
+// says a Start lacks.
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "control/run/PageInput.h"
 #include "tools/host/ControlHandle.h"
 #include "tools/host/HostOptions.h"
 #include "tools/host/PageText.h"
+#include "tools/host/StartCheck.h"
 
 using namespace picvoxhost;
 
@@ -127,6 +131,71 @@ TEST(PageElements, OneLinePerElementAndMessage) {
               "message Tessaly: done.\\n2024/01/02 03:04:05");
     EXPECT_EQ(messageLine("a\r\nb", "x\ry"), "message a\\nb: x\\ny");
     EXPECT_EQ(elementLine({"save_folder", "/x\ny"}), "element save_folder /x\\ny");
+    EXPECT_EQ(statusLine("no sound device\r\nretrying"), "status no sound device\\nretrying");
+    // A cleared status is the word alone.
+    EXPECT_EQ(statusLine(""), "status");
+}
+
+// What the window says before refusing Start, for the mode the properties choose.
+TEST(StartCheck, NamesWhatARunLacks) {
+    const StartSettings live{"http://dvr/index.html", "live.jp2", "live.wav", 5000, 0, 0, 0, 0};
+    struct Case {
+        const char* what;
+        std::function<void(StartSettings&)> change;
+        std::vector<std::string> named;  // empty: it starts
+    };
+    const Case cases[] = {
+        {"live", [](StartSettings&) {}, {}},
+        {"nothing set",
+         [](StartSettings& s) { s = StartSettings{}; },
+         {"no Location", "no ImageFileURL", "no WaveFileURL", "CacheTime 0"}},
+        {"no sound URL", [](StartSettings& s) { s.waveUrl.clear(); }, {"no WaveFileURL"}},
+        {"cache too short", [](StartSettings& s) { s.cacheTimeMs = 1999; }, {"CacheTime 1999"}},
+        {"cache at its ends", [](StartSettings& s) { s.cacheTimeMs = 30000; }, {}},
+        {"cache too long", [](StartSettings& s) { s.cacheTimeMs = 30001; }, {"CacheTime 30001"}},
+        {"save without a time", [](StartSettings& s) { s.hddSave = 1; }, {"save_time 0"}},
+        // Saving pictures only plays no sound: no sound URL, no cache time.
+        {"pictures only",
+         [](StartSettings& s) {
+             s.hddSave = 1;
+             s.pictureIntervalMs = 500;
+             s.saveTimeSeconds = 10;
+             s.waveUrl.clear();
+             s.cacheTimeMs = 0;
+         },
+         {}},
+        // The recorded-stretch download fetches its sound file, and plays nothing.
+        {"download",
+         [](StartSettings& s) {
+             s.hddSave = 2;
+             s.saveTimeSeconds = 10;
+             s.waveUrl.clear();
+             s.cacheTimeMs = 0;
+         },
+         {"no WaveFileURL"}},
+        {"folder choice without a cache time",
+         [](StartSettings& s) {
+             s.destinationSW = 1;
+             s.cacheTimeMs = 0;
+         },
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StartSettings s = live;
+        c.change(s);
+        const std::vector<std::string> problems = startProblems(s);
+        ASSERT_EQ(problems.size(), c.named.size());
+        for (std::size_t i = 0; i < problems.size(); ++i)
+            EXPECT_EQ(problems[i].rfind(c.named[i], 0), 0u) << problems[i];
+        const std::string refusal = startRefusal(problems);
+        EXPECT_EQ(refusal.empty(), c.named.empty());
+        EXPECT_EQ(startHint(problems).empty(), c.named.empty());
+        if (!refusal.empty()) {
+            EXPECT_EQ(refusal.rfind("Not started: ", 0), 0u);
+            EXPECT_EQ(startHint(problems).rfind("Cannot start yet: ", 0), 0u);
+        }
+    }
 }
 
 TEST(PropertyNumbers, Int32Range) {

@@ -31,6 +31,39 @@ std::shared_ptr<const std::string> asBody(const Bytes& bytes) {
     return std::make_shared<const std::string>(bytes.begin(), bytes.end());
 }
 
+// A live sound answer carries at most this much sound data (at least one segment).
+constexpr std::uint64_t kMaxSoundAnswerBytes = 64ull * 1024 * 1024;
+
+// What a recorder's web server shows in place of the resource: its login form, the short body of
+// a redirect, and the page it answers with 200 when something is wrong.
+constexpr const char* kLoginPage =
+    "<!DOCTYPE html>\n<html><head><title>DVR login</title></head><body>\n"
+    "<form method=\"post\" action=\"/login.html\">User <input name=\"user\"> Password "
+    "<input name=\"password\" type=\"password\"> <input type=\"submit\" value=\"Log in\">"
+    "</form>\n</body></html>\n";
+constexpr const char* kMovedPage = "<html><body>Moved.</body></html>\n";
+constexpr const char* kNotWavePage =
+    "<!DOCTYPE html>\n<html><head><title>DVR</title></head><body>\n"
+    "<p>The session has expired. Please log in again.</p>\n</body></html>\n";
+
+// A fault that holds for a count of requests (-1: all): true when it applies to this one, which
+// it then uses up.
+bool takeOne(int& count) {
+    if (count == 0)
+        return false;
+    if (count > 0)
+        --count;
+    return true;
+}
+
+// A header value never carries a line break.
+std::string oneLine(std::string text) {
+    text.erase(std::remove_if(text.begin(), text.end(),
+                              [](char c) { return c == '\r' || c == '\n' || c == '\0'; }),
+               text.end());
+    return text;
+}
+
 }  // namespace
 
 int dlimgNumber(const std::string& target) {
@@ -64,7 +97,11 @@ DvrSim::DvrSim(DvrSimOptions options) : options_(std::move(options)) {
     options_.soundClockPercent = std::clamp(options_.soundClockPercent, -50.0, 100.0);
     options_.liveSegmentLimit = std::max(options_.liveSegmentLimit, 0);
     options_.prerollMs = std::clamp(options_.prerollMs, 0, 3600000);
-    faults_ = options_.faults;
+    if (options_.formatSwitch &&
+        (!options_.formatSwitch->format.valid() || options_.formatSwitch->afterSegments < 0)) {
+        options_.formatSwitch.reset();
+    }
+    setFaults(options_.faults);
 }
 
 DvrSim::~DvrSim() {
@@ -140,6 +177,8 @@ std::string DvrSim::baseUrl() const {
 void DvrSim::setFaults(const Faults& faults) {
     std::lock_guard<std::mutex> guard(lock_);
     faults_ = faults;
+    faults_.padToBytes = std::min(faults_.padToBytes, Faults::kMaxPadBytes);
+    faults_.redirectLocation = oneLine(faults_.redirectLocation);
 }
 
 void DvrSim::addResource(const std::string& path, std::string body,
@@ -182,6 +221,7 @@ std::string DvrSim::describe() const {
         << content_.recordedFrameCount() << ", 404 after)\n"
         << "recorded sound file: " << base << kRecordSoundPath << "\n"
         << "recorded INF file:   " << base << kRecordInfoPath << "\n"
+        << "login page:          " << base << kLoginPath << "  (where redirects point)\n"
         << "page properties: Location=" << base
         << "/index.html ImageFileURL=" << (kLiveImagePath + 1)
         << " WaveFileURL=" << (kLiveSoundPath + 1) << " InitWaveFileURL=" << (kInitSoundPath + 1)
@@ -253,7 +293,7 @@ void DvrSim::installRoutes() {
     server.Get(regexFor(kRecordSoundPath),
                [this](const httplib::Request& req, httplib::Response& res) {
                    Shape shape;
-                   if (answerFaults(req, res, shape))
+                   if (answerFaults(req, res, shape, Route::RecordedSound))
                        return;
                    if (auto sound = content_.recordedSound()) {
                        sendBody(res, asBody(*sound), "audio/wav", shape);
@@ -274,6 +314,10 @@ void DvrSim::installRoutes() {
                });
     server.Get("/|/index\\.html", [this](const httplib::Request&, httplib::Response& res) {
         res.set_content(describe(), "text/plain");
+    });
+    // Where redirects lead: never faulted, so that a client that follows one cannot loop.
+    server.Get(regexFor(kLoginPath), [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(kLoginPage, "text/html");
     });
     server.Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
         Shape shape;
@@ -298,7 +342,8 @@ void DvrSim::installRoutes() {
     });
 }
 
-bool DvrSim::answerFaults(const httplib::Request& req, httplib::Response& res, Shape& shape) {
+bool DvrSim::answerFaults(const httplib::Request& req, httplib::Response& res, Shape& shape,
+                          Route route) {
     int latencyMs = 0;
     {
         std::lock_guard<std::mutex> guard(lock_);
@@ -330,6 +375,24 @@ bool DvrSim::answerFaults(const httplib::Request& req, httplib::Response& res, S
         res.set_content("simulated error", "text/plain");
         return true;
     }
+    if (faults_.redirectStatus > 0 && takeOne(faults_.redirectCount)) {
+        res.status = faults_.redirectStatus;
+        res.set_header("Location",
+                       faults_.redirectLocation.empty()
+                           ? "http://" + options_.host + ":" + std::to_string(port_) + kLoginPath
+                           : faults_.redirectLocation);
+        res.set_content(kMovedPage, "text/html");
+        return true;
+    }
+    if (route != Route::Other && takeOne(faults_.notWaveAnswers)) {
+        res.status = 200;
+        res.set_content(kNotWavePage, "text/html");
+        return true;
+    }
+    if (route == Route::Sound)
+        shape.partialBlock = takeOne(faults_.partialBlockAnswers);
+    if (faults_.padToBytes >= 0 && takeOne(faults_.padCount))
+        shape.padToBytes = faults_.padToBytes;
     if (faults_.shapeCount != 0 &&
         (faults_.cutAfterBytes >= 0 || faults_.stallAfterBytes >= 0 || faults_.dripMs > 0)) {
         if (faults_.shapeCount > 0)
@@ -344,17 +407,21 @@ bool DvrSim::answerFaults(const httplib::Request& req, httplib::Response& res, S
 
 void DvrSim::sendBody(httplib::Response& res, std::shared_ptr<const std::string> body,
                       const std::string& contentType, const Shape& shape) {
-    if (shape.cutAfterBytes < 0 && shape.stallAfterBytes < 0 && shape.dripMs <= 0) {
+    const std::size_t size =
+        std::max(body->size(), static_cast<std::size_t>(std::max(shape.padToBytes, 0ll)));
+    if (shape.cutAfterBytes < 0 && shape.stallAfterBytes < 0 && shape.dripMs <= 0 &&
+        size == body->size()) {
         res.set_content(*body, contentType);
         return;
     }
-    const std::size_t size = body->size();
     auto stalled = std::make_shared<bool>(false);
+    // Padding is made as it is sent: a body of gigabytes costs no memory.
     res.set_content_provider(
         size, contentType,
-        [this, body, shape, stalled](std::size_t offset, std::size_t length,
-                                     httplib::DataSink& sink) {
-            std::size_t limit = body->size();
+        [this, body, size, shape, stalled](std::size_t offset, std::size_t length,
+                                           httplib::DataSink& sink) {
+            static const char kZeros[16384] = {};
+            std::size_t limit = size;
             if (shape.cutAfterBytes >= 0) {
                 limit = std::min(limit, static_cast<std::size_t>(shape.cutAfterBytes));
             }
@@ -367,7 +434,7 @@ void DvrSim::sendBody(httplib::Response& res, std::shared_ptr<const std::string>
             // Hanging up short of the announced length is what "cut short" means.
             if (offset >= limit)
                 return false;
-            std::size_t chunk = std::min({length, limit - offset, std::size_t{16384}});
+            std::size_t chunk = std::min({length, limit - offset, sizeof kZeros});
             if (shape.stallAfterBytes >= 0 && !*stalled) {
                 chunk = std::min(chunk, static_cast<std::size_t>(shape.stallAfterBytes) - offset);
             }
@@ -377,7 +444,9 @@ void DvrSim::sendBody(httplib::Response& res, std::shared_ptr<const std::string>
                     return false;
                 chunk = 1;
             }
-            return sink.write(body->data() + offset, chunk);
+            if (offset >= body->size())
+                return sink.write(kZeros, chunk);
+            return sink.write(body->data() + offset, std::min(chunk, body->size() - offset));
         });
 }
 
@@ -406,9 +475,10 @@ void DvrSim::serveLiveImage(const httplib::Request& req, httplib::Response& res)
 
 void DvrSim::serveSound(const httplib::Request& req, httplib::Response& res, bool initial) {
     Shape shape;
-    if (answerFaults(req, res, shape))
+    if (answerFaults(req, res, shape, Route::Sound))
         return;
     const int segmentMs = options_.segmentMs;
+    SoundFormat format = content_.soundFormat();
     std::uint64_t segment = 0;
     std::uint64_t count = 1;  // segments in this answer
     {
@@ -460,14 +530,34 @@ void DvrSim::serveSound(const httplib::Request& req, httplib::Response& res, boo
             res.status = 503;
             return;
         }
+        if (options_.formatSwitch) {
+            const auto after = static_cast<std::uint64_t>(options_.formatSwitch->afterSegments);
+            if (servedSegments_ >= after)
+                format = options_.formatSwitch->format;
+            else
+                count = std::min(count, after - servedSegments_);
+        }
+        const std::uint64_t segmentBytes =
+            std::max<std::uint64_t>(1, static_cast<std::uint64_t>(format.sampleRate) *
+                                           static_cast<std::uint64_t>(segmentMs) / 1000 *
+                                           static_cast<std::uint64_t>(format.blockAlign()));
+        count = std::max<std::uint64_t>(1, std::min(count, kMaxSoundAnswerBytes / segmentBytes));
+        servedSegments_ += count;
         nextSegment_ = segment + count;
     }
-    const auto perSegment = static_cast<std::uint64_t>(content_.sampleRate()) *
-                            static_cast<std::uint64_t>(segmentMs) / 1000;
-    const Bytes wav = makeWav(
-        content_.liveSamples(segment * perSegment, static_cast<std::size_t>(perSegment * count)),
-        content_.sampleRate(), content_.channels());
-    sendBody(res, asBody(wav), "audio/wav", shape);
+    // Frame boundaries from the sound clock, so that rates that do not divide a segment evenly
+    // (11025 Hz in 10 ms) do not drift.
+    const auto rate = static_cast<std::uint64_t>(format.sampleRate);
+    const auto ms = static_cast<std::uint64_t>(segmentMs);
+    const std::uint64_t first = segment * ms * rate / 1000;
+    const std::uint64_t end = (segment + count) * ms * rate / 1000;
+    Bytes pcm = content_.liveSound(first, static_cast<std::size_t>(end - first), format);
+    if (shape.partialBlock) {
+        // The first half of the next block.
+        const Bytes next = content_.liveSound(end, 1, format);
+        pcm.insert(pcm.end(), next.begin(), next.begin() + format.blockAlign() / 2);
+    }
+    sendBody(res, asBody(makeWav(pcm, format)), "audio/wav", shape);
 }
 
 void DvrSim::serveRecordImage(const httplib::Request& req, httplib::Response& res) {

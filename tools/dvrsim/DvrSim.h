@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -21,19 +22,49 @@ namespace korvex::sim {
 
 // Faults the simulator puts into its answers, for the requests whose path equals `path` (every
 // request when it is empty). Applied in this order: latency, a 404 storm, empty answers, an error
-// status, then the shape of the body.
+// status, a redirect, a sound answer that is not WAV, then the body: a partial sample block,
+// padding and its shape. Counts of "N or all" faults: 0 none, N the next N requests the fault
+// applies to, -1 every one.
 struct Faults {
-    int latencyMs = 0;               // wait before answering
-    int notFoundStorm = 0;           // the next N requests answer 404
-    int emptyAnswers = 0;            // the next N requests answer 200 with an empty body
-    int errorStatus = 0;             // answer with this status instead (0: none) ...
-    int errorCount = -1;             // ... for this many requests (-1: all of them)
+    int latencyMs = 0;      // wait before answering
+    int notFoundStorm = 0;  // the next N requests answer 404
+    int emptyAnswers = 0;   // the next N requests answer 200 with an empty body
+    int errorStatus = 0;    // answer with this status instead (0: none) ...
+    int errorCount = -1;    // ... for this many requests (-1: all of them)
+    // Answer this 3xx status with a Location header and a short HTML body instead (0: none) ...
+    int redirectStatus = 0;
+    int redirectCount = -1;  // ... for this many requests (-1: all of them) ...
+    // ... sending the client here (empty: the simulator's login page, kLoginPath, which answers
+    // without faults).
+    std::string redirectLocation;
+    // Sound answers (live, initial and recorded sound): 200 with a text/html page, as a recorder
+    // whose web server shows an error or login page in place of the sound. N or all.
+    int notWaveAnswers = 0;
+    // Live and initial sound answers whose data chunk ends with half a sample block more than
+    // its whole blocks (a 16-bit stereo clip of 4n + 2 bytes); the next answer still begins on
+    // the next whole block. Has no effect on 8-bit mono, whose blocks are single bytes. N or all.
+    int partialBlockAnswers = 0;
+    // Bodies followed by zero bytes up to this size (a WAV's chunk sizes and a frame's trailer
+    // stay as they are), to test a client's body limits (-1: none). At most kMaxPadBytes.
+    long long padToBytes = -1;
+    int padCount = -1;               // ... the next N bodies (-1: all)
     long long cutAfterBytes = -1;    // announce the whole body, send this many bytes, hang up
     long long stallAfterBytes = -1;  // send this many bytes, then fall silent ...
     int stallMs = 0;                 // ... for this long (0: until the simulator stops)
     int dripMs = 0;                  // send the body one byte at a time, this far apart
     int shapeCount = -1;             // bodies cut, stalled or dripped: the next N (-1: all)
     std::string path;
+
+    static constexpr long long kMaxPadBytes = 4ll * 1024 * 1024 * 1024;
+};
+
+// The live sound changes its format once, as a recorder's does when its audio settings change.
+struct FormatSwitch {
+    // The first `afterSegments` live sound segments the simulator answers (initial and live
+    // together) come in the content's format, every later one in `format`; an answer never
+    // holds both, it ends at the switch.
+    int afterSegments = 0;
+    SoundFormat format;
 };
 
 struct DvrSimOptions {
@@ -55,6 +86,7 @@ struct DvrSimOptions {
     // The recorder has been recording this long when the simulator starts, so its first sound
     // segments are there at once.
     int prerollMs = 0;
+    std::optional<FormatSwitch> formatSwitch;
     Faults faults;
 };
 
@@ -69,6 +101,7 @@ struct DvrSimOptions {
 //   kRecordImagePath?dlimg=N   frame N of a recorded stretch (404 after the last)
 //   kRecordSoundPath     the whole sound file of that stretch
 //   kRecordInfoPath      its INF file
+//   kLoginPath           an HTML login page, where redirects point by default
 //   "/"                  a text page listing these
 // Tests start it on port 0, read port(), and stop it; the destructor stops it too.
 class DvrSim {
@@ -79,6 +112,7 @@ public:
     static constexpr const char* kRecordImagePath = "/dvr/record.jp2";
     static constexpr const char* kRecordSoundPath = "/dvr/record.wav";
     static constexpr const char* kRecordInfoPath = "/dvr/record.inf";
+    static constexpr const char* kLoginPath = "/login.html";
 
     explicit DvrSim(DvrSimOptions options = {});
     ~DvrSim();
@@ -108,16 +142,23 @@ public:
     std::string describe() const;
 
 private:
+    // What the faults make of one answer's body.
     struct Shape {
         long long cutAfterBytes = -1;
         long long stallAfterBytes = -1;
         int stallMs = 0;
         int dripMs = 0;
+        long long padToBytes = -1;
+        bool partialBlock = false;  // sound only
     };
+    enum class Route { Other, Sound, RecordedSound };
 
     void installRoutes();
-    // Applies latency, storm and error faults; true when the request has been answered.
-    bool answerFaults(const httplib::Request& req, httplib::Response& res, Shape& shape);
+    // Applies the faults that answer in place of the resource (latency, storm, empty, error,
+    // redirect, not WAV on sound routes); true when the request has been answered. Otherwise
+    // `shape` says what to do to the body.
+    bool answerFaults(const httplib::Request& req, httplib::Response& res, Shape& shape,
+                      Route route = Route::Other);
     void sendBody(httplib::Response& res, std::shared_ptr<const std::string> body,
                   const std::string& contentType, const Shape& shape);
     // Waits up to `ms` (or until stop); true when stopping.
@@ -143,6 +184,7 @@ private:
     bool listenerDone_ = true;
     Faults faults_;
     std::uint64_t nextSegment_ = 0;
+    std::uint64_t servedSegments_ = 0;  // live sound segments answered, for the format switch
     std::map<std::string, std::pair<std::string, std::string>> resources_;
     std::map<std::string, int> requestCounts_;
     std::map<std::string, std::multimap<std::string, std::string>> lastHeaders_;

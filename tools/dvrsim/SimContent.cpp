@@ -54,26 +54,71 @@ std::vector<std::string> sortedFiles(const std::string& folder, const char* exte
 
 }  // namespace
 
-Bytes makeWav(const std::vector<std::int16_t>& samples, int sampleRate, int channels) {
-    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
-    const auto blockAlign = static_cast<std::uint32_t>(channels * 2);
+bool SoundFormat::valid() const {
+    return sampleRate >= kMinRate && sampleRate <= kMaxRate && channels >= 1 &&
+           channels <= kMaxChannels &&
+           (bitsPerSample == 8 || bitsPerSample == 16 || bitsPerSample == 24 ||
+            bitsPerSample == 32);
+}
+
+std::optional<SoundFormat> parseSoundFormat(std::string_view text) {
+    int fields[3] = {0, 0, 0};
+    std::size_t at = 0;
+    for (int i = 0; i < 3; ++i) {
+        std::size_t digits = 0;
+        long long value = 0;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 7) {
+            value = value * 10 + (text[at] - '0');
+            ++at;
+            ++digits;
+        }
+        if (digits == 0)
+            return std::nullopt;
+        fields[i] = static_cast<int>(value);
+        if (i < 2) {
+            if (at >= text.size() || text[at] != ':')
+                return std::nullopt;
+            ++at;
+        }
+    }
+    if (at != text.size())
+        return std::nullopt;
+    const SoundFormat format{fields[0], fields[1], fields[2]};
+    if (!format.valid())
+        return std::nullopt;
+    return format;
+}
+
+Bytes makeWav(const Bytes& pcm, const SoundFormat& format) {
+    const auto dataBytes = static_cast<std::uint32_t>(pcm.size());
+    const std::uint32_t pad = dataBytes % 2;
+    const auto blockAlign = static_cast<std::uint32_t>(format.blockAlign());
     Bytes out;
-    out.reserve(44 + dataBytes);
+    out.reserve(44 + dataBytes + pad);
     putTag(out, "RIFF");
-    putLe(out, 36 + dataBytes, 4);
+    putLe(out, 36 + dataBytes + pad, 4);
     putTag(out, "WAVEfmt ");
     putLe(out, 16, 4);
     putLe(out, 1, 2);  // PCM
-    putLe(out, static_cast<std::uint32_t>(channels), 2);
-    putLe(out, static_cast<std::uint32_t>(sampleRate), 4);
-    putLe(out, static_cast<std::uint32_t>(sampleRate) * blockAlign, 4);
+    putLe(out, static_cast<std::uint32_t>(format.channels), 2);
+    putLe(out, static_cast<std::uint32_t>(format.sampleRate), 4);
+    putLe(out, static_cast<std::uint32_t>(format.sampleRate) * blockAlign, 4);
     putLe(out, blockAlign, 2);
-    putLe(out, 16, 2);
+    putLe(out, static_cast<std::uint32_t>(format.bitsPerSample), 2);
     putTag(out, "data");
     putLe(out, dataBytes, 4);
-    for (std::int16_t s : samples)
-        putLe(out, static_cast<std::uint16_t>(s), 2);
+    out.insert(out.end(), pcm.begin(), pcm.end());
+    if (pad)
+        out.push_back(0);
     return out;
+}
+
+Bytes makeWav(const std::vector<std::int16_t>& samples, int sampleRate, int channels) {
+    Bytes pcm;
+    pcm.reserve(samples.size() * 2);
+    for (std::int16_t s : samples)
+        putLe(pcm, static_cast<std::uint16_t>(s), 2);
+    return makeWav(pcm, SoundFormat{sampleRate, channels, 16});
 }
 
 std::uint32_t dvrSecondsNow() {
@@ -101,8 +146,12 @@ bool SimContent::open(const ContentOptions& options, std::string* error) {
     options_.height = std::clamp(options_.height, 16, 4096);
     options_.frameIntervalMs = std::clamp(options_.frameIntervalMs, 1, 60000);
     options_.recordedFrames = std::clamp(options_.recordedFrames, 0, 100000);
-    sampleRate_ = std::clamp(options_.sampleRate, 1000, 48000);
-    channels_ = 1;
+    format_.sampleRate =
+        std::clamp(options_.sampleRate, SoundFormat::kMinRate, SoundFormat::kMaxRate);
+    format_.channels = std::clamp(options_.channels, 1, SoundFormat::kMaxChannels);
+    format_.bitsPerSample = options_.bitsPerSample;
+    if (!format_.valid())
+        format_.bitsPerSample = 16;
     if (!options_.recordingFolder.empty()) {
         const std::string& folder = options_.recordingFolder;
         if (!platform::isDirectory(folder)) {
@@ -137,8 +186,10 @@ bool SimContent::open(const ContentOptions& options, std::string* error) {
         }
         std::vector<float> mono;
         int rate = 0;
-        if (!soundPath_.empty() && gen::readSoundMono(soundPath_, mono, rate) && rate > 0) {
-            sampleRate_ = rate;
+        if (!soundPath_.empty() && gen::readSoundMono(soundPath_, mono, rate) &&
+            rate >= SoundFormat::kMinRate && rate <= SoundFormat::kMaxRate) {
+            format_.sampleRate = rate;
+            recordingRate_ = rate;
             recordingSamples_.reserve(mono.size());
             for (float v : mono) {
                 recordingSamples_.push_back(
@@ -155,33 +206,57 @@ bool SimContent::open(const ContentOptions& options, std::string* error) {
     return true;
 }
 
-std::vector<std::int16_t> SimContent::liveSamples(std::uint64_t first, std::size_t count) const {
-    std::vector<std::int16_t> out(count);
+std::int16_t SimContent::sampleAt(std::uint64_t frame, int rate) const {
+    const auto perSecond = static_cast<std::uint64_t>(rate);
     if (!recordingSamples_.empty()) {
-        const std::size_t n = recordingSamples_.size();
-        for (std::size_t i = 0; i < count; ++i)
-            out[i] = recordingSamples_[(first + i) % n];
-        return out;
+        // Another rate than the recording's picks the nearest earlier sample.
+        const std::uint64_t at = frame * static_cast<std::uint64_t>(recordingRate_) / perSecond;
+        return recordingSamples_[at % recordingSamples_.size()];
     }
     if (options_.clockSound) {
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::uint64_t ms = (first + i) * 1000u / static_cast<std::uint64_t>(sampleRate_);
-            out[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(ms & 0xFFFFu));
-        }
-        return out;
+        const std::uint64_t ms = frame * 1000u / perSecond;
+        return static_cast<std::int16_t>(static_cast<std::uint16_t>(ms & 0xFFFFu));
     }
     // A quiet 440 Hz tone with a 1 kHz beep over the first 40 ms of every second, so that the
     // sound's continuity and its clock can be heard.
-    const double rate = sampleRate_;
-    const auto beepSamples = static_cast<std::uint64_t>(sampleRate_ / 25);
+    const std::uint64_t inSecond = frame % perSecond;
+    const double t = static_cast<double>(inSecond) / rate;
+    double v = 0.05 * std::sin(2.0 * M_PI * 440.0 * t);
+    if (inSecond < perSecond / 25)
+        v += 0.3 * std::sin(2.0 * M_PI * 1000.0 * t);
+    return static_cast<std::int16_t>(std::lround(v * 32767.0));
+}
+
+std::vector<std::int16_t> SimContent::liveSamples(std::uint64_t first, std::size_t count) const {
+    std::vector<std::int16_t> out(count);
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = sampleAt(first + i, format_.sampleRate);
+    return out;
+}
+
+Bytes SimContent::liveSound(std::uint64_t first, std::size_t count,
+                            const SoundFormat& format) const {
+    const bool ramp = recordingSamples_.empty() && options_.clockSound;
+    const auto perSecond = static_cast<std::uint64_t>(format.sampleRate);
+    Bytes out;
+    out.reserve(count * static_cast<std::size_t>(format.blockAlign()));
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint64_t k = first + i;
-        const double t = static_cast<double>(k % static_cast<std::uint64_t>(sampleRate_)) / rate;
-        double v = 0.05 * std::sin(2.0 * M_PI * 440.0 * t);
-        if (k % static_cast<std::uint64_t>(sampleRate_) < beepSamples) {
-            v += 0.3 * std::sin(2.0 * M_PI * 1000.0 * t);
+        const std::uint64_t frame = first + i;
+        const auto value = static_cast<std::uint16_t>(sampleAt(frame, format.sampleRate));
+        std::uint8_t sample[4] = {0, 0, 0, 0};
+        switch (format.bitsPerSample) {
+            case 8:
+                sample[0] = ramp ? static_cast<std::uint8_t>(frame * 1000u / perSecond)
+                                 : static_cast<std::uint8_t>((value >> 8) ^ 0x80u);
+                break;
+            default:
+                // The 16-bit value in the top two bytes; wider samples get zero low bytes.
+                sample[format.bitsPerSample / 8 - 2] = static_cast<std::uint8_t>(value);
+                sample[format.bitsPerSample / 8 - 1] = static_cast<std::uint8_t>(value >> 8);
+                break;
         }
-        out[i] = static_cast<std::int16_t>(std::lround(v * 32767.0));
+        for (int c = 0; c < format.channels; ++c)
+            out.insert(out.end(), sample, sample + format.bitsPerSample / 8);
     }
     return out;
 }
@@ -240,9 +315,10 @@ std::optional<Bytes> SimContent::recordedFrame(int n) {
 std::optional<Bytes> SimContent::recordedSound() {
     if (!framePaths_.empty())
         return readFile(soundPath_);
-    const auto samples = static_cast<std::size_t>(static_cast<long long>(recordedFrameCount()) *
-                                                  options_.frameIntervalMs * sampleRate_ / 1000);
-    return makeWav(liveSamples(0, samples), sampleRate_, channels_);
+    const auto frames =
+        static_cast<std::size_t>(static_cast<long long>(recordedFrameCount()) *
+                                 options_.frameIntervalMs * format_.sampleRate / 1000);
+    return makeWav(liveSound(0, frames, format_), format_);
 }
 
 std::optional<Bytes> SimContent::recordedInfo() {

@@ -39,8 +39,13 @@ void HeadlessPage::showElement(const std::string& name, const std::string& value
     printLine(elementLine({name, value}));
 }
 
-void HeadlessPage::showMessage(const std::string& caption, const std::string& text, bool) {
+// Printed alike whatever the icon.
+void HeadlessPage::showMessage(const std::string& caption, const std::string& text, MessageIcon) {
     printLine(messageLine(caption, text));
+}
+
+void HeadlessPage::showStatus(const std::string& text) {
+    printLine(statusLine(text));
 }
 
 std::optional<std::string> HeadlessPage::chooseFolder(const std::string&) {

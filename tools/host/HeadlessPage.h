@@ -10,8 +10,8 @@
 
 namespace picvoxhost {
 
-// The page without a display: the control paints into an offscreen area; elements and messages
-// are printed on stdout as they come, and boxes are answered at once.
+// The page without a display: the control paints into an offscreen area; elements, messages and
+// status texts are printed on stdout as they come, and boxes are answered at once.
 class HeadlessPage final : public HostPage {
 public:
     HeadlessPage(int width, int height, std::optional<std::string> chosenFolder);
@@ -26,7 +26,9 @@ public:
 
     void controlInvalidated() override { paint(); }
     void showElement(const std::string& name, const std::string& value) override;
-    void showMessage(const std::string& caption, const std::string& text, bool warning) override;
+    void showMessage(const std::string& caption, const std::string& text,
+                     MessageIcon icon) override;
+    void showStatus(const std::string& text) override;
     std::optional<std::string> chooseFolder(const std::string& startFolder) override;
     bool answersAtOnce() const override { return true; }
 

@@ -1,5 +1,7 @@
 #include "tools/host/HostSession.h"
 
+#include <filesystem>
+
 namespace picvoxhost {
 
 namespace {
@@ -30,7 +32,7 @@ std::string settingError(ControlHandle::SetResult result, const PropertySetting&
 HostSession::HostSession(ControlHandle& control, HostSite& site, QObject* parent)
     : QObject(parent), control_(control), site_(site) {
     site_.attach(control_.hosted());
-    control_.hosted()->SetClientSite(&site_);
+    control_.hosted()->SetClientSite(static_cast<picvox::IPicvoxSite*>(&site_));
     endPoll_.setInterval(kEndPollMs);
     connect(&endPoll_, &QTimer::timeout, this, &HostSession::poll);
     runLimit_.setSingleShot(true);
@@ -76,8 +78,10 @@ void HostSession::stop() {
     started_ = false;
     if (saveMode_) {
         const std::string destination = control_.textProperty("destination");
-        // A save run leaves its run folder's path in destination.
-        if (destination != destinationAtStart_)
+        // A save run leaves its run folder's path in destination; a failed or stopped one may
+        // have removed the folder again, and a folder that is not there was not saved.
+        std::error_code ec;
+        if (destination != destinationAtStart_ && std::filesystem::is_directory(destination, ec))
             savedFolder_ = destination;
     }
 }

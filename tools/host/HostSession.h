@@ -43,7 +43,8 @@ public:
     bool running() const { return started_; }
     // 0 when every box shown was complete_msg (or none was shown), 1 otherwise.
     int exitStatus();
-    // The run folder of a save run that has ended (destination after the run), else empty.
+    // The run folder of a save run that has ended (destination after the run) when that folder
+    // is on disk, else empty.
     const std::string& savedFolder() const { return savedFolder_; }
 
 signals:

@@ -19,7 +19,29 @@ std::string utf8(LPCOLESTR text) {
     return text ? utf16ToUtf8(std::u16string_view(text)) : std::string();
 }
 
+// At most `limit` bytes of UTF-8 text, never ending inside a character.
+std::string cutUtf8(std::string text, std::size_t limit) {
+    if (text.size() <= limit)
+        return text;
+    std::size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0u) == 0x80u)
+        --end;
+    text.resize(end);
+    return text;
+}
+
 }  // namespace
+
+MessageIcon messageIconOf(std::uint32_t style) {
+    switch (style) {
+        case picvox::kPicvoxMessageWarning:
+            return MessageIcon::Warning;
+        case picvox::kPicvoxMessageInformation:
+            return MessageIcon::Information;
+        default:
+            return MessageIcon::None;
+    }
+}
 
 HostSite* HostSite::create(HostPage& page, std::uint64_t window) {
     return new HostSite(page, window);
@@ -73,6 +95,11 @@ std::vector<std::string> HostSite::messages() const {
     return messages_;
 }
 
+std::vector<std::string> HostSite::statuses() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return statuses_;
+}
+
 std::map<std::string, std::string> HostSite::elements() const {
     std::lock_guard<std::mutex> guard(lock_);
     return elements_;
@@ -88,6 +115,11 @@ HRESULT HostSite::QueryInterface(REFIID riid, void** ppv) {
         return E_POINTER;
     if (riid == IID_IUnknown || riid == picvox::IID_IPicvoxSite) {
         *ppv = static_cast<picvox::IPicvoxSite*>(this);
+        AddRef();
+        return S_OK;
+    }
+    if (riid == picvox::IID_IPicvoxStatusSite) {
+        *ppv = static_cast<picvox::IPicvoxStatusSite*>(this);
         AddRef();
         return S_OK;
     }
@@ -202,13 +234,13 @@ HRESULT HostSite::ShowMessageBox(LPCOLESTR caption, LPCOLESTR text, std::uint32_
     if (title.empty())
         title = kDefaultCaption;
     const std::string body = utf8(text);
-    const bool warning = style == picvox::kPicvoxMessageWarning;
+    const MessageIcon icon = messageIconOf(style);
     {
         std::lock_guard<std::mutex> guard(lock_);
         messages_.push_back(body);
     }
     if (page_.answersAtOnce() || onGuiThread()) {
-        page_.showMessage(title, body, warning);
+        page_.showMessage(title, body, icon);
         return S_OK;
     }
     // Shown by the GUI thread while this thread waits; given up when the GUI thread is (or
@@ -220,14 +252,14 @@ HRESULT HostSite::ShowMessageBox(LPCOLESTR caption, LPCOLESTR text, std::uint32_
     auto box = std::make_shared<Box>();
     QMetaObject::invokeMethod(
         context_.get(),
-        [this, box, title, body, warning] {
+        [this, box, title, body, icon] {
             {
                 std::lock_guard<std::mutex> guard(lock_);
                 if (pageBlocked_ || box->closed)
                     return;
                 box->started = true;
             }
-            page_.showMessage(title, body, warning);
+            page_.showMessage(title, body, icon);
             {
                 std::lock_guard<std::mutex> guard(lock_);
                 box->closed = true;
@@ -253,6 +285,21 @@ HRESULT HostSite::ChooseFolder(LPCOLESTR startFolder, BSTR* folder) {
         return S_FALSE;
     *folder = bstrFromUtf8(*chosen);
     return *folder ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT HostSite::ShowStatus(LPCOLESTR text) {
+    std::string line = cutUtf8(utf8(text), kMaxStatusBytes);
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (statuses_.size() >= kKeptStatuses)
+            statuses_.erase(statuses_.begin());
+        statuses_.push_back(line);
+    }
+    if (page_.answersAtOnce())
+        page_.showStatus(line);
+    else
+        onGui([this, line = std::move(line)] { page_.showStatus(line); });
+    return S_OK;
 }
 
 }  // namespace picvoxhost

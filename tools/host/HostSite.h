@@ -24,8 +24,13 @@ class QTimer;
 
 namespace picvoxhost {
 
+// The icon of a message box, from its style.
+enum class MessageIcon { None, Warning, Information };
+MessageIcon messageIconOf(std::uint32_t style);
+
 // How the page presents what the control asks for. Called on the GUI thread, except that a page
-// which answers at once (headless) gets elements and messages on the control's calling thread.
+// which answers at once (headless) gets elements, messages and status on the control's calling
+// thread.
 class HostPage {
 public:
     virtual ~HostPage() = default;
@@ -33,17 +38,25 @@ public:
     virtual void controlInvalidated() = 0;
     virtual void showElement(const std::string& name, const std::string& value) = 0;
     // Returns when the user closed the box.
-    virtual void showMessage(const std::string& caption, const std::string& text, bool warning) = 0;
+    virtual void showMessage(const std::string& caption, const std::string& text,
+                             MessageIcon icon) = 0;
+    // The control's status line; empty clears it. Must not wait for anything.
+    virtual void showStatus(const std::string& text) = 0;
     // Nothing when cancelled.
     virtual std::optional<std::string> chooseFolder(const std::string& startFolder) = 0;
     // True: elements and messages need no GUI thread and are answered on the caller's thread.
     virtual bool answersAtOnce() const = 0;
 };
 
-class HostSite final : public picvox::IPicvoxSite {
+// Answers IPicvoxSite and the optional IPicvoxStatusSite.
+class HostSite final : public picvox::IPicvoxSite, public picvox::IPicvoxStatusSite {
 public:
     // The caption of a box whose caption the control left empty.
     static constexpr const char* kDefaultCaption = "picvox-host";
+    // A status text is cut to this many bytes (at a character boundary), and so many of the
+    // latest are kept for statuses().
+    static constexpr std::size_t kMaxStatusBytes = 1024;
+    static constexpr std::size_t kKeptStatuses = 64;
 
     // A site with one reference (the caller's), made and released on the GUI thread. `window` is
     // the opaque handle the control is given for its window (not 0).
@@ -59,6 +72,8 @@ public:
 
     // Every box shown so far (texts only), and the latest value of each page element.
     std::vector<std::string> messages() const;
+    // The latest status texts, oldest first (empty ones included).
+    std::vector<std::string> statuses() const;
     std::map<std::string, std::string> elements() const;
     std::set<std::uint32_t> activeTimers() const;
 
@@ -81,6 +96,9 @@ public:
                                           std::uint32_t style) override;
     platform::com::HRESULT ChooseFolder(platform::com::LPCOLESTR startFolder,
                                         platform::com::BSTR* folder) override;
+
+    // IPicvoxStatusSite: from any thread, never waits for the GUI thread.
+    platform::com::HRESULT ShowStatus(platform::com::LPCOLESTR text) override;
 
 private:
     HostSite(HostPage& page, std::uint64_t window);
@@ -110,6 +128,7 @@ private:
     std::set<std::string> elementNames_;
     std::map<std::string, std::string> elements_;
     std::vector<std::string> messages_;
+    std::vector<std::string> statuses_;
     std::set<std::uint32_t> activeTimers_;
 };
 

@@ -10,10 +10,15 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdint>
+
+#include "tools/host/StartCheck.h"
 
 namespace picvoxhost {
 
@@ -30,6 +35,10 @@ constexpr const char* kPropertyNames[] = {
     "DL_InfFileURL",
 };
 
+// Values longer than this many average characters (long messages, deep folders) may be cut in
+// the editor; their whole text is the cell's tool tip.
+constexpr int kValueColumnChars = 48;
+
 QString valueText(const PropertyValue& value) {
     if (std::holds_alternative<std::int32_t>(value))
         return QString::number(std::get<std::int32_t>(value));
@@ -45,12 +54,16 @@ ControlArea::ControlArea(picvox::IHostedControl* control, QSize size, QWidget* p
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void ControlArea::paintEvent(QPaintEvent*) {
+void ControlArea::paintSurface() {
     if (surface_.size() != size())
         surface_ = QImage(size(), QImage::Format_RGB32);
     // Format_RGB32 is 0xFFRRGGBB per pixel, the control's own surface format.
     control_->Draw(reinterpret_cast<std::uint32_t*>(surface_.bits()), surface_.width(),
                    surface_.height(), static_cast<std::int32_t>(surface_.bytesPerLine()));
+}
+
+void ControlArea::paintEvent(QPaintEvent*) {
+    paintSurface();
     QPainter painter(this);
     painter.drawImage(0, 0, surface_);
 }
@@ -68,6 +81,7 @@ HostWindow::HostWindow(ControlHandle& control, QSize areaSize, QWidget* parent)
     properties_ = new QTableWidget(static_cast<int>(std::size(kPropertyNames)), 2, this);
     properties_->setHorizontalHeaderLabels({tr("Property"), tr("Value")});
     properties_->verticalHeader()->hide();
+    properties_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
     properties_->horizontalHeader()->setStretchLastSection(true);
     for (int row = 0; row < properties_->rowCount(); ++row) {
         auto* name = new QTableWidgetItem(QString::fromLatin1(kPropertyNames[row]));
@@ -82,7 +96,15 @@ HostWindow::HostWindow(ControlHandle& control, QSize areaSize, QWidget* parent)
     connect(startButton_, &QPushButton::clicked, this, &HostWindow::startPressed);
     connect(stopButton_, &QPushButton::clicked, this, &HostWindow::stopPressed);
     status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("hostStatus"));
     status_->setWordWrap(true);
+    status_->setTextFormat(Qt::PlainText);
+    controlStatus_ = new QLabel(this);
+    controlStatus_->setObjectName(QStringLiteral("controlStatus"));
+    controlStatus_->setWordWrap(true);
+    // The control's texts are shown as they are, never read as markup.
+    controlStatus_->setTextFormat(Qt::PlainText);
+    controlStatus_->setFixedWidth(areaSize.width());
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(startButton_);
@@ -93,8 +115,12 @@ HostWindow::HostWindow(ControlHandle& control, QSize areaSize, QWidget* parent)
     side->addWidget(properties_, 1);
     side->addLayout(buttons);
     side->addWidget(status_);
+    auto* left = new QVBoxLayout;
+    left->addWidget(area_);
+    left->addWidget(controlStatus_);
+    left->addStretch();
     auto* layout = new QHBoxLayout(this);
-    layout->addWidget(area_, 0, Qt::AlignTop);
+    layout->addLayout(left);
     layout->addLayout(side, 1);
 
     refreshProperties();
@@ -107,6 +133,15 @@ HostWindow::~HostWindow() {
     site_->Release();
 }
 
+void HostWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    refreshProperties();
+    // Shown without the properties a run needs (started from the desktop's menu): say which.
+    if (!session_->running())
+        status_->setText(
+            QString::fromStdString(startHint(startProblems(startSettingsOf(control_)))));
+}
+
 QLineEdit* HostWindow::elementField(const std::string& name) const {
     const auto it = elementFields_.find(name);
     return it == elementFields_.end() ? nullptr : it->second;
@@ -116,30 +151,64 @@ void HostWindow::refreshProperties() {
     refreshing_ = true;
     for (int row = 0; row < properties_->rowCount(); ++row) {
         const auto value = control_.property(kPropertyNames[row]);
-        properties_->item(row, 1)->setText(value ? valueText(*value) : QString());
+        QTableWidgetItem* item = properties_->item(row, 1);
+        item->setText(value ? valueText(*value) : QString());
+        item->setToolTip(item->text());
     }
     refreshing_ = false;
+    fitPropertyColumns();
+}
+
+void HostWindow::fitPropertyColumns() {
+    const QFontMetrics metrics(properties_->font());
+    // A cell's text has the focus frame's margin on each side, and a little air.
+    const int margin =
+        2 * (properties_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, properties_) +
+             1) +
+        metrics.averageCharWidth();
+    int names = metrics.horizontalAdvance(properties_->horizontalHeaderItem(0)->text());
+    int values = metrics.horizontalAdvance(properties_->horizontalHeaderItem(1)->text());
+    for (int row = 0; row < properties_->rowCount(); ++row) {
+        names = std::max(names, metrics.horizontalAdvance(properties_->item(row, 0)->text()));
+        values = std::max(values, metrics.horizontalAdvance(properties_->item(row, 1)->text()));
+    }
+    names += margin;
+    values = std::min(values, metrics.averageCharWidth() * kValueColumnChars) + margin;
+    properties_->setColumnWidth(0, names);
+    // Grows with its values, up to the cap; the window's layout makes room.
+    const int width = names + values + 2 * properties_->frameWidth() +
+                      properties_->verticalScrollBar()->sizeHint().width();
+    properties_->setMinimumWidth(std::max(properties_->minimumWidth(), width));
 }
 
 void HostWindow::propertyEdited(QTableWidgetItem* item) {
     if (refreshing_ || item->column() != 1)
         return;
     const PropertySetting setting{kPropertyNames[item->row()], item->text().toStdString()};
-    const std::string error =
-        settingError(control_.setProperty(setting.name, setting.value), setting);
-    status_->setText(QString::fromStdString(error));
+    std::string error = settingError(control_.setProperty(setting.name, setting.value), setting);
     // Shows what the control kept: a refused value reverts.
     refreshProperties();
+    if (error.empty() && !session_->running())
+        error = startHint(startProblems(startSettingsOf(control_)));
+    status_->setText(QString::fromStdString(error));
 }
 
 void HostWindow::startPressed() {
     startRun(false);
 }
 
-void HostWindow::startRun(bool watchEnd) {
+bool HostWindow::startRun(bool watchEnd) {
     if (session_->running())
         session_->stop();
-    status_->clear();
+    // The control would only say "The error occurred during preservation.": the window names
+    // what is missing instead, and starts nothing.
+    const std::string refusal = startRefusal(startProblems(startSettingsOf(control_)));
+    status_->setText(QString::fromStdString(refusal));
+    if (!refusal.empty()) {
+        updateButtons();
+        return false;
+    }
+    controlStatus_->clear();
     for (const char* name : {"counter", "inputname"}) {
         const std::string element = control_.textProperty(name);
         if (!element.empty() && !elementFields_.count(element)) {
@@ -150,9 +219,14 @@ void HostWindow::startRun(bool watchEnd) {
             elementFields_[element] = field;
         }
     }
+    // Started before the window was ever painted (from the command line), the control would have
+    // no window yet, and without one it arms no page counter: the first paint comes first.
+    area_->paintSurface();
+    area_->update();
     session_->start(watchEnd);
     refreshProperties();
     updateButtons();
+    return true;
 }
 
 void HostWindow::stopPressed() {
@@ -174,11 +248,19 @@ void HostWindow::showElement(const std::string& name, const std::string& value) 
         field->setText(QString::fromStdString(value));
 }
 
-void HostWindow::showMessage(const std::string& caption, const std::string& text, bool warning) {
-    QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::NoIcon,
-                    QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
-                    this);
+void HostWindow::showMessage(const std::string& caption, const std::string& text,
+                             MessageIcon icon) {
+    const QMessageBox::Icon shown = icon == MessageIcon::Warning       ? QMessageBox::Warning
+                                    : icon == MessageIcon::Information ? QMessageBox::Information
+                                                                       : QMessageBox::NoIcon;
+    QMessageBox box(shown, QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+void HostWindow::showStatus(const std::string& text) {
+    controlStatus_->setText(QString::fromStdString(text));
 }
 
 std::optional<std::string> HostWindow::chooseFolder(const std::string& startFolder) {

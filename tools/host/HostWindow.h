@@ -27,6 +27,9 @@ public:
     ControlArea(picvox::IHostedControl* control, QSize size, QWidget* parent = nullptr);
     // The area as the control painted it last.
     const QImage& lastPainted() const { return surface_; }
+    // Lets the control paint its surface now, shown or not: its first paint gives it its window,
+    // which the page counter's timers need from Start on.
+    void paintSurface();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -36,8 +39,8 @@ private:
     QImage surface_;
 };
 
-// The page of window mode: the control's area, the page's INPUT elements as read-only fields,
-// a property editor, Start and Stop.
+// The page of window mode: the control's area with its status line, the page's INPUT elements as
+// read-only fields, a property editor, Start and Stop, and a line for what the host says.
 class HostWindow final : public QWidget, public HostPage {
     Q_OBJECT
 public:
@@ -50,24 +53,35 @@ public:
     QPushButton* stopButton() const { return stopButton_; }
     // The field of the page element `name`, or null.
     QLineEdit* elementField(const std::string& name) const;
+    QLabel* hostStatus() const { return status_; }
+    QLabel* controlStatus() const { return controlStatus_; }
+    QTableWidget* propertyTable() const { return properties_; }
     // Start, with the page's fields for the elements the control is told to fill. With
-    // `watchEnd` the session ends when the run reports its end.
-    void startRun(bool watchEnd);
+    // `watchEnd` the session ends when the run reports its end. Refused, saying why in the
+    // window, when the properties lack what a run needs (false).
+    bool startRun(bool watchEnd);
     // Reads every property back into the editor.
     void refreshProperties();
 
     // HostPage
     void controlInvalidated() override;
     void showElement(const std::string& name, const std::string& value) override;
-    void showMessage(const std::string& caption, const std::string& text, bool warning) override;
+    void showMessage(const std::string& caption, const std::string& text,
+                     MessageIcon icon) override;
+    void showStatus(const std::string& text) override;
     std::optional<std::string> chooseFolder(const std::string& startFolder) override;
     bool answersAtOnce() const override { return false; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 private:
     void startPressed();
     void stopPressed();
     void propertyEdited(QTableWidgetItem* item);
     void updateButtons();
+    // Widens the property editor so that every name and every value up to a length shows whole.
+    void fitPropertyColumns();
 
     ControlHandle& control_;
     HostSite* site_ = nullptr;  // one reference of ours
@@ -78,7 +92,8 @@ private:
     QTableWidget* properties_ = nullptr;
     QPushButton* startButton_ = nullptr;
     QPushButton* stopButton_ = nullptr;
-    QLabel* status_ = nullptr;
+    QLabel* status_ = nullptr;         // the host's own words
+    QLabel* controlStatus_ = nullptr;  // the control's status line
     bool refreshing_ = false;
 };
 

@@ -164,6 +164,15 @@ std::string elementLine(const InputElement& element) {
     return line;
 }
 
+std::string statusLine(std::string_view text) {
+    std::string line = "status";
+    if (!text.empty()) {
+        line += ' ';
+        appendOneLine(line, text);
+    }
+    return line;
+}
+
 std::string messageLine(std::string_view caption, std::string_view text) {
     std::string line = "message ";
     appendOneLine(line, caption);

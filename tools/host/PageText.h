@@ -1,7 +1,7 @@
 #pragma once
 
 // The texts the host reads from the control and prints: INPUT elements that replace page
-// elements, and message boxes as one line each.
+// elements, message boxes and the status line, as one line each.
 
 #include <optional>
 #include <string>
@@ -23,5 +23,7 @@ std::optional<InputElement> parseInputElement(std::string_view html);
 std::string elementLine(const InputElement& element);
 // "message CAPTION: TEXT", line breaks in either written as \n, so one box is one line.
 std::string messageLine(std::string_view caption, std::string_view text);
+// "status TEXT" (line breaks as in messageLine); "status" alone when the control cleared it.
+std::string statusLine(std::string_view text);
 
 }  // namespace picvoxhost
