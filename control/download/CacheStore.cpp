@@ -438,70 +438,63 @@ void CacheStore::GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlo
     s_.saveSeqIndex = first;
     WriteLog(LogTag::HttpThread, "保存開始インデックス 画像=%d, 音声=%d", first, s_.waveSaveIndex);
 
-    // Timing: each picture from the first saved one up to the dropped one takes the relative
-    // time of the picture after it, less the sound played between them. The slots run along
-    // the ring from `first` and are done newest first, so each takes the already rewritten time
-    // of its successor.
+    // Timing: the first saved picture takes the relative time of the picture after it, less
+    // the saved sound up to where that one came, so that it stands at the sound's start. The
+    // pictures after it keep their own relative times: those are the recorder's clock, which the
+    // saved sound follows (a save continues only a cache that is continuous with the recorder).
+    // Rewriting each from its successor, one sound slot apart, shifted them all by the error of
+    // the newest one's place (a second and more after a Live playback).
+    firstSavedPicture_ = first;
+    firstPending_ = true;
     const std::uint64_t pictureReference = s_.blackTimeSet ? slotTime(first, SlotKind::Picture) : 0;
-    // The first saved picture is always among them, also when it is the run's first picture,
-    // stored in the slot it replaced: kept with its capture time, it would stand at the start
-    // of the saved sound although it was taken later on the recorder's clock.
-    // After the black picture the walk goes on at the oldest picture after the sound's start.
-    int slots[kLastSlot + 1];
-    int count = 0;
-    const int firstReal = first == 0 ? saved_.afterBlack : first;
-    if (first == 0)
-        slots[count++] = 0;
-    if (firstReal != 0) {
-        // A first real picture is always rewritten; after the black one, only those before the
-        // dropped slot (which now holds the run's own first picture).
-        int real = s_.droppedSlot != 0 ? RingDistance(firstReal, s_.droppedSlot) : 0;
-        if (first != 0)
-            real = std::max(1, real);
-        for (int i = 0, c = firstReal; i < real; ++i, c = NextSlot(c))
-            slots[count++] = c;
-    }
-    for (int i = count - 1; i >= 0; --i) {
-        const int c = slots[i];
-        int n = c;
-        std::uint32_t relN = 0;
-        // The black picture's successor is the oldest picture after the sound's start, not
-        // whatever slot 1 holds.
-        const bool found = c == 0 ? (n = saved_.afterBlack) != 0
+    int n = first;
+    // The black picture's successor is the oldest picture after the sound's start, not whatever
+    // slot 1 holds.
+    const bool found = first == 0 ? (n = saved_.afterBlack) != 0
                                   : StepSlotForward(p_.cache, n, pictureReference,
                                                     SlotKind::Picture) != 0;
-        if (!found || ReadRelTime(PictureSlotPath(p_.cache.folder, n), relN) == 0)
-            continue;
-        int l = NewestSlotBefore(p_.cache, SlotKind::Sound, slotTime(n, SlotKind::Picture));
-        int m = l;
-        if (c == first) {
-            m = firstSavedSound_;
-            if (l == 0 || !soundLaterThan(l, m))
-                l = m;
-        }
-        if (l == 0)
-            continue;
-        const std::uint32_t w = PlayTimeOfSlots(l, m);
-        const std::string path = PictureSlotPath(p_.cache.folder, c);
-        RewriteRelTime(path, relN > w ? relN - w : 0);
-        std::uint32_t setTime = 0;
-        if (c == first && !s_.blackTimeSet) {
-            std::uint32_t setN = 0;
-            if (ReadSetTime(PictureSlotPath(p_.cache.folder, n), setN)) {
-                setTime = setN > w / 1000 ? setN - w / 1000 : 0;
-                RewriteSetTime(path, setTime);
-            }
-            s_.blackTimeSet = true;
-        }
-        WriteLog(
-            LogTag::HttpThread,
-            "JPEG2000時間書換え GetSaveIndex：%s　設定時間=%d　J2K相対時間=%d　WAVE演奏時間=%d",
-            path.c_str(), static_cast<int>(setTime), static_cast<int>(relN), static_cast<int>(w));
+    if (found)
+        timeFirstSavedPicture(n);
+}
+
+void CacheStore::timeFirstSavedPicture(int successor) {
+    const std::string next = PictureSlotPath(p_.cache.folder, successor);
+    std::uint32_t relN = 0;
+    if (ReadRelTime(next, relN) == 0)
+        return;  // the next picture tries again
+    int l = NewestSlotBefore(p_.cache, SlotKind::Sound, slotTime(successor, SlotKind::Picture));
+    const int m = firstSavedSound_;
+    if (l == 0 || !soundLaterThan(l, m))
+        l = m;
+    const std::uint32_t w = PlayTimeOfSlots(l, m);
+    const int first = firstSavedPicture_;
+    const std::string path = PictureSlotPath(p_.cache.folder, first);
+    std::uint32_t setTime = 0;
+    if (first == 0) {
+        // The black picture gets a capture time too, with its time checksum.
+        std::uint32_t setN = 0;
+        if (ReadSetTime(next, setN) == 0)
+            return;
+        setTime = setN > w / 1000 ? setN - w / 1000 : 0;
+        RewriteSetTime(path, setTime);
+        s_.blackTimeSet = true;
     }
+    RewriteRelTime(path, relN > w ? relN - w : 0);
+    firstPending_ = false;
+    WriteLog(LogTag::HttpThread,
+             "JPEG2000時間書換え GetSaveIndex：%s　設定時間=%d　J2K相対時間=%d　WAVE演奏時間=%d",
+             path.c_str(), static_cast<int>(setTime), static_cast<int>(relN), static_cast<int>(w));
+    // No cached picture came after the black one: this one follows it.
+    if (first == 0 && saved_.afterBlack == 0)
+        saved_.afterBlack = successor;
+    learnSavedStart();
 }
 
 void CacheStore::dropNewestPicture(int& pictureSlot, int soundSlot) {
-    const int p = pictureSlot == 0 ? 1 : pictureSlot;
+    // Slot 0 here means an empty picture cache: nothing to drop, the first picture takes slot 1.
+    if (pictureSlot == 0)
+        return;
+    const int p = pictureSlot;
     const int s = soundSlot == 0 ? 1 : soundSlot;
     if (slotTime(p, SlotKind::Picture) < slotTime(s, SlotKind::Sound)) {
         pictureSlot = NextSlot(p);
@@ -515,37 +508,14 @@ void CacheStore::dropNewestPicture(int& pictureSlot, int soundSlot) {
              path.c_str());
 }
 
-void CacheStore::timeBlackPicture(int pictureSlot, int soundSlot) {
-    const std::string black = PictureSlotPath(p_.cache.folder, 0);
-    std::uint32_t relBlack = 1;
-    std::uint32_t relNew = 0;
-    if (ReadRelTime(black, relBlack) == 0 || relBlack != 0 ||
-        ReadRelTime(PictureSlotPath(p_.cache.folder, pictureSlot), relNew) == 0) {
-        return;
-    }
-    // From the first saved sound slot, which the set-up has since moved waveSaveIndex past: the
-    // black picture stands at the start of the saved sound.
-    const std::uint32_t w = PlayTimeOfSlots(soundSlot, firstSavedSound_);
-    std::uint32_t setNew = 0;
-    if (ReadSetTime(PictureSlotPath(p_.cache.folder, pictureSlot), setNew) == 0)
-        return;  // nothing written: the next picture tries again
-    RewriteRelTime(black, relNew > w ? relNew - w : 0);
-    const std::uint32_t setTime = setNew > w / 1000 ? setNew - w / 1000 : 0;
-    RewriteSetTime(black, setTime);
-    WriteLog(LogTag::HttpThread,
-             "JPEG2000時間書換え AddImageData：%s　設定時間=%d　WAVE演奏時間=%d", black.c_str(),
-             static_cast<int>(setTime), static_cast<int>(w));
-    s_.blackTimeSet = true;
-}
-
 void CacheStore::learnSavedStart() {
-    if (saved_.ready || !savePositionsFound_ || (s_.saveSeqIndex == 0 && !s_.blackTimeSet))
+    if (saved_.ready || !savePositionsFound_ || firstPending_)
         return;
     saved_.ready = true;
     std::uint32_t rel = 0;
-    saved_.startKnown = ReadRelTime(PictureSlotPath(p_.cache.folder, s_.saveSeqIndex), rel) != 0;
+    saved_.startKnown = ReadRelTime(PictureSlotPath(p_.cache.folder, firstSavedPicture_), rel) != 0;
     saved_.startRelMs = rel;
-    WriteLog(LogTag::HttpThread, "保存開始画像 %02d 相対時間=%u", s_.saveSeqIndex,
+    WriteLog(LogTag::HttpThread, "保存開始画像 %02d 相対時間=%u", firstSavedPicture_,
              static_cast<unsigned>(rel));
 }
 
@@ -660,8 +630,10 @@ int CacheStore::storePicture(int& seqNo, int& pictureSlot, int& savedCount, bool
     WriteStartTime(p_.cache.folder, pictureSlot, downloadTime);
     WriteLog(LogTag::HttpThread, "キャッシュファイル作成：%s", path.c_str());
 
-    if (!s_.blackTimeSet)
-        timeBlackPicture(pictureSlot, soundSlot);
+    // A first saved picture with no picture after it at the set-up takes its timing from this
+    // one.
+    if (savePositionsFound_ && firstPending_ && pictureSlot != firstSavedPicture_)
+        timeFirstSavedPicture(pictureSlot);
     // The catch-up waits for the save set-up, which finds where the save begins, and for the
     // black picture's timing, which places the pictures after it.
     int result = 1;

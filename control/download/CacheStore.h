@@ -87,7 +87,9 @@ private:
     bool putSound(const WavClip& clip, const char* successLine);
     bool pushForSaving(WavClip&& clip, const std::string& path);
     void dropNewestPicture(int& pictureSlot, int soundSlot);
-    void timeBlackPicture(int pictureSlot, int soundSlot);
+    // Puts the first saved picture at the start of the saved sound, from the relative time of
+    // the picture `successor` that came after it and the saved sound up to that one's arrival.
+    void timeFirstSavedPicture(int successor);
     int catchUp(int& seqNo, int pictureSlot, int& savedCount, const std::string& saveFolder,
                 int soundSlot);
     // Saves the cached pictures from saveSeqIndex along the ring through `slot`, in order and
@@ -126,6 +128,9 @@ private:
     std::uint64_t savedSoundEndTime_ = 0;
     // The cache time at which the saved sound starts (GetSaveIndex).
     std::uint64_t soundStartTime_ = 0;
+    // The first saved picture (0: the black one), and whether it still waits for its timing.
+    int firstSavedPicture_ = 0;
+    bool firstPending_ = false;
 
     // The saver's walk over the cached pictures. A picture's place in the saved recording is its
     // relative time less the first saved picture's (as a viewer paces it): only pictures whose

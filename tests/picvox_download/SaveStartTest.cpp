@@ -165,10 +165,12 @@ TEST_F(SaveStartTest, TimingRewriteIsTheSameAcrossTheRingWrap) {
     // Sound: 1.5-second slots, sound k cached at k * 1.5 s; the read slot is sound 10, so five
     // seconds back end inside sound 6 (its last 4000 bytes). Pictures: cache time and relative
     // time; picture 5 is the run's first, stored in the dropped slot. Picture 2 is the newest
-    // before the sound starts; 2 to 4 take the time of their successor less the sound between.
+    // before the sound starts: it takes picture 3's time less the saved sound before picture 3
+    // came (the 500 ms kept of sound 6 and sound 7). The others keep their own times, which are
+    // the recorder's clock.
     const std::int64_t pictureAt[] = {1000, 4000, 8000, 11000, 12500, 14000};
     const std::uint32_t relBefore[] = {30000, 30700, 31400, 32100, 32800, 33500};
-    const std::uint32_t relAfter[] = {30000, 30700, 28500, 30500, 32000, 33500};
+    const std::uint32_t relAfter[] = {30000, 30700, 30100, 32100, 32800, 33500};
     for (const auto& at : kPlacements) {
         SCOPED_TRACE(testing::Message() << "sound " << at.sound << ", pictures " << at.picture);
         emptyCache();
