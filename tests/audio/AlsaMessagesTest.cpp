@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "AudioTestSupport.h"
+#include "platform/audio/AudioStream.h"
 
 namespace {
 
@@ -85,6 +87,36 @@ TEST(AlsaMessages, AFailedOpenPrintsNothingAndKeepsItsReasonOnItsThread) {
     EXPECT_NE(theirs.find("korvex_theirs"), std::string::npos);
     platform::clearAlsaMessage();
     EXPECT_EQ(platform::lastAlsaMessage(), "");
+}
+
+struct SilenceSource : platform::AudioSource {
+    std::size_t pullFrames(float*, std::size_t) override { return 0; }
+};
+
+// In a fresh process (a child, where nothing has routed the messages yet): opening a sound stream
+// is what keeps the sound library quiet for the rest of the process; without it the same failure
+// prints, so the check can see what it guards against.
+TEST(AlsaMessagesDeathTest, OpeningAStreamKeepsTheSoundLibraryOffStderr) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            openPcm("korvex_no_such_pcm");
+            std::fflush(stderr);
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(0), "Unknown PCM korvex_no_such_pcm");
+    EXPECT_EXIT(
+        {
+            platform::ScopedNoSoundDevice noDevice;
+            SilenceSource src;
+            platform::AudioStream stream;
+            const bool opened = stream.open({8000, 1}, &src);
+            stream.close();
+            openPcm("korvex_no_such_pcm");
+            std::fflush(stderr);
+            std::_Exit(opened ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "^$");
 }
 
 }  // namespace

@@ -262,7 +262,7 @@ public:
     std::string openDialogFolder;
     std::vector<RecordingKind> kinds;
     std::vector<std::pair<std::string, OpenOutcome>> opens;  // every open's end, in order
-    std::function<void()> onOpenFinished;                     // called at each open's end
+    std::function<void()> onOpenFinished;                    // called at each open's end
 
     bool pumpMessages() override {
         ++pumps;
