@@ -15,7 +15,8 @@ namespace platform {
 namespace {
 
 // SDL's subsystem start and stop are not thread-safe; every stream of the process goes through
-// this one lock (the only process-wide state of the audio layer).
+// this one lock. With the test switch's count below and ALSA's handler (AlsaMessages.cpp), the
+// process-wide state of the audio layer.
 std::mutex& sdlInitMutex() {
     static std::mutex m;
     return m;
@@ -30,7 +31,7 @@ int blockFramesFor(int sampleRate) {
     return frames;
 }
 
-// Turned on by each ScopedNoSoundDevice while it lives.
+// Turned on by each ScopedNoSoundDevice while it lives; nothing else writes it.
 std::atomic<int> fakeNoDeviceHolders{0};
 
 // Time from the start of the null output's clock to the start of block `blocks`, exact in whole
