@@ -79,6 +79,11 @@ std::unique_ptr<DxsPlayer> DXSInit(const platform::WaveFormat& format, std::uint
     player->halfSize = format.avgBytesPerSec;
     player->silence = format.silenceByte();
     logDxs("DXSInit セカンダリーバッファ生成成功\n");
+    if (player->secondary->silent()) {
+        player->silentOutput = true;
+        logDxs("DXSInit サウンドデバイスなし 無音で再生 (%.200s)\n",
+               player->secondary->silentReason().c_str());
+    }
 
     const platform::PositionNotify positions[] = {
         {0, &player->halfStartEvent},

@@ -23,11 +23,15 @@ struct DxsPlayer {
     platform::Event* forcedEndEvent = nullptr;
     std::uint32_t halfSize = 0;  // one second of the stream: avgBytesPerSec
     std::uint8_t silence = 0;    // the byte that is silence in the stream's format
+    // No sound device: the buffer plays at its real pace into a null output and nobody hears it.
+    // The run goes on as ever; the user should be told once.
+    bool silentOutput = false;
     // Declared last so that it goes first: the device thread sets the events above.
     std::unique_ptr<platform::SoundBuffer> secondary;
 };
 
-// Makes the player for `format` (log lines for each step); null on any failure.
+// Makes the player for `format` (log lines for each step); null on any failure. No sound device
+// is no failure: the player is then silentOutput.
 // `window` is the control's window; the sound layer does not need it.
 std::unique_ptr<DxsPlayer> DXSInit(const platform::WaveFormat& format, std::uint64_t window);
 // Stops nothing and waits for nothing: the feeder must have ended. Leaves `player` null.

@@ -1,23 +1,14 @@
 #include <alsa/asoundlib.h>
 
 #include <limits>
-#include <mutex>
 #include <string_view>
 
+#include "platform/audio/AlsaMessages.h"
 #include "platform/audio/MixerDevice.h"
 
 namespace platform {
 
 namespace {
-
-// ALSA prints every failed look-up to stderr; the panel asks twice a second, and on a machine
-// without a sound card that would flood the terminal. Failures are reported by result instead.
-void quietAlsaErrors(const char*, int, const char*, int, const char*, ...) {}
-
-void silenceAlsaOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { snd_lib_error_set_handler(&quietAlsaErrors); });
-}
 
 class AlsaMixer final : public MixerDevice {
 public:
@@ -26,7 +17,8 @@ public:
     bool open() override {
         if (handle_ != nullptr)
             return true;
-        silenceAlsaOnce();
+        // The panel asks twice a second; without a sound card each failure would print lines.
+        routeAlsaMessages();
         snd_mixer_t* h = nullptr;
         if (snd_mixer_open(&h, 0) < 0 || h == nullptr)
             return false;

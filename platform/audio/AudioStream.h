@@ -1,9 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/audio/LinearResampler.h"
 
@@ -31,6 +35,18 @@ void releaseAudioSubsystem();
 // a sound device); call as the thread's last act.
 void releaseAudioThreadState();
 
+// Test seam: while faked, every output stream opens as on a machine without a sound card (no
+// device is opened, the stream plays into its null output). On while a ScopedNoSoundDevice lives
+// or while the environment holds KORVEX_FAKE_NO_SOUND_DEVICE=1 (for a child process of a test).
+bool soundDeviceFaked();
+class ScopedNoSoundDevice {
+public:
+    ScopedNoSoundDevice();
+    ~ScopedNoSoundDevice();
+    ScopedNoSoundDevice(const ScopedNoSoundDevice&) = delete;
+    ScopedNoSoundDevice& operator=(const ScopedNoSoundDevice&) = delete;
+};
+
 struct AudioFormat {
     int sampleRate = 0;
     int channels = 0;
@@ -44,8 +60,12 @@ struct AudioFormat {
 // The device runs at the rate the stream was opened with; the source can be consumed at another
 // rate (setSourceRate), in which case the stream resamples it.
 //
-// Without a usable sound device open() fails and says why. SDL_AUDIODRIVER=dummy plays nothing in
-// real time; SDL_AUDIODRIVER=disk with SDL_DISKAUDIOFILE writes exactly what was played.
+// Without a usable sound device (no driver starts, or the device does not open) the stream plays
+// into a null output instead: a thread of the stream's own that, every device block by the
+// steady clock, runs the same fill a device would. Counts, positions, rate, pause and the source
+// lock behave as with a device; nothing is heard. silent() tells, lastError() says why.
+// SDL_AUDIODRIVER=dummy plays nothing in real time; SDL_AUDIODRIVER=disk with SDL_DISKAUDIOFILE
+// writes exactly what was played.
 class AudioStream {
 public:
     AudioStream() = default;
@@ -53,18 +73,26 @@ public:
     AudioStream(const AudioStream&) = delete;
     AudioStream& operator=(const AudioStream&) = delete;
 
-    // Opens the device for `format` (float samples) and starts it paused. `source` must outlive
-    // the stream or the next close(). False when no device can be opened; lastError() says why.
+    // The identifier deviceId() gives for the null output; never one of a device.
+    static constexpr std::uint32_t kNullOutputId = 0xFFFFFFFFu;
+
+    // Opens the device for `format` (float samples), else the null output, and starts it
+    // paused. `source` must outlive the stream or the next close(). False only for a format no
+    // output takes; lastError() says why.
     bool open(const AudioFormat& format, AudioSource* source);
+    // Not under the source lock: it waits for the block in progress, which needs that lock.
     void close();
-    bool isOpen() const { return device_ != 0; }
-    // The device's identifier while open, else 0.
-    std::uint32_t deviceId() const { return device_; }
+    bool isOpen() const { return device_ != 0 || null_; }
+    // The device's identifier while open (kNullOutputId for the null output), else 0.
+    std::uint32_t deviceId() const { return null_ ? kNullOutputId : device_; }
+    // True while the stream plays into the null output; lastError() then says why no device.
+    bool silent() const { return null_; }
 
     bool resume();
     bool pause();
     bool isPaused() const { return paused_; }
-    // True when the device went away after it was opened (unplugged, server gone).
+    // True when the device went away after it was opened (unplugged, server gone). The null
+    // output is never lost.
     bool deviceLost() const;
 
     // Source frames consumed per second of device time; the opening rate plays the source as it
@@ -86,7 +114,8 @@ public:
     // counting at `position`. Takes the source lock itself.
     void restart(std::uint64_t position);
 
-    // Holds the device thread out of the source while the owner changes it. Recursive.
+    // Holds the device thread (or the null output's) out of the source while the owner changes
+    // it. Recursive.
     void lockSource();
     void unlockSource();
     class SourceLock {
@@ -105,8 +134,13 @@ public:
 private:
     static void deviceCallback(void* self, std::uint8_t* stream, int len);
     void fill(float* out, std::size_t frames);
+    bool openDevice();
+    void startNullOutput();
+    void stopNullOutput();
+    void runNullOutput();
 
     std::uint32_t device_ = 0;
+    bool null_ = false;
     bool subsystemUp_ = false;
     bool paused_ = true;
     AudioFormat format_;
@@ -120,6 +154,18 @@ private:
     std::atomic<std::uint64_t> framesHanded_{0};
     std::atomic<bool> sourceEnded_{false};
     std::string lastError_;
+
+    // The null output. Its thread fills under nullSource_ (what lockSource takes in place of the
+    // device's lock) and waits under nullWake_. nullRunning_ is written with both held, so either
+    // one is enough to read it.
+    std::thread nullThread_;
+    std::recursive_mutex nullSource_;
+    std::mutex nullWake_;
+    std::condition_variable nullWakeUp_;
+    bool nullStop_ = false;
+    bool nullRunning_ = false;
+    std::uint64_t nullResumes_ = 0;  // each resume restarts the null output's clock
+    std::vector<float> nullBlock_;   // the null thread's block of output
 };
 
 }  // namespace platform

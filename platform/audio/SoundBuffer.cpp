@@ -244,17 +244,19 @@ SoundResult StreamSoundBuffer::SetNotificationPositions(const PositionNotify* po
 }
 
 SoundResult SoundDevice::create(std::unique_ptr<SoundDevice>* out, std::string* error) {
+    (void)error;
     if (out == nullptr)
         return kSoundInvalidParam;
     out->reset();
-    if (!acquireAudioSubsystem(error))
-        return kSoundNoDriver;
-    out->reset(new SoundDevice);
+    // No driver is no failure: each buffer then plays into its null output and says why.
+    std::string ignored;
+    out->reset(new SoundDevice(acquireAudioSubsystem(&ignored)));
     return kSoundOk;
 }
 
 SoundDevice::~SoundDevice() {
-    releaseAudioSubsystem();
+    if (holdsSubsystem_)
+        releaseAudioSubsystem();
 }
 
 SoundResult SoundDevice::CreateSoundBuffer(const WaveFormat& format, std::uint32_t bytes,

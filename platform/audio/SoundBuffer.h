@@ -72,20 +72,27 @@ public:
     // Replaces the notification list; refused while playing.
     virtual SoundResult SetNotificationPositions(const PositionNotify* positions,
                                                  std::size_t count) = 0;
+
+    // True when the buffer plays into a null output (no sound device): the cursor, the
+    // notifications and the frequency work as ever, but nothing is heard. silentReason() says why
+    // there is no device.
+    virtual bool silent() const { return false; }
+    virtual std::string silentReason() const { return {}; }
 };
 
 // The buffer over an SDL output stream. The device runs at the format's own rate; the buffer is
 // consumed at its frequency and resampled, so SetFrequency changes the real pace. The cursor is
-// the count of frames the device has really taken, never a clock.
+// the count of frames the device has really taken, never a clock. Without a sound device the
+// stream's null output takes the frames at the same pace, and the buffer is silent().
 class StreamSoundBuffer final : public SoundBuffer, private AudioSource {
 public:
     static constexpr std::uint32_t kMinFrequency = 100;
     static constexpr std::uint32_t kMaxFrequency = 200000;
     static constexpr std::uint32_t kMaxBytes = 16u << 20;
 
-    // Checks the format and size and opens the output (paused, silence in the buffer).
-    // kSoundInvalidParam for a format or size it cannot take, kSoundNoDriver when no output
-    // opens (`error` then says why).
+    // Checks the format and size and opens the output (paused, silence in the buffer): the sound
+    // device, else the null output. kSoundInvalidParam for a format or size it cannot take,
+    // kSoundNoDriver when the output refuses the format (`error` then says why).
     static SoundResult create(const WaveFormat& format, std::uint32_t bytes,
                               std::unique_ptr<StreamSoundBuffer>* out,
                               std::string* error = nullptr);
@@ -103,6 +110,10 @@ public:
     SoundResult SetFrequency(std::uint32_t hz) override;
     SoundResult SetNotificationPositions(const PositionNotify* positions,
                                          std::size_t count) override;
+    bool silent() const override { return stream_.silent(); }
+    std::string silentReason() const override {
+        return stream_.silent() ? stream_.lastError() : std::string();
+    }
 
     const WaveFormat& format() const { return format_; }
     std::uint32_t sizeBytes() const { return static_cast<std::uint32_t>(data_.size()); }
@@ -142,10 +153,11 @@ private:
     std::uint32_t lockBytes2_ = 0;
 };
 
-// The device object: holds the sound subsystem and makes buffers.
+// The device object: holds the sound subsystem while it lives and makes buffers. Without a sound
+// driver or device it still works: its buffers are then silent().
 class SoundDevice {
 public:
-    // kSoundNoDriver when no sound driver starts (`error` says why).
+    // Fails only for a null `out`. `error` is left alone.
     static SoundResult create(std::unique_ptr<SoundDevice>* out, std::string* error = nullptr);
     ~SoundDevice();
     SoundDevice(const SoundDevice&) = delete;
@@ -155,7 +167,9 @@ public:
                                   std::unique_ptr<SoundBuffer>* out, std::string* error = nullptr);
 
 private:
-    SoundDevice() = default;
+    explicit SoundDevice(bool holdsSubsystem) : holdsSubsystem_(holdsSubsystem) {}
+
+    const bool holdsSubsystem_;
 };
 
 }  // namespace platform

@@ -5,9 +5,11 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 
 #include "AudioTestSupport.h"
+#include "platform/audio/AudioStream.h"
 
 using namespace audiotest;
 using korvex::SoundTrack;
@@ -407,12 +409,51 @@ TEST_F(SoundTrackTest, EveryOperationFailsWhileNothingIsOpen) {
     EXPECT_TRUE(port_.messages.empty());
 }
 
-TEST_F(SoundTrackTest, NoSoundDeviceMeansNoTrack) {
-    makeTrack(dir_, "sound.mp3", TrackFormat::mp3, 8000, 1, 0.2);
-    ScopedEnv noDriver("SDL_AUDIODRIVER", "no-such-driver");
-    SoundTrack track(&port_);
-    EXPECT_EQ(track.openSound(dir_.str()), 0);
-    EXPECT_EQ(track.kind(), korvex::soundMp3);
-    EXPECT_EQ(track.device(), 0u);
+// No sound device, by the test switch or for want of any driver: the track opens and plays
+// unheard, its position keeping the track's pace, so that pictures can follow it.
+TEST_F(SoundTrackTest, WithoutASoundDeviceTheTrackPlaysSilentlyAndKeepsItsPosition) {
+    struct Case {
+        const char* name;
+        TrackFormat format;
+        int rate;
+        bool byDriver;  // no driver at all rather than the switch
+    } cases[] = {
+        {"sound.wav", TrackFormat::wav16, kWavRate, false},
+        {"sound.mp3", TrackFormat::mp3, kMp3Rate, false},
+        {"sound.wav", TrackFormat::wav16, kWavRate, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + (c.byDriver ? " (no driver)" : " (switch)"));
+        TempDir dir;
+        makeTrack(dir, c.name, c.format, c.rate, 2, 1.5);
+        std::unique_ptr<platform::ScopedNoSoundDevice> noDevice;
+        std::unique_ptr<ScopedEnv> noDriver;
+        if (c.byDriver)
+            noDriver = std::make_unique<ScopedEnv>("SDL_AUDIODRIVER", "no-such-driver");
+        else
+            noDevice = std::make_unique<platform::ScopedNoSoundDevice>();
+        SoundTrack track(&port_);
+        ASSERT_EQ(track.openSound(dir.str()), 1);
+        EXPECT_TRUE(track.silentOutput());
+        EXPECT_NE(track.device(), 0u);
+        EXPECT_GE(track.soundLength(), 1000u);
+        ASSERT_EQ(track.playFrom(200, 3), 1);
+        ASSERT_TRUE(waitUntil([&] { return track.soundPosition() >= 600; }));
+        ASSERT_EQ(track.pauseSound(), 1);
+        const std::uint32_t held = track.soundPosition();
+        waitUntil([] { return false; }, std::chrono::milliseconds(60));
+        EXPECT_EQ(track.soundPosition(), held);
+        ASSERT_EQ(track.stopSound(), 1);
+        EXPECT_EQ(track.soundPosition(), 0u);
+        track.closeSound();
+        EXPECT_FALSE(track.silentOutput());
+        EXPECT_EQ(track.device(), 0u);
+    }
     EXPECT_TRUE(port_.messages.empty());
+    // With a device the same track is heard.
+    makeTrack(dir_, "sound.wav", TrackFormat::wav16, kWavRate, 1, 0.2);
+    useDiskOutput(dir_, "out.raw");
+    SoundTrack track(&port_);
+    ASSERT_EQ(track.openSound(dir_.str()), 1);
+    EXPECT_FALSE(track.silentOutput());
 }

@@ -6,6 +6,9 @@
 #include <QImage>
 
 #include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "tests/tools/ToolsTestSupport.h"
 
@@ -188,5 +191,38 @@ INSTANTIATE_TEST_SUITE_P(
                       ModeCase{"pictures", {"--set", "save_time=3", "--run-seconds", "30"}, true},
                       ModeCase{"download", {"--run-seconds", "30"}, true}),
     [](const auto& info) { return std::string(info.param.mode); });
+
+// A machine without a sound card (the test switch, with no driver chosen for the sound library):
+// a save with sound needs no loudspeaker. It runs to its end, and nothing of the sound
+// library's complaints reaches the terminal.
+TEST(HostWithoutSoundDevice, SaveRunsToItsEndAndStderrStaysClean) {
+    HostUser user;
+    std::vector<std::string> env = user.env();
+    std::erase(env, std::string("SDL_AUDIODRIVER=dummy"));
+    env.push_back("SDL_AUDIODRIVER");  // unset: the library probes its real drivers
+    env.push_back("KORVEX_FAKE_NO_SOUND_DEVICE=1");
+    const RunResult r = toolstest::runProgram(
+        program("PICVOX_HOST"),
+        {"--headless", "--demo", "save", "--set", "save_time=4", "--run-seconds", "30"},
+        user.dir().path(), env);
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("message Tessaly: Preservation of a sound and images was completed."),
+              std::string::npos)
+        << r.out;
+    const std::string saved = lineStartingWith(r.out, "saved ");
+    ASSERT_FALSE(saved.empty()) << r.out << r.err;
+    // Only the host's own lines: no "ALSA lib ..." or any other library's.
+    std::istringstream err(r.err);
+    for (std::string line; std::getline(err, line);)
+        EXPECT_EQ(line.rfind("picvox-host: ", 0), 0u) << line;
+    // The switch did its work: the player was made without a device, and said so once.
+    const std::string log = toolstest::readText(user.dir().path() / "docs/Picvox_log.log");
+    const std::string silent = "DXSInit サウンドデバイスなし";
+    ASSERT_NE(log.find(silent), std::string::npos) << log.substr(0, 4000);
+    EXPECT_EQ(log.find(silent, log.find(silent) + 1), std::string::npos);
+    const RunResult verify =
+        toolstest::runProgram(program("KORVEX_VERIFY"), {saved}, user.dir().path(), user.env());
+    EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+}
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -230,11 +231,59 @@ TEST(DXSPlayThread, EndsOnForcedEndFromEveryState) {
     std::filesystem::remove_all(dir);
 }
 
-class SoundPlayLoopTest : public ::testing::Test {
+// Without a sound device the player plays into the null output: the run, its feeder and the
+// played seconds go on exactly as with a device, unheard; the player says so once, in the log.
+TEST(DXSInit, WithoutASoundDeviceTheFeederStillPlaysItsSeconds) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("dxsinit-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "Picvox.ini") << "on";
+    for (bool noDevice : {false, true}) {
+        SCOPED_TRACE(noDevice ? "no sound device" : "device");
+        std::filesystem::remove(dir / "Picvox_log.log");
+        ConfigureLog(dir.string());
+        std::unique_ptr<platform::ScopedNoSoundDevice> fake;
+        if (noDevice)
+            fake = std::make_unique<platform::ScopedNoSoundDevice>();
+        std::unique_ptr<DxsPlayer> player = DXSInit(k8k, 0);
+        ASSERT_TRUE(player);
+        EXPECT_EQ(player->silentOutput, noDevice);
+
+        AudioRing ring;
+        fillRing(ring, 40000);
+        Event oneSecond(Event::Reset::Auto), empty(Event::Reset::Auto);
+        platform::Worker feeder;
+        DxsPlayThreadParams params{false,  player.get(),        &ring,  &oneSecond,
+                                   &empty, &feeder.stopEvent(), nullptr};
+        ASSERT_TRUE(feeder.start([&](Event&) { DXSPlayThread(params); }));
+        EXPECT_TRUE(oneSecond.wait(5000)) << "no second reported";
+        feeder.orderStop();
+        ASSERT_TRUE(feeder.waitEnded(10000)) << "the feeder did not end";
+        feeder.stop();
+        EXPECT_FALSE(empty.isSet());
+        ReleaseDxsPlayer(player);
+
+        std::ifstream log(dir / "Picvox_log.log");
+        const std::string text((std::istreambuf_iterator<char>(log)), {});
+        const std::string line = "DXSManip    DXSInit サウンドデバイスなし";
+        const auto at = text.find(line);
+        EXPECT_EQ(at != std::string::npos, noDevice) << text;
+        if (at != std::string::npos)
+            EXPECT_EQ(text.find(line, at + 1), std::string::npos) << "said more than once";
+        EXPECT_NE(text.find("DXS １秒再生完了イベント受信"), std::string::npos);
+    }
+    ResetLog();
+    std::filesystem::remove_all(dir);
+}
+
+class SoundPlayLoopTest : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
+        if (GetParam())
+            noDevice_ = std::make_unique<platform::ScopedNoSoundDevice>();
         player_ = DXSInit(k8k, 0);
         ASSERT_TRUE(player_);
+        ASSERT_EQ(player_->silentOutput, GetParam());
         ASSERT_TRUE(ring_.Allocate(AudioRing::kControlSize));
         in_.ring = &ring_;
         in_.format = k8k;
@@ -249,6 +298,7 @@ protected:
     }
     void TearDown() override { ReleaseDxsPlayer(player_); }
 
+    std::unique_ptr<platform::ScopedNoSoundDevice> noDevice_;
     std::unique_ptr<DxsPlayer> player_;
     AudioRing ring_;
     std::mutex controlLock_;
@@ -260,7 +310,11 @@ protected:
     SoundLoopInput in_;
 };
 
-TEST_F(SoundPlayLoopTest, RingRunningDryEndsTheLoopAndFailsASave) {
+// Each loop case runs on a device and on the null output.
+INSTANTIATE_TEST_SUITE_P(Outputs, SoundPlayLoopTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "null" : "device"; });
+
+TEST_P(SoundPlayLoopTest, RingRunningDryEndsTheLoopAndFailsASave) {
     // With a second and a half the first refill already finds the ring short; with two and a
     // half one second plays (and shows its picture) before that.
     constexpr SaveResult kNone = SaveResult::None;
@@ -295,7 +349,7 @@ TEST_F(SoundPlayLoopTest, RingRunningDryEndsTheLoopAndFailsASave) {
     }
 }
 
-TEST_F(SoundPlayLoopTest, EndOrderAndWriterEndStopThePlayingLoop) {
+TEST_P(SoundPlayLoopTest, EndOrderAndWriterEndStopThePlayingLoop) {
     for (bool byWriter : {false, true}) {
         SCOPED_TRACE(byWriter);
         Event writerEnded(Event::Reset::Auto);

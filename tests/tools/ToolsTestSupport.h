@@ -64,7 +64,8 @@ struct RunResult {
 };
 
 // Runs `program` with `args` (no shell), its output captured in files of `scratch`. `extraEnv`
-// entries ("K=V") are added to, or replace those of, this process's environment.
+// entries ("K=V") are added to, or replace those of, this process's environment; an entry "K"
+// without "=" removes K.
 inline RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                             const fs::path& scratch,
                             const std::vector<std::string>& extraEnv = {}) {
@@ -78,13 +79,18 @@ inline RunResult runProgram(const std::string& program, const std::vector<std::s
         const std::string entry = *e;
         bool replaced = false;
         for (const auto& x : extraEnv) {
-            if (entry.substr(0, entry.find('=') + 1) == x.substr(0, x.find('=') + 1))
+            const std::size_t eq = x.find('=');
+            const std::string key = eq == std::string::npos ? x + "=" : x.substr(0, eq + 1);
+            if (entry.compare(0, key.size(), key) == 0)
                 replaced = true;
         }
         if (!replaced)
             env.push_back(entry);
     }
-    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    for (const auto& x : extraEnv) {
+        if (x.find('=') != std::string::npos)
+            env.push_back(x);
+    }
 
     std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const auto& a : args)

@@ -7,6 +7,7 @@
 
 #include "viewer/shell/core/Brand.h"
 #include "viewer/shell/core/ResourceIds.h"
+#include "viewer/shell/core/StatusNotes.h"
 
 using korvex::Language;
 
@@ -55,6 +56,22 @@ TEST(StringTable, IdsTheViewerNeedsArePresent) {
             EXPECT_NE(help.find('\n'), std::string::npos) << command;
         }
     }
+}
+
+// The status bar's notes exist in both languages, each in its own.
+TEST(StringTable, StatusNotesSpeakBothLanguages) {
+    using korvex::textid::openUnreadable;
+    using korvex::textid::soundNotHeard;
+    for (int id = openUnreadable; id <= soundNotHeard; ++id) {
+        SCOPED_TRACE(id);
+        const std::string english = korvex::loadString(Language::English, id);
+        const std::string japanese = korvex::loadString(Language::Japanese, id);
+        EXPECT_FALSE(english.empty());
+        EXPECT_FALSE(japanese.empty());
+        EXPECT_NE(english, japanese);
+    }
+    EXPECT_EQ(korvex::soundNotHeardText(Language::Japanese),
+              korvex::loadString(Language::Japanese, soundNotHeard));
 }
 
 TEST(StringTable, QuotedTexts) {

@@ -262,6 +262,7 @@ public:
     std::string openDialogFolder;
     std::vector<RecordingKind> kinds;
     std::vector<std::pair<std::string, OpenOutcome>> opens;  // every open's end, in order
+    std::function<void()> onOpenFinished;                    // called at each open's end
 
     bool pumpMessages() override {
         ++pumps;
@@ -285,6 +286,8 @@ public:
     void recordingKindChanged(const RecordingKind& kind) override { kinds.push_back(kind); }
     void openFinished(const std::string& folder, OpenOutcome outcome) override {
         opens.emplace_back(folder, outcome);
+        if (onOpenFinished)
+            onOpenFinished();
     }
 
 private:

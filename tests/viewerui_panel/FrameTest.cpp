@@ -25,6 +25,7 @@
 #include <thread>
 
 #include "PanelTestSupport.h"
+#include "platform/audio/AudioStream.h"
 #include "platform/audio/MixerDevice.h"
 #include "recording/FolderImageSource.h"
 #include "tools/brand/BrandCodes.h"
@@ -35,6 +36,7 @@
 #include "viewer/shell/ShapedButton.h"
 #include "viewer/shell/ViewerApp.h"
 #include "viewer/shell/core/ResourceIds.h"
+#include "viewer/shell/core/StringTable.h"
 
 namespace korvex::test {
 namespace {
@@ -512,6 +514,41 @@ TEST_F(FrameTest, TheStatusBarSaysWhyAnOpenDidNothingUntilTheNextCommand) {
         command();
         EXPECT_EQ(bar->currentMessage(), idle);
     }
+}
+
+// Without a sound device the note that the sound is not heard stands in for the idle text while
+// that recording is open: a failed open or a command's help covers it for a while, a recording
+// without sound ends it.
+TEST_F(FrameTest, WithoutASoundDeviceTheStatusBarSaysTheSoundIsNotHeard) {
+    QStatusBar* bar = frame->statusBar();
+    const QString idle = bar->currentMessage();
+    const QString notHeard = resString(textid::soundNotHeard);
+    ASSERT_FALSE(notHeard.isEmpty());
+    gen::RecordingSpec noSound;
+    noSound.sound = SoundFormat::None;
+    const std::string quiet = write("quiet", 3, noSound);
+    const std::string empty = root + "/empty";
+    std::filesystem::create_directories(empty);
+    {
+        platform::ScopedNoSoundDevice noDevice;
+        ASSERT_TRUE(open(write("rec", 3)));
+    }
+    ASSERT_TRUE(doc().soundSilent());
+    EXPECT_EQ(bar->currentMessage(), notHeard);
+    EXPECT_FALSE(open(empty));  // the open recording stays, and so does its silent track
+    EXPECT_NE(bar->currentMessage(), notHeard);
+    frame->routeCommand(cmd::viewToolbar);
+    frame->routeCommand(cmd::viewToolbar);
+    EXPECT_EQ(bar->currentMessage(), notHeard);
+    QStatusTipEvent help(QStringLiteral("help")), gone{QString()};
+    QApplication::sendEvent(frame.get(), &help);
+    EXPECT_EQ(bar->currentMessage(), QStringLiteral("help"));
+    QApplication::sendEvent(frame.get(), &gone);
+    EXPECT_EQ(bar->currentMessage(), notHeard);
+    ASSERT_TRUE(open(quiet));
+    EXPECT_FALSE(doc().soundSilent());
+    EXPECT_EQ(bar->currentMessage(), idle);
+    EXPECT_TRUE(frame->soundNote().isEmpty());
 }
 
 TEST_F(FrameTest, SaveAndTitleInputRunFromTheirCommands) {

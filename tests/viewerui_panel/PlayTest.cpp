@@ -9,8 +9,14 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QStatusBar>
+#include <memory>
+
 #include "PanelTestSupport.h"
+#include "platform/audio/AudioStream.h"
+#include "viewer/resources/Resources.h"
 #include "viewer/shell/core/ResourceIds.h"
+#include "viewer/shell/core/StringTable.h"
 
 namespace korvex::test {
 namespace {
@@ -219,7 +225,14 @@ TEST_P(SliderDrag, DuringPlayResumesFromTheNewFrame) {
 INSTANTIATE_TEST_SUITE_P(PositionSlider, SliderDrag, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "DoubleClick" : "Press"; });
 
-TEST_F(FrameTest, SoundModeKeepsFramesOnTheSoundClock) {
+// On a sound device and without one: unheard, the track still sets the pace of the pictures,
+// and the status bar says the sound is not heard whenever it has nothing else to say.
+class SoundClock : public FrameTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SoundClock, SoundModeKeepsFramesOnTheSoundClock) {
+    std::unique_ptr<platform::ScopedNoSoundDevice> noDevice;
+    if (GetParam())
+        noDevice = std::make_unique<platform::ScopedNoSoundDevice>();
     gen::RecordingSpec spec;
     spec.pictures = PictureFormat::Jpeg;
     spec.width = 64;
@@ -229,6 +242,10 @@ TEST_F(FrameTest, SoundModeKeepsFramesOnTheSoundClock) {
     ASSERT_TRUE(open(write("rec", 20, spec, true)));
     ASSERT_EQ(doc().soundPresent(), 1);
     ASSERT_TRUE(panel().soundWanted(0));
+    EXPECT_EQ(doc().soundSilent(), GetParam());
+    const QString notHeard = resString(textid::soundNotHeard);
+    EXPECT_EQ(frame->soundNote(), GetParam() ? notHeard : QString());
+    EXPECT_EQ(frame->statusBar()->currentMessage() == notHeard, GetParam());
     ImageSource* source = doc().source();
     const std::uint32_t base = source->offsetAt(0);
 
@@ -256,7 +273,12 @@ TEST_F(FrameTest, SoundModeKeepsFramesOnTheSoundClock) {
     // Played to the end: the track is rewound.
     EXPECT_EQ(doc().sound()->soundPosition(), 0u);
     EXPECT_TRUE(control(ctl::speed)->isEnabled());
+    // Pressing play took away no note: the sound is still not heard.
+    EXPECT_EQ(frame->statusBar()->currentMessage() == notHeard, GetParam());
 }
+
+INSTANTIATE_TEST_SUITE_P(Outputs, SoundClock, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "NoSoundDevice" : "Device"; });
 
 TEST_F(FrameTest, QuittingTheProgramEndsALoop) {
     ASSERT_TRUE(open(write("rec", 200)));

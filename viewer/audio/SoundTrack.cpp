@@ -70,6 +70,14 @@ int SoundTrack::deviceBufferFrames() const {
     return 0;
 }
 
+bool SoundTrack::silentOutput() const {
+    if (wav_)
+        return wav_->silent();
+    if (mp3_)
+        return mp3_->output().silent();
+    return false;
+}
+
 int SoundTrack::playFrom(std::uint32_t ms, int channel) {
     if (!isOpen())
         return 0;

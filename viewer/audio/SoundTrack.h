@@ -50,6 +50,8 @@ public:
     int noSound() const { return noSound_; }
     // Frames per device block of the open track (0 when closed): the position's granularity.
     int deviceBufferFrames() const;
+    // The open track plays unheard: there is no sound device. Positions still follow its pace.
+    bool silentOutput() const;
 
     // The track the folder holds, in the order above; empty when none.
     static std::string findTrack(const std::string& folder, SoundKind& kind);

@@ -20,10 +20,13 @@ public:
     TrackOutput(const TrackOutput&) = delete;
     TrackOutput& operator=(const TrackOutput&) = delete;
 
-    // Opens the file and the device (paused at the start). False when either fails.
+    // Opens the file and the device, else the null output (paused at the start). False when the
+    // file cannot be read or played.
     bool open(const std::string& path);
     void close();
     bool isOpen() const { return stream_.isOpen(); }
+    // No sound device: the track plays at its pace into the null output, unheard.
+    bool silent() const { return stream_.silent(); }
     std::uint32_t deviceId() const { return stream_.deviceId(); }
     int sampleRate() const { return decoder_.sampleRate(); }
     int deviceBufferFrames() const { return stream_.deviceBufferFrames(); }

@@ -28,6 +28,7 @@ public:
     int seekSoundEnd() override { return track_.seekSoundEnd(); }
     std::uint32_t soundLength() override { return track_.soundLength(); }
     std::uint32_t soundPosition() override { return track_.soundPosition(); }
+    bool silentOutput() const override { return track_.silentOutput(); }
 
 private:
     SoundTrack track_;

@@ -155,6 +155,8 @@ public:
     virtual int seekSoundEnd() = 0;
     virtual std::uint32_t soundLength() = 0;
     virtual std::uint32_t soundPosition() = 0;
+    // The open track plays unheard (no sound device); its positions still keep time.
+    virtual bool silentOutput() const { return false; }
 };
 
 // Everything the document creates or asks for from outside; empty members take the program's
@@ -249,6 +251,8 @@ public:
     int32_t kindJpeg() const { return kindJpeg_; }
     int32_t kindJp2Wav() const { return kindJp2Wav_; }
     int32_t soundPresent() const { return soundPresent_; }
+    // The open recording has a sound track that nobody hears: there is no sound device.
+    bool soundSilent() const { return soundPresent_ != 0 && sound_ && sound_->silentOutput(); }
     int32_t playingForward() const { return playingForward_; }
     int32_t playingReverse() const { return playingReverse_; }
     bool playing() const { return playingForward_ != 0 || playingReverse_ != 0; }

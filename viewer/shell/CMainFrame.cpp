@@ -170,7 +170,9 @@ void CMainFrame::createMenusAndToolbar(int templateId) {
     statusBar()->showMessage(resString(strid::idleText));
     connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& message) {
         if (message.isEmpty())
-            statusBar()->showMessage(note_.isEmpty() ? resString(strid::idleText) : note_);
+            statusBar()->showMessage(!note_.isEmpty()        ? note_
+                                     : !soundNote_.isEmpty() ? soundNote_
+                                                             : resString(strid::idleText));
     });
 }
 
@@ -478,11 +480,16 @@ void CMainFrame::recordingKindChanged(const RecordingKind& kind) {
 }
 
 void CMainFrame::openFinished(const std::string& folder, OpenOutcome outcome) {
+    // Whatever the outcome, the document now holds the sound track that counts.
+    soundNote_ =
+        doc_->soundSilent() ? QString::fromStdString(soundNotHeardText(uiLanguage())) : QString();
     const std::string text = openOutcomeText(uiLanguage(), outcome, folder);
-    if (text.empty())
-        clearNote();
-    else
+    if (!text.empty()) {
         showNote(QString::fromStdString(text));
+        return;
+    }
+    note_.clear();
+    statusBar()->clearMessage();  // the standing note or the idle text comes back
 }
 
 void CMainFrame::showNote(const QString& text) {

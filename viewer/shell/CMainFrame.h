@@ -90,6 +90,9 @@ public:
     void showNote(const QString& text);
     void clearNote();
     QString note() const { return note_; }
+    // The note that stands in for the idle text while the open recording's sound track plays
+    // unheard (no sound device); empty otherwise.
+    QString soundNote() const { return soundNote_; }
 
     // The folder a drag carries when it is one local folder; empty otherwise.
     static QString droppedFolder(const QMimeData* mime);
@@ -126,6 +129,7 @@ private:
     bool ending_ = false;  // the program is quitting: loops stop, Close is no longer refused
     bool waitCursor_ = false;
     QString note_;
+    QString soundNote_;
 };
 
 }  // namespace korvex

@@ -62,6 +62,8 @@ bool ViewerApp::openStartupFolder(const QString& folder) {
         openOutcomeText(uiLanguage(), doc.lastOpenOutcome(), folder.toStdString());
     if (!why.empty())
         std::fprintf(stderr, "korvex: %s\n", why.c_str());
+    else if (doc.soundSilent())
+        std::fprintf(stderr, "korvex: %s\n", soundNotHeardText(uiLanguage()).c_str());
     return true;
 }
 

@@ -24,6 +24,10 @@ std::string openOutcomeText(Language language, OpenOutcome outcome, const std::s
     return formatText(loadString(language, id), {folder});
 }
 
+std::string soundNotHeardText(Language language) {
+    return loadString(language, textid::soundNotHeard);
+}
+
 std::string savedText(Language language, const std::string& path) {
     return formatText(loadString(language, textid::savedTo), {path});
 }

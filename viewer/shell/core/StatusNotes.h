@@ -11,6 +11,9 @@ namespace korvex {
 // nothing to say (opened, or cancelled by the user). The command line prints the same text.
 std::string openOutcomeText(Language language, OpenOutcome outcome, const std::string& folder);
 
+// The standing note while the open recording's sound track plays unheard (no sound device).
+std::string soundNotHeardText(Language language);
+
 // The confirmation of a saved frame file.
 std::string savedText(Language language, const std::string& path);
 

@@ -47,7 +47,8 @@ inline constexpr int openNotARecording = 50126;
 inline constexpr int openNoFrames = 50127;
 inline constexpr int openNoFramesInSubfolders = 50128;
 inline constexpr int savedTo = 50129;
-inline constexpr int printJobSent = 50130;  // %1: the job's name; %2: printer or file
+inline constexpr int printJobSent = 50130;   // %1: the job's name; %2: printer or file
+inline constexpr int soundNotHeard = 50131;  // the track plays, but there is no sound device
 }  // namespace textid
 
 // Well-known string ids of the original table.
