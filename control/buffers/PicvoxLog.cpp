@@ -59,6 +59,12 @@ std::string formatStamp(const char* prefixFormat) {
     return std::string(buf, static_cast<std::size_t>(n) < sizeof buf ? n : sizeof buf - 1);
 }
 
+// A line longer than this is cut (a hostile property or answer must not write a megabyte a
+// line), and a log file that reaches kMaxLogBytes is moved aside to "<name>.1" (the one before
+// goes), so the two never hold more than twice that.
+constexpr std::size_t kMaxLineBytes = 4096;
+constexpr off_t kMaxLogBytes = 16 * 1024 * 1024;
+
 void appendFormatted(std::string& out, const char* format, va_list args) {
     if (!format)
         return;
@@ -91,6 +97,14 @@ void writeLine(const char* fileName, const char* prefixFormat, const char* forma
         return;
     std::string line = formatStamp(prefixFormat);
     appendFormatted(line, format, args);
+    // A cut line says it was cut.
+    if (line.size() > kMaxLineBytes) {
+        std::size_t end = kMaxLineBytes;
+        while (end > 0 && (static_cast<unsigned char>(line[end]) & 0xC0u) == 0x80u)
+            --end;  // never inside a UTF-8 character
+        line.resize(end);
+        line += " ...";
+    }
     line += '\n';
     std::string path = state.folder + "/" + fileName;
     // Non-blocking and regular files only: a FIFO planted at the log's name must not stall
@@ -100,8 +114,11 @@ void writeLine(const char* fileName, const char* prefixFormat, const char* forma
     if (fd < 0)
         return;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         platform::writeAll(fd, line.data(), line.size());
+        if (st.st_size + static_cast<off_t>(line.size()) >= kMaxLogBytes)
+            ::rename(path.c_str(), (path + ".1").c_str());
+    }
     ::close(fd);
 }
 

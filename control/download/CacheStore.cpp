@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 
 #include "control/buffers/AudioRing.h"
 #include "control/buffers/DecodeJ2KFile.h"
@@ -166,6 +167,37 @@ bool CacheStore::sameFormat(const WavClip& clip) {
     return false;
 }
 
+bool CacheStore::admitToCache(const std::string& slotPath, std::uint64_t bytes) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!cacheBytes_) {
+        std::uint64_t total = 0;
+        for (const std::string& folder :
+             {PictureFolder(p_.cache.folder), SoundFolder(p_.cache.folder)}) {
+            for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+                const auto size = it->file_size(ec);
+                if (!ec)
+                    total += size;
+                ec.clear();
+            }
+            ec.clear();
+        }
+        cacheBytes_ = total;
+    }
+    const auto old = fs::file_size(slotPath, ec);
+    const std::uint64_t rest = *cacheBytes_ - std::min<std::uint64_t>(*cacheBytes_, ec ? 0 : old);
+    if (rest + bytes > cacheLimit_) {
+        WriteLog(LogTag::HttpThread, "キャッシュ容量超過 %llu bytes",
+                 static_cast<unsigned long long>(rest + bytes));
+        if (p_.progress.failure.empty())
+            p_.progress.failure = "the recorder's answers fill more than " +
+                                  std::to_string(cacheLimit_ >> 20) + " MB of cache";
+        return false;
+    }
+    cacheBytes_ = rest + bytes;
+    return true;
+}
+
 bool CacheStore::ensureRing(const WavClip& clip) {
     AudioRing* ring = p_.shared.audioRing;
     if (!ring)
@@ -229,6 +261,8 @@ int CacheStore::StoreWaveSegment(const std::string& tempName, int soundSlot) {
     WavClip clip;
     if (!ReadWavFile(clip, tempName)) {
         removeFile(tempName);
+        if (p_.progress.failure.empty())
+            p_.progress.failure = "the recorder's answer for the sound is not a PCM WAV file";
         return 0;
     }
     WriteLog(LogTag::HttpThread, "WAVEデータ受信 サイズ=%d 周波数=%d\n",
@@ -240,6 +274,10 @@ int CacheStore::StoreWaveSegment(const std::string& tempName, int soundSlot) {
     }
     ensureRing(clip);
     const std::string slotPath = SoundSlotPath(p_.cache.folder, soundSlot);
+    if (!admitToCache(slotPath, WavHeaderBytes(clip) + clip.dataBytes)) {
+        removeFile(tempName);
+        return 0;
+    }
     const int copyError = CopyFileReplace(tempName, slotPath, RealDisk());
     if (copyError == 0) {
         WriteLog(LogTag::HttpThread, "キャッシュファイル作成：%s", slotPath.c_str());
@@ -623,6 +661,13 @@ int CacheStore::storePicture(int& seqNo, int& pictureSlot, int& savedCount, bool
     if (stopped())
         return 0;
     const std::string path = PictureSlotPath(p_.cache.folder, pictureSlot);
+    std::error_code sizeError;
+    const auto bytes = std::filesystem::file_size(tempName, sizeError);
+    if (!admitToCache(path, sizeError ? 0 : bytes)) {
+        if (p_.fetch.mode.saves())
+            NoteFailure(p_.progress.result, SaveResult::DownloadFailure);
+        return 0;
+    }
     if (const int error = CopyFileReplace(tempName, path, RealDisk()); error != 0) {
         WriteLog(LogTag::HttpThread, "キャッシュファイル作成失敗：%s (%d)", path.c_str(), error);
         return 0;
@@ -724,8 +769,11 @@ int CacheStore::AddImageData(int& seqNo, int& pictureSlot, int& savedCount, bool
         // Whether a failed picture fails the run is decided here, after the last attempt: an
         // attempt that failed before one that worked leaves nothing behind.
         if (saveFolder) {
-            if (got == ImageFetch::Failed && !stopped())
+            if (got == ImageFetch::Failed && !stopped()) {
                 NoteFailure(p_.progress.result, SaveResult::DownloadFailure);
+                if (p_.progress.failure.empty())
+                    p_.progress.failure = p_.progress.pictureFailure;
+            }
             return 0;
         }
         if (!stopped())

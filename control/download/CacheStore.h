@@ -30,6 +30,10 @@ struct SaveStartState {
 // starts from what the cache holds. Works on the thread's record, on the download thread only.
 class CacheStore final : public FetchHooks {
 public:
+    // What the cache's slot files may hold in all: far above what a recorder's 99 pictures and
+    // 99 segments take, so that only hostile answers meet it.
+    static constexpr std::uint64_t kMaxCacheBytes = 256ull << 20;
+
     // How a picture is fetched into a temporary file (GetImgFile's contract). `timeOut`
     // receives the calendar time the answer arrived.
     using ImageFetcher = std::function<ImageFetch(
@@ -39,6 +43,8 @@ public:
     explicit CacheStore(HttpThreadParams& params);
     // Replaces the HTTP fetch (tests and benchmarks fetch from local files).
     void setImageFetch(ImageFetcher fetch) { fetch_ = std::move(fetch); }
+    // Replaces kMaxCacheBytes (tests).
+    void setCacheLimit(std::uint64_t bytes) { cacheLimit_ = bytes; }
     // Replaces the temporary name of a picture (MakeTempName of ImageFileURL by default).
     void setTempName(std::function<std::string(int seqNo)> name) { tempName_ = std::move(name); }
 
@@ -100,6 +106,9 @@ private:
     // its timing.
     void learnSavedStart();
     bool sameFormat(const WavClip& clip);
+    // Whether a file of `bytes` may take the place of `slotPath` without the cache's files
+    // growing past kMaxCacheBytes; counts it when it may.
+    bool admitToCache(const std::string& slotPath, std::uint64_t bytes);
     bool ensureRing(const WavClip& clip);
     int storePicture(int& seqNo, int& pictureSlot, int& savedCount, bool firstImage,
                      const std::string* saveFolder, int soundSlot, const std::string& tempName,
@@ -144,6 +153,8 @@ private:
         bool ended = false;              // a picture past the saved sound's end was met
         int afterBlack = 0;  // the oldest cached picture after the sound's start, 0 none
     } saved_;
+    std::optional<std::uint64_t> cacheBytes_;  // the cache folders' bytes, counted at first use
+    std::uint64_t cacheLimit_ = kMaxCacheBytes;
     // The sound format of the run: the first one met. Sound in another format is never played
     // or saved with it.
     std::optional<platform::WaveFormat> runFormat_;

@@ -84,11 +84,11 @@ void watchStopOrder(platform::InternetSession& session, const HttpThreadParams& 
 
 // Waits out the rest of kMinAttemptMs since `attemptStart`, with or without a stop order to end
 // the wait; true when the stop order is set.
-bool pauseBeforeRetry(const HttpThreadParams& params, Clock::time_point attemptStart) {
+bool pauseBeforeRetry(const HttpThreadParams& params, Clock::time_point attemptStart,
+                      int attemptMs = kMinAttemptMs) {
     const auto elapsedMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - attemptStart).count();
-    const int restMs =
-        static_cast<int>(kMinAttemptMs - std::min<long long>(elapsedMs, kMinAttemptMs));
+    const int restMs = static_cast<int>(attemptMs - std::min<long long>(elapsedMs, attemptMs));
     if (params.stopOrder)
         return params.stopOrder->waitMs(restMs);
     std::this_thread::sleep_for(std::chrono::milliseconds(restMs));
@@ -203,7 +203,7 @@ std::unique_ptr<platform::HttpConnection> ConnectForUrl(platform::InternetSessio
 
 std::unique_ptr<platform::HttpFile> OpenHttpFile(
     const std::string& url, std::unique_ptr<platform::HttpConnection>& connectionOut,
-    int* statusOut, platform::InternetSession& session) {
+    int* statusOut, platform::InternetSession& session, int* answeredStatus) {
     std::string object;
     connectionOut = ConnectForUrl(session, url, object);
     if (!connectionOut) {
@@ -226,6 +226,8 @@ std::unique_ptr<platform::HttpFile> OpenHttpFile(
             std::uint32_t status = 0;
             if (!file->queryInfoStatusCode(status))
                 status = 400;
+            if (answeredStatus)
+                *answeredStatus = static_cast<int>(status);
             if (status < 200 || status >= 300) {
                 // Redirects are not followed: a 3xx carries no resource of ours, and neither
                 // does any other answer that is not a success.
@@ -280,6 +282,7 @@ enum class AttemptEnd {
 struct Attempt {
     AttemptEnd end = AttemptEnd::Failed;
     long long bytes = 0;
+    int status = 0;  // the recorder's answer, 0 when none came
 };
 
 // A fetcher as its log lines name it, and what its attempts check.
@@ -291,9 +294,9 @@ struct Fetcher {
     int deadlineTimeouts;  // time-outs one request may take in all
 };
 
-constexpr Fetcher kImageFetch{"GetImgFile", "一時ファイル", kMaxFetchBytes, false,
+constexpr Fetcher kImageFetch{"GetImgFile", "一時ファイル", kMaxPictureBytes, false,
                               kPieceDeadlineTimeouts};
-constexpr Fetcher kWaveFetch{"GetWaveFile", "一時ファイル", kMaxFetchBytes, true,
+constexpr Fetcher kWaveFetch{"GetWaveFile", "一時ファイル", kMaxSegmentBytes, true,
                              kPieceDeadlineTimeouts};
 constexpr Fetcher kFileDownload{"DownloadFile", "ファイル", kMaxDownloadBytes, true,
                                 kWholeFileDeadlineTimeouts};
@@ -304,12 +307,21 @@ struct RetryPolicy {
     int failedOpenLimit;   // failed requests that end the fetch; 0: none, only the stop order
     bool retryBrokenBody;  // a body that broke off is asked for again, not counted
     bool retryEmptyBody;   // an empty body is asked for again, not counted
+    // Attempts stop once this long has passed since the first (0: no limit), and the pause
+    // between them doubles from kMinAttemptMs up to kMaxRetryPauseMs.
+    int giveUpAfterMs = 0;
+    bool growingPause = false;
 };
+
+// The longest pause between two attempts of a fetch that backs off.
+constexpr int kMaxRetryPauseMs = 2000;
 
 // A frame: one attempt; the caller decides on another.
 constexpr RetryPolicy kSingleAttempt{1, false, false};
-// A sound segment: asked for until bytes arrive or the stop order is given.
-constexpr RetryPolicy kUntilData{0, true, true};
+// A sound segment: asked for until bytes arrive, the stop order is given or the cache could no
+// longer cover the gap (the time is set per fetch), less and less often: a recorder that
+// refuses does not get ten requests a second for ever.
+constexpr RetryPolicy kUntilData{0, true, true, 0, true};
 // A whole file: four failed requests give up; a body that broke off is asked for again.
 constexpr RetryPolicy kFourFailedRequests{4, true, false};
 
@@ -337,7 +349,8 @@ Attempt fetchOnce(const Fetcher& fetcher, platform::InternetSession& session,
     std::unique_ptr<platform::HttpFile> file;
     try {
         int status = 0;
-        file = OpenHttpFile(url, connection, statusOut ? &status : nullptr, session);
+        file = OpenHttpFile(url, connection, statusOut ? &status : nullptr, session,
+                            &attempt.status);
         if (statusOut && status != 0)
             *statusOut = status;
         if (!file) {
@@ -399,6 +412,7 @@ struct FetchOutcome {
     Attempt last;
     // Set when a request failed and another attempt followed, from the start of the first one.
     std::optional<Clock::time_point> firstRetryStart;
+    int failures = 0;  // attempts that brought nothing
 };
 
 // Runs attempts as `policy` says, until one ends the fetch or the stop order is seen. `urlNow`
@@ -411,6 +425,7 @@ FetchOutcome fetchWithRetries(const Fetcher& fetcher, const RetryPolicy& policy,
                               AfterChunk afterFullChunk) {
     FetchOutcome outcome;
     int failedOpens = 0;
+    const Clock::time_point first = Clock::now();
     for (;;) {
         const Clock::time_point attemptStart = Clock::now();
         outcome.last = fetchOnce(fetcher, session, urlNow(), path, statusOut, missingEnds, params,
@@ -436,8 +451,41 @@ FetchOutcome fetchWithRetries(const Fetcher& fetcher, const RetryPolicy& policy,
         }
         if (!again)
             return outcome;
-        if (pauseBeforeRetry(params, attemptStart))
+        ++outcome.failures;
+        if (policy.giveUpAfterMs > 0 && millisecondsSince(first) >= policy.giveUpAfterMs) {
+            WriteLog(LogTag::HttpThread, "%s リトライ打ち切り %d回", fetcher.name,
+                     outcome.failures);
             return outcome;
+        }
+        const int pauseMs =
+            policy.growingPause
+                ? std::min(kMinAttemptMs << std::min(outcome.failures - 1, 8), kMaxRetryPauseMs)
+                : kMinAttemptMs;
+        if (pauseBeforeRetry(params, attemptStart, pauseMs))
+            return outcome;
+    }
+}
+
+// What went wrong with a fetch, in words for the user: "the recorder answers 500 for the sound".
+std::string describeFailure(const char* what, const Attempt& attempt) {
+    switch (attempt.end) {
+        case AttemptEnd::NotOpened:
+            if (attempt.status != 0) {
+                return std::string("the recorder answers ") + std::to_string(attempt.status) +
+                       " for the " + what;
+            }
+            return std::string("the recorder does not answer for the ") + what;
+        case AttemptEnd::Whole:
+            return std::string("the recorder answers the ") + what + " with nothing";
+        case AttemptEnd::BrokenBody:
+            return std::string("the recorder's answer for the ") + what + " broke off";
+        case AttemptEnd::TooLarge:
+            return std::string("the recorder's answer for the ") + what + " is too large";
+        case AttemptEnd::NoLocalFile:
+        case AttemptEnd::WriteFailed:
+            return std::string("the ") + what + " cannot be written to the cache folder";
+        default:
+            return std::string("the ") + what + " cannot be fetched";
     }
 }
 
@@ -496,7 +544,10 @@ ImageFetch GetImgFile(const std::string& tempName, HttpThreadParams& params, boo
         WriteLog(LogTag::HttpThread, "J2Kデータ受信終了 chk=%d", 0);
         return ImageFetch::GivenUp;
     }
-    // What a failure means for the run is the caller's to decide: it may try again.
+    // What a failure means for the run is the caller's to decide: it may try again. What went
+    // wrong is kept for the message, should the caller give up.
+    if (!whole && !stop)
+        params.progress.pictureFailure = describeFailure("picture", attempt);
     switch (attempt.end) {
         case AttemptEnd::NoLocalFile:
             // Nothing was sent.
@@ -516,6 +567,8 @@ ImageFetch GetImgFile(const std::string& tempName, HttpThreadParams& params, boo
         picture = CheckJ2kFile(tempName, check);
         if (!picture) {
             WriteLog(LogTag::HttpThread, "J2Kデータ不正 %lld bytes", attempt.bytes);
+            params.progress.pictureFailure =
+                "the recorder's answer for the picture is not a JPEG 2000 picture";
             removeFile(tempName);
         }
     }
@@ -536,8 +589,12 @@ int GetWaveFile(const std::string& tempName, int soundSlot, int* playSlot, int p
     watchStopOrder(session, params);
     applyTimeouts(session, timeoutMs, kWaveFetch.deadlineTimeouts);
 
+    // Retried until what the cache holds could no longer cover the gap.
+    RetryPolicy policy = kUntilData;
+    policy.giveUpAfterMs =
+        std::max(params.fetch.cacheTimeMs, 2 * std::max(params.fetch.waveRequestIntervalMs, 0));
     const FetchOutcome outcome = fetchWithRetries(
-        kWaveFetch, kUntilData, session,
+        kWaveFetch, policy, session,
         [&] { return firstFlag && *firstFlag ? firstUrl : waveUrl; }, tempName, nullptr, false,
         params,
         [&params, firstFlag] {
@@ -570,8 +627,12 @@ int GetWaveFile(const std::string& tempName, int soundSlot, int* playSlot, int p
     const bool stop = stopSet(params);
     if (!good) {
         removeFile(tempName);
-        if (!stop)
+        if (!stop) {
             params.progress.result = SaveResult::DownloadFailure;
+            if (params.progress.failure.empty() &&
+                !(outcome.last.end == AttemptEnd::Whole && outcome.last.bytes > 0))
+                params.progress.failure = describeFailure("sound", outcome.last);
+        }
     }
     WriteLog(LogTag::HttpThread, "WAVEデータ受信終了 chk=%d", good ? 1 : 0);
     return good && !stop ? 1 : 0;

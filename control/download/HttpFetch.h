@@ -13,9 +13,11 @@
 
 namespace picvox {
 
-// Largest frame or sound segment accepted; a recorder's frames are tens of kilobytes and its
-// segments a few seconds of PCM. A larger body is a failed fetch.
-inline constexpr long long kMaxFetchBytes = 16ll * 1024 * 1024;
+// Largest frame and sound segment accepted, far above what a recorder sends (a 720 x 248 frame is
+// some 30 KB, a segment a few seconds of PCM: 48 kHz stereo 16-bit is 192 KB a second). A larger
+// body is a failed fetch; with 99 slots of each, the cache stays bounded.
+inline constexpr long long kMaxPictureBytes = 4ll * 1024 * 1024;
+inline constexpr long long kMaxSegmentBytes = 8ll * 1024 * 1024;
 // Largest whole file (sound file or INF file of a recorded stretch) that DownloadFile accepts.
 inline constexpr long long kMaxDownloadBytes = 2ll * 1024 * 1024 * 1024;
 // Shortest time one attempt of a retry loop takes: an instant refusal is retried after this
@@ -41,9 +43,10 @@ std::unique_ptr<platform::HttpConnection> ConnectForUrl(platform::InternetSessio
 // Returns the file when the status is a success (2xx); otherwise none, the connection closed and
 // `connectionOut` cleared, and with `statusOut` the status is stored there. Redirects are not
 // followed: a 3xx answer is a failure like a 500.
+// `answeredStatus`, when given, receives every status the recorder answered with.
 std::unique_ptr<platform::HttpFile> OpenHttpFile(
     const std::string& url, std::unique_ptr<platform::HttpConnection>& connectionOut,
-    int* statusOut, platform::InternetSession& session);
+    int* statusOut, platform::InternetSession& session, int* answeredStatus = nullptr);
 std::unique_ptr<OutputFile> OpenOutputFile(const std::string& path);
 
 // What one fetch of a picture came to.

@@ -110,8 +110,10 @@ struct DownloadProgress {
     int savedFrames = 0;
     std::uint64_t droppedSoundMs = 0;  // sound the ring had no room for
     bool formatChanged = false;        // the recorder's sound format changed during the run
-    // Why the run failed, in words for the end-of-run message (empty: nothing to add).
+    // Why the run failed, in words for the end-of-run message (empty: nothing to add), and what
+    // went wrong with the last picture that could not be fetched.
     std::string failure;
+    std::string pictureFailure;
     bool beginLogged = false;
     std::int64_t firstSoundTime = 0;  // calendar time of the first sound answer
     FolderSync folderSync;            // the saved frames' folder entries

@@ -35,6 +35,9 @@ constexpr int kMaxSaveTime = 7 * 24 * 3600;
 constexpr std::size_t kMaxUrlBytes = 8192;
 // What finishing the download thread may take beyond two request periods: a picture's fetch.
 constexpr int kFinishSlackMs = 3000;
+// The longest wait between two failed passes of a Live run.
+constexpr int kMaxBackOffMs = 30000;
+using Clock = std::chrono::steady_clock;
 
 // A text for a message: control characters as "?" and cut at a sensible length.
 std::string printable(const std::string& text) {
@@ -72,6 +75,16 @@ bool japaneseUser() {
             return std::string_view(value).substr(0, 2) == "ja";
     }
     return false;
+}
+
+std::string soundNotHeardText() {
+    return japaneseUser() ? "サウンドデバイスがありません：音声は聞こえませんが、再生と保存は続きます。"
+                          : "No sound device: the sound is not heard; playing and saving go on.";
+}
+
+std::string statusText(const std::string& failure) {
+    return (japaneseUser() ? "レコーダーから受信できません：" : "Cannot play: ") + failure +
+           (japaneseUser() ? "。再試行します。" : ". Trying again.");
 }
 
 std::string resourcesShortText() {
@@ -452,8 +465,9 @@ public:
         if (setUp()) {
             bool again = true;
             while (again) {
+                const Clock::time_point passStart = Clock::now();
                 const PassOutcome outcome = runPass();
-                again = endPass(outcome);
+                again = endPass(outcome) && pauseBeforeNextPass(outcome, passStart);
             }
         }
         wrapUp();
@@ -598,6 +612,8 @@ private:
             }
         }
         outcome.endOrdered = p_.endOrder->isSet();
+        outcome.played = played_;
+        played_ = false;
         if (writerStarted_)
             outcome.writerResult = writer_.result.load();
         return outcome;
@@ -653,7 +669,14 @@ private:
         loop.soundPlaying = &p_.soundPlaying;
         loop.downloadResult = &http.soundLoopResult;
         loop.setAnimationState = [](int state) { run::SetAnimationState(state); };
+        if (dxs->silentOutput && !soundNotHeard_) {
+            // Saving needs no loudspeaker: the run goes on, and the page says once why nothing
+            // is heard.
+            soundNotHeard_ = true;
+            page_.statusText(soundNotHeardText());
+        }
         SoundPlayLoop(loop);
+        played_ = loop.playedSeconds > 0;
         WriteLog(LogTag::MainProcess, "MainProcessThread PlayLoop 終了");
         run::SetAnimationState(run::kAnimationEnded);
         if (writerStarted_ && writer_.result.load() != WaveWriteResult::None &&
@@ -704,11 +727,55 @@ private:
             writerStarted_ = false;
         }
         run::SetAnimationState(run::kAnimationNone);
-        // A cache that cannot be made again would only restart the pass without end.
-        return again && PrepareCacheFolders(p_.tempFolder);
+        if (again && !PrepareCacheFolders(p_.tempFolder)) {
+            // A cache that cannot be made again would only restart the pass without end; the
+            // run ends, and says so (a Live run too: the page would otherwise wait for ever).
+            ReportSaveResult(SaveResult::DownloadFailure,
+                             "the cache folder " + p_.tempFolder + " cannot be prepared", p_);
+            return false;
+        }
+        return again;
+    }
+
+    // Between the passes of a Live run: a pass lasts at least its request period, and passes
+    // that failed one after the other wait longer each time (1, 2, 4 ... 30 s) until one plays.
+    // The user is told once what is wrong, and the note goes when sound plays again. False when
+    // the end was ordered meanwhile.
+    bool pauseBeforeNextPass(const PassOutcome& outcome, Clock::time_point passStart) {
+        const auto spentMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 Clock::now() - passStart)
+                                 .count();
+        int waitMs = static_cast<int>(
+            std::max<long long>(0, std::max(p_.waveRequestIntervalMs, 0) - spentMs));
+        if (outcome.played) {
+            failedPasses_ = 0;
+            if (!toldStatus_.empty()) {
+                page_.statusText(soundNotHeard_ ? soundNotHeardText() : std::string());
+                toldStatus_.clear();
+            }
+        } else {
+            ++failedPasses_;
+            waitMs = std::max(waitMs, backOffMs(failedPasses_));
+            const std::string what =
+                outcome.failure.empty() ? std::string("the recorder sends no sound to play")
+                                        : outcome.failure;
+            if (what != toldStatus_) {
+                page_.statusText(statusText(what));
+                toldStatus_ = what;
+            }
+            WriteLog(LogTag::MainProcess, "MainProcessThread 再試行まで %d ms (%d回目) %s", waitMs,
+                     failedPasses_, what.c_str());
+        }
+        return waitMs == 0 || WaitOrStop(waitMs, p_, nullptr);
+    }
+
+    static int backOffMs(int failedPasses) {
+        return std::min(1000 << std::min(failedPasses - 1, 5), kMaxBackOffMs);
     }
 
     void wrapUp() {
+        if (!toldStatus_.empty() || soundNotHeard_)
+            page_.statusText(std::string());
         if (animationStarted_)
             StopWorkerThread(animation_, "アニメ");
         ring_.reset();
@@ -735,6 +802,10 @@ private:
     std::string runFolder_;
     int runNumber_ = 0;
     bool writerStarted_ = false;
+    int failedPasses_ = 0;
+    bool played_ = false;  // the pass's sound loop played at least a second
+    std::string toldStatus_;  // the failure the page was told of, empty: none
+    bool soundNotHeard_ = false;
     // Last: a writer still running is ended before anything it uses goes.
     WaveWriterContext writer_;
 };

@@ -147,6 +147,7 @@ struct PassOutcome {
     std::string failure;  // why the download thread failed, in words (empty: nothing to add)
     int savedFrames = 0;
     bool formatChanged = false;  // the recorder's sound format changed: the player must go
+    bool played = false;         // sound played (a Live pass that did not failed)
 };
 // The result a pass that ended by itself reports in a save mode: the download thread's failure
 // first, then the writer's result (a picture save, which has no writer, is complete), and a

@@ -38,6 +38,8 @@ struct SoundLoopInput {
     std::function<void(int state)> setAnimationState;
     // Calendar seconds; time() when not given.
     std::function<std::int64_t()> now;
+    // Out: the seconds the feeder refilled (sound really played).
+    int playedSeconds = 0;
 };
 
 // The save result a dry ring gives a save run.
@@ -62,7 +64,8 @@ FrequencyLimits FrequencyLimitsFor(const platform::WaveFormat& format);
 
 // Nudges the playback frequency so that the ring stays near the cache time: a step of one per
 // cent against a fill out of 70..130 per cent, another for a trend of 15 points since the last
-// call; once neither applies, the last correction is taken back (see the .cpp).
+// call. Once the fill is back in band with no trend, the last correction is taken back (see the
+// .cpp); rules that only cancel each other out of band change nothing.
 void CorrectFrequency(const AudioRing& ring, const platform::WaveFormat& format, int cacheMs,
                       int& savedDiff, int& prevPct, DxsPlayer& player);
 

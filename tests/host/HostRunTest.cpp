@@ -211,6 +211,10 @@ TEST(HostWithoutSoundDevice, SaveRunsToItsEndAndStderrStaysClean) {
         << r.out;
     const std::string saved = lineStartingWith(r.out, "saved ");
     ASSERT_FALSE(saved.empty()) << r.out << r.err;
+    // The page is told once that the sound is not heard.
+    const std::string told = "status No sound device: the sound is not heard";
+    ASSERT_NE(r.out.find(told), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(told, r.out.find(told) + 1), std::string::npos) << r.out;
     // Only the host's own lines: no "ALSA lib ..." or any other library's.
     std::istringstream err(r.err);
     for (std::string line; std::getline(err, line);)

@@ -318,10 +318,10 @@ TEST_F(FetchTest, GetImgFileFailuresDeleteTheFile) {
         {"body cut short", 2000, cut, 10000, "GetImgFile ファイル取得タイムアウト"},
         {"dripping body", 2000, drip, 1300, "GetImgFile ファイル取得タイムアウト"},
         {"oversize body",
-         picvox::kMaxFetchBytes + 1,
+         picvox::kMaxPictureBytes + 1,
          {},
          10000,
-         "GetImgFile body over 16777216 bytes refused"},
+         "GetImgFile body over 4194304 bytes refused"},
     };
     int index = 0;
     for (const Case& c : cases) {

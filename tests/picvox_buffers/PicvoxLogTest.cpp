@@ -119,6 +119,30 @@ TEST_F(PicvoxLogTest, LinesOfManyThreadsNeverInterleave) {
         EXPECT_EQ(n, 100);
 }
 
+// A hostile property (a 100 KB Location) logs a line of a few KB, not of 100 KB, and a log that
+// keeps growing is moved aside at its cap: the two files never hold much more than twice it.
+TEST_F(PicvoxLogTest, LongLinesAreCutAndTheLogRotatesAtItsCap) {
+    switchOn();
+    ConfigureLog(folder_.string());
+    const std::string huge(100 * 1024, 'L');
+    WriteLog(LogTag::HttpThread, "url=%s", huge.c_str());
+    std::vector<std::string> lines = readLines(folder_ / "Picvox_log.log");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_LE(lines[0].size(), 4096u + 8u);
+    EXPECT_EQ(lines[0].substr(lines[0].size() - 4), " ...");
+
+    const std::string chunk(4000, 'x');
+    for (int i = 0; i < 9000; ++i)
+        WriteLog(LogTag::HttpThread, "%s", chunk.c_str());
+    const auto size = [&](const char* name) {
+        std::error_code ec;
+        const auto n = fs::file_size(folder_ / name, ec);
+        return ec ? 0 : n;
+    };
+    EXPECT_GT(size("Picvox_log.log.1"), 0u);
+    EXPECT_LE(size("Picvox_log.log") + size("Picvox_log.log.1"), 2u * 16 * 1024 * 1024 + 8192);
+}
+
 TEST_F(PicvoxLogTest, UnwritableLogFileDropsTheLineSilently) {
     switchOn();
     ConfigureLog(folder_.string());

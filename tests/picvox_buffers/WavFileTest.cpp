@@ -112,6 +112,35 @@ TEST(WavFileTest, ReadAcceptsOnlyWholePcmFiles) {
     }
 }
 
+// 16-bit stereo takes whole 4-byte blocks: a data chunk of 4n + 2 bytes gives its n whole blocks
+// (the half block would shift every sample after it), one of 2 bytes gives none and is refused,
+// and a block size of 0 cannot be cut at all.
+TEST(WavFileTest, ReadKeepsWholeSampleBlocksOnly) {
+    Bytes stereo16 = {1, 0, 2, 0, 0x40, 0x1F, 0, 0};
+    add32(stereo16, 32000);
+    stereo16.insert(stereo16.end(), {4, 0, 16, 0});
+    Bytes noBlock = fmt();
+    noBlock[12] = 0;
+    const struct {
+        const char* name;
+        Bytes format;
+        std::size_t bytes;
+        std::uint32_t kept;
+    } cases[] = {{"whole blocks", stereo16, 4000, 4000},
+                 {"half a block more", stereo16, 4002, 4000},
+                 {"only half a block", stereo16, 2, 0},
+                 {"block size 0", noBlock, 100, 0}};
+    TempDir dir("wavblocks");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(dir.file("clip.wav"), wav({{"fmt ", c.format}, {"data", samples(c.bytes)}}));
+        WavClip clip;
+        EXPECT_EQ(ReadWavFile(clip, dir.file("clip.wav")), c.kept > 0);
+        EXPECT_EQ(clip.dataBytes, c.kept);
+        EXPECT_EQ(clip.data, samples(c.kept));
+    }
+}
+
 TEST(WavFileTest, ReadRefusesWhatIsNotARegularFileOfSaneSize) {
     TempDir dir("wavkinds");
     ASSERT_EQ(::mkfifo(dir.file("fifo.wav").c_str(), 0600), 0);

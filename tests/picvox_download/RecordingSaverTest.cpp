@@ -34,12 +34,46 @@ public:
         }
         return DiskOps::mkdir(path);
     }
+    int syncDirectory(const std::string& folder) override {
+        synced.push_back(folder);
+        return 0;
+    }
     bool full = false;
     int fullError = ENOSPC;
     int mkdirError = 0;
+    std::vector<std::string> synced;
 };
 
+// Another control saving into the same destination makes the folder of the number just found
+// first: this run takes the next number instead of sharing the folder.
+class RacingDisk final : public DiskOps {
+public:
+    int mkdir(const std::string& path) override {
+        if (!raced && path.size() > 8 && path.compare(path.size() - 8, 8, "TRM00001") == 0) {
+            raced = true;
+            DiskOps::mkdir(path);  // the other control's
+            errno = EEXIST;
+            return -1;
+        }
+        return DiskOps::mkdir(path);
+    }
+    bool raced = false;
+};
+
+
 using RunFolderTest = CacheFixture;
+
+TEST_F(RunFolderTest, AFolderMadeMeanwhileIsNeverShared) {
+    std::string folder = (root_ / "shared").string();
+    fs::create_directories(folder);
+    RacingDisk disk;
+    int run = 0;
+    ASSERT_EQ(CreateSaveRunFolder(folder, run, "TRM", disk), SaveResult::None);
+    EXPECT_TRUE(disk.raced);
+    EXPECT_EQ(run, 2);
+    EXPECT_EQ(folder, (root_ / "shared" / "TRM00002").string());
+}
+
 
 TEST_F(RunFolderTest, NumbersFollowTheHighestRun) {
     const struct {
@@ -142,6 +176,49 @@ TEST_F(SaveFrameTest, FramesCountOnAcrossFolders) {
     std::string inf;
     ASSERT_EQ(MakeInfName(inf, params_), 1);
     EXPECT_EQ(inf, (run / "INFO" / "TRM00001.INF").string());
+}
+
+// Whether a frame is saved is the check's verdict on its time, not the text made of it: with a
+// time order the saver cannot print the frame is still saved (the text stays empty), and a
+// frame whose trailer has no time fields is skipped.
+TEST_F(SaveFrameTest, AFrameIsSavedWhenItsCheckGivesItATime) {
+    std::string folder;
+    ASSERT_EQ(CreateImageFolder(folder, params_, 1), SaveResult::None);
+    params_.save.timestampOrder = 7;
+    int saved = 0, slot = 0;
+    EXPECT_EQ(SaveFrame(params_, 1, folder, true, saved, slot, source_), 1);
+    EXPECT_EQ(saved, 1);
+    EXPECT_TRUE(params_.progress.detailText.empty());
+    const std::string noTime = (root_ / "notime.jp2").string();
+    writeBytes(noTime, frame(3600, 0, false));
+    EXPECT_EQ(SaveFrame(params_, 1, folder, true, saved, slot, noTime), 1);
+    EXPECT_EQ(saved, 1);
+    EXPECT_EQ(params_.progress.savedFrames, 1);
+}
+
+// The frame folders' entries reach the disk without a folder sync per frame: the first rename
+// and then at most one a second, the folder left behind when the next is made (with its parent),
+// and what is pending at the end.
+TEST(FolderSyncTest, SyncsOncePerSecondPerFolderAndAtEachChange) {
+    FillingDisk disk;
+    FolderSync sync;
+    using Clock = FolderSync::Clock;
+    const Clock::time_point t0 = Clock::now();
+    for (int i = 0; i < 10; ++i)
+        sync.renamed("run/IMG00001", disk, t0 + std::chrono::milliseconds(100 * i));
+    EXPECT_EQ(disk.synced, (std::vector<std::string>{"run/IMG00001"}));
+    sync.renamed("run/IMG00001", disk, t0 + std::chrono::milliseconds(1000));
+    EXPECT_EQ(disk.synced.size(), 2u);
+    sync.renamed("run/IMG00001", disk, t0 + std::chrono::milliseconds(1100));
+    sync.folderMade("run", disk);  // IMG00002 made: IMG00001 is done
+    EXPECT_EQ(disk.synced,
+              (std::vector<std::string>{"run/IMG00001", "run/IMG00001", "run/IMG00001", "run"}));
+    sync.flush(disk);
+    EXPECT_EQ(disk.synced.size(), 4u);  // nothing pending
+    sync.renamed("run/IMG00002", disk, t0 + std::chrono::milliseconds(1200));
+    sync.flush(disk);
+    EXPECT_EQ(disk.synced.back(), "run/IMG00002");
+    EXPECT_EQ(sync.syncs(), static_cast<int>(disk.synced.size()));
 }
 
 // A disk that fills up part-way through a frame: result 2 (or 3 for another error), the run ends

@@ -308,6 +308,129 @@ TEST_F(SaveStartTest, SoundBeforeTheSetUpIsOnlyCached) {
     EXPECT_FALSE(fs::exists(temp));
 }
 
+// The catch-up saves every cached picture from the first saved one up to the newest, not as
+// many as it shows: the saver never trails the saved sound. A picture of an earlier lap of the
+// ring between them, and those whose place lies past the saved sound's end, are not saved.
+TEST_F(SaveStartTest, CatchUpSavesFromTheFirstPictureToTheNewestInsideTheSavedSound) {
+    params_.fetch.cacheTimeMs = 3000;
+    params_.save.saveTime = 6;
+    params_.save.timestampOrder = 2;
+    for (int k = 1; k <= 10; ++k)
+        soundSlot(k, 8000, k * 1000, k);
+    // Pictures 40 + j, cached at 0.5 s + j s, relative time 10 s + j s; 45 is of an earlier lap.
+    for (int j = 0; j <= 8; ++j) {
+        const std::string path = PictureSlotPath(params_.cache.folder, 40 + j);
+        writeBytes(path, frame(5000 + j, 10000 + 1000 * j));
+        setTimeMs(path, j == 5 ? -60000 : 500 + 1000 * j);
+    }
+    const fs::path folder = root_ / "IMG00001";
+    fs::create_directories(folder);
+    CacheStore store(params_);
+    int play = 0;
+    store.saveSetup(49, 11, &play);
+    // Five seconds before the read slot 8: the saved sound starts with sound 3 (at 3 s); the
+    // newest picture before it is 42, placed at the start from picture 43.
+    EXPECT_EQ(store.saveState().saveSeqIndex, 42);
+
+    fetchFrame(store, frame(6000, 19000));
+    int seqNo = 0, slot = 49, saved = 0;
+    const std::string saveFolder = folder.string();
+    ASSERT_EQ(store.AddImageData(seqNo, slot, saved, false, &saveFolder, false, nullptr, 0, 11),
+              1);
+    std::vector<std::uint32_t> rels;
+    for (int n = 1; n <= saved; ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%06d.jp2", n);
+        std::uint32_t rel = 0;
+        ASSERT_EQ(ReadRelTime((folder / name).string(), rel), 1) << name;
+        rels.push_back(rel);
+    }
+    // 42 at the start (13 s less the second of sound before 43 came), then 43, 44, 46, 47: 48 and
+    // the new picture lie six seconds in and more.
+    EXPECT_EQ(rels, (std::vector<std::uint32_t>{12000, 13000, 14000, 16000, 17000}));
+    EXPECT_EQ(params_.progress.savedFrames, 5);
+}
+
+// Whether a picture fails the run is decided after its last attempt: one that failed before a
+// retry that worked leaves the result alone; five that failed in a save fail it, saying why.
+TEST_F(SaveStartTest, ARetriedPictureFailsTheSaveOnlyAfterItsLastAttempt) {
+    params_.fetch.mode = RunMode::of(1, 0, 0);
+    const fs::path folder = root_ / "IMG00001";
+    fs::create_directories(folder);
+    const std::string saveFolder = folder.string();
+    for (const int failures : {1, 4, 5}) {
+        SCOPED_TRACE(failures);
+        params_.progress = DownloadProgress{};
+        CacheStore store(params_);
+        int attempts = 0;
+        const auto picture = frame(100, 0);
+        store.setTempName([this](int) { return (root_ / "img").string(); });
+        store.setImageFetch([&](const std::string& temp, HttpThreadParams& p, bool,
+                                std::int64_t* time, int*, int) {
+            if (attempts++ < failures) {
+                p.progress.pictureFailure = "the recorder answers 500 for the picture";
+                return ImageFetch::Failed;
+            }
+            writeBytes(temp, picture);
+            *time = kBase;
+            return ImageFetch::Whole;
+        });
+        int seqNo = 0, slot = 1, saved = 0;
+        const int got =
+            store.AddImageData(seqNo, slot, saved, true, &saveFolder, false, nullptr, 0, 1);
+        EXPECT_EQ(got, failures < 5 ? 1 : 0);
+        EXPECT_EQ(params_.progress.result,
+                  failures < 5 ? SaveResult::None : SaveResult::DownloadFailure);
+        EXPECT_EQ(params_.progress.failure,
+                  failures < 5 ? "" : "the recorder answers 500 for the picture");
+    }
+}
+
+// One run, one sound format: a segment in another format is neither cached, played nor saved,
+// and the run learns why.
+TEST_F(SaveStartTest, ASegmentInAnotherFormatIsRefused) {
+    CacheStore store(params_);
+    store.saveState().setupDone = true;
+    const std::string temp = (root_ / "seg.wav").string();
+    writeBytes(temp, wavBytes(800));
+    ASSERT_EQ(store.StoreWaveSegment(temp, 3), 1);
+    EXPECT_EQ(ring_.DataSize(), 800u);
+
+    // 16 kHz stereo 16-bit.
+    WavClip other;
+    other.format = {1, 0, 2, 0, 0x80, 0x3E, 0, 0, 0x00, 0xFA, 0, 0, 4, 0, 16, 0, 0, 0};
+    other.fmtBytes = 16;
+    std::vector<std::uint8_t> bytes = MakeWavHeader(other, 1600);
+    bytes.resize(bytes.size() + 1600, 0);
+    writeBytes(temp, bytes);
+    EXPECT_EQ(store.StoreWaveSegment(temp, 4), 0);
+    EXPECT_FALSE(fs::exists(temp));
+    EXPECT_FALSE(fs::exists(SoundSlotPath(params_.cache.folder, 4)));
+    EXPECT_EQ(ring_.DataSize(), 800u);
+    EXPECT_EQ(saveQueue_.held(), 1u);
+    EXPECT_TRUE(params_.progress.formatChanged);
+    EXPECT_EQ(params_.progress.failure,
+              "the recorder's sound format changed from 8000 Hz 1 ch 8-bit to 16000 Hz 2 ch "
+              "16-bit");
+}
+
+// The cache's files are bounded in all: a slot that would take them past the limit is refused,
+// with the reason; one that replaces a slot of the same size fits.
+TEST_F(SaveStartTest, TheCacheStaysWithinItsLimit) {
+    CacheStore store(params_);
+    store.setCacheLimit(3 * (44 + 8000));
+    const std::string temp = (root_ / "seg.wav").string();
+    for (int slot = 1; slot <= 3; ++slot) {
+        writeBytes(temp, wavBytes(8000));
+        ASSERT_EQ(store.StoreWaveSegment(temp, slot), 1) << slot;
+    }
+    writeBytes(temp, wavBytes(8000));
+    EXPECT_EQ(store.StoreWaveSegment(temp, 4), 0);
+    EXPECT_NE(params_.progress.failure.find("MB of cache"), std::string::npos);
+    writeBytes(temp, wavBytes(8000));
+    EXPECT_EQ(store.StoreWaveSegment(temp, 2), 1);  // in place of slot 2
+}
+
 // Five failed fetches end nothing while playing only; with a frame folder they end the run, and a
 // full picture queue ends the play loop.
 TEST_F(SaveStartTest, FailedFetchesAndAFullQueue) {

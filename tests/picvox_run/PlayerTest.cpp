@@ -103,6 +103,10 @@ TEST(CorrectFrequency, LevelAndTrendRulesWithinTheLimits) {
         {"bottom limit", k8k, 7450, 1000, 40, 0, 7400, 50},
         {"settles back", k8k, 7920, 4000, 95, 80, 8000, 0},
         {"settles back down", k8k, 8080, 4000, 95, -80, 8000, 0},
+        // Out of band the level and trend rules may cancel out: that is no settling, the last
+        // correction stays (at 700 % the fill is not back where it belongs).
+        {"far above the band, falling", k8k, 8080, 28000, 720, -80, 8080, -80},
+        {"below the band, rising", k8k, 7920, 1600, 20, 80, 7920, 80},
         {"16 kHz stream keeps its rate band", WaveFormat::pcm(16000, 1, 8), 16000, 4000, 80, 0,
          16160, -160},
     };

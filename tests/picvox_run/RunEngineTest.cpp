@@ -239,6 +239,47 @@ TEST(RunStop, SecondStopAndSecondStartAreHarmless) {
     EXPECT_TRUE(rig.engine.tempFolder().empty());
 }
 
+// ---- A recorder that refuses ----
+
+// A Live run against a recorder whose sound URL answers with something that is not sound, or
+// with 500 every time: the passes back off instead of restarting at once, the page is told once
+// what is wrong, and Stop still ends the run at once, also while it waits.
+TEST(RunFaults, PassesBackOffAndTellThePageOnce) {
+    korvex::sim::Faults notWave;
+    notWave.notWaveAnswers = -1;
+    korvex::sim::Faults refused;
+    refused.errorStatus = 500;
+    const struct {
+        const char* what;
+        korvex::sim::Faults faults;
+        const char* told;
+    } cases[] = {{"not WAV", notWave, "not a PCM WAV file"},
+                 {"500 storm", refused, "answers 500 for the sound"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        korvex::sim::DvrSimOptions options;
+        options.faults = c.faults;  // on every path: a recorder that refuses everything
+        Rig rig("run-backoff", options);
+        rig.start(Mode::Live);
+        std::this_thread::sleep_for(8s);
+        const int requests = rig.sim.requestCount("/dvr/live_init.wav") +
+                             rig.sim.requestCount("/dvr/live.wav");
+        const long long ms = rig.timedStop();
+        // Before, a pass restarted at once: hundreds of passes and thousands of requests.
+        EXPECT_LE(requests, 60) << requests;
+        const std::vector<std::string> told = rig.control.statuses();
+        ASSERT_FALSE(told.empty());
+        EXPECT_NE(told.front().find(c.told), std::string::npos) << told.front();
+        // Told once, and taken back when the run ended.
+        EXPECT_EQ(told.size(), 2u);
+        EXPECT_TRUE(told.back().empty());
+        EXPECT_TRUE(rig.control.messages().empty());
+        if (kCheckTimeBounds)
+            EXPECT_LT(ms, 2000);
+        std::printf("[ figures  ] %s: %d sound requests in 8 s\n", c.what, requests);
+    }
+}
+
 // ---- Faults of a save run ----
 
 TEST(RunFaults, RecorderDyingMidSaveLeavesARecordingThatOpens) {

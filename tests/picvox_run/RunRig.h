@@ -113,6 +113,14 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         messages_.emplace_back(text);
     }
+    void statusText(std::string_view text) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        statuses_.emplace_back(text);
+    }
+    std::vector<std::string> statuses() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return statuses_;
+    }
 
     std::vector<std::string> messages() const {
         std::lock_guard<std::mutex> guard(lock_);
@@ -135,6 +143,7 @@ private:
     mutable std::mutex lock_;
     std::map<RunText, std::string> texts_;
     std::vector<std::string> messages_;
+    std::vector<std::string> statuses_;
     std::shared_ptr<picvox::FrameQueue> queue_;
     picvox::run::PageCounter counter_;
     std::mutex controlLock_;
