@@ -15,6 +15,8 @@
 #include "control/buffers/FrameQueue.h"
 #include "control/download/CacheStore.h"
 #include "control/download/DiskOps.h"
+#include "control/download/RecordingSaver.h"
+#include "platform/FileSystem.h"
 #include "tools/recgen/Encoders.h"
 #include "tools/recgen/FrameRenderer.h"
 #include "tools/recgen/Trailer.h"
@@ -95,8 +97,47 @@ void BM_AddImageDataPlay(benchmark::State& state) {
     }
 }
 
+// Saving a frame: the whole-or-nothing copy (temporary name, fdatasync, rename) and the frame
+// folder's entry made durable. Arg 0: the folder never synced (the baseline), 1: synced as the
+// saver does (after a rename at most once a second, and at every folder change), 2: synced after
+// every rename.
+class NoFolderSync final : public picvox::DiskOps {
+public:
+    int syncDirectory(const std::string&) override { return 0; }
+};
+
+void BM_SaveFrame(benchmark::State& state) {
+    Scratch& s = scratch();
+    const fs::path run = s.root / ("run" + std::to_string(state.range(0)));
+    fs::remove_all(run);
+    fs::create_directories(run);
+    NoFolderSync noSync;
+    picvox::HttpThreadParams params;
+    params.save.folder = run.string();
+    params.save.timestampOrder = 2;
+    params.save.disk = state.range(0) == 0 ? &noSync : &picvox::RealDisk();
+    std::string folder;
+    int number = 1;
+    picvox::CreateImageFolder(folder, params, number);
+    int saved = 0, slot = 0;
+    for (auto _ : state) {
+        if (saved != 0 && saved % 200 == 0)
+            picvox::CreateImageFolder(folder, params, ++number);
+        if (picvox::SaveFrame(params, 1, folder, true, saved, slot, s.source) != 1) {
+            state.SkipWithError("SaveFrame failed");
+            return;
+        }
+        if (state.range(0) == 2)
+            platform::syncDirectory(folder);
+    }
+    params.progress.folderSync.flush(*params.save.disk);
+    state.counters["folder_syncs"] = params.progress.folderSync.syncs();
+    fs::remove_all(run);
+}
+
 BENCHMARK(BM_DecodeJ2KFile)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AddImageDataPlay)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SaveFrame)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
 class TimeReporter : public benchmark::ConsoleReporter {
 public:
@@ -115,6 +156,15 @@ int main(int argc, char** argv) {
     TimeReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     std::printf("frame: 720x248 JPEG 2000, %zu bytes\n", scratch().bytes);
+    const auto saveBare = reporter.realTime.find("BM_SaveFrame/0");
+    for (const char* name : {"BM_SaveFrame/1", "BM_SaveFrame/2"}) {
+        const auto it = reporter.realTime.find(name);
+        if (it != reporter.realTime.end() && saveBare != reporter.realTime.end() &&
+            saveBare->second > 0) {
+            std::printf("%s / BM_SaveFrame/0 (no folder sync) time ratio: %.3f\n", name,
+                        it->second / saveBare->second);
+        }
+    }
     const auto play = reporter.realTime.find("BM_AddImageDataPlay");
     const auto decode = reporter.realTime.find("BM_DecodeJ2KFile");
     if (play != reporter.realTime.end() && decode != reporter.realTime.end() &&

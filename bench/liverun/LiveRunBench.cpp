@@ -1,7 +1,8 @@
 // A Live run of the control against a recorder (dvrsim in its own process, 720x248 JPEG 2000
-// pictures at the recorder's pace, 8 kHz sound) for --minutes=N (default 10). Reports from the
-// control's log the times the sound ring ran dry, the passes restarted and the ring's fill range
-// after the first minute; the control's CPU time per streamed minute against decoding the same
+// pictures at the recorder's pace, 8 kHz mono 16-bit sound, or --sound=RATE:CHANNELS:BITS) for
+// --minutes=N (default 10), with CacheTime 3000 ms (--cache-ms=N). Reports from the control's log the times the sound ring ran dry or
+// overflowed (sound dropped), the passes restarted and the ring's fill range after the first
+// minute; the control's CPU time per streamed minute against decoding the same
 // pictures alone (the baseline, measured in the same run); and resident memory at minute 2 and
 // at the end.
 #include <benchmark/benchmark.h>
@@ -39,6 +40,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 double gMinutes = 10.0;
+std::string gSound = "8000:1:16";
+int gCacheMs = 3000;
 int gFramesDecoded = 0;  // pictures the Live run decoded, for the baseline
 double gRunMinutes = 0;
 double gControlCpu = 0;
@@ -93,6 +96,7 @@ private:
 
 struct LogFigures {
     int ringDry = 0;
+    int soundDropped = 0;
     int passes = 0;
     int pictures = 0;
     int fillMin = 1 << 30;
@@ -114,6 +118,8 @@ LogFigures readLog(const fs::path& log, int fillFromSecond) {
     while (std::getline(in, line)) {
         if (line.find("リングバッファデータ1不足") != std::string::npos)
             ++f.ringDry;
+        if (line.find("リングバッファオーバーフロー") != std::string::npos)
+            ++f.soundDropped;
         if (line.find("MainProcessThread 画像バッファ生成成功") != std::string::npos)
             ++f.passes;
         if (line.find("キャッシュデータバッファセット") != std::string::npos)
@@ -144,8 +150,8 @@ void BM_LiveRun(benchmark::State& state) {
     std::ofstream(root / "log" / "Picvox.ini").put('\n');
     const int port = freePort();
     const std::string portText = std::to_string(port);
-    const char* argv[] = {DVRSIM_PATH, "--port", portText.c_str(), "--size",
-                          "720x248",   "--rate", "8000",           nullptr};
+    const char* argv[] = {DVRSIM_PATH, "--port",         portText.c_str(), "--size",
+                          "720x248",   "--sound-format", gSound.c_str(),   nullptr};
     pid_t sim = 0;
     if (posix_spawn(&sim, DVRSIM_PATH, nullptr, nullptr, const_cast<char**>(argv), environ) != 0) {
         state.SkipWithError("dvrsim does not start");
@@ -165,7 +171,7 @@ void BM_LiveRun(benchmark::State& state) {
         const std::string cache = (root / "cache").string();
         engine.tempFolderSource = [cache] { return std::optional<std::string>(cache); };
         picvox::RunSettings s;
-        s.cacheTimeMs = 3000;
+        s.cacheTimeMs = gCacheMs;
         s.waveRequestIntervalMs = 1000;
 
         const double cpu0 = cpuSeconds();
@@ -196,6 +202,7 @@ void BM_LiveRun(benchmark::State& state) {
         gControlCpu = cpu;
         state.counters["minutes"] = minutes;
         state.counters["ring_dry"] = f.ringDry;
+        state.counters["sound_dropped"] = f.soundDropped;
         state.counters["passes_restarted"] = std::max(0, f.passes - 1);
         state.counters["fill_min_pct"] = f.fillMax < 0 ? -1 : f.fillMin;
         state.counters["fill_max_pct"] = f.fillMax;
@@ -249,6 +256,10 @@ int main(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
         if (std::strncmp(argv[i], "--minutes=", 10) == 0)
             gMinutes = std::max(0.5, std::atof(argv[i] + 10));
+        else if (std::strncmp(argv[i], "--sound=", 8) == 0)
+            gSound = argv[i] + 8;
+        else if (std::strncmp(argv[i], "--cache-ms=", 11) == 0)
+            gCacheMs = std::atoi(argv[i] + 11);
         else
             rest.push_back(argv[i]);
     }

@@ -280,6 +280,23 @@ TEST(RunFaults, PassesBackOffAndTellThePageOnce) {
     }
 }
 
+// A Live run whose cache cannot be prepared again between passes (a file of a name the cache
+// does not hold has appeared in it) ends, and says so, instead of ending silently with the page
+// waiting for ever.
+TEST(RunFaults, ALiveRunWhoseCacheCannotBePreparedEndsWithTheErrorMessage) {
+    korvex::sim::DvrSimOptions options;
+    options.liveSegmentLimit = 5;  // the recorder stops streaming: the pass ends
+    Rig rig("run-cache-gone", options);
+    rig.start(Mode::Live);
+    ASSERT_TRUE(waitFor([&] { return rig.engine.soundPlaying(); }, 20s));
+    std::ofstream(fs::path(rig.cache) / "J2K2" / "stray.file") << "x";
+    ASSERT_TRUE(rig.waitReported(30s));
+    EXPECT_TRUE(waitFor([&] { return !rig.engine.running(); }, 5s));
+    const std::vector<std::string> messages = rig.control.messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("error\nthe cache folder", 0), 0u) << messages[0];
+}
+
 // ---- Faults of a save run ----
 
 TEST(RunFaults, RecorderDyingMidSaveLeavesARecordingThatOpens) {

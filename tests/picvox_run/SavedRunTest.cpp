@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "control/download/CacheSlots.h"
+#include "platform/audio/AudioStream.h"
 #include "tests/picvox_run/RunRig.h"
 
 namespace {
@@ -270,6 +271,20 @@ TEST(SavedRun, SaveWithTheNewestSlotAt99) {
     expectInStep(readSavedRun(rig.runFolder(), true), {6, rig.requestIntervalMs, true});
 }
 
+// Without a sound device the sound plays unheard at its real pace: the save is complete and in
+// step, and the page was told once why nothing is heard.
+TEST(SavedRun, SaveWithoutASoundDevice) {
+    platform::ScopedNoSoundDevice noDevice;
+    Rig rig("saved-no-device", clockRecorder());
+    saveOnce(rig, 5);
+    ASSERT_TRUE(completeReported(rig));
+    expectInStep(readSavedRun(rig.runFolder(), true),
+                 {5, rig.requestIntervalMs, true, rig.cacheTimeMs + 2 * rig.requestIntervalMs});
+    const std::vector<std::string> told = rig.control.statuses();
+    ASSERT_FALSE(told.empty());
+    EXPECT_NE(told.front().find("No sound device"), std::string::npos) << told.front();
+}
+
 // ---- A recorder that answers oddly ----
 
 // One failed picture that a retry fetches is no failure: the run is complete.
@@ -324,6 +339,35 @@ TEST(SavedRun, ASoundFormatSwitchEndsTheSaveWithAValidFile) {
     EXPECT_LT(sound.dataBytes, 20u * sound.avgBytesPerSec());
     const SavedRun run = readSavedRun(rig.runFolder(), true);
     EXPECT_EQ(run.soundGaps, 0u);
+}
+
+// The long flows of a save after watching live, as users meet them (a minute and more each): run
+// with PICVOX_LONG_TESTS=1. Each prints its figures and holds the same promises.
+TEST(SavedRunLong, LongLiveRunsThenSaves) {
+    if (!std::getenv("PICVOX_LONG_TESTS"))
+        GTEST_SKIP() << "long case: set PICVOX_LONG_TESTS=1";
+    const struct {
+        const char* what;
+        int cacheTimeMs, liveSeconds, pauseSeconds, saveTime;
+    } cases[] = {{"live 25 s, CacheTime 4 s, save 12 s", 4000, 25, 0, 12},
+                 {"live 20 s, CacheTime 5 s, save 20 s", 5000, 20, 0, 20},
+                 {"live 20 s, a 20 s pause, save 20 s", 5000, 20, 20, 20}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::printf("[ figures  ] %s\n", c.what);
+        Rig rig("saved-long", clockRecorder());
+        rig.cacheTimeMs = c.cacheTimeMs;
+        rig.start(Mode::Live);
+        std::this_thread::sleep_for(std::chrono::seconds(c.liveSeconds));
+        rig.engine.stop();
+        std::this_thread::sleep_for(std::chrono::seconds(c.pauseSeconds));
+        saveOnce(rig, c.saveTime);
+        ASSERT_TRUE(completeReported(rig));
+        // After a pause the cache is no longer continuous: the save starts on a fresh one.
+        const int gap = c.pauseSeconds > 0 ? c.cacheTimeMs + 2 * rig.requestIntervalMs : 0;
+        expectInStep(readSavedRun(rig.runFolder(), true),
+                     {c.saveTime, rig.requestIntervalMs, true, gap});
+    }
 }
 
 // ---- Settings that would save the wrong thing ----
