@@ -274,13 +274,8 @@ int Appender::openLocked() {
     return platform::syncDirectory(folder_);
 }
 
-int Appender::add(std::string_view relativePath, FileSync sync) {
-    const std::string relative = normalisePath(relativePath);
-    if (relative.empty())
-        return EINVAL;
-    std::lock_guard<std::mutex> guard(lock_);
-    const std::string path = platform::joinPath(folder_, relative);
-    const int file = platform::openRegularFile(path);
+int Appender::hashLocked(const std::string& relative, FileSync sync, Sha256Digest& digest) {
+    const int file = platform::openRegularFile(platform::joinPath(folder_, relative));
     if (file < 0)
         return errno;
     int error = sync == FileSync::Needed && ::fdatasync(file) != 0 ? errno : 0;
@@ -297,15 +292,38 @@ int Appender::add(std::string_view relativePath, FileSync sync) {
         hasher_.update(buffer_.data(), static_cast<std::size_t>(n));
     }
     ::close(file);
-    const Sha256Digest digest = hasher_.finish();
-    if (error != 0)
-        return error;
+    digest = hasher_.finish();
+    return error;
+}
+
+int Appender::add(std::string_view relativePath, FileSync sync) {
+    const std::string one(relativePath);
+    return add(std::span<const std::string>(&one, 1), sync);
+}
+
+int Appender::add(std::span<const std::string> relativePaths, FileSync sync) {
+    std::lock_guard<std::mutex> guard(lock_);
+    int firstError = 0;
+    int count = 0;
+    std::string lines;
+    for (const std::string& path : relativePaths) {
+        const std::string relative = normalisePath(path);
+        Sha256Digest digest{};
+        const int error = relative.empty() ? EINVAL : hashLocked(relative, sync, digest);
+        if (error != 0) {
+            if (firstError == 0)
+                firstError = error;
+            continue;
+        }
+        lines += formatLine(digest, relative);
+        ++count;
+    }
+    if (count == 0)
+        return firstError;
     if (const int e = openLocked())
         return e;
-
-    const std::string line = formatLine(digest, relative);
     const off_t before = ::lseek(fd_, 0, SEEK_END);
-    error = platform::writeAll(fd_, line.data(), line.size());
+    int error = platform::writeAll(fd_, lines.data(), lines.size());
     if (error == 0 && ::fdatasync(fd_) != 0)
         error = errno;
     if (error != 0) {
@@ -314,8 +332,8 @@ int Appender::add(std::string_view relativePath, FileSync sync) {
             (void)::fdatasync(fd_);
         return error;
     }
-    ++lines_;
-    return 0;
+    lines_ += count;
+    return firstError;
 }
 
 }  // namespace korvex::manifest

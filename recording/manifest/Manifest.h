@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -97,12 +98,16 @@ public:
     // FileSync::Needed the file's own data is made durable first (a file its writer never
     // synced). 0 or the errno value; nothing is appended on failure.
     int add(std::string_view relativePath, FileSync sync);
+    // The same for several files with one write and one sync. A file that cannot be hashed is
+    // left out; the result is the first errno value, 0 when every line went in.
+    int add(std::span<const std::string> relativePaths, FileSync sync);
 
     const std::string& folder() const { return folder_; }
     int lines() const;
 
 private:
     int openLocked();
+    int hashLocked(const std::string& relative, FileSync sync, Sha256Digest& digest);
 
     std::string folder_;
     mutable std::mutex lock_;
