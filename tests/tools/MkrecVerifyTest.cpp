@@ -208,8 +208,8 @@ TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
     EXPECT_EQ(run.status, c.exitStatus) << run.err;
     Json doc;
     ASSERT_NO_THROW(doc = parseJson(run.out)) << run.out;
-    EXPECT_EQ(doc.keys(),
-              (std::vector<std::string>{"folder", "kind", "frames", "unreadable", "summary"}));
+    EXPECT_EQ(doc.keys(), (std::vector<std::string>{"folder", "kind", "frames", "unreadable",
+                                                    "summary", "manifest"}));
     EXPECT_EQ(doc["folder"].string, folder);
     EXPECT_EQ(doc["kind"].string, c.kind);
 
@@ -258,7 +258,8 @@ TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
     const Json& s = doc["summary"];
     EXPECT_EQ(s.keys(),
               (std::vector<std::string>{"frames", "intact", "pictureAltered", "timeAltered",
-                                        "noTime", "notChecked", "unreadable"}));
+                                        "noTime", "notChecked", "unreadable", "placeholder"}));
+    EXPECT_FALSE(doc["manifest"]["present"].boolean);
     EXPECT_EQ(s["unreadable"].integer(), 0);
     EXPECT_TRUE(doc["unreadable"].array.empty());
     EXPECT_EQ(s["frames"].integer(), c.frames);
