@@ -188,8 +188,8 @@ TEST(TimeText, MatchesTheLibraryInTheRecordersZone) {
 }
 
 TEST(Progress, LinesSayHowFarHowFastAndHowLong) {
-    EXPECT_EQ(v::Progress::line(250, 1000, 5.0, false), "250/1000 (25%), 50/s, 15 s left");
-    EXPECT_EQ(v::Progress::line(1000, 1000, 4.0, false), "1000/1000 (100%), 250/s");
+    EXPECT_EQ(v::Progress::line(250, 1000, 5.0, false), "250/1000 frames (25%), 50/s, 15 s left");
+    EXPECT_EQ(v::Progress::line(1000, 1000, 4.0, false), "1000/1000 frames (100%), 250/s");
     const std::string bar = v::Progress::line(500, 1000, 1.0, true);
     EXPECT_EQ(bar.substr(0, 32), "[" + std::string(15, '#') + std::string(15, ' ') + "]");
     // A short run prints nothing, and a quiet one nothing ever.

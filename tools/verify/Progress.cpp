@@ -33,7 +33,8 @@ bool Progress::stderrIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
-std::string Progress::line(std::size_t done, std::size_t total, double seconds, bool bar) {
+std::string Progress::line(std::size_t done, std::size_t total, double seconds, bool bar,
+                           const std::string& what) {
     const double rate = seconds > 0 ? done / seconds : 0;
     const double fraction = total > 0 ? static_cast<double>(done) / total : 1.0;
     std::string out;
@@ -44,7 +45,7 @@ std::string Progress::line(std::size_t done, std::size_t total, double seconds, 
                std::string(static_cast<std::size_t>(kWidth - filled), ' ') + "] ";
     }
     char text[160];
-    std::snprintf(text, sizeof text, "%zu/%zu (%d%%), %.0f/s", done, total,
+    std::snprintf(text, sizeof text, "%zu/%zu %s (%d%%), %.0f/s", done, total, what.c_str(),
                   static_cast<int>(fraction * 100), rate);
     out += text;
     if (rate > 0 && done < total)
@@ -62,7 +63,7 @@ void Progress::update(std::size_t done, std::size_t total, Clock::time_point now
     lastShown_ = now;
     shown_ = true;
     const double seconds = std::chrono::duration<double>(now - start_).count();
-    const std::string text = line(done, total, seconds, terminal_) + " " + what_;
+    const std::string text = line(done, total, seconds, terminal_, what_);
     if (terminal_)
         std::fprintf(out_, "\r%s\033[K", text.c_str());
     else

@@ -22,7 +22,8 @@ public:
     void finish(Clock::time_point now = Clock::now());
 
     // The line as shown (without the carriage return or line end), for tests.
-    static std::string line(std::size_t done, std::size_t total, double seconds, bool bar);
+    static std::string line(std::size_t done, std::size_t total, double seconds, bool bar,
+                            const std::string& what = "frames");
 
 private:
     std::FILE* out_;

@@ -34,6 +34,7 @@ public:
 
     std::size_t count() const { return frames_.size(); }
     const Folder& folderOf(std::size_t i) const { return folders_[frames_[i].folder]; }
+    std::uint32_t folderNumberOf(std::size_t i) const { return frames_[i].folder; }
     std::string_view nameOf(std::size_t i) const { return names_.data() + frames_[i].name; }
     std::string pathOf(std::size_t i) const;
     std::string relativeOf(std::size_t i) const;

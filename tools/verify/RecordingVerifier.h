@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,6 +68,8 @@ struct VerifyReport {
     bool infoLoaded = false;
     int channelCount = 0;
     bool timeTablePresent = false;
+    // Frames of each channel number in the index (-1 for all of a recording without INFO).
+    std::map<int, long long> framesPerChannel;
     std::vector<VerifiedFrame> frames;
     std::vector<UnreadableEntry> unreadable;
     VerifySummary summary;

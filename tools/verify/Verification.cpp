@@ -87,8 +87,13 @@ bool openRecording(const std::string& folderArg, VerifyReport& report, Recording
         return false;
     }
     report.infoLoaded = index.info().loaded();
-    if (report.infoLoaded)
+    if (report.infoLoaded) {
         report.channelCount = index.info().channelCount();
+        for (const InfoRecord& r : index.info().records())
+            ++report.framesPerChannel[r.channel];
+    } else {
+        report.framesPerChannel[-1] = static_cast<long long>(index.count());
+    }
     report.timeTablePresent = index.timeTable().present();
     return true;
 }

@@ -1,6 +1,7 @@
 #include "tools/verify/VerifyEngine.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -84,19 +85,32 @@ std::uint32_t trailingOffset(const std::string& path) {
     return value;
 }
 
-// Reads a whole regular file into `out` (bounded); 0 or the errno value.
-int readFrameFile(const std::string& path, std::vector<std::uint8_t>& out) {
-    long long size = 0;
-    const int fd = platform::openRegularFile(path, &size);
+// Reads a whole regular file into `out` (bounded); 0 or the errno value. `dirFd`, when not -1,
+// is the frame's folder, which saves looking its path up again for every frame.
+int readFrameFile(int dirFd, const char* name, const std::string& path,
+                  std::vector<std::uint8_t>& out) {
+    // O_NONBLOCK makes the open of a FIFO or a device return at once; it is refused below.
+    // Reads of a regular file take no notice of the flag.
+    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    const int fd = dirFd >= 0 ? ::openat(dirFd, name, kFlags) : ::open(path.c_str(), kFlags);
     if (fd < 0)
         return errno;
-    if (size > kMaxCheckedFileBytes) {
-        ::close(fd);
-        return EFBIG;
-    }
-    out.resize(static_cast<std::size_t>(size));
-    std::size_t got = 0;
+    struct stat st {};
     int error = 0;
+    if (::fstat(fd, &st) != 0)
+        error = errno;
+    else if (S_ISDIR(st.st_mode))
+        error = EISDIR;
+    else if (!S_ISREG(st.st_mode))
+        error = platform::kNotRegularFile;
+    else if (st.st_size > kMaxCheckedFileBytes)
+        error = EFBIG;
+    if (error != 0) {
+        ::close(fd);
+        return error;
+    }
+    out.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t got = 0;
     while (got < out.size()) {
         const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
         if (n < 0) {
@@ -140,6 +154,8 @@ public:
     bool run() {
         if (count_ == 0)
             return true;
+        if (threads_ == 1)
+            return runHere();
         std::vector<std::thread> workers;
         try {
             for (int t = 0; t < threads_; ++t)
@@ -157,7 +173,13 @@ public:
                 break;
             }
             Slot& slot = slots_[k % window_];
-            slot.ready.waitAtLeast(k + 1, stop_);
+            if (slot.ready.load() < k + 1) {
+                // Behind the workers' pace the consumer would sleep and wake for every frame;
+                // it sleeps until half the window is ready instead and then takes them in a row.
+                const std::uint32_t later = std::min(count_ - 1, k + window_ / 2);
+                slots_[later % window_].ready.waitAtLeast(later + 1, stop_);
+                slot.ready.waitAtLeast(k + 1, stop_);
+            }
             if (slot.failure) {
                 // A worker ran out of memory or met a fault of ours: the pass cannot go on.
                 stopAll();
@@ -175,6 +197,19 @@ public:
     }
 
 private:
+    // One thread: each frame is checked and handed on by the caller itself.
+    bool runHere() {
+        Scratch scratch;
+        FrameOutcome& outcome = slots_[0].outcome;
+        for (std::uint32_t k = 0; k < count_; ++k) {
+            if (options_.cancel && options_.cancel->load(std::memory_order_relaxed))
+                return false;
+            process(k, outcome, scratch);
+            consumer_.frame(outcome);
+        }
+        return true;
+    }
+
     struct Slot {
         Sequence ready;  // index + 1 of the frame the slot holds
         FrameOutcome outcome;
@@ -183,6 +218,12 @@ private:
     struct Scratch {
         std::vector<std::uint8_t> bytes;
         Sha256 hasher;
+        int dirFd = -1;  // the folder of the last frame read
+        std::uint32_t dirFolder = ~0u;
+        ~Scratch() {
+            if (dirFd >= 0)
+                ::close(dirFd);
+        }
     };
 
     void stopAll() {
@@ -197,8 +238,9 @@ private:
             const std::uint32_t i = next_.fetch_add(1, std::memory_order_relaxed);
             if (i >= count_ || stop_.load(std::memory_order_relaxed))
                 return;
-            if (i >= window_)
-                delivered_.waitAtLeast(i - window_ + 1, stop_);
+            // Waiting for room, a worker waits for half a window of it (see run()).
+            if (i >= window_ && delivered_.load() < i - window_ + 1)
+                delivered_.waitAtLeast(i - window_ / 2 + 1, stop_);
             if (stop_.load(std::memory_order_relaxed))
                 return;
             Slot& slot = slots_[i % window_];
@@ -236,7 +278,14 @@ private:
         }
 
         std::vector<std::uint8_t>& bytes = scratch.bytes;
-        o.readError = readFrameFile(f.path, bytes);
+        if (index_.folderNumberOf(i) != scratch.dirFolder) {
+            if (scratch.dirFd >= 0)
+                ::close(scratch.dirFd);
+            scratch.dirFolder = index_.folderNumberOf(i);
+            scratch.dirFd =
+                ::open(index_.folderOf(i).path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        }
+        o.readError = readFrameFile(scratch.dirFd, index_.nameOf(i).data(), f.path, bytes);
         const bool read = o.readError == 0;
         const FrameDigests* expected = options_.expected;
         const std::uint8_t listed =

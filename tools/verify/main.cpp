@@ -8,6 +8,7 @@
 
 #include "platform/jpxcodec/jpxcodec.h"
 #include "tools/verify/Progress.h"
+#include "tools/verify/ReportOutput.h"
 #include "tools/verify/Verification.h"
 
 namespace {
@@ -104,6 +105,29 @@ private:
     bool ok_ = true;
 };
 
+// Hands each call to both observers: the output first, then the report, which may take the
+// frame's thumbnail.
+class Both final : public VerifyObserver {
+public:
+    Both(VerifyObserver& a, VerifyObserver& b) : a_(a), b_(b) {}
+    void started(const VerifyReport& r, std::size_t n) override {
+        a_.started(r, n);
+        b_.started(r, n);
+    }
+    void frame(FrameOutcome& o) override {
+        a_.frame(o);
+        b_.frame(o);
+    }
+    void finished(const VerifyReport& r) override {
+        a_.finished(r);
+        b_.finished(r);
+    }
+
+private:
+    VerifyObserver& a_;
+    VerifyObserver& b_;
+};
+
 bool endsWithNoCase(std::string_view s, std::string_view end) {
     if (s.size() < end.size())
         return false;
@@ -194,14 +218,31 @@ int main(int argc, char** argv) {
     options.threads = threads;
     options.line = json ? EngineOptions::Line::Json : EngineOptions::Line::Text;
     StdoutWriter writer(json, progress);
+    ReportModel model;
+    ReportBuilder builder(model);
+    Both both(writer, builder);
+    if (!reportPath.empty())
+        options.thumbnails = ReportModel::kMaxListed;
     VerifyReport report;
-    if (!runVerification(folder, options, writer, report, error)) {
+    if (!runVerification(folder, options,
+                         reportPath.empty() ? static_cast<VerifyObserver&>(writer) : both, report,
+                         error)) {
         std::fprintf(stderr, "korvex-verify: %s\n", error.c_str());
         return kExitUnusable;
     }
     if (std::fflush(stdout) != 0 || !writer.ok()) {
         std::fprintf(stderr, "korvex-verify: cannot write the report\n");
         return kExitUnusable;
+    }
+    if (!reportPath.empty()) {
+        stampReport(model, std::vector<std::string>(argv, argv + argc));
+        const bool written = isPdfReportName(reportPath)
+                                 ? writePdfReportWithHelper(model, reportPath, error)
+                                 : writeHtmlReport(model, reportPath, error);
+        if (!written) {
+            std::fprintf(stderr, "korvex-verify: %s\n", error.c_str());
+            return kExitUnusable;
+        }
     }
     return exitStatusOf(report);
 }
