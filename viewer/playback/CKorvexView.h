@@ -88,7 +88,8 @@ private:
 
 // Whether the program runs with the "check" switch (the alteration banners are drawn).
 bool programCheckMode();
-// The display settings of `doc` with the program's check mode.
+// The display settings of `doc` with the program's check mode (or the document's Show
+// Alteration Marks).
 OverlaySettings overlaySettingsFor(const CKorvexDoc& doc);
 // The document's current frame (picture not copied: valid while the document keeps it).
 FrameContent currentFrameOf(const CKorvexDoc& doc);
