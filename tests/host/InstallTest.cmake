@@ -31,7 +31,7 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed")
 endif()
 
-foreach(file bin/korvex bin/korvex-verify bin/picvox-host bin/dvrsim
+foreach(file bin/korvex bin/korvex-verify bin/picvox-host bin/dvrsim libexec/korvex/korvex-report-pdf
         share/applications/org.korvex.Korvex.desktop
         share/applications/org.korvex.PicvoxHost.desktop
         share/metainfo/org.korvex.Korvex.metainfo.xml
@@ -78,6 +78,12 @@ endif()
 run(COMMAND ${prefix}/bin/korvex-verify ${saved} RESULT verified)
 if(NOT verified EQUAL 0)
   message(FATAL_ERROR "korvex-verify ${saved} failed (${verified})")
+endif()
+# The installed verifier finds its PDF part in libexec.
+run(COMMAND ${prefix}/bin/korvex-verify --quiet --report ${SCRATCH}/report.pdf ${saved}
+    RESULT reported)
+if(NOT reported EQUAL 0 OR NOT EXISTS ${SCRATCH}/report.pdf)
+  message(FATAL_ERROR "korvex-verify --report report.pdf failed (${reported})")
 endif()
 run(COMMAND ${prefix}/bin/korvex --screenshot ${SCRATCH}/viewer.png ${saved}
     DIR ${prefix}/share/korvex RESULT shot)

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "control/download/J2kFrameCheck.h"
@@ -15,6 +17,7 @@
 #include "tests/tools/ToolsTestSupport.h"
 #include "tools/recgen/RecordingWriter.h"
 #include "tools/verify/Progress.h"
+#include "tools/verify/RecordingIndex.h"
 #include "tools/verify/TimeText.h"
 #include "tools/verify/Verification.h"
 
@@ -167,6 +170,57 @@ TEST(StreamingVerifier, EveryFrameAsTheViewerSeesItAtAnyThreadCount) {
         const std::string one = streamedJson(folder, 1);
         EXPECT_EQ(streamedJson(folder, 3), one);
         EXPECT_EQ(streamedJson(folder, 8), one);
+    }
+}
+
+// Many more frames than the workers' window, with a consumer that now and then falls behind or
+// rushes ahead: every frame arrives once, in order, at any thread count, and a cancel ends the
+// pass early.
+TEST(StreamingVerifier, OrderAndCancelOverManyWindows) {
+    TempDir tmp;
+    const std::string folder = tmp / "rec";
+    auto s = base(korvex::PictureFormat::Jpeg, korvex::SoundFormat::None, 1500);
+    s.width = 16;
+    s.height = 16;
+    s.writeInfo = false;
+    ASSERT_TRUE(gen::writeRecording(folder, s).ok);
+    korvex::RecordingProbe probe;
+    ASSERT_EQ(probe.probe(folder), 1);
+    v::RecordingIndex index;
+    ASSERT_TRUE(index.open(folder, probe.kind(), false, false));
+    for (const int threads : {2, 3, 7, 64}) {
+        SCOPED_TRACE(threads);
+        struct Order final : v::FrameConsumer {
+            int expected = 0;
+            bool inOrder = true;
+            std::atomic<bool>* cancel = nullptr;
+            int cancelAt = -1;
+            void frame(v::FrameOutcome& o) override {
+                inOrder = inOrder && o.frame.index == expected;
+                ++expected;
+                // Slow for a while (the workers fill their window and wait for room), then
+                // fast (the consumer catches up and waits for them), again and again.
+                if ((expected / 20) % 2 == 0)
+                    std::this_thread::sleep_for(std::chrono::microseconds(300));
+                if (expected == cancelAt)
+                    cancel->store(true);
+            }
+        } order;
+        std::atomic<bool> cancel{false};
+        v::EngineOptions options;
+        options.threads = threads;
+        options.hash = true;
+        options.cancel = &cancel;
+        ASSERT_TRUE(v::runFrames(index, options, order));
+        EXPECT_TRUE(order.inOrder);
+        EXPECT_EQ(order.expected, 1500);
+
+        Order cut;
+        cut.cancel = &cancel;
+        cut.cancelAt = 400;
+        EXPECT_FALSE(v::runFrames(index, options, cut));
+        EXPECT_TRUE(cut.inOrder);
+        EXPECT_EQ(cut.expected, 400);
     }
 }
 

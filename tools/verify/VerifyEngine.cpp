@@ -175,8 +175,10 @@ public:
             Slot& slot = slots_[k % window_];
             if (slot.ready.load() < k + 1) {
                 // Behind the workers' pace the consumer would sleep and wake for every frame;
-                // it sleeps until half the window is ready instead and then takes them in a row.
-                const std::uint32_t later = std::min(count_ - 1, k + window_ / 2);
+                // it sleeps until a quarter of the window is ready instead and takes them in a
+                // row. That frame's worker never waits for room the consumer has not given yet
+                // (see work()), so the wait always ends.
+                const std::uint32_t later = std::min(count_ - 1, k + window_ / 4);
                 slots_[later % window_].ready.waitAtLeast(later + 1, stop_);
                 slot.ready.waitAtLeast(k + 1, stop_);
             }
@@ -238,9 +240,11 @@ private:
             const std::uint32_t i = next_.fetch_add(1, std::memory_order_relaxed);
             if (i >= count_ || stop_.load(std::memory_order_relaxed))
                 return;
-            // Waiting for room, a worker waits for half a window of it (see run()).
+            // Frame i needs the slot of frame i - window delivered. Waiting for room, a worker
+            // waits for more, but only up to i - window / 2: the consumer, waiting for at most a
+            // quarter window ahead of what it delivered, gets there without this frame.
             if (i >= window_ && delivered_.load() < i - window_ + 1)
-                delivered_.waitAtLeast(i - window_ / 2 + 1, stop_);
+                delivered_.waitAtLeast(i - window_ / 2, stop_);
             if (stop_.load(std::memory_order_relaxed))
                 return;
             Slot& slot = slots_[i % window_];
