@@ -131,7 +131,8 @@ void ManifestCheck::frameChecked(std::size_t i, ManifestState state) {
     }
 }
 
-void ManifestCheck::checkOtherFiles(const std::string& folder, const RecordingIndex& index) {
+void ManifestCheck::checkOtherFiles(const std::string& folder, const RecordingIndex& index,
+                                    const std::atomic<bool>* cancel) {
     if (!present_)
         return;
     std::unordered_map<std::string, std::size_t> exact, noCase;
@@ -142,6 +143,8 @@ void ManifestCheck::checkOtherFiles(const std::string& folder, const RecordingIn
     Sha256 hasher;
     std::vector<std::uint8_t> buffer;
     for (const std::string& file : index.otherFiles()) {
+        if (cancel && cancel->load(std::memory_order_relaxed))
+            return;
         std::size_t k = others_.size();
         if (const auto it = exact.find(file); it != exact.end() && others_[it->second].state == 0) {
             k = it->second;

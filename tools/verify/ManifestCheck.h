@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -29,8 +30,9 @@ public:
     // The frame pass's verdict on frame i (in index order, one call per frame).
     void frameChecked(std::size_t i, ManifestState state);
     // Digests and compares the files that are no frame (may run beside the frame pass: it
-    // touches nothing the pass uses).
-    void checkOtherFiles(const std::string& folder, const RecordingIndex& index);
+    // touches nothing the pass uses). `cancel`, when set, ends it after the file in hand.
+    void checkOtherFiles(const std::string& folder, const RecordingIndex& index,
+                         const std::atomic<bool>* cancel = nullptr);
     // The tally, with every file named; `soundRelative` is the recording's sound file inside
     // the folder (empty without one): a manifest that lists frames but not it is incomplete.
     ManifestSummary finish(const RecordingIndex& index, const std::string& soundRelative);

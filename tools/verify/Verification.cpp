@@ -185,7 +185,8 @@ bool runVerification(const std::string& folderArg, const VerifyOptions& options,
         // sound file then costs no time of the frame pass.
         Joiner side;
         if (manifest.present())
-            side.thread = std::thread([&] { manifest.checkOtherFiles(report.folder, index); });
+            side.thread = std::thread(
+                [&] { manifest.checkOtherFiles(report.folder, index, options.cancel); });
         done = runFrames(index, engine, tally);
     }
     if (!done) {
