@@ -84,8 +84,8 @@ test)
         run_ctest --test-dir build-asan
     # The streaming control's threads, the audio device thread and the viewer's scan worker
     # under ThreadSanitizer.
-    tsan_tests=(platform_test picvox_buffers_test picvox_com_test picvox_run_test http_test
-        tempfolder_test audio_test viewerdoc_test)
+    tsan_tests=(platform_test picvox_buffers_test picvox_com_test picvox_run_test
+        picvox_saves_test picvox_download_test http_test tempfolder_test audio_test viewerdoc_test)
     configure build-tsan ON OFF RelWithDebInfo thread
     cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}" picvox
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
