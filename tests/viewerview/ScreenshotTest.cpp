@@ -18,14 +18,13 @@ struct ProgramRun {
     QString errors;
 };
 
-// The built program and the brand tool, or skip.
+// The built program and the brand tool, named by the build.
 class ScreenshotTest : public ::testing::Test {
 protected:
     void SetUp() override {
         const char* bin = std::getenv("KORVEX_BIN");
         const char* brand = std::getenv("KORVEX_BRAND");
-        if (bin == nullptr || brand == nullptr)
-            GTEST_SKIP() << "the korvex program is not built";
+        ASSERT_TRUE(bin != nullptr && brand != nullptr) << "KORVEX_BIN and KORVEX_BRAND unset";
         program_ = QString::fromLocal8Bit(bin);
         work_ = test::makeTempFolder("korvex-shot");
         recording_ = (fs::path(work_) / "rec").string();
