@@ -31,7 +31,7 @@
 #include "viewer/playback/FramePainter.h"
 #include "viewer/resources/Resources.h"
 #include "viewer/shell/CMainFrame.h"
-#include "viewer/shell/core/ResourceIds.h"
+#include "viewer/resources/ResourceIds.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "platform/com/Automation.h"
-#include "platform/com/UserStore.h"
+#include "platform/UserStore.h"
 #include "tests/picvox_com/PicvoxTestSupport.h"
 
 namespace platform::com {

@@ -1,4 +1,4 @@
-#include "viewer/shell/core/StringTable.h"
+#include "viewer/resources/StringTable.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <set>
 
 #include "viewer/shell/core/Brand.h"
-#include "viewer/shell/core/ResourceIds.h"
+#include "viewer/resources/ResourceIds.h"
 
 using korvex::Language;
 

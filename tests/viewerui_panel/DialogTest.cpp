@@ -14,7 +14,7 @@
 #include "viewer/shell/DateFormatDialog.h"
 #include "viewer/shell/OpenDialog.h"
 #include "viewer/shell/SearchingDialog.h"
-#include "viewer/shell/core/ResourceIds.h"
+#include "viewer/resources/ResourceIds.h"
 
 namespace korvex::test {
 namespace {

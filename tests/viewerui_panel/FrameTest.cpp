@@ -34,7 +34,7 @@
 #include "viewer/shell/SearchingDialog.h"
 #include "viewer/shell/ShapedButton.h"
 #include "viewer/shell/ViewerApp.h"
-#include "viewer/shell/core/ResourceIds.h"
+#include "viewer/resources/ResourceIds.h"
 
 namespace korvex::test {
 namespace {

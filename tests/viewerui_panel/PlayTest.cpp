@@ -10,7 +10,7 @@
 #include <QTimer>
 
 #include "PanelTestSupport.h"
-#include "viewer/shell/core/ResourceIds.h"
+#include "viewer/resources/ResourceIds.h"
 
 namespace korvex::test {
 namespace {

@@ -177,7 +177,7 @@ TEST_F(StartupTest, SettingsRoundTripThroughTheUserStore) {
 
     // The values sit under the brand's key path with their own names, in the store the control
     // shares.
-    using platform::com::UserStore;
+    using platform::UserStore;
     UserStore raw;
     ASSERT_TRUE(raw.load(storeFile().string()));
     const std::string key = "SOFTWARE\\KALMO\\Korvex2\\Settings";

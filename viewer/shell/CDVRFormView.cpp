@@ -18,7 +18,7 @@
 #include "viewer/playback/core/SpeedTable.h"
 #include "viewer/resources/Resources.h"
 #include "viewer/shell/ShapedButton.h"
-#include "viewer/shell/core/ResourceIds.h"
+#include "viewer/resources/ResourceIds.h"
 
 namespace korvex {
 

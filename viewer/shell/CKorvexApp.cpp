@@ -151,7 +151,7 @@ std::string CKorvexApp::settingsKeyPath() const {
 ViewerSettings CKorvexApp::LoadSettings() const {
     if (brandIndex_ < 0)
         return {};
-    using platform::com::UserStore;
+    using platform::UserStore;
     const std::string path = UserStore::defaultPath();
     UserStore store;
     if (path.empty() || !store.load(path))
@@ -170,7 +170,7 @@ ViewerSettings CKorvexApp::LoadSettings() const {
 bool CKorvexApp::SaveSettings(const ViewerSettings& settings) const {
     if (brandIndex_ < 0)
         return false;
-    using platform::com::UserStore;
+    using platform::UserStore;
     const std::string path = UserStore::defaultPath();
     if (path.empty())
         return false;

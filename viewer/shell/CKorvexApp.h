@@ -11,7 +11,7 @@ class QMessageBox;
 #include <memory>
 
 #include "viewer/shell/core/CommandLine.h"
-#include "viewer/shell/core/ViewerSettings.h"
+#include "viewer/playback/core/ViewerSettings.h"
 
 namespace korvex {
 
@@ -47,7 +47,6 @@ public:
 
     int brandIndex() const { return brandIndex_; }
     bool checkMode() const { return checkMode_ != 0; }
-    void setCheckMode(bool on) { checkMode_ = on ? 1 : 0; }
     RecordingKindFlags kindFlags() const { return kindFlags_; }
     void setKindFlags(const RecordingKindFlags& flags) { kindFlags_ = flags; }
     const LaunchOptions& launchOptions() const { return options_; }

@@ -12,7 +12,7 @@
 
 #include "viewer/playback/core/PanelText.h"
 #include "viewer/resources/Resources.h"
-#include "viewer/shell/core/ResourceIds.h"
+#include "viewer/resources/ResourceIds.h"
 
 namespace korvex {
 

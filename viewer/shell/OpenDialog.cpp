@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 #include "viewer/resources/Resources.h"
-#include "viewer/shell/core/ResourceIds.h"
+#include "viewer/resources/ResourceIds.h"
 
 namespace korvex {
 

@@ -10,7 +10,7 @@
 
 #include "viewer/playback/core/ScanSession.h"
 #include "viewer/resources/Resources.h"
-#include "viewer/shell/core/ResourceIds.h"
+#include "viewer/resources/ResourceIds.h"
 
 namespace korvex {
 

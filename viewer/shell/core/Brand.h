@@ -4,7 +4,7 @@
 #include <span>
 #include <string>
 
-#include "viewer/shell/core/StringTable.h"
+#include "viewer/resources/StringTable.h"
 
 namespace korvex {
 
