@@ -8,10 +8,13 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 
 #include <unistd.h>
+
+#include "tests/support/ScopedEnv.h"
 
 using namespace checktest;
 using korvex::CheckResult;
@@ -25,26 +28,14 @@ std::span<const std::uint8_t> view(const Bytes& b) {
 // Sets the process zone for one test and puts the previous one back.
 class ScopedTz {
 public:
-    explicit ScopedTz(const char* tz) {
-        const char* old = std::getenv("TZ");
-        hadOld_ = old != nullptr;
-        if (hadOld_)
-            old_ = old;
-        ::setenv("TZ", tz, 1);
-        ::tzset();
-    }
+    explicit ScopedTz(const char* tz) : env_(std::in_place, "TZ", tz) { ::tzset(); }
     ~ScopedTz() {
-        if (hadOld_) {
-            ::setenv("TZ", old_.c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
+        env_.reset();
         ::tzset();
     }
 
 private:
-    bool hadOld_ = false;
-    std::string old_;
+    std::optional<korvex::test::ScopedEnv> env_;
 };
 
 std::uint32_t byteSum(const Bytes& b) {

@@ -8,9 +8,13 @@
 
 #include "platform/ijl/JpegLibrary.h"
 #include "tests/codec/CodecTestSupport.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 
 using namespace korvex;
 using namespace codectest;
+using korvex::test::TempDir;
+using korvex::test::writeFile;
 using gen::J2kContainer;
 using gen::RawPicture;
 

@@ -2,18 +2,30 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "tests/support/UnreachableFolder.h"
-#include "tests/tools/ToolsTestSupport.h"
+#include "tests/support/Files.h"
+#include "tests/support/RunProgram.h"
+#include "tests/support/TempDir.h"
+#include "tests/tools/ReportJson.h"
 #include "tools/recgen/FrameRenderer.h"
 
 namespace {
 
-using namespace toolstest;
+namespace fs = std::filesystem;
+using korvex::test::programFromEnv;
+using korvex::test::readText;
+using korvex::test::RunResult;
+using korvex::test::runProgram;
+using korvex::test::TempDir;
+using toolstest::Json;
+using toolstest::keysOf;
 
 std::string mkrec() {
     return programFromEnv("KORVEX_MKREC");
@@ -207,43 +219,43 @@ TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
     const RunResult run = runProgram(verifier(), {"--json", folder}, tmp.path());
     EXPECT_EQ(run.status, c.exitStatus) << run.err;
     Json doc;
-    ASSERT_NO_THROW(doc = parseJson(run.out)) << run.out;
-    EXPECT_EQ(doc.keys(),
+    ASSERT_NO_THROW(doc = Json::parse(run.out)) << run.out;
+    EXPECT_EQ(keysOf(doc),
               (std::vector<std::string>{"folder", "kind", "frames", "unreadable", "summary"}));
-    EXPECT_EQ(doc["folder"].string, folder);
-    EXPECT_EQ(doc["kind"].string, c.kind);
+    EXPECT_EQ(doc.at("folder").get<std::string>(), folder);
+    EXPECT_EQ(doc.at("kind").get<std::string>(), c.kind);
 
     std::uint32_t start = 0;
     ASSERT_TRUE(korvex::gen::parseDvrTime(c.start, start));
-    const Json& frames = doc["frames"];
-    ASSERT_EQ(frames.array.size(), static_cast<std::size_t>(c.frames));
+    const Json& frames = doc.at("frames");
+    ASSERT_EQ(frames.size(), static_cast<std::size_t>(c.frames));
     int intact = 0, picture = 0, time = 0, noTime = 0;
     for (int i = 0; i < c.frames; ++i) {
         SCOPED_TRACE("frame " + std::to_string(i));
         const Json& f = frames[static_cast<std::size_t>(i)];
-        EXPECT_EQ(f.keys(), (std::vector<std::string>{"index", "path", "channel", "flags", "time",
+        EXPECT_EQ(keysOf(f), (std::vector<std::string>{"index", "path", "channel", "flags", "time",
                                                       "offsetMs"}));
-        const int flags = static_cast<int>(f["flags"].integer());
-        EXPECT_EQ(f["index"].integer(), i);
-        EXPECT_EQ(f["path"].string, expectedPath(folder, c, i));
-        EXPECT_EQ(f["channel"].integer(), c.channels == 0 ? -1 : i % c.channels);
+        const int flags = static_cast<int>(f.at("flags").get<long long>());
+        EXPECT_EQ(f.at("index").get<long long>(), i);
+        EXPECT_EQ(f.at("path").get<std::string>(), expectedPath(folder, c, i));
+        EXPECT_EQ(f.at("channel").get<long long>(), c.channels == 0 ? -1 : i % c.channels);
         EXPECT_EQ(flags, expectedFlags(c, i));
 
         const std::uint32_t seconds = start + static_cast<std::uint32_t>(i) * c.intervalMs / 1000;
         const auto spoil = c.damage.find(i);
         if (flags & 4) {
-            EXPECT_TRUE(f["time"].isNull());
+            EXPECT_TRUE(f.at("time").is_null());
         } else if (c.channels == 0 && spoil != c.damage.end() && spoil->second == Spoil::Time) {
             // Without INFO the time comes from the trailer, spoiled as it is.
-            EXPECT_NE(f["time"].string, korvex::gen::formatDvrTime(seconds));
+            EXPECT_NE(f.at("time").get<std::string>(), korvex::gen::formatDvrTime(seconds));
         } else {
-            EXPECT_EQ(f["time"].string, korvex::gen::formatDvrTime(seconds));
+            EXPECT_EQ(f.at("time").get<std::string>(), korvex::gen::formatDvrTime(seconds));
         }
         // Without INFO and time.txt a frame without trailer offers no offset of its own (its
         // last four bytes are picture data), so only the others are compared.
         const bool offsetKnown = c.channels != 0 || c.timeTxt || flags != 7;
         if (offsetKnown) {
-            EXPECT_EQ(f["offsetMs"].integer(), i * static_cast<long long>(c.intervalMs));
+            EXPECT_EQ(f.at("offsetMs").get<long long>(), i * static_cast<long long>(c.intervalMs));
         }
 
         if ((flags & 3) == 0)
@@ -255,18 +267,18 @@ TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
         if (flags & 4)
             ++noTime;
     }
-    const Json& s = doc["summary"];
-    EXPECT_EQ(s.keys(),
+    const Json& s = doc.at("summary");
+    EXPECT_EQ(keysOf(s),
               (std::vector<std::string>{"frames", "intact", "pictureAltered", "timeAltered",
                                         "noTime", "notChecked", "unreadable"}));
-    EXPECT_EQ(s["unreadable"].integer(), 0);
-    EXPECT_TRUE(doc["unreadable"].array.empty());
-    EXPECT_EQ(s["frames"].integer(), c.frames);
-    EXPECT_EQ(s["intact"].integer(), intact);
-    EXPECT_EQ(s["pictureAltered"].integer(), picture);
-    EXPECT_EQ(s["timeAltered"].integer(), time);
-    EXPECT_EQ(s["noTime"].integer(), noTime);
-    EXPECT_EQ(s["notChecked"].integer(), 0);
+    EXPECT_EQ(s.at("unreadable").get<long long>(), 0);
+    EXPECT_TRUE(doc.at("unreadable").empty());
+    EXPECT_EQ(s.at("frames").get<long long>(), c.frames);
+    EXPECT_EQ(s.at("intact").get<long long>(), intact);
+    EXPECT_EQ(s.at("pictureAltered").get<long long>(), picture);
+    EXPECT_EQ(s.at("timeAltered").get<long long>(), time);
+    EXPECT_EQ(s.at("noTime").get<long long>(), noTime);
+    EXPECT_EQ(s.at("notChecked").get<long long>(), 0);
 
     // Text mode tells the same story: a header, one line per frame, the summary.
     const RunResult text = runProgram(verifier(), {folder}, tmp.path());
@@ -306,16 +318,16 @@ TEST(Verify, UncheckableFramesGiveStatusThree) {
         ASSERT_EQ(runProgram(mkrec(), args, tmp.path()).status, 0);
         const RunResult run = runProgram(verifier(), {"--json", folder}, tmp.path());
         EXPECT_EQ(run.status, row.status);
-        const Json doc = parseJson(run.out);
-        for (const Json& f : doc["frames"].array) {
-            EXPECT_EQ(f["flags"].integer(), row.flags);
+        const Json doc = Json::parse(run.out);
+        for (const Json& f : doc.at("frames")) {
+            EXPECT_EQ(f.at("flags").get<long long>(), row.flags);
             // The index still gives the time and offset of a frame the check could not read.
-            EXPECT_EQ(f["time"].string, "2024-01-01 00:00:00");
-            EXPECT_EQ(f["offsetMs"].integer(), f["index"].integer() * 100);
+            EXPECT_EQ(f.at("time").get<std::string>(), "2024-01-01 00:00:00");
+            EXPECT_EQ(f.at("offsetMs").get<long long>(), f.at("index").get<long long>() * 100);
         }
-        const auto frames = static_cast<long long>(doc["frames"].array.size());
-        EXPECT_EQ(doc["summary"]["notChecked"].integer(), row.flags < 0 ? frames : 0);
-        EXPECT_EQ(doc["summary"]["intact"].integer(), row.flags < 0 ? 0 : frames);
+        const auto frames = static_cast<long long>(doc.at("frames").size());
+        EXPECT_EQ(doc.at("summary").at("notChecked").get<long long>(), row.flags < 0 ? frames : 0);
+        EXPECT_EQ(doc.at("summary").at("intact").get<long long>(), row.flags < 0 ? 0 : frames);
         EXPECT_NE(runProgram(verifier(), {folder}, tmp.path()).out.find(row.textMark),
                   std::string::npos);
     }
@@ -341,10 +353,10 @@ TEST(Verify, CaptureTimesOutOfRange) {
         ASSERT_EQ(runProgram(mkrec(), args, tmp.path()).status, 0);
         const RunResult run = runProgram(verifier(), {"--json", folder}, tmp.path());
         EXPECT_EQ(run.status, row.status);
-        const Json doc = parseJson(run.out);
-        for (const Json& f : doc["frames"].array) {
-            EXPECT_EQ(f["flags"].integer(), row.flags);
-            EXPECT_TRUE(f["time"].isNull());
+        const Json doc = Json::parse(run.out);
+        for (const Json& f : doc.at("frames")) {
+            EXPECT_EQ(f.at("flags").get<long long>(), row.flags);
+            EXPECT_TRUE(f.at("time").is_null());
         }
     }
 }
@@ -392,12 +404,12 @@ TEST(Verify, UnreadableSubfoldersAreNamedAndFailTheRun) {
     const RunResult json = runProgram(verifier(), {"--json", rec}, tmp.path());
     EXPECT_EQ(json.status, 2);
     EXPECT_NE(json.err.find("cannot read " + rec + "/" + later), std::string::npos) << json.err;
-    const Json doc = parseJson(json.out);
-    EXPECT_EQ(doc["summary"]["intact"].integer(), 3);
-    EXPECT_EQ(doc["summary"]["unreadable"].integer(), 1);
-    ASSERT_EQ(doc["unreadable"].array.size(), 1u);
-    EXPECT_EQ(doc["unreadable"].array[0]["path"].string, rec + "/" + later);
-    EXPECT_FALSE(doc["unreadable"].array[0]["reason"].string.empty());
+    const Json doc = Json::parse(json.out);
+    EXPECT_EQ(doc.at("summary").at("intact").get<long long>(), 3);
+    EXPECT_EQ(doc.at("summary").at("unreadable").get<long long>(), 1);
+    ASSERT_EQ(doc.at("unreadable").size(), 1u);
+    EXPECT_EQ(doc.at("unreadable").at(0).at("path").get<std::string>(), rec + "/" + later);
+    EXPECT_FALSE(doc.at("unreadable").at(0).at("reason").get<std::string>().empty());
 
     const RunResult text = runProgram(verifier(), {rec}, tmp.path());
     EXPECT_EQ(text.status, 2);

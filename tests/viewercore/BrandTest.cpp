@@ -4,8 +4,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 #include "tools/brand/BrandCodes.h"
 
 namespace fs = std::filesystem;
@@ -13,27 +14,8 @@ using korvex::BrandSelection;
 
 namespace {
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::random_device rd;
-        path_ = fs::temp_directory_path() / ("korvex-brand-" + std::to_string(rd()));
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string str() const { return path_.string(); }
-    void write(const std::string& name, const std::vector<unsigned char>& bytes) const {
-        std::ofstream(path_ / name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-    }
-
-private:
-    fs::path path_;
-};
+using korvex::test::TempDir;
+using korvex::test::writeFile;
 
 std::vector<unsigned char> codeOf(int brand) {
     korvex::brandtool::BrandFileContent file;
@@ -45,7 +27,7 @@ std::vector<unsigned char> codeOf(int brand) {
 
 TEST(Brand, ToolWritesAFileThatSelectsEachBrand) {
     for (int brand = 0; brand < korvex::kBrandCount; ++brand) {
-        TempFolder dir;
+        TempDir dir("korvex-brand");
         std::string written, removed, error;
         ASSERT_TRUE(korvex::brandtool::writeBrandFile(brand, dir.str(), written, removed, error))
             << error;
@@ -88,12 +70,12 @@ TEST(Brand, NearMissesAreUnknown) {
 }
 
 TEST(Brand, OnlyTheFirstFileFoundIsRead) {
-    TempFolder dir;
-    dir.write("Viewer.ini", codeOf(1));
+    TempDir dir("korvex-brand");
+    writeFile(dir.path() / "Viewer.ini", codeOf(1));
     EXPECT_EQ(korvex::selectBrand(dir.str()).brandIndex, 1);
 
     // A 4-byte Viewer2.ini is not a Viewer2 code, and hides the valid Viewer.ini.
-    dir.write("Viewer2.ini", codeOf(1));
+    writeFile(dir.path() / "Viewer2.ini", codeOf(1));
     const BrandSelection sel = korvex::selectBrand(dir.str());
     EXPECT_EQ(sel.status, BrandSelection::Status::UnknownCode);
     EXPECT_EQ(sel.brandIndex, -1);
@@ -101,23 +83,23 @@ TEST(Brand, OnlyTheFirstFileFoundIsRead) {
 }
 
 TEST(Brand, MissingOversizedAndOddlyCasedFiles) {
-    TempFolder dir;
+    TempDir dir("korvex-brand");
     BrandSelection sel = korvex::selectBrand(dir.str());
     EXPECT_EQ(sel.status, BrandSelection::Status::Missing);
     EXPECT_TRUE(sel.fileName.empty());
 
     std::vector<unsigned char> big(100000, 0x4b);
-    dir.write("Viewer2.ini", big);
+    writeFile(dir.path() / "Viewer2.ini", big);
     EXPECT_EQ(korvex::selectBrand(dir.str()).status, BrandSelection::Status::UnknownCode);
-    fs::remove(fs::path(dir.str()) / "Viewer2.ini");
+    fs::remove(dir.path() / "Viewer2.ini");
 
-    dir.write("VIEWER2.INI", codeOf(4));
+    writeFile(dir.path() / "VIEWER2.INI", codeOf(4));
     EXPECT_EQ(korvex::selectBrand(dir.str()).brandIndex, 4);
 }
 
 TEST(Brand, WritingViewerIniRemovesAHidingViewer2Ini) {
-    TempFolder dir;
-    dir.write("Viewer2.ini", codeOf(0));
+    TempDir dir("korvex-brand");
+    writeFile(dir.path() / "Viewer2.ini", codeOf(0));
     std::string written, removed, error;
     ASSERT_TRUE(korvex::brandtool::writeBrandFile(1, dir.str(), written, removed, error));
     EXPECT_FALSE(removed.empty());
