@@ -97,6 +97,58 @@ TEST(Brand, MissingOversizedAndOddlyCasedFiles) {
     EXPECT_EQ(korvex::selectBrand(dir.str()).brandIndex, 4);
 }
 
+TEST(Brand, SearchFoldersFollowTheDataDirectoryRules) {
+    using Folders = std::vector<std::string>;
+    const struct {
+        const char* name;
+        const char* dataHome;
+        const char* dataDirs;
+        const char* home;
+        Folders expected;
+    } rows[] = {
+        {"defaults", nullptr, nullptr, "/home/u",
+         {"/work", "/home/u/.local/share/korvex", "/usr/local/share/korvex",
+          "/usr/share/korvex"}},
+        {"empty values take the defaults", "", "", "/home/u",
+         {"/work", "/home/u/.local/share/korvex", "/usr/local/share/korvex",
+          "/usr/share/korvex"}},
+        {"set values, in order, slashes trimmed", "/data/", "/opt/a/share/://b/share", "/home/u",
+         {"/work", "/data/korvex", "/opt/a/share/korvex", "//b/share/korvex"}},
+        {"relative entries and empty ones are ignored", "rel/data", "share::/usr/share:x",
+         "/home/u", {"/work", "/usr/share/korvex"}},
+        {"no home: no user folder", nullptr, "/usr/share", nullptr,
+         {"/work", "/usr/share/korvex"}},
+        {"a folder is listed once", "/usr/share", "/usr/share:/usr/share/", "/home/u",
+         {"/work", "/usr/share/korvex"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(korvex::brandSearchFolders("/work", r.dataHome, r.dataDirs, r.home), r.expected);
+    }
+}
+
+TEST(Brand, TheFirstFolderWithABrandFileDecides) {
+    TempDir work("korvex-brand"), user("korvex-brand"), system("korvex-brand");
+    const std::vector<std::string> folders = {work.str(), user.str(), system.str()};
+    EXPECT_EQ(korvex::selectBrand(folders).status, BrandSelection::Status::Missing);
+
+    writeFile(system.path() / "Viewer2.ini", codeOf(2));
+    BrandSelection sel = korvex::selectBrand(folders);
+    EXPECT_EQ(sel.brandIndex, 2);
+    EXPECT_EQ(sel.folder, system.str());
+
+    writeFile(user.path() / "Viewer.ini", codeOf(1));
+    sel = korvex::selectBrand(folders);
+    EXPECT_EQ(sel.brandIndex, 1);
+    EXPECT_EQ(sel.folder, user.str());
+
+    // A bad file in the working folder is reported, not passed over for the installed one.
+    writeFile(work.path() / "Viewer2.ini", {1, 2, 3});
+    sel = korvex::selectBrand(folders);
+    EXPECT_EQ(sel.status, BrandSelection::Status::UnknownCode);
+    EXPECT_EQ(sel.folder, work.str());
+}
+
 TEST(Brand, WritingViewerIniRemovesAHidingViewer2Ini) {
     TempDir dir("korvex-brand");
     writeFile(dir.path() / "Viewer2.ini", codeOf(0));

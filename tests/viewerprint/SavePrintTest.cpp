@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,7 @@
 
 #include "recording/DibBlock.h"
 #include "tests/support/GuiTestEnvironment.h"
+#include "tools/recgen/FrameRenderer.h"
 #include "tools/recgen/RecordingWriter.h"
 #include "viewer/playback/CKorvexDoc.h"
 #include "viewer/playback/CKorvexView.h"
@@ -199,6 +201,29 @@ TEST(SaveDialog, StartsInTheLastSaveFolderAddsTheSuffixAndRemembersTheFolder) {
     ASSERT_TRUE(saveCurrent(nullptr, *open.doc, renderForSave));
     EXPECT_EQ(fs::file_size(second + "/gate.bmp"), 278'838u);
     EXPECT_EQ(open.doc->lastSaveFolder(), second);
+}
+
+// The dialog proposes the recording's name and the frame's time; taken as it is, the file has it.
+TEST(SaveDialog, ProposesANameFromTheRecordingAndTheFramesTime) {
+    OpenDocument open(PictureFormat::Jpeg, 352, 240);
+    const std::string folder = test::freshFolder("named");
+    open.doc->setLastSaveFolder(folder);
+    ASSERT_EQ(open.doc->SetPosition(1), 1);
+    std::string time = gen::formatDvrTime(289'000'000);  // frame 1: 100 ms after frame 0
+    std::replace(time.begin(), time.end(), ' ', '_');
+    std::replace(time.begin(), time.end(), ':', '-');
+    const std::string recording = fs::path(open.doc->lastOpenFolder()).filename().string();
+    const std::string name = recording + "_" + time + ".bmp";
+    EXPECT_EQ(saveDialogName(*open.doc).toStdString(), name);
+    whenModal<QFileDialog>([&](QFileDialog* dialog) {
+        ASSERT_FALSE(dialog->selectedFiles().isEmpty());
+        EXPECT_EQ(dialog->selectedFiles().constFirst().toStdString(), folder + "/" + name);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    std::string saved;
+    ASSERT_TRUE(saveCurrent(nullptr, *open.doc, renderForSave, &saved));
+    EXPECT_EQ(saved, folder + "/" + name);
+    EXPECT_TRUE(fs::is_regular_file(saved));
 }
 
 TEST(SaveDialog, AnExistingFileIsReplacedOnlyAfterTheUserAgrees) {

@@ -39,8 +39,9 @@ public:
     static CKorvexApp* instance();
 
     // Start-up. `arguments` are the program's arguments without the program name; the brand
-    // file is looked for in `brandFolder` (the current directory when empty). False when the
-    // viewer cannot start: startupError() then says why, naming the files looked for.
+    // file is looked for in `brandFolder` (the current directory when empty), then in the data
+    // folders of brandSearchFolders. False when the viewer cannot start: startupError() then
+    // says why, naming the files and every folder looked in.
     bool InitInstance(const QStringList& arguments, const QString& brandFolder = QString());
     // Exit: closes the mixer; returns the process exit code.
     int ExitInstance();
