@@ -294,6 +294,67 @@ TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
 INSTANTIATE_TEST_SUITE_P(Kinds, RecordingRoundTrip, ::testing::ValuesIn(cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Each kind of korvex-mkrec --damage reads in korvex-verify as its help and the README say, in
+// both check variants. The check reads the file's bytes whether or not the picture decodes: a
+// JPEG cut in half is still checked (its coded data runs off the end: 7), a JPEG 2000 file cut in
+// half is not, and the verifier says why.
+TEST(Verify, EveryDamageKindReadsAsDocumented) {
+    struct Row {
+        const char* damage;
+        long long jpegFlags;
+        long long jp2Flags;
+        const char* textMark;  // in the frame's text line, both variants
+        bool decodes;
+    };
+    const Row rows[] = {
+        {"coded", 3, 3, "IMAGE ALTERED, TIME ALTERED  ", true},
+        {"time", 2, 2, "TIME ALTERED  ", true},
+        {"cut", 7, 7, "no valid time (no complete trailer)", true},
+        {"none", 7, 7, "no valid time (no complete trailer)", true},
+        {"half", 7, -1, "", false},
+    };
+    for (const char* kind : {"jpeg", "jp2wav"}) {
+        SCOPED_TRACE(kind);
+        const bool jpeg = std::string(kind) == "jpeg";
+        TempDir tmp;
+        const std::string folder = tmp / "rec";
+        std::string damage;
+        for (std::size_t i = 0; i < std::size(rows); ++i)
+            damage += (i ? "," : "") + std::to_string(i + 1) + ":" + rows[i].damage;
+        const RunResult made = runProgram(mkrec(),
+                                          {"--quiet", "--kind", kind, "--frames", "6", "--size",
+                                           "64x48", "--damage", damage, folder},
+                                          tmp.path());
+        ASSERT_EQ(made.status, 0) << made.err;
+        const RunResult json = runProgram(verifier(), {"--json", folder}, tmp.path());
+        EXPECT_EQ(json.status, 1);  // some frame altered
+        const Json doc = Json::parse(json.out);
+        const RunResult text = runProgram(verifier(), {folder}, tmp.path());
+        std::vector<std::string> lines;
+        for (std::size_t at = 0, end; (end = text.out.find('\n', at)) != std::string::npos;
+             at = end + 1) {
+            lines.push_back(text.out.substr(at, end - at));
+        }
+        ASSERT_EQ(lines.size(), 4u + 6u) << text.out;
+        EXPECT_EQ(doc.at("frames").at(0).at("flags").get<long long>(), 0);
+        for (std::size_t i = 0; i < std::size(rows); ++i) {
+            const Row& r = rows[i];
+            SCOPED_TRACE(r.damage);
+            const long long flags = jpeg ? r.jpegFlags : r.jp2Flags;
+            EXPECT_EQ(doc.at("frames").at(i + 1).at("flags").get<long long>(), flags);
+            const std::string& line = lines[3 + i + 1];
+            EXPECT_NE(line.find(r.textMark), std::string::npos) << line;
+            EXPECT_EQ(line.find("picture does not decode") != std::string::npos, !r.decodes)
+                << line;
+            if (flags < 0) {
+                EXPECT_NE(line.find("NOT CHECKED (no end marker FF D9: the file is cut short)"),
+                          std::string::npos)
+                    << line;
+            }
+        }
+    }
+}
+
 // Cases where the verifier reports what the viewer would do with frames that cannot be checked,
 // or with capture times out of range.
 TEST(Verify, UncheckableFramesGiveStatusThree) {
@@ -543,6 +604,47 @@ TEST(Mkrec, SameSeedWritesIdenticalFiles) {
         const std::string first = std::string("IMG00001/000001.") + (k == "jpeg" ? "jpg" : "jp2");
         EXPECT_NE(a.at(first), c.at(first)) << "the seed changes the pictures";
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Long runs say how far they are on stderr: on a terminal by themselves, into a file or a pipe
+// when asked, a line at every tenth; the report on stdout stays as it is.
+TEST(Progress, BothToolsCountTheirFramesOnStandardError) {
+    TempDir tmp;
+    const std::string folder = tmp / "rec";
+    const RunResult quiet = runProgram(
+        mkrec(), {"--quiet", "--frames", "20", "--size", "32x32", folder}, tmp.path());
+    ASSERT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_EQ(quiet.err, "");  // not a terminal, not asked
+
+    // Frame 1 of 20 is 5 %, the first tenth; then each tenth once, at frames 2, 4, ... 20.
+    std::string expected = "korvex-verify: 1 / 20 frames (5 %)\n";
+    for (int tenth = 1; tenth <= 10; ++tenth) {
+        expected += "korvex-verify: " + std::to_string(2 * tenth) + " / 20 frames (" +
+                    std::to_string(10 * tenth) + " %)\n";
+    }
+    const RunResult plain = runProgram(verifier(), {"--json", folder}, tmp.path());
+    const RunResult shown = runProgram(verifier(), {"--json", "--progress", folder}, tmp.path());
+    EXPECT_EQ(plain.err, "");
+    EXPECT_EQ(shown.out, plain.out);
+    EXPECT_EQ(shown.err, expected);
+
+    const std::string again = tmp / "again";
+    const RunResult made =
+        runProgram(mkrec(), {"--progress", "--frames", "20", "--size", "32x32", again}, tmp.path());
+    ASSERT_EQ(made.status, 0);
+    EXPECT_NE(made.err.find("korvex-mkrec: 20 / 20 frames (100 %)\n"), std::string::npos)
+        << made.err;
+    const auto lines = std::count(made.err.begin(), made.err.end(), '\n');
+    EXPECT_EQ(lines, 11) << made.err;
+    EXPECT_EQ(runProgram(mkrec(),
+                         {"--quiet", "--progress", "--frames", "2", "--size", "32x32", tmp / "q"},
+                         tmp.path())
+                  .err,
+              "");
 }
 
 }  // namespace

@@ -23,8 +23,9 @@ enum class Damage {
     None,
     CodedByte,    // one byte of the coded picture data changed
     StoredTime,   // one byte of the stored capture time changed
-    TrailerCut,   // trailer cut short inside the time fields
+    TrailerCut,   // trailer cut short inside the time fields (fewer than 6 bytes stay)
     NoTrailer,    // everything after the end marker removed
+    HalfFile,     // the file cut in the middle of its coded data, as a copy that stopped
 };
 bool applyJ2kDamage(std::vector<std::uint8_t>& jp2WithTrailer, Damage damage);
 bool applyJpegDamage(std::vector<std::uint8_t>& jpegWithTrailer, Damage damage);
