@@ -69,8 +69,7 @@ inline constexpr std::size_t kJ2kPictureChecksumAt = 14;
 
 // Empty when the file is not a JP2 file of the recorder's shape (the check does not run); `why`,
 // when given, then says what was missing.
-std::optional<J2kLayout> locateJ2k(std::span<const std::uint8_t> file,
-                                   CheckRefusal* why = nullptr);
+std::optional<J2kLayout> locateJ2k(std::span<const std::uint8_t> file, CheckRefusal* why = nullptr);
 
 // The time checksum of the JPEG 2000 trailer: picture sum plus the four bytes of the time.
 std::uint16_t j2kTimeChecksum(std::uint32_t pictureSum, std::uint32_t dvrSeconds);

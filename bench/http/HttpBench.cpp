@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "control/download/HttpFetch.h"
 #include "control/buffers/PicvoxLog.h"
+#include "control/download/HttpFetch.h"
 #include "tools/dvrsim/DvrSim.h"
 
 extern char** environ;

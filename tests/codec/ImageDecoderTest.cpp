@@ -13,10 +13,10 @@
 
 using namespace korvex;
 using namespace codectest;
-using korvex::test::TempDir;
-using korvex::test::writeFile;
 using gen::J2kContainer;
 using gen::RawPicture;
+using korvex::test::TempDir;
+using korvex::test::writeFile;
 
 namespace {
 

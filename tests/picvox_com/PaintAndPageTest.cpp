@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "control/shell/CPicvoxer.h"
-#include "platform/com/Automation.h"
 #include "platform/UserStore.h"
+#include "platform/com/Automation.h"
 #include "tests/picvox_com/PicvoxTestSupport.h"
 #include "tests/picvox_run/DibBuilder.h"
 

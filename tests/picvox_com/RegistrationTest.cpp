@@ -7,9 +7,9 @@
 
 #include "control/shell/IPicvoxer.h"
 #include "control/shell/PicvoxModule.h"
+#include "platform/UserStore.h"
 #include "platform/com/Automation.h"
 #include "platform/com/ComHost.h"
-#include "platform/UserStore.h"
 #include "tests/picvox_com/PicvoxTestSupport.h"
 
 namespace picvox {

@@ -13,10 +13,10 @@
 
 namespace {
 
-using picvox::TempFolderSources;
 using korvex::test::LogCapture;
 using korvex::test::ScopedEnv;
 using korvex::test::TempDir;
+using picvox::TempFolderSources;
 
 // Candidates from scratch folders; each source can be made missing or unwritable.
 struct Sources {

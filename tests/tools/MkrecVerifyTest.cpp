@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/UnreachableFolder.h"
 #include "tests/support/Files.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/UnreachableFolder.h"
 #include "tests/tools/ReportJson.h"
 #include "tools/recgen/FrameRenderer.h"
 
@@ -21,8 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 using korvex::test::programFromEnv;
 using korvex::test::readText;
-using korvex::test::RunResult;
 using korvex::test::runProgram;
+using korvex::test::RunResult;
 using korvex::test::TempDir;
 using toolstest::Json;
 using toolstest::keysOf;
@@ -234,7 +234,7 @@ TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
         SCOPED_TRACE("frame " + std::to_string(i));
         const Json& f = frames[static_cast<std::size_t>(i)];
         EXPECT_EQ(keysOf(f), (std::vector<std::string>{"index", "path", "channel", "flags", "time",
-                                                      "offsetMs"}));
+                                                       "offsetMs"}));
         const int flags = static_cast<int>(f.at("flags").get<long long>());
         EXPECT_EQ(f.at("index").get<long long>(), i);
         EXPECT_EQ(f.at("path").get<std::string>(), expectedPath(folder, c, i));
@@ -615,8 +615,8 @@ namespace {
 TEST(Progress, BothToolsCountTheirFramesOnStandardError) {
     TempDir tmp;
     const std::string folder = tmp / "rec";
-    const RunResult quiet = runProgram(
-        mkrec(), {"--quiet", "--frames", "20", "--size", "32x32", folder}, tmp.path());
+    const RunResult quiet =
+        runProgram(mkrec(), {"--quiet", "--frames", "20", "--size", "32x32", folder}, tmp.path());
     ASSERT_EQ(quiet.status, 0) << quiet.err;
     EXPECT_EQ(quiet.err, "");  // not a terminal, not asked
 

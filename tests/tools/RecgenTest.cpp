@@ -208,8 +208,7 @@ TEST(RecordingWriter, OutputDoesNotDependOnTheThreadCount) {
     ASSERT_TRUE(one.ok && four.ok);
     ASSERT_EQ(one.frames.size(), four.frames.size());
     for (std::size_t i = 0; i < one.frames.size(); ++i) {
-        EXPECT_EQ(readText(one.frames[i].path),
-                  readText(four.frames[i].path));
+        EXPECT_EQ(readText(one.frames[i].path), readText(four.frames[i].path));
         EXPECT_EQ(one.frames[i].channel, i % 2 == 0 ? 2 : 7);
         EXPECT_EQ(one.frames[i].damageApplied, i == 3);
     }

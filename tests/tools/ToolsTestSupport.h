@@ -14,8 +14,8 @@ namespace toolstest {
 namespace fs = std::filesystem;
 using korvex::test::programFromEnv;
 using korvex::test::readText;
-using korvex::test::RunResult;
 using korvex::test::runProgram;
+using korvex::test::RunResult;
 using korvex::test::TempDir;
 
 }  // namespace toolstest

@@ -13,8 +13,8 @@
 
 namespace {
 
-using korvex::verify::jsonString;
 using korvex::test::TempDir;
+using korvex::verify::jsonString;
 using toolstest::Json;
 
 TEST(JsonString, AlwaysValidAndFaithfulForUtf8) {

@@ -5,8 +5,8 @@
 #include <map>
 #include <set>
 
-#include "viewer/shell/core/Brand.h"
 #include "viewer/resources/ResourceIds.h"
+#include "viewer/shell/core/Brand.h"
 
 using korvex::Language;
 

@@ -27,15 +27,15 @@
 #include "PanelTestSupport.h"
 #include "platform/audio/MixerDevice.h"
 #include "recording/FolderImageSource.h"
+#include "tests/support/FakeMixer.h"
 #include "tools/brand/BrandCodes.h"
 #include "viewer/audio/VolumeControl.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
 #include "viewer/shell/OpenDialog.h"
 #include "viewer/shell/SearchingDialog.h"
 #include "viewer/shell/ShapedButton.h"
 #include "viewer/shell/ViewerApp.h"
-#include "tests/support/FakeMixer.h"
-#include "viewer/resources/ResourceIds.h"
 
 namespace korvex::test {
 namespace {

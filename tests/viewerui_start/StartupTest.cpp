@@ -122,7 +122,8 @@ TEST_F(StartupTest, TheBrandFileIsFoundInTheDataFolders) {
         CKorvexApp app;
         ASSERT_FALSE(app.InitInstance({}, folder()));
         const QString error = app.startupError();
-        const qsizetype at[] = {error.indexOf(folder()), error.indexOf(QString::fromStdString(user)),
+        const qsizetype at[] = {error.indexOf(folder()),
+                                error.indexOf(QString::fromStdString(user)),
                                 error.indexOf(QString::fromStdString(system))};
         EXPECT_TRUE(at[0] >= 0 && at[0] < at[1] && at[1] < at[2]) << error.toStdString();
         EXPECT_TRUE(error.contains("0 to 4")) << "the brand numbers there are";

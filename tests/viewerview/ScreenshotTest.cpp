@@ -107,8 +107,8 @@ TEST_F(ScreenshotTest, WritesTheWindowInEnglishAndJapanese) {
     EXPECT_EQ(QImage(out("one.png")).size(), QSize(810, 748));
 
     // No display at all: the program picks the offscreen platform itself, and draws the same.
-    const ProgramRun headless = run({"--screenshot", out("headless.png"), rec()},
-                                    QStringLiteral("C.UTF-8"), false);
+    const ProgramRun headless =
+        run({"--screenshot", out("headless.png"), rec()}, QStringLiteral("C.UTF-8"), false);
     ASSERT_EQ(headless.exitCode, 0) << headless.errors.toStdString();
     EXPECT_EQ(QImage(out("headless.png")).convertToFormat(QImage::Format_RGB32),
               QImage(out("one.png")).convertToFormat(QImage::Format_RGB32));

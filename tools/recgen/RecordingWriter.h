@@ -86,9 +86,9 @@ int frameChannel(const RecordingSpec& spec, int index);
 // The recording's length: the last frame's offset plus one interval.
 std::uint32_t recordingLengthMs(const RecordingSpec& spec);
 
-// Checks a recording description. Hard errors go to `error` (false). Choices the writer carries out but the
-// viewer will not read as intended (pictures flat beside a sound file, JPEG 2000 pictures too
-// large for the codec block) go to `warnings`.
+// Checks a recording description. Hard errors go to `error` (false). Choices the writer carries out
+// but the viewer will not read as intended (pictures flat beside a sound file, JPEG 2000 pictures
+// too large for the codec block) go to `warnings`.
 bool validateSpec(const RecordingSpec& spec, std::string& error,
                   std::vector<std::string>* warnings = nullptr);
 

@@ -7,8 +7,8 @@
 #include <QPainter>
 
 #include "viewer/playback/core/ViewCommands.h"
-#include "viewer/resources/Resources.h"
 #include "viewer/resources/ResourceIds.h"
+#include "viewer/resources/Resources.h"
 
 namespace korvex {
 

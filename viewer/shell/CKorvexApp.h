@@ -10,8 +10,8 @@ class QMessageBox;
 #include <cstdint>
 #include <memory>
 
-#include "viewer/shell/core/CommandLine.h"
 #include "viewer/playback/core/ViewerSettings.h"
+#include "viewer/shell/core/CommandLine.h"
 
 namespace korvex {
 

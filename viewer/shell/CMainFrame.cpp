@@ -26,6 +26,7 @@
 #include <span>
 
 #include "viewer/playback/CKorvexView.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
 #include "viewer/shell/CDVRFormView.h"
 #include "viewer/shell/CKorvexApp.h"
@@ -35,7 +36,6 @@
 #include "viewer/shell/SaveBitmap.h"
 #include "viewer/shell/SearchingDialog.h"
 #include "viewer/shell/TitleInputDialog.h"
-#include "viewer/resources/ResourceIds.h"
 #include "viewer/shell/core/StatusNotes.h"
 
 namespace korvex {

@@ -7,9 +7,9 @@
 #include <QWidget>
 #include <cstring>
 
+#include "recording/AuthenticityCheck.h"
 #include "recording/DibBlock.h"
 #include "viewer/playback/CKorvexDoc.h"
-#include "recording/AuthenticityCheck.h"
 #include "viewer/resources/Resources.h"
 #include "viewer/shell/core/SaveFileName.h"
 

@@ -48,10 +48,10 @@ QString saveDialogFolder(const CKorvexDoc& doc);
 // recording.
 QString saveDialogName(const CKorvexDoc& doc);
 
-// Command 33001: the save dialog in saveDialogFolder with saveDialogName (".bmp" added when the name
-// has no suffix, an existing file replaced only after the user agreed), then the file. A failure
-// is shown in a message box. On success the chosen folder becomes `lastSaveFolder`. True when a
-// file was written; `savedPath`, when given, then holds its path.
+// Command 33001: the save dialog in saveDialogFolder with saveDialogName (".bmp" added when the
+// name has no suffix, an existing file replaced only after the user agreed), then the file. A
+// failure is shown in a message box. On success the chosen folder becomes `lastSaveFolder`. True
+// when a file was written; `savedPath`, when given, then holds its path.
 bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render,
                  std::string* savedPath = nullptr);
 

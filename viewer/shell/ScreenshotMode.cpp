@@ -12,8 +12,8 @@
 #include "viewer/playback/CKorvexView.h"
 #include "viewer/playback/core/ScanSession.h"
 #include "viewer/playback/core/ViewCommands.h"
-#include "viewer/shell/CKorvexApp.h"
 #include "viewer/resources/ResourceIds.h"
+#include "viewer/shell/CKorvexApp.h"
 
 namespace korvex {
 
