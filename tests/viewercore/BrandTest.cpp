@@ -125,7 +125,7 @@ TEST(Brand, SearchFoldersFollowTheDataDirectoryRules) {
          "rel/data",
          "share::/usr/share:x",
          "/home/u",
-         {"/work", "/usr/share/korvex"}},
+         {"/work", "/home/u/.local/share/korvex", "/usr/share/korvex"}},
         {"no home: no user folder", nullptr, "/usr/share", nullptr, {"/work", "/usr/share/korvex"}},
         {"a folder is listed once",
          "/usr/share",

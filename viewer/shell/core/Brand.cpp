@@ -142,9 +142,10 @@ std::vector<std::string> brandSearchFolders(const std::string& workingFolder,
     if (!workingFolder.empty())
         add(workingFolder);
 
+    // A relative value is no value: the default stands in, as for the other user folders.
     std::string dataHome = xdgDataHome != nullptr ? xdgDataHome : "";
-    if (dataHome.empty() && home != nullptr && absolute(home))
-        dataHome = std::string(home) + "/.local/share";
+    if (!absolute(dataHome))
+        dataHome = home != nullptr && absolute(home) ? std::string(home) + "/.local/share" : "";
     if (absolute(dataHome))
         add(korvexIn(dataHome));
 

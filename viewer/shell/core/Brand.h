@@ -57,8 +57,9 @@ BrandSelection selectBrand(const std::vector<std::string>& folders);
 // it, beside the program), then the user's and the system's data folders of the XDG base
 // directory rules, each with "korvex" appended: $XDG_DATA_HOME (else $HOME/.local/share), then
 // every entry of $XDG_DATA_DIRS (else /usr/local/share and /usr/share). Unset or empty variables
-// take their defaults; relative entries are ignored, as those rules ask; no folder is listed
-// twice. The arguments are the variables' values, null when unset.
+// take their defaults; relative paths are ignored, as those rules ask (a relative
+// $XDG_DATA_HOME as if unset); no folder is listed twice. The arguments are the variables'
+// values, null when unset.
 std::vector<std::string> brandSearchFolders(const std::string& workingFolder,
                                             const char* xdgDataHome, const char* xdgDataDirs,
                                             const char* home);
