@@ -17,9 +17,6 @@ namespace korvex {
 
 namespace {
 
-// Largest frame file the check reads (the decoders stop at kMaxFrameFileBytes).
-constexpr long long kMaxCheckedFileBytes = 256ll * 1024 * 1024;
-
 // The last 4 bytes of a frame file are its millisecond offset (little-endian). Only those bytes
 // are read; 0 when the file cannot be read or is shorter than 4 bytes.
 std::uint32_t readTrailingOffset(const std::string& path) {

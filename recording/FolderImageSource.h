@@ -31,6 +31,9 @@ struct FrameRecord {
     std::int32_t infoIndex = -1;
 };
 
+// Largest frame file the check reads (the decoders stop at kMaxFrameFileBytes).
+inline constexpr long long kMaxCheckedFileBytes = 256ll * 1024 * 1024;
+
 // The frame source over a recording folder: numbered picture files, flat or in subfolders, with
 // the optional INFO index and time.txt.
 //

@@ -8,11 +8,15 @@
 
 #include "platform/ijl/JpegLibrary.h"
 #include "tests/codec/CodecTestSupport.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 
 using namespace korvex;
 using namespace codectest;
 using gen::J2kContainer;
 using gen::RawPicture;
+using korvex::test::TempDir;
+using korvex::test::writeFile;
 
 namespace {
 

@@ -1,12 +1,12 @@
-#include "viewer/shell/core/StringTable.h"
+#include "viewer/resources/StringTable.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <set>
 
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/shell/core/Brand.h"
-#include "viewer/shell/core/ResourceIds.h"
 #include "viewer/shell/core/StatusNotes.h"
 
 using korvex::Language;

@@ -7,9 +7,8 @@
 #include <QPainter>
 
 #include "viewer/playback/core/ViewCommands.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
-#include "viewer/shell/CKorvexApp.h"
-#include "viewer/shell/core/ResourceIds.h"
 
 namespace korvex {
 
@@ -43,11 +42,6 @@ QString channelMenuText(int commandId) {
 
 // ---- Printing and saving ----
 
-bool programCheckMode() {
-    const CKorvexApp* app = CKorvexApp::instance();
-    return app != nullptr && app->checkMode();
-}
-
 OverlaySettings overlaySettingsFor(const CKorvexDoc& doc) {
     OverlaySettings s;
     s.dateFormat = doc.dateFormat();
@@ -55,7 +49,7 @@ OverlaySettings overlaySettingsFor(const CKorvexDoc& doc) {
     s.timePosition = doc.timePosition();
     s.showCameraTitle = doc.showCameraTitle() != 0;
     s.hasChannelInfo = doc.source() != nullptr && doc.source()->hasChannel(-1);
-    s.checkMode = programCheckMode();
+    s.checkMode = doc.checkMode();
     s.printTitle = doc.printTitle();
     return s;
 }

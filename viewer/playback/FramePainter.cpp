@@ -9,7 +9,7 @@
 
 #include "viewer/playback/core/FrameTimeText.h"
 #include "viewer/resources/Resources.h"
-#include "viewer/shell/core/StringTable.h"
+#include "viewer/resources/StringTable.h"
 
 namespace korvex {
 

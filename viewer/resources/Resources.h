@@ -7,8 +7,8 @@
 #include <functional>
 #include <vector>
 
-#include "viewer/shell/core/ResourceIds.h"
-#include "viewer/shell/core/StringTable.h"
+#include "viewer/resources/ResourceIds.h"
+#include "viewer/resources/StringTable.h"
 
 class QAction;
 class QMenu;

@@ -26,6 +26,7 @@
 #include <span>
 
 #include "viewer/playback/CKorvexView.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
 #include "viewer/shell/CDVRFormView.h"
 #include "viewer/shell/CKorvexApp.h"
@@ -35,7 +36,6 @@
 #include "viewer/shell/SaveBitmap.h"
 #include "viewer/shell/SearchingDialog.h"
 #include "viewer/shell/TitleInputDialog.h"
-#include "viewer/shell/core/ResourceIds.h"
 #include "viewer/shell/core/StatusNotes.h"
 
 namespace korvex {
@@ -89,6 +89,7 @@ CMainFrame::CMainFrame(Setup setup, QWidget* parent) : QMainWindow(parent) {
     if (setup.services.soundMessages == nullptr)
         setup.services.soundMessages = this;
     doc_ = std::make_unique<CKorvexDoc>(std::move(setup.services));
+    doc_->setCheckMode(app != nullptr && app->checkMode());
 
     const int templateId = app != nullptr ? app->templateId() : 127;
     setWindowTitle(app != nullptr ? app->windowTitle()

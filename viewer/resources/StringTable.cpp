@@ -1,4 +1,4 @@
-#include "viewer/shell/core/StringTable.h"
+#include "viewer/resources/StringTable.h"
 
 #include <algorithm>
 #include <cstdlib>
