@@ -76,6 +76,11 @@ public:
     SaveStartState& saveState() { return s_; }
     const SaveStartState& saveState() const { return s_; }
 
+    // At the end of a save: the pictures not saved yet up to the one before `pictureSlot` (the
+    // next slot to fill), also when the first saved picture never got a successor to time it
+    // (then it stands at the start as it is, and no place is checked).
+    void SavePendingPictures(int pictureSlot, const std::string& saveFolder, int& savedCount);
+
     // The save start.
     void GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlot, int soundReadSlot);
     // Milliseconds of sound in the slots from `first` to `last` along the ring, walking back from

@@ -349,8 +349,8 @@ Attempt fetchOnce(const Fetcher& fetcher, platform::InternetSession& session,
     std::unique_ptr<platform::HttpFile> file;
     try {
         int status = 0;
-        file = OpenHttpFile(url, connection, statusOut ? &status : nullptr, session,
-                            &attempt.status);
+        file =
+            OpenHttpFile(url, connection, statusOut ? &status : nullptr, session, &attempt.status);
         if (statusOut && status != 0)
             *statusOut = status;
         if (!file) {
@@ -594,9 +594,8 @@ int GetWaveFile(const std::string& tempName, int soundSlot, int* playSlot, int p
     policy.giveUpAfterMs =
         std::max(params.fetch.cacheTimeMs, 2 * std::max(params.fetch.waveRequestIntervalMs, 0));
     const FetchOutcome outcome = fetchWithRetries(
-        kWaveFetch, policy, session,
-        [&] { return firstFlag && *firstFlag ? firstUrl : waveUrl; }, tempName, nullptr, false,
-        params,
+        kWaveFetch, policy, session, [&] { return firstFlag && *firstFlag ? firstUrl : waveUrl; },
+        tempName, nullptr, false, params,
         [&params, firstFlag] {
             if (firstFlag && *firstFlag) {
                 params.progress.firstSoundTime = static_cast<std::int64_t>(std::time(nullptr));

@@ -142,6 +142,9 @@ void playLoop(HttpThreadContext& c) {
             break;
         }
     }
+    // A first saved picture that no picture followed still belongs to the recording.
+    if (saveFolder && !c.stopOrder.isSet())
+        store.SavePendingPictures(pictureSlot, *saveFolder, savedCount);
 }
 
 void saveOnlyLoop(HttpThreadContext& c) {

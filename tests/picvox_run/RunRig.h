@@ -35,7 +35,6 @@
 #include "tools/dvrsim/DvrSim.h"
 #include "tools/verify/RecordingVerifier.h"
 
-
 namespace runrig {
 
 namespace fs = std::filesystem;
@@ -256,6 +255,5 @@ inline int framesIn(const fs::path& folder) {
     }
     return n;
 }
-
 
 }  // namespace runrig

@@ -36,9 +36,8 @@ std::vector<fs::path> frameFiles(const fs::path& folder) {
             frames.push_back(it->path());
     }
     // IMG00001/000001.jp2 ... sort as the recording numbers them.
-    std::sort(frames.begin(), frames.end(), [](const fs::path& a, const fs::path& b) {
-        return a.filename() < b.filename();
-    });
+    std::sort(frames.begin(), frames.end(),
+              [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
     return frames;
 }
 
@@ -125,8 +124,8 @@ void expectInStep(const SavedRun& run, const InStep& s) {
         // On the recorder's clock: the first frame at the sound's start, none taken before it.
         const std::int64_t alignment =
             static_cast<std::int64_t>(run.rel.front()) - run.soundStartMs;
-        EXPECT_LE(std::abs(alignment), 300) << "first frame " << run.rel.front()
-                                             << " ms, sound from " << run.soundStartMs << " ms";
+        EXPECT_LE(std::abs(alignment), 300)
+            << "first frame " << run.rel.front() << " ms, sound from " << run.soundStartMs << " ms";
     }
     EXPECT_EQ(run.verifyStatus, 0);
     const auto& frames = run.report.frames;
@@ -137,11 +136,12 @@ void expectInStep(const SavedRun& run, const InStep& s) {
             EXPECT_GE(frames[i].time, frames[i - 1].time) << frames[i].path;
         EXPECT_LT(frames[i].offsetMs - frames.front().offsetMs, run.soundMs) << frames[i].path;
     }
-    std::printf("[ figures  ] %s: %zu frames over %lld ms of %lld ms of sound (last %lld ms "
-                "before the end)\n",
-                run.folder.filename().c_str(), run.rel.size(),
-                static_cast<long long>(run.positionMs.back()), static_cast<long long>(length),
-                static_cast<long long>(lastGapMs));
+    std::printf(
+        "[ figures  ] %s: %zu frames over %lld ms of %lld ms of sound (last %lld ms "
+        "before the end)\n",
+        run.folder.filename().c_str(), run.rel.size(),
+        static_cast<long long>(run.positionMs.back()), static_cast<long long>(length),
+        static_cast<long long>(lastGapMs));
 }
 
 korvex::sim::DvrSimOptions clockRecorder() {

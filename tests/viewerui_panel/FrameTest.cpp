@@ -33,12 +33,11 @@
 #include "viewer/audio/VolumeControl.h"
 #include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
+#include "viewer/resources/StringTable.h"
 #include "viewer/shell/OpenDialog.h"
 #include "viewer/shell/SearchingDialog.h"
 #include "viewer/shell/ShapedButton.h"
 #include "viewer/shell/ViewerApp.h"
-#include "viewer/resources/ResourceIds.h"
-#include "viewer/resources/StringTable.h"
 
 namespace korvex::test {
 namespace {
