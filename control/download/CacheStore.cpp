@@ -61,7 +61,7 @@ int RewriteSetTime(const std::string& path, std::uint32_t dvrSeconds) {
 CacheStore::CacheStore(HttpThreadParams& params)
     : p_(params),
       fetch_(GetImgFile),
-      tempName_([this](int seqNo) { return MakeTempName(p_.fetch.imageUrl, seqNo); }) {}
+      tempName_([this](int seqNo) { return MakeTempName(p_.fetch.imageUrl, seqNo, p_.tempTag); }) {}
 
 bool CacheStore::stopped() const {
     return p_.stopped();

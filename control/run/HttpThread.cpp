@@ -96,7 +96,7 @@ void playLoop(HttpThreadContext& c) {
         const Clock::time_point t0 = Clock::now();  // the period starts here
 
         RefreshUrls(c);
-        const std::string tempName = MakeTempName(p.fetch.waveUrl, requestCount);
+        const std::string tempName = MakeTempName(p.fetch.waveUrl, requestCount, p.tempTag);
         int playSlot = requestCount;
         last = GetWaveFile(tempName, soundSlot, &playSlot, pictureSlot, p, &firstSound, shortfall);
         if (last == 0)
@@ -281,6 +281,7 @@ std::unique_ptr<HttpThreadContext> StartHttpThread(const HttpThreadInput& in,
     p.shared.soundQueued = &c->soundQueued;
     p.shared.receiving = &c->receiving;
     p.stopOrder = &c->stopOrder;
+    p.tempTag = NewTempTag();
     c->store = std::make_unique<CacheStore>(p);
     p.hooks = c->store.get();
 

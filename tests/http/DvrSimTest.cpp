@@ -288,6 +288,27 @@ TEST(DvrSimPace, ALiveAnswerCarriesTheSoundSinceTheLastOne) {
               static_cast<std::uint16_t>(a.back()) + b.size() / 8);
 }
 
+// Started again, the simulator is a recorder started afresh: its live sound begins at its new
+// clock, not after the segments the old one had answered (it would keep a client waiting for
+// them).
+TEST(DvrSimPace, ARestartedRecorderStartsItsSoundAfresh) {
+    korvex::sim::DvrSimOptions options;
+    options.segmentMs = 100;
+    options.content.clockSound = true;
+    DvrSim sim(options);
+    std::string error;
+    ASSERT_TRUE(sim.start(&error)) << error;
+    fetch(sim, DvrSim::kInitSoundPath);
+    for (int i = 0; i < 10; ++i)
+        fetch(sim, DvrSim::kLiveSoundPath);
+    sim.stop();
+    ASSERT_TRUE(sim.start(&error)) << error;
+    const Answer next = fetch(sim, DvrSim::kLiveSoundPath);
+    ASSERT_GT(next.body.size(), 44u);
+    // The first segment of the new clock: its first millisecond is 0.
+    EXPECT_EQ(samplesOf(next.body).front(), 0);
+}
+
 TEST_F(DvrSimTest, FaultsApplyInTurnAndOnlyToTheirPath) {
     sim_->addResource("/a", "alpha");
     sim_->addResource("/b", "beta");

@@ -1,5 +1,6 @@
 // The control's fetchers against an in-process simulated recorder on a free loopback port.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -147,6 +148,12 @@ TEST(MakeTempName, BuildsNamesInTheCacheFolder) {
     for (const Case& c : cases) {
         EXPECT_EQ(picvox::MakeTempName(c.url, c.n), cache.path() + "/" + c.name) << c.url;
     }
+    // Two download threads (two controls, in one process or two) never share a name.
+    const std::string a = picvox::NewTempTag();
+    const std::string b = picvox::NewTempTag();
+    EXPECT_NE(a, b);
+    EXPECT_EQ(picvox::MakeTempName("get.wav", 12, a), cache.path() + "/get12-" + a + ".wav");
+    EXPECT_NE(a.find(std::to_string(::getpid())), std::string::npos);
     EXPECT_EQ(picvox::MakeLocalName("http://dvr/a/b/c.jp2?x=1").value_or(""), "c.jp2?x=1");
     picvox::CleanInetTempFolder();
 }

@@ -216,7 +216,7 @@ TEST(SavedRun, SaveTwiceInARow) {
         rig.control.setText(RunText::Destination, rig.destination);
         saveOnce(rig, 5);
         ASSERT_EQ(rig.control.messages().size(), 2u);
-        EXPECT_EQ(rig.control.messages()[1].rfind("complete", 0), 0u);
+        EXPECT_EQ(rig.control.messages()[1].rfind("complete", 0), 0u) << rig.control.messages()[1];
         const std::string second = rig.runFolder();
         EXPECT_NE(first, second);
         const int fillGapMs = rig.cacheTimeMs + 2 * rig.requestIntervalMs;
