@@ -71,6 +71,8 @@ public:
 
     // Milliseconds of sound the AudioRing holds (bytes held / bytes per millisecond).
     int audioRingBufferedMs() const;
+    // Whether the sound queued for the writer has reached save_time.
+    bool savedSoundQueued() const { return savedSoundEndTime_ != 0; }
     // The last sound format met (18 bytes).
     const std::array<std::uint8_t, 18>& waveFormat() const { return waveFormat_; }
     SaveStartState& saveState() { return s_; }

@@ -107,7 +107,10 @@ void playLoop(HttpThreadContext& c) {
 
         if (last != 0) {
             const int buffered = store.soundBufferedMs(shortfall);
-            if (buffered > p.fetch.cacheTimeMs * kPictureFillShare) {
+            // Once the saved sound is all queued, its last picture is fetched whatever the ring
+            // holds: it closes the recording, and no more sound is needed for it.
+            if (buffered > p.fetch.cacheTimeMs * kPictureFillShare ||
+                (saveFolder && store.savedSoundQueued())) {
                 // A folder is opened once per 200 pictures, not again while seqNo stays on the
                 // boundary (a picture that was not counted).
                 if (saveFolder && seqNo != 0 && seqNo % kFramesPerFolder == 0 &&

@@ -22,7 +22,10 @@
 #include "platform/net/HttpFile.h"
 #include "platform/net/InternetSession.h"
 #include "recording/AuthenticityCheck.h"
-#include "tests/http/TestSupport.h"
+#include "tests/support/Files.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 #include "tools/dvrsim/DvrSim.h"
 #include "tools/dvrsim/SimArguments.h"
 #include "tools/recgen/RecordingWriter.h"
@@ -680,7 +683,7 @@ TEST(DvrSimArguments, EachFaultAndFormatOption) {
 }
 
 TEST(DvrSimRecording, ServesARecordingFolder) {
-    testsupport::TempDir dir("simrec");
+    korvex::test::TempDir dir("simrec");
     korvex::gen::RecordingSpec spec;
     spec.frames = 4;
     spec.width = 64;
@@ -700,11 +703,11 @@ TEST(DvrSimRecording, ServesARecordingFolder) {
     for (int n = 1; n <= 4; ++n) {
         const Answer answer =
             fetch(sim, std::string(DvrSim::kRecordImagePath) + "?dlimg=" + std::to_string(n));
-        EXPECT_EQ(answer.body, testsupport::readText(written.frames[n - 1].path)) << n;
+        EXPECT_EQ(answer.body, korvex::test::readText(written.frames[n - 1].path)) << n;
     }
     EXPECT_EQ(fetch(sim, std::string(DvrSim::kRecordImagePath) + "?dlimg=5").status, 404u);
-    EXPECT_EQ(fetch(sim, DvrSim::kRecordSoundPath).body, testsupport::readText(written.soundPath));
-    EXPECT_EQ(fetch(sim, DvrSim::kRecordInfoPath).body, testsupport::readText(written.infoPath));
+    EXPECT_EQ(fetch(sim, DvrSim::kRecordSoundPath).body, korvex::test::readText(written.soundPath));
+    EXPECT_EQ(fetch(sim, DvrSim::kRecordInfoPath).body, korvex::test::readText(written.infoPath));
 
     // Live frames are the recording's pictures with a fresh trailer.
     const Answer live = fetch(sim, DvrSim::kLiveImagePath);
@@ -717,9 +720,9 @@ TEST(DvrSimRecording, ServesARecordingFolder) {
 }
 
 TEST(DvrSimRecording, RefusesAFolderWithoutFrames) {
-    testsupport::TempDir dir("simempty");
+    korvex::test::TempDir dir("simempty");
     korvex::sim::DvrSimOptions options;
-    options.content.recordingFolder = dir.path();
+    options.content.recordingFolder = dir.str();
     DvrSim sim(options);
     std::string error;
     EXPECT_FALSE(sim.start(&error));
