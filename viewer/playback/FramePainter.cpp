@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "viewer/playback/core/FrameTimeText.h"
-#include "viewer/resources/Resources.h"
+#include "viewer/resources/ResourceText.h"
 #include "viewer/shell/core/StringTable.h"
 
 namespace korvex {
@@ -193,7 +193,7 @@ void paintPane(QImage& target, const PaneDrawRequest& request, const OverlaySett
         painter.fillRect(toQRect(d), Qt::black);
     }
 
-    if ((request.parts & kPartText) != 0) {
+    if ((request.parts & kPartText) != 0 && settings.showText) {
         if ((request.frameFlags & kFlagNoValidTime) == 0 && plan.textShown) {
             darkenRect(target, plan.textRect);
             QPainter painter(&target);
@@ -288,6 +288,56 @@ QImage renderPanePicture(const QSize& size, const FrameContent& frame,
         return image;
     paintPane(image, requestFor(frame, image.rect()), settings);
     return image;
+}
+
+void drawEtchedEdge(QImage& target, const QRect& r, const QColor& dark, const QColor& light) {
+    if (target.isNull() || r.width() < 3 || r.height() < 3)
+        return;
+    // The platform's sunken one-pixel shade rectangle: a dark outline one pixel short of the
+    // right and bottom, a light line just inside its top and left, and light right and bottom
+    // edges.
+    const int x = r.left();
+    const int y = r.top();
+    const int w = r.width();
+    const int h = r.height();
+    QPainter painter(&target);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(x, y, w - 1, 1, dark);
+    painter.fillRect(x, y + h - 2, w - 1, 1, dark);
+    painter.fillRect(x, y, 1, h - 1, dark);
+    painter.fillRect(x + w - 2, y, 1, h - 1, dark);
+    painter.fillRect(x + 1, y + 1, w - 3, 1, light);
+    painter.fillRect(x + 1, y + 1, 1, h - 3, light);
+    painter.fillRect(x, y + h - 1, w, 1, light);
+    painter.fillRect(x + w - 1, y, 1, h, light);
+}
+
+QImage renderPaneGrid(const QSize& size, const PaneLayout& panes, const OverlaySettings& settings) {
+    QImage offscreen = newOffscreen(size, faceColour());
+    if (offscreen.isNull() || panes.gridSize() <= 1)
+        return offscreen;
+    const std::vector<PixelRect> rects =
+        paneRects({0, 0, size.width(), size.height()}, panes.gridSize());
+    const QPalette palette = QGuiApplication::palette();
+    for (const PixelRect& r : rects) {
+        drawEtchedEdge(offscreen, toQRect(r), palette.color(QPalette::Active, QPalette::Dark),
+                       palette.color(QPalette::Active, QPalette::Light));
+    }
+    for (int q = 0; q < static_cast<int>(rects.size()); ++q) {
+        const PaneCache& cache = panes.cache(q);
+        DibInfo info;
+        const bool hasPicture = cache.picture && readDibInfo(cache.picture, info);
+        PaneDrawRequest request;
+        request.parts = hasPicture ? (kPartPicture | kPartText) : kPartBlack;
+        request.rect = toQRect(rects[static_cast<std::size_t>(q)].shrunk(1));
+        request.picture = hasPicture ? &cache.picture : nullptr;
+        request.index = cache.index;
+        request.time = cache.time;
+        request.title = cache.title;
+        request.frameFlags = cache.checkFlags;
+        paintPane(offscreen, request, settings);
+    }
+    return offscreen;
 }
 
 }  // namespace korvex
