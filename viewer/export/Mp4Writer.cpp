@@ -40,8 +40,14 @@ void quietCoderMessages() {
 }
 
 int aacSampleRateFor(int inputRate) {
-    if (inputRate > 0 && inputRate <= 44100 && 44100 % inputRate == 0)
-        return 44100;
+    // AAC's own rates; below 16 kHz some players' decoders refuse the stream.
+    static constexpr int kRates[] = {16000, 22050, 24000, 32000, 44100, 48000};
+    for (int rate = inputRate; rate > 0 && rate <= 48000; rate *= 2) {
+        for (int aac : kRates) {
+            if (rate == aac)
+                return aac;
+        }
+    }
     return 48000;
 }
 

@@ -42,8 +42,10 @@ struct SoundInput {
 // notes are not for the user of a program). Process-wide; the programs call it once.
 void quietCoderMessages();
 
-// The sample rate the AAC stream is coded at for an input of `inputRate` Hz: 44.1 kHz for the
-// rates that divide it, else 48 kHz (what every player takes).
+// The sample rate the AAC stream is coded at for an input of `inputRate` Hz: the input's own rate
+// when it is one of AAC's from 16 kHz on, else the first of them a doubling reaches (16 kHz for
+// a recorder's 8 kHz), else 48 kHz. Coding more samples than the sound has costs time and adds
+// nothing.
 int aacSampleRateFor(int inputRate);
 
 // Writes an MP4 file of one H.264 video stream with variable frame rate and, when asked, one AAC
