@@ -94,11 +94,11 @@ void RecorderTimePacer::startFirstGroup() {
         }
     }
     // Untimed frames before the first timed one start the stretch themselves (start = first).
-    startGroupAt(start, time, 0);
+    startGroupAt(start, time, 0, false);
 }
 
 void RecorderTimePacer::startGroupAt(int start, std::optional<std::int64_t> time,
-                                     std::int64_t secondStartUs) {
+                                     std::int64_t secondStartUs, bool overFull) {
     groupStart_ = start;
     groupTime_ = time;
     secondStartUs_ = secondStartUs;
@@ -108,7 +108,7 @@ void RecorderTimePacer::startGroupAt(int start, std::optional<std::int64_t> time
     previousCount_ = 0;
 
     const int next = nextBoundary(start, time, start + maxGroup_ + 1);
-    if (!time || (next < 0 && start + maxGroup_ < count_)) {
+    if (!time || overFull || (next < 0 && start + maxGroup_ < count_)) {
         // No time yet, or one second holds more frames than a recorder makes: the normal pace.
         groupEnd_ = next >= 0 ? next : std::min(count_, start + maxGroup_);
         return;
@@ -151,15 +151,17 @@ std::int64_t RecorderTimePacer::positionUs(int index) {
     while (index >= groupEnd_ && groupEnd_ < count_) {
         const std::int64_t lastOfGroup =
             secondStartUs_ + firstOffsetUs_ + (groupEnd_ - 1 - groupStart_) * spacingUs_;
-        const std::optional<std::int64_t> nextTime = boundaryTime(groupEnd_);
-        // A chunk of one over-full second goes on in that second.
-        const std::optional<std::int64_t> time = nextTime ? nextTime : groupTime_;
+        std::optional<std::int64_t> nextTime = boundaryTime(groupEnd_);
+        // The group ended without a later second: what follows is more of an over-full one.
+        const bool overFull = groupTime_ && (!nextTime || *nextTime <= *groupTime_);
+        if (overFull)
+            nextTime = groupTime_;
         std::int64_t start = lastOfGroup + kNormalUs;
-        if (groupTime_ && nextTime && previousCount_ > 0)
+        if (groupTime_ && nextTime && !overFull && previousCount_ > 0)
             start =
                 std::max(lastOfGroup + 1, secondStartUs_ + (*nextTime - *groupTime_) * kSecondUs);
         forgetBefore(groupEnd_);
-        startGroupAt(groupEnd_, time, start);
+        startGroupAt(groupEnd_, nextTime, start, overFull);
     }
     const std::int64_t position =
         secondStartUs_ + firstOffsetUs_ + (index - groupStart_) * spacingUs_;

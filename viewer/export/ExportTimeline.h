@@ -48,7 +48,9 @@ private:
     // timed second when `after` is none); -1 when none does.
     int nextBoundary(int from, std::optional<std::int64_t> after, int limit);
     void startFirstGroup();
-    void startGroupAt(int start, std::optional<std::int64_t> time, std::int64_t secondStartUs);
+    // `overFull`: the rest of a second that held more than maxGroup frames (the normal pace).
+    void startGroupAt(int start, std::optional<std::int64_t> time, std::int64_t secondStartUs,
+                      bool overFull);
     void forgetBefore(int index);
 
     const int count_;
