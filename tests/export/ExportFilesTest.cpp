@@ -84,7 +84,8 @@ TEST(Sha256, KnownDigestsInPieces) {
 }
 
 // What a printer writes when the test moves its clock.
-std::string run(bool terminal, bool quiet, const std::function<void(korvex::ProgressPrinter&, std::int64_t&)>& steps) {
+std::string run(bool terminal, bool quiet,
+                const std::function<void(korvex::ProgressPrinter&, std::int64_t&)>& steps) {
     char* buffer = nullptr;
     std::size_t size = 0;
     std::FILE* out = ::open_memstream(&buffer, &size);

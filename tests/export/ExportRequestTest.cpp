@@ -37,24 +37,27 @@ TEST_F(CommandLineTest, AcceptedLines) {
          "defaults"},
         {{"--from", "12", "--to", "2024-01-01 00:00:05", "rec", "out.mp4"},
          [](const ExportCommandLine& c) {
-             return c.request.from.kind == FrameBound::Kind::Number && c.request.from.number == 12 &&
-                    c.request.to.kind == FrameBound::Kind::Time;
+             return c.request.from.kind == FrameBound::Kind::Number &&
+                    c.request.from.number == 12 && c.request.to.kind == FrameBound::Kind::Time;
          },
          "bounds"},
         {{"--channel", "3", "rec", "out.mp4"},
          [](const ExportCommandLine& c) { return c.request.channel == 2; },
          "channel as the CHANNEL menu names it"},
         {{"--channel", "all", "rec", "out.mp4"},
-         [](const ExportCommandLine& c) { return c.request.channel == -1; }, "every channel"},
+         [](const ExportCommandLine& c) { return c.request.channel == -1; },
+         "every channel"},
         {{"--panes", "9", "rec", "out.mp4"},
-         [](const ExportCommandLine& c) { return c.request.panes == 9; }, "panes"},
+         [](const ExportCommandLine& c) { return c.request.panes == 9; },
+         "panes"},
         {{"--no-overlay", "--no-marks", "--quiet", "--force", "rec", "out.mp4"},
          [](const ExportCommandLine& c) {
              return !c.request.overlay && !c.request.marks && c.quiet && c.request.overwrite;
          },
          "switches"},
         {{"--no-marks", "--marks", "rec", "out.mp4"},
-         [](const ExportCommandLine& c) { return c.request.marks; }, "the last of two wins"},
+         [](const ExportCommandLine& c) { return c.request.marks; },
+         "the last of two wins"},
         {{"--size", "1280x960", "rec", "out.mp4"},
          [](const ExportCommandLine& c) {
              return c.request.width == 1280 && c.request.height == 960;
@@ -114,14 +117,15 @@ TEST_F(CommandLineTest, ATimeIsTheRecordersClock) {
 
 TEST(ExportSize, FourByThreeFromThePictureWidth) {
     const struct {
-        int pictureWidth, width, height;
-    } cases[] = {{704, 704, 528}, {352, 352, 264}, {721, 720, 540}, {0, 640, 480}, {100, 160, 120},
-                 {9000, 4096, 3072}};
+        int pictureWidth, panes, width, height;
+    } cases[] = {{704, 1, 704, 528}, {352, 1, 352, 264},    {721, 1, 720, 540},
+                 {0, 1, 640, 480},   {100, 1, 160, 120},    {9000, 1, 4096, 3072},
+                 {352, 4, 704, 528}, {352, 16, 1408, 1056}, {704, 9, 1920, 1440}};
     for (const auto& c : cases) {
         int w = 0, h = 0;
-        korvex::defaultExportSize(c.pictureWidth, w, h);
-        EXPECT_EQ(w, c.width) << c.pictureWidth;
-        EXPECT_EQ(h, c.height) << c.pictureWidth;
+        korvex::defaultExportSize(c.pictureWidth, c.panes, w, h);
+        EXPECT_EQ(w, c.width) << c.pictureWidth << " in " << c.panes;
+        EXPECT_EQ(h, c.height) << c.pictureWidth << " in " << c.panes;
         EXPECT_EQ(w % 2 + h % 2, 0);
     }
 }

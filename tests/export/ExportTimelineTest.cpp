@@ -77,11 +77,14 @@ INSTANTIATE_TEST_SUITE_P(
         PaceCase{"lastSecondCutShort", join({repeat(0, 4), repeat(1, 4), repeat(2, 2)}), 0,
                  steps(0, 250, 10), 250},
         // A stretch from the middle of a second starts at 0 and keeps the second's places.
-        PaceCase{"stretchFromMidSecond", join({repeat(0, 10), repeat(1, 10)}), 4,
-                 steps(0, 100, 16), 100},
+        PaceCase{"stretchFromMidSecond", join({repeat(0, 10), repeat(1, 10)}), 4, steps(0, 100, 16),
+                 100},
         // The last frame of a second is held through a gap until the next stamped second.
-        PaceCase{"gapStaysAGap", join({repeat(0, 2), repeat(1, 2), repeat(10, 2)}), 0,
-                 {0, 500, 1000, 1500, 10000, 10500}, 500},
+        PaceCase{"gapStaysAGap",
+                 join({repeat(0, 2), repeat(1, 2), repeat(10, 2)}),
+                 0,
+                 {0, 500, 1000, 1500, 10000, 10500},
+                 500},
         // No times at all, or one second only: the viewer's normal pace.
         PaceCase{"noTimes", repeat(N, 5), 0, steps(0, 200, 5), 200},
         PaceCase{"oneSecondOnly", repeat(3, 20), 0, steps(0, 200, 20), 200},
@@ -94,8 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
                  steps(0, 250, 12), 250},
         // Frames before the first timed one follow at the normal pace; the first timed second
         // starts one normal step after them.
-        PaceCase{"untimedStart", join({repeat(N, 2), repeat(5, 4), repeat(6, 4), repeat(7, 4)}),
-                 0, join({{0, 200}, steps(400, 250, 12)}), 250},
+        PaceCase{"untimedStart", join({repeat(N, 2), repeat(5, 4), repeat(6, 4), repeat(7, 4)}), 0,
+                 join({{0, 200}, steps(400, 250, 12)}), 250},
         // More frames in one second than a recorder makes: the normal pace, then the recorder's
         // pace again.
         PaceCase{"overFullSecond", join({repeat(0, 6), repeat(1, 2), repeat(2, 2)}), 0,

@@ -576,7 +576,7 @@ void Run::pickSize() {
             firstPictureLoaded_ = true;
         }
     }
-    defaultExportSize(pictureWidth, width_, height_);
+    defaultExportSize(pictureWidth, r_.panes, width_, height_);
 }
 
 QImage Run::render(DibBlock picture, int index) {

@@ -1,5 +1,6 @@
 #include "viewer/export/ExportRequest.h"
 
+#include <algorithm>
 #include <charconv>
 #include <ctime>
 
@@ -84,13 +85,15 @@ bool parseFrameBound(std::string_view text, FrameBound& out, std::string& error)
     return true;
 }
 
-void defaultExportSize(int pictureWidth, int& width, int& height) {
+void defaultExportSize(int pictureWidth, int panes, int& width, int& height) {
     if (pictureWidth <= 0) {
         width = 640;
         height = 480;
         return;
     }
-    width = std::min(4096, std::max(160, pictureWidth & ~1));
+    const int grid = panes >= 16 ? 4 : panes >= 9 ? 3 : panes >= 4 ? 2 : 1;
+    const int widest = grid == 1 ? 4096 : 1920;
+    width = std::min(widest, std::max(160, grid * pictureWidth)) & ~1;
     // 4:3, rounded down to even: the view's shape.
     height = (width * 3 / 4) & ~1;
 }

@@ -63,9 +63,10 @@ struct ExportRequest {
     }
 };
 
-// The default picture size for pictures `pictureWidth` wide: as wide (made even, at least 160),
-// 4:3 (the view's shape). 640 x 480 when no picture could be read.
-void defaultExportSize(int pictureWidth, int& width, int& height);
+// The default picture size for pictures `pictureWidth` wide in `panes` panes: each pane about as
+// wide as a picture (made even, at least 160, the whole at most 1920), 4:3 (the view's shape).
+// 640 x 480 when no picture could be read.
+void defaultExportSize(int pictureWidth, int panes, int& width, int& height);
 
 struct ExportCommandLine {
     ExportRequest request;
