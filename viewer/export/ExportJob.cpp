@@ -39,8 +39,10 @@ using Result = ExportOutcome::Result;
 
 // Frames a second may hold before its times count as saying nothing.
 constexpr int kMaxFramesPerSecond = 1000;
-// Sound is read and handed to the coder in pieces of at most this many milliseconds.
+// Sound is read and handed to the coder in pieces of at most this many milliseconds, at most
+// this many waiting.
 constexpr std::int64_t kSoundPieceMs = 500;
+constexpr int kQueuedSoundPieces = 8;
 // Frames tried for a picture that gives the video its size when none is asked for.
 constexpr int kSizeProbeFrames = 25;
 
@@ -77,10 +79,14 @@ public:
         return true;
     }
 
+    // Waits while the queue holds kQueuedSoundPieces pieces (a long gap between two pictures
+    // brings a long run of sound); false once the coder has failed or was stopped.
     bool pushSound(std::vector<float> samples) {
-        std::lock_guard<std::mutex> lock(lock_);
+        std::unique_lock<std::mutex> lock(lock_);
+        wake_.wait(lock, [this] { return stopped() || soundPieces_ < kQueuedSoundPieces; });
         if (stopped())
             return false;
+        ++soundPieces_;
         Item item;
         item.kind = Item::Kind::Sound;
         item.sound = std::move(samples);
@@ -114,6 +120,7 @@ public:
             aborted_ = true;
             items_.clear();
             pictures_ = 0;
+            soundPieces_ = 0;
             wake_.notify_all();
         }
         worker_.stop();
@@ -147,6 +154,8 @@ private:
                 items_.pop_front();
                 if (item.kind == Item::Kind::Picture)
                     --pictures_;
+                else if (item.kind == Item::Kind::Sound)
+                    --soundPieces_;
                 wake_.notify_all();
             }
             bool ok = true;
@@ -182,6 +191,7 @@ private:
     std::condition_variable wake_;
     std::deque<Item> items_;
     int pictures_ = 0;
+    int soundPieces_ = 0;
     bool aborted_ = false;
     bool finished_ = false;
     std::string error_;
