@@ -1,5 +1,6 @@
 // korvex-export: writes a stretch of a recording as an MP4 video that any player opens.
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <QGuiApplication>
@@ -57,6 +58,10 @@ std::string clockText(std::int64_t ms) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Every frame allocates pictures of a megabyte or more; kept in the heap instead of mapped
+    // and zeroed afresh each time, they cost no page faults.
+    ::mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
+    ::mallopt(M_TRIM_THRESHOLD, 256 * 1024 * 1024);
     // Recorder times on the command line read in the recorders' zone, as the viewer shows them.
     platform::fixProcessTimeZone();
     korvex::ExportCommandLine line;
