@@ -17,7 +17,8 @@ namespace {
 
 TEST(PaneGrid, EtchedEdgesAreThePlatformsShadeRectangles) {
     const QPalette palette = QApplication::palette();
-    for (const QRect r : {QRect(0, 0, 40, 30), QRect(3, 5, 17, 9), QRect(1, 1, 5, 5), QRect(2, 0, 5, 6)}) {
+    for (const QRect r :
+         {QRect(0, 0, 40, 30), QRect(3, 5, 17, 9), QRect(1, 1, 5, 5), QRect(2, 0, 5, 6)}) {
         QImage ours = korvex::newOffscreen(QSize(48, 40), korvex::faceColour());
         QImage theirs = ours.copy();
         korvex::drawEtchedEdge(ours, r, palette.color(QPalette::Active, QPalette::Dark),

@@ -124,7 +124,8 @@ pictures keep the pace of the recorder's times (five a second where they say not
   --no-overlay       no date, time or camera title over the pictures
   --marks            draw IMAGE ALTERED / TIME ALTERED on altered frames (the default)
   --no-marks         do not draw them
-  --size WxH         picture size (even, 16 to 4096); default the recording's width at 4:3
+  --size WxH         picture size (even, 16 to 4096); default the pictures' width at 4:3
+                     (several panes: their pictures side by side, at most 1920 wide)
   --force            replace OUT.mp4 and its side files when they exist
   --quiet            print nothing but errors
   --help             this text
