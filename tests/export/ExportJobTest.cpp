@@ -3,6 +3,7 @@
 // Cancel, and the side files.
 
 #include <QImage>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -56,6 +57,7 @@ struct ViewCase {
     int channel;                // for one pane: -2 default, or the channel
     int from;                   // 1-based, as the export takes it
     std::vector<int> compared;  // 0-based frame indices of the exported list
+    PictureFormat pictures = PictureFormat::Jpeg2000;
 };
 
 class MatchesTheView : public ExportFixture, public ::testing::WithParamInterface<ViewCase> {};
@@ -65,6 +67,7 @@ TEST_P(MatchesTheView, EachPictureIsWhatTheViewDrawsForItsFrame) {
     gen::RecordingSpec spec = smallSpec(c.frames);
     spec.channels = c.channels;
     spec.titles = {"GATE", "YARD", "DOCK", "HALL"};
+    spec.pictures = c.pictures;
     const std::string rec = record("rec", spec);
 
     ExportRequest r;
@@ -107,7 +110,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ViewCase{"onePane", 30, {0}, 1, kDefaultChannel, 1, {0, 13, 29}},
         ViewCase{"oneChannelOfFour", 48, {0, 1, 2, 3}, 1, 2, 3, {2, 7, 11}},
-        ViewCase{"fourPanes", 48, {0, 1, 2, 3}, 4, kDefaultChannel, 21, {20, 21, 22, 23, 33, 47}}),
+        ViewCase{"fourPanes", 48, {0, 1, 2, 3}, 4, kDefaultChannel, 21, {20, 21, 22, 23, 33, 47}},
+        // JPEG frames are decoded four bytes a pixel for the export, three for the view.
+        ViewCase{"onePaneJpeg", 30, {0}, 1, kDefaultChannel, 1, {0, 13, 29}, PictureFormat::Jpeg},
+        ViewCase{"fourPanesJpeg",
+                 48,
+                 {0, 1, 2, 3},
+                 4,
+                 kDefaultChannel,
+                 21,
+                 {20, 21, 33, 47},
+                 PictureFormat::Jpeg}),
     [](const ::testing::TestParamInfo<ViewCase>& info) { return std::string(info.param.name); });
 
 // The sound's click at each frame's offset, found in the decoded sound, against the pictures'
@@ -182,6 +195,48 @@ TEST_F(ExportFixture, AnAlteredFrameShowsTheRedBannerWithMarksOnly) {
         else
             EXPECT_LT(redShare(pictures[1], info.width, banner), 0.01);
     }
+}
+
+// The frames are read ahead of the drawing, but a frame whose time runs backwards is still left
+// out, one that does not decode still shows the invalid-image face in its place, and the
+// progress still goes forward to the last frame.
+TEST_F(ExportFixture, FramesRunningBackwardsAreLeftOutAndTheRestKeepTheirOrder) {
+    gen::RecordingSpec spec = smallSpec(12);
+    spec.pictures = PictureFormat::Jpeg;
+    spec.writeTimeTxt = true;
+    const std::string folder = (work_ / "rec").string();
+    const gen::RecordingResult rec = gen::writeRecording(folder, spec);
+    ASSERT_TRUE(rec.ok) << rec.error;
+    {
+        // Frame 3 goes back before frame 2, frame 5 repeats frame 4's offset.
+        std::ofstream times(rec.timeTxtPath, std::ios::trunc);
+        for (int ms : {0, 100, 200, 150, 300, 300, 400, 500, 600, 700, 800, 900})
+            times << ms << "\r\n";
+        std::ofstream broken(rec.frames[7].path, std::ios::trunc);
+        broken << "not a picture";
+    }
+    ExportRequest r;
+    r.folder = folder;
+    r.output = out("out.mp4");
+    std::vector<long long> done;
+    const ExportOutcome o = exportWith(r, nullptr, [&](const ExportProgress& p) {
+        if (p.stage == ExportProgress::Stage::Frames)
+            done.push_back(p.done);
+    });
+    ASSERT_EQ(o.result, ExportOutcome::Result::Written) << o.error;
+    EXPECT_EQ(o.sideCar.pictures, 10);
+    EXPECT_EQ(o.sideCar.skipped, 2);
+    EXPECT_EQ(o.sideCar.undecodable, 1);
+    EXPECT_EQ(o.sideCar.last.number, 12);
+    ASSERT_FALSE(done.empty());
+    EXPECT_TRUE(std::is_sorted(done.begin(), done.end()));
+    EXPECT_EQ(done.back(), 12);
+
+    VideoStreamInfo info;
+    std::string error;
+    ASSERT_TRUE(readVideo(o.output, info, error)) << error;
+    EXPECT_EQ(info.ptsMs,
+              (std::vector<std::int64_t>{0, 100, 200, 300, 400, 500, 600, 700, 800, 900}));
 }
 
 TEST_F(ExportFixture, CancelLeavesNothing) {

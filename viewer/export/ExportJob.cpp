@@ -199,6 +199,92 @@ private:
     platform::Worker worker_;
 };
 
+// ---- Reading ahead ----
+
+// The frame files of the stretch are read, decoded and checked on a thread of their own while
+// the painter draws the frame before, in the order they are asked for. The caller asks for at
+// most kFramesAhead frames it has not taken yet, so that is all the reader ever holds.
+class FrameReader {
+public:
+    FrameReader(const FolderImageSource& source, JpegPixels pixels)
+        : source_(source), pixels_(pixels) {}
+    ~FrameReader() { stop(); }
+    FrameReader(const FrameReader&) = delete;
+    FrameReader& operator=(const FrameReader&) = delete;
+
+    bool start() {
+        return worker_.start([this](platform::Event& /*stop*/) { body(); });
+    }
+
+    void request(int index) {
+        std::lock_guard<std::mutex> lock(lock_);
+        asked_.push_back(index);
+        wake_.notify_all();
+    }
+
+    // The read of the oldest frame asked for and not taken, once the reader has it. False once
+    // the reader was stopped.
+    bool take(FrameRead& out) {
+        std::unique_lock<std::mutex> lock(lock_);
+        wake_.wait(lock, [this] { return stopped_ || !ready_.empty(); });
+        if (ready_.empty())
+            return false;
+        out = std::move(ready_.front());
+        ready_.pop_front();
+        return true;
+    }
+
+    // Drops what was asked for and read, and ends the thread (after the read under way).
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            stopped_ = true;
+            asked_.clear();
+            ready_.clear();
+            wake_.notify_all();
+        }
+        worker_.stop();
+    }
+
+private:
+    void body() {
+        for (;;) {
+            int index = 0;
+            {
+                std::unique_lock<std::mutex> lock(lock_);
+                wake_.wait(lock, [this] { return stopped_ || !asked_.empty(); });
+                if (stopped_)
+                    return;
+                index = asked_.front();
+                asked_.pop_front();
+            }
+            FrameRead read;
+            try {
+                // The check goes along always: the painter's thread fills the frame's record
+                // from it only when it has none, as a load of the frame would.
+                read = source_.readFrame(index, true, pixels_);
+            } catch (const std::bad_alloc&) {
+                read = FrameRead{};  // out of memory: the frame shows as one that did not decode
+            }
+            std::lock_guard<std::mutex> lock(lock_);
+            if (stopped_)
+                return;
+            ready_.push_back(std::move(read));
+            wake_.notify_all();
+        }
+    }
+
+    const FolderImageSource& source_;
+    const JpegPixels pixels_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<int> asked_;
+    std::deque<FrameRead> ready_;
+    bool stopped_ = false;
+    // Last member: the thread ends before what it reads and fills goes.
+    platform::Worker worker_;
+};
+
 // ---- The sound ----
 
 // The recording's sound from a position on, in pieces that follow the pictures; silence past its
@@ -664,43 +750,92 @@ ExportOutcome Run::encode(const std::string& temp) {
             (coderThread.error().empty() ? std::string("the coder stopped") : coderThread.error()));
     };
 
+    // JPEG frames come with four bytes a pixel, which the painter scales without a conversion.
+    FrameReader reader(*source_, kind_.kindJpeg ? JpegPixels::Bgrx32 : JpegPixels::Bgr24);
+    if (!reader.start()) {
+        coderThread.abort();
+        writer.abort();
+        return failed("cannot start the reader's thread");
+    }
+    auto stopAll = [&]() {
+        reader.stop();
+        coderThread.abort();
+        writer.abort();
+    };
+
+    // Each frame's time is worked out before it is read, in frame order, as far ahead as the
+    // reader reads. A frame whose time runs backwards shows nothing new, as in the viewer: it is
+    // neither read nor drawn.
+    struct Planned {
+        int index;
+        std::int64_t pts;
+        bool read;  // asked of the reader (the first frame may have been read already)
+    };
+    std::deque<Planned> planned;
     const long long total = last_ - first_ + 1;
+    int nextToPlan = first_;
+    std::int64_t plannedPts = -1;
+    auto planAhead = [&]() {
+        while (static_cast<int>(planned.size()) <= kFramesAhead && nextToPlan <= last_ &&
+               !cancelled()) {
+            const int i = nextToPlan++;
+            std::int64_t pts = soundClock_ ? soundTimes.positionMs(s.offsetAt(i))
+                                           : (pacer.positionUs(i) + 500) / 1000;
+            if (i == first_)
+                pts = 0;
+            if (pts <= plannedPts) {
+                ++sideCar_.skipped;
+                if (planned.empty())
+                    report(ExportProgress::Stage::Frames, i - first_ + 1, total);
+                continue;
+            }
+            plannedPts = pts;
+            const bool read = !(i == first_ && firstPictureLoaded_);
+            if (read)
+                reader.request(i);
+            planned.push_back({i, pts, read});
+        }
+    };
+
     std::int64_t lastPts = -1;
     std::int64_t previousPts = -1;
-    for (int i = first_; i <= last_; ++i) {
+    planAhead();
+    while (!planned.empty() || (nextToPlan <= last_ && !cancelled())) {
         if (cancelled()) {
-            coderThread.abort();
-            writer.abort();
+            stopAll();
             ExportOutcome o;
             o.result = Result::Cancelled;
             return o;
         }
-        std::int64_t pts =
-            soundClock_ ? soundTimes.positionMs(s.offsetAt(i)) : (pacer.positionUs(i) + 500) / 1000;
-        if (i == first_)
-            pts = 0;
-        if (pts <= lastPts) {
-            // A frame whose time runs backwards shows nothing new, as in the viewer.
-            ++sideCar_.skipped;
-            report(ExportProgress::Stage::Frames, i - first_ + 1, total);
+        if (planned.empty()) {
+            planAhead();
             continue;
         }
+        const Planned frameToDraw = planned.front();
+        planned.pop_front();
+        const int i = frameToDraw.index;
+        const std::int64_t pts = frameToDraw.pts;
+        FrameRead read;
+        if (frameToDraw.read && !reader.take(read)) {
+            stopAll();
+            return failed("the reader's thread stopped");
+        }
+        // The reader goes on with the next frames while this one is drawn.
+        planAhead();
         s.setCurrent(i);
-        DibBlock picture;
-        if (i == first_ && firstPictureLoaded_)
-            picture = std::move(firstPicture_);
-        else
-            picture = s.loadCurrent(nullptr, 0);
+        DibBlock picture = frameToDraw.read ? source_->acceptFrame(std::move(read), nullptr, 0)
+                                            : std::move(firstPicture_);
         if (!picture)
             ++sideCar_.undecodable;
         QImage page = render(std::move(picture), i);
         if (page.isNull() || page.width() != width_ || page.height() != height_) {
-            coderThread.abort();
-            writer.abort();
+            stopAll();
             return failed("the picture could not be drawn");
         }
-        if (!feedSound(pts) || !coderThread.pushPicture(std::move(page), pts))
+        if (!feedSound(pts) || !coderThread.pushPicture(std::move(page), pts)) {
+            reader.stop();
             return coderFailure();
+        }
 
         SideCarFrame frame;
         frame.number = i + 1;
@@ -717,6 +852,13 @@ ExportOutcome Run::encode(const std::string& temp) {
         lastPts = pts;
         report(ExportProgress::Stage::Frames, i - first_ + 1, total);
     }
+    if (cancelled()) {
+        stopAll();
+        ExportOutcome o;
+        o.result = Result::Cancelled;
+        return o;
+    }
+    reader.stop();
 
     // The last picture lasts as long as the one before it, or its share of its second.
     std::int64_t lastDuration = kNormalFrameMs;

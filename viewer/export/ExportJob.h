@@ -9,9 +9,10 @@
 #include "viewer/export/SideCar.h"
 
 // One export of a stretch of a recording into an MP4 video: the recording opened as the viewer
-// opens it, each frame drawn by the view's painter, coded on a thread of the job's own while the
-// next frame is drawn, and the file, its checksum and its side-car put in place only when all of
-// it is written.
+// opens it, the frame files read and decoded ahead on a thread of the job's own, each frame drawn
+// by the view's painter on the caller's thread, coded on another thread of the job's while the
+// next is drawn, and the file, its checksum and its side-car put in place only when all of it is
+// written.
 
 namespace korvex {
 
@@ -44,6 +45,8 @@ struct ExportOutcome {
 // Picture frames the job holds at most between the painter and the coder, besides the one being
 // drawn and the one being coded.
 inline constexpr int kQueuedPictures = 2;
+// Frames the job reads and decodes at most ahead of the one being drawn.
+inline constexpr int kFramesAhead = 3;
 
 class ExportJob {
 public:

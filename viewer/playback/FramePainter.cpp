@@ -6,6 +6,7 @@
 #include <QPalette>
 #include <QPen>
 #include <algorithm>
+#include <cstring>
 
 #include "viewer/playback/core/FrameTimeText.h"
 #include "viewer/resources/ResourceText.h"
@@ -39,6 +40,53 @@ QImage wrapShownRows(const DibBlock& block, const DibInfo& info, int cropped) {
         info.bitCount == 24 ? QImage::Format_BGR888 : QImage::Format_RGB32;
     return QImage(block.data() + kDibPixelOffset, info.width, rows,
                   static_cast<qsizetype>(info.stride), format);
+}
+
+// Whether Qt smooth-scales a 24-bit picture of `source` size to `shown` size by drawing it
+// through a bilinear transform. It does, unless the picture shrinks to less than half in either
+// direction or has a megapixel or more: those it hands to its box-filter scaler.
+bool scalesByDrawing(const QSize& source, const QSize& shown) {
+    return shown.width() * 2 >= source.width() && shown.height() * 2 >= source.height() &&
+           static_cast<qint64>(source.width()) * source.height() < (qint64{1} << 20);
+}
+
+// `rows` (bottom row first) smoothly scaled to `size`, still bottom row first, with the pixels
+// Qt gives the 24-bit picture of the same colours. A 24-bit picture goes to Qt's scaler as it is;
+// Qt would take a 32-bit one to its box filter always, so where it draws a 24-bit one, a 32-bit
+// one is drawn the same way here (into zero bytes, as Qt's own scaled picture starts), which
+// spares Qt the conversion of every source pixel that costs more than the drawing.
+QImage smoothScaledRows(const QImage& rows, const QSize& size) {
+    if (rows.format() != QImage::Format_RGB32 || !scalesByDrawing(rows.size(), size))
+        return rows.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage shown(size, QImage::Format_BGR888);
+    if (shown.isNull())
+        return shown;
+    shown.fill(0);
+    QPainter painter(&shown);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setTransform(QTransform::fromScale(static_cast<qreal>(size.width()) / rows.width(),
+                                               static_cast<qreal>(size.height()) / rows.height()));
+    painter.drawImage(QPoint(0, 0), rows);
+    return shown;
+}
+
+// Puts the bottom-up `shown` into `target` at `at` the right way up, as a mirrored copy drawn
+// there in Source mode would: row copies when both hold blue-green-red bytes.
+void drawTurnedOver(QImage& target, const QImage& shown, const QPoint& at) {
+    if (target.format() != QImage::Format_BGR888 || shown.format() != QImage::Format_BGR888) {
+        QPainter painter(&target);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(at, shown.mirrored(false, true));
+        return;
+    }
+    const QRect area = QRect(at, shown.size()).intersected(target.rect());
+    const int h = shown.height();
+    const auto bytes = static_cast<std::size_t>(area.width()) * 3;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const uchar* from = shown.constScanLine(h - 1 - (y - at.y())) + (area.left() - at.x()) * 3;
+        std::memcpy(target.scanLine(y) + area.left() * 3, from, bytes);
+    }
 }
 
 QString timeFaceName() {
@@ -180,13 +228,11 @@ void paintPane(QImage& target, const PaneDrawRequest& request, const OverlaySett
             const QImage rows = wrapShownRows(*request.picture, info, plan.croppedRows);
             // One scale per pane; the rows lie bottom-up, so the scaled picture is turned over
             // (a row copy) rather than the larger source.
-            QImage shown =
-                rows.scaled(d.width(), d.height(), Qt::IgnoreAspectRatio,
-                            request.halftone ? Qt::SmoothTransformation : Qt::FastTransformation);
-            shown = std::move(shown).mirrored(false, true);
-            QPainter painter(&target);
-            painter.setCompositionMode(QPainter::CompositionMode_Source);
-            painter.drawImage(d.left, d.top, shown);
+            const QSize size(d.width(), d.height());
+            const QImage shown =
+                request.halftone ? smoothScaledRows(rows, size)
+                                 : rows.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+            drawTurnedOver(target, shown, QPoint(d.left, d.top));
         }
     } else if ((request.parts & kPartBlack) != 0) {
         QPainter painter(&target);
