@@ -48,13 +48,12 @@ constexpr int kSizeProbeFrames = 25;
 
 // ---- The coder's thread ----
 
-// The painted pictures and the sound go to the MP4 writer on a thread of its own, so that the
-// next frame is decoded and drawn while the one before is coded. At most kQueuedPictures wait.
+// The painted pictures, converted to the coder's colours, and the sound go to the MP4 writer on a
+// thread of its own, so that the next frame is drawn while the one before is coded. At most
+// kQueuedPictures wait.
 class CoderThread {
 public:
-    // `channels`: of the sound handed over (interleaved).
-    CoderThread(Mp4Writer& writer, int channels)
-        : writer_(writer), channels_(static_cast<std::size_t>(std::max(1, channels))) {}
+    explicit CoderThread(Mp4Writer& writer) : writer_(writer) {}
     ~CoderThread() { abort(); }
     CoderThread(const CoderThread&) = delete;
     CoderThread& operator=(const CoderThread&) = delete;
@@ -64,7 +63,7 @@ public:
     }
 
     // Waits while the queue is full; false once the coder has failed or was stopped.
-    bool pushPicture(QImage picture, std::int64_t ptsMs) {
+    bool pushPicture(YuvPicture picture, std::int64_t ptsMs) {
         std::unique_lock<std::mutex> lock(lock_);
         wake_.wait(lock, [this] { return stopped() || pictures_ < kQueuedPictures; });
         if (stopped())
@@ -79,9 +78,10 @@ public:
         return true;
     }
 
-    // Waits while the queue holds kQueuedSoundPieces pieces (a long gap between two pictures
-    // brings a long run of sound); false once the coder has failed or was stopped.
-    bool pushSound(std::vector<float> samples) {
+    // Coded sound, made by soundCoder() of the writer. Waits while the queue holds
+    // kQueuedSoundPieces pieces (a long gap between two pictures brings a long run of sound);
+    // false once the coder has failed or was stopped.
+    bool pushSound(CodedPackets packets) {
         std::unique_lock<std::mutex> lock(lock_);
         wake_.wait(lock, [this] { return stopped() || soundPieces_ < kQueuedSoundPieces; });
         if (stopped())
@@ -89,7 +89,7 @@ public:
         ++soundPieces_;
         Item item;
         item.kind = Item::Kind::Sound;
-        item.sound = std::move(samples);
+        item.sound = std::move(packets);
         items_.push_back(std::move(item));
         wake_.notify_all();
         return true;
@@ -135,9 +135,9 @@ private:
     struct Item {
         enum class Kind { Picture, Sound, Finish };
         Kind kind = Kind::Picture;
-        QImage picture;
+        YuvPicture picture;
         std::int64_t ptsMs = 0;
-        std::vector<float> sound;
+        CodedPackets sound;
     };
 
     bool stopped() const { return aborted_ || finished_ || !error_.empty(); }
@@ -161,11 +161,10 @@ private:
             bool ok = true;
             switch (item.kind) {
                 case Item::Kind::Picture:
-                    ok = writer_.addPicture(item.picture.constBits(), item.picture.bytesPerLine(),
-                                            item.ptsMs);
+                    ok = writer_.addPicture(std::move(item.picture), item.ptsMs);
                     break;
                 case Item::Kind::Sound:
-                    ok = writer_.addSound(item.sound.data(), item.sound.size() / channels_);
+                    ok = writer_.addSoundPackets(std::move(item.sound));
                     break;
                 case Item::Kind::Finish:
                     ok = writer_.finish(item.ptsMs);
@@ -186,7 +185,6 @@ private:
     }
 
     Mp4Writer& writer_;
-    const std::size_t channels_;
     mutable std::mutex lock_;
     std::condition_variable wake_;
     std::deque<Item> items_;
@@ -332,6 +330,131 @@ private:
     SoundDecoder decoder_;
     std::uint64_t remaining_ = 0;  // sample frames left in the file
     std::int64_t handed_ = 0;
+};
+
+// ---- The sound's own thread ----
+
+// The sound is read and coded on a thread of its own, up to each picture's time as the painter's
+// thread plans the pictures ahead, in the pieces SoundFeed gives; at most kQueuedSoundPieces
+// coded pieces wait for the painter's thread, which hands them to the coder's before the picture
+// they lead up to, where the coder's thread used to code them itself.
+class SoundAhead {
+public:
+    SoundAhead(SoundFeed& feed, SoundCoder& coder) : feed_(feed), coder_(coder) {}
+    ~SoundAhead() { stop(); }
+    SoundAhead(const SoundAhead&) = delete;
+    SoundAhead& operator=(const SoundAhead&) = delete;
+
+    bool start() {
+        return worker_.start([this](platform::Event& /*stop*/) { body(); });
+    }
+
+    // The sound up to `untilMs` of the video; the times ascend.
+    void request(std::int64_t untilMs) {
+        std::lock_guard<std::mutex> lock(lock_);
+        asked_.push_back(untilMs);
+        wake_.notify_all();
+    }
+
+    // The next coded piece of the oldest request not done yet; `last` once the request is done
+    // (that piece may be empty). False once stopped or failed (error()).
+    bool take(CodedPackets& piece, bool& last) {
+        std::unique_lock<std::mutex> lock(lock_);
+        wake_.wait(lock, [this] { return stopped_ || !error_.empty() || !ready_.empty(); });
+        if (ready_.empty())
+            return false;
+        piece = std::move(ready_.front().packets);
+        last = ready_.front().last;
+        ready_.pop_front();
+        wake_.notify_all();
+        return true;
+    }
+
+    // Drops what waits and ends the thread (after the piece under way).
+    void stop() {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            stopped_ = true;
+            asked_.clear();
+            ready_.clear();
+            wake_.notify_all();
+        }
+        worker_.stop();
+    }
+
+    std::string error() const {
+        std::lock_guard<std::mutex> lock(lock_);
+        return error_;
+    }
+
+private:
+    struct Piece {
+        CodedPackets packets;
+        bool last = false;
+    };
+
+    // Waits for room; false once stopped.
+    bool put(Piece piece) {
+        std::unique_lock<std::mutex> lock(lock_);
+        wake_.wait(lock, [this] {
+            return stopped_ || static_cast<int>(ready_.size()) < kQueuedSoundPieces;
+        });
+        if (stopped_)
+            return false;
+        ready_.push_back(std::move(piece));
+        wake_.notify_all();
+        return true;
+    }
+
+    void body() {
+        const auto channels = static_cast<std::size_t>(std::max(1, feed_.channels()));
+        for (;;) {
+            std::int64_t untilMs = 0;
+            {
+                std::unique_lock<std::mutex> lock(lock_);
+                wake_.wait(lock, [this] { return stopped_ || !asked_.empty(); });
+                if (stopped_)
+                    return;
+                untilMs = asked_.front();
+                asked_.pop_front();
+            }
+            for (;;) {
+                Piece piece;
+                try {
+                    const std::vector<float> samples = feed_.next(untilMs);
+                    piece.last = samples.empty();
+                    if (!piece.last &&
+                        !coder_.code(samples.data(), samples.size() / channels, piece.packets)) {
+                        std::lock_guard<std::mutex> lock(lock_);
+                        error_ = coder_.error();
+                        wake_.notify_all();
+                        return;
+                    }
+                } catch (const std::bad_alloc&) {
+                    std::lock_guard<std::mutex> lock(lock_);
+                    error_ = "out of memory";
+                    wake_.notify_all();
+                    return;
+                }
+                const bool last = piece.last;
+                if (!put(std::move(piece)))
+                    return;
+                if (last)
+                    break;
+            }
+        }
+    }
+
+    SoundFeed& feed_;
+    SoundCoder& coder_;
+    mutable std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<std::int64_t> asked_;
+    std::deque<Piece> ready_;
+    bool stopped_ = false;
+    std::string error_;
+    // Last member: the thread ends before what it reads and fills goes.
+    platform::Worker worker_;
 };
 
 // ---- Files ----
@@ -727,40 +850,58 @@ ExportOutcome Run::encode(const std::string& temp) {
     SoundInput soundInput{sound.sampleRate(), sound.channels()};
     if (!writer.open(temp, width_, height_, soundOpened_ ? &soundInput : nullptr, coder))
         return failed(r_.output + ": " + writer.error());
-    CoderThread coderThread(writer, soundOpened_ ? sound.channels() : 1);
+    // The painter's thread converts each picture to the coder's colours.
+    PictureConverter converter;
+    if (!converter.open(width_, height_))
+        return failed(r_.output + ": cannot set up the colour conversion");
+    CoderThread coderThread(writer);
     if (!coderThread.start())
         return failed("cannot start the coder's thread");
-
-    auto feedSound = [&](std::int64_t untilMs) {
-        if (!soundOpened_)
-            return true;
-        for (;;) {
-            std::vector<float> piece = sound.next(untilMs);
-            if (piece.empty())
-                return true;
-            if (!coderThread.pushSound(std::move(piece)))
-                return false;
-        }
-    };
-    auto coderFailure = [&]() {
+    SoundAhead soundAhead(sound, writer.soundCoder());
+    if (soundOpened_ && !soundAhead.start()) {
         coderThread.abort();
         writer.abort();
-        return failed(
-            r_.output + ": " +
-            (coderThread.error().empty() ? std::string("the coder stopped") : coderThread.error()));
-    };
-
+        return failed("cannot start the sound's thread");
+    }
     // JPEG frames come with four bytes a pixel, which the painter scales without a conversion.
     FrameReader reader(*source_, kind_.kindJpeg ? JpegPixels::Bgrx32 : JpegPixels::Bgr24);
     if (!reader.start()) {
+        soundAhead.stop();
         coderThread.abort();
         writer.abort();
         return failed("cannot start the reader's thread");
     }
     auto stopAll = [&]() {
         reader.stop();
+        soundAhead.stop();
         coderThread.abort();
         writer.abort();
+    };
+
+    // The sound the sound's thread coded up to the next request's time, to the coder.
+    std::string soundError;
+    auto feedSound = [&]() {
+        if (!soundOpened_)
+            return true;
+        for (;;) {
+            CodedPackets piece;
+            bool last = false;
+            if (!soundAhead.take(piece, last)) {
+                soundError = soundAhead.error();
+                return false;
+            }
+            if (!piece.empty() && !coderThread.pushSound(std::move(piece)))
+                return false;
+            if (last)
+                return true;
+        }
+    };
+    auto coderFailure = [&]() {
+        const std::string error = !soundError.empty()            ? soundError
+                                  : !coderThread.error().empty() ? coderThread.error()
+                                                                 : std::string("the coder stopped");
+        stopAll();
+        return failed(r_.output + ": " + error);
     };
 
     // Each frame's time is worked out before it is read, in frame order, as far ahead as the
@@ -793,6 +934,8 @@ ExportOutcome Run::encode(const std::string& temp) {
             const bool read = !(i == first_ && firstPictureLoaded_);
             if (read)
                 reader.request(i);
+            if (soundOpened_)
+                soundAhead.request(pts);
             planned.push_back({i, pts, read});
         }
     };
@@ -832,10 +975,14 @@ ExportOutcome Run::encode(const std::string& temp) {
             stopAll();
             return failed("the picture could not be drawn");
         }
-        if (!feedSound(pts) || !coderThread.pushPicture(std::move(page), pts)) {
-            reader.stop();
-            return coderFailure();
+        YuvPicture yuv = converter.convert(page.constBits(), page.bytesPerLine());
+        page = QImage();
+        if (!yuv) {
+            stopAll();
+            return failed("out of memory");
         }
+        if (!feedSound() || !coderThread.pushPicture(std::move(yuv), pts))
+            return coderFailure();
 
         SideCarFrame frame;
         frame.number = i + 1;
@@ -872,9 +1019,13 @@ ExportOutcome Run::encode(const std::string& temp) {
     }
     const std::int64_t endMs = lastPts + std::max<std::int64_t>(1, lastDuration);
     report(ExportProgress::Stage::Finishing, total, total);
-    std::string error;
-    if (!feedSound(endMs))
+    if (soundOpened_)
+        soundAhead.request(endMs);
+    if (!feedSound())
         return coderFailure();
+    // The writer's finish flushes the sound's coder: its thread is done with it.
+    soundAhead.stop();
+    std::string error;
     if (!coderThread.finish(endMs, error)) {
         writer.abort();
         return failed(r_.output + ": " +

@@ -51,6 +51,49 @@ int aacSampleRateFor(int inputRate) {
     return 48000;
 }
 
+void YuvPictureFree::operator()(AVFrame* frame) const {
+    av_frame_free(&frame);
+}
+
+PictureConverter::~PictureConverter() {
+    sws_freeContext(scale_);
+}
+
+bool PictureConverter::open(int width, int height) {
+    sws_freeContext(scale_);
+    scale_ = nullptr;
+    if (width < kMinSide || height < kMinSide || width > kMaxSide || height > kMaxSide ||
+        width % 2 != 0 || height % 2 != 0) {
+        return false;
+    }
+    width_ = width;
+    height_ = height;
+    // Bicubic, as the ffmpeg command line converts by default.
+    scale_ = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, AV_PIX_FMT_YUV420P,
+                            SWS_BICUBIC, nullptr, nullptr, nullptr);
+    return scale_ != nullptr;
+}
+
+YuvPicture PictureConverter::convert(const std::uint8_t* bgr, std::ptrdiff_t stride) const {
+    if (scale_ == nullptr || bgr == nullptr)
+        return nullptr;
+    YuvPicture yuv(av_frame_alloc());
+    if (!yuv)
+        return nullptr;
+    yuv->format = AV_PIX_FMT_YUV420P;
+    yuv->width = width_;
+    yuv->height = height_;
+    // What the conversion produces, so that players read the colours back alike.
+    yuv->color_range = AVCOL_RANGE_MPEG;
+    yuv->colorspace = AVCOL_SPC_SMPTE170M;
+    if (av_frame_get_buffer(yuv.get(), 0) < 0)
+        return nullptr;
+    const std::uint8_t* const planes[1] = {bgr};
+    const int strides[1] = {static_cast<int>(stride)};
+    sws_scale(scale_, planes, strides, 0, height_, yuv->data, yuv->linesize);
+    return yuv;
+}
+
 Mp4Writer::Mp4Writer() = default;
 
 Mp4Writer::~Mp4Writer() {
@@ -135,26 +178,27 @@ bool Mp4Writer::openVideo(int width, int height, const EncoderSettings& settings
     if (rc < 0)
         return fail("cannot describe the video stream", rc);
 
-    yuv_ = av_frame_alloc();
-    if (yuv_ == nullptr)
-        return fail("out of memory", AVERROR(ENOMEM));
-    yuv_->format = AV_PIX_FMT_YUV420P;
-    yuv_->width = width;
-    yuv_->height = height;
-    yuv_->color_range = AVCOL_RANGE_MPEG;
-    yuv_->colorspace = AVCOL_SPC_SMPTE170M;
-    rc = av_frame_get_buffer(yuv_, 0);
-    if (rc < 0)
-        return fail("out of memory", rc);
-    // Bicubic, as the ffmpeg command line converts by default.
-    scale_ = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, AV_PIX_FMT_YUV420P,
-                            SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (scale_ == nullptr)
+    if (!converter_.open(width, height))
         return fail("cannot set up the colour conversion", 0);
     return true;
 }
 
-bool Mp4Writer::openSound(const SoundInput& sound, const EncoderSettings& settings) {
+void CodedPacketFree::operator()(AVPacket* packet) const {
+    av_packet_free(&packet);
+}
+
+SoundCoder::~SoundCoder() {
+    close();
+}
+
+bool SoundCoder::fail(const std::string& what, int averror) {
+    error_ = averror != 0 ? what + ": " + averrorText(averror) : what;
+    return false;
+}
+
+bool SoundCoder::open(const SoundInput& sound, const EncoderSettings& settings, bool globalHeader) {
+    close();
+    error_.clear();
     if (sound.sampleRate < 1000 || sound.sampleRate > 192000 || sound.channels < 1 ||
         sound.channels > 2) {
         return fail("the sound must have 1 or 2 channels at 1 to 192 kHz", 0);
@@ -172,19 +216,11 @@ bool Mp4Writer::openSound(const SoundInput& sound, const EncoderSettings& settin
     av_channel_layout_default(&audio_->ch_layout, sound.channels);
     audio_->bit_rate = static_cast<std::int64_t>(settings.audioBitRatePerChannel) * sound.channels;
     audio_->time_base = AVRational{1, rate};
-    if ((format_->oformat->flags & AVFMT_GLOBALHEADER) != 0)
+    if (globalHeader)
         audio_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     int rc = avcodec_open2(audio_, codec, nullptr);
     if (rc < 0)
         return fail("cannot open the AAC coder", rc);
-
-    audioStream_ = avformat_new_stream(format_, nullptr);
-    if (audioStream_ == nullptr)
-        return fail("out of memory", AVERROR(ENOMEM));
-    audioStream_->time_base = audio_->time_base;
-    rc = avcodec_parameters_from_context(audioStream_->codecpar, audio_);
-    if (rc < 0)
-        return fail("cannot describe the sound stream", rc);
 
     AVChannelLayout layout{};
     av_channel_layout_default(&layout, sound.channels);
@@ -194,31 +230,151 @@ bool Mp4Writer::openSound(const SoundInput& sound, const EncoderSettings& settin
     if (rc < 0 || resample_ == nullptr || (rc = swr_init(resample_)) < 0)
         return fail("cannot set up the sound resampling", rc);
     fifo_ = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, sound.channels, 4 * audio_->frame_size);
-    audioFrame_ = av_frame_alloc();
-    if (fifo_ == nullptr || audioFrame_ == nullptr)
+    frame_ = av_frame_alloc();
+    if (fifo_ == nullptr || frame_ == nullptr)
         return fail("out of memory", AVERROR(ENOMEM));
+    return true;
+}
+
+void SoundCoder::close() {
+    avcodec_free_context(&audio_);
+    av_frame_free(&frame_);
+    swr_free(&resample_);
+    if (fifo_ != nullptr) {
+        av_audio_fifo_free(fifo_);
+        fifo_ = nullptr;
+    }
+    samplesSent_ = 0;
+    inputChannels_ = 0;
+}
+
+bool SoundCoder::code(const float* samples, std::size_t frames, CodedPackets& out) {
+    if (audio_ == nullptr)
+        return fail("the sound coder is not open", 0);
+    // Blocks of a bounded size: the caller may hand over any amount.
+    constexpr std::size_t kBlock = 8192;
+    std::vector<float> planes[2];
+    while (frames > 0) {
+        const int in = static_cast<int>(std::min(frames, kBlock));
+        const int room = swr_get_out_samples(resample_, in);
+        if (room < 0)
+            return fail("the sound resampling failed", room);
+        std::uint8_t* resampled[2] = {nullptr, nullptr};
+        for (int c = 0; c < inputChannels_; ++c) {
+            planes[c].resize(static_cast<std::size_t>(room) + 1);
+            resampled[c] = reinterpret_cast<std::uint8_t*>(planes[c].data());
+        }
+        const auto* input = reinterpret_cast<const std::uint8_t*>(samples);
+        const int got = swr_convert(resample_, resampled, room, &input, in);
+        if (got < 0)
+            return fail("the sound resampling failed", got);
+        if (got > 0 && av_audio_fifo_write(fifo_, reinterpret_cast<void**>(resampled), got) < got)
+            return fail("out of memory", AVERROR(ENOMEM));
+        samples += static_cast<std::size_t>(in) * static_cast<std::size_t>(inputChannels_);
+        frames -= static_cast<std::size_t>(in);
+        if (!codeFrames(false, out))
+            return false;
+    }
+    return true;
+}
+
+bool SoundCoder::flush(CodedPackets& out) {
+    if (audio_ == nullptr)
+        return fail("the sound coder is not open", 0);
+    const int room = swr_get_out_samples(resample_, 0);
+    if (room > 0) {
+        std::vector<float> planes[2];
+        std::uint8_t* resampled[2] = {nullptr, nullptr};
+        for (int c = 0; c < inputChannels_; ++c) {
+            planes[c].resize(static_cast<std::size_t>(room));
+            resampled[c] = reinterpret_cast<std::uint8_t*>(planes[c].data());
+        }
+        const int got = swr_convert(resample_, resampled, room, nullptr, 0);
+        if (got > 0 && av_audio_fifo_write(fifo_, reinterpret_cast<void**>(resampled), got) < got)
+            return fail("out of memory", AVERROR(ENOMEM));
+    }
+    return codeFrames(true, out) && send(nullptr, out);
+}
+
+bool SoundCoder::codeFrames(bool flush, CodedPackets& out) {
+    const int frameSize = audio_->frame_size > 0 ? audio_->frame_size : 1024;
+    while (av_audio_fifo_size(fifo_) >= frameSize || (flush && av_audio_fifo_size(fifo_) > 0)) {
+        const int n = std::min(frameSize, av_audio_fifo_size(fifo_));
+        av_frame_unref(frame_);
+        frame_->nb_samples = n;
+        frame_->format = audio_->sample_fmt;
+        frame_->sample_rate = audio_->sample_rate;
+        int rc = av_channel_layout_copy(&frame_->ch_layout, &audio_->ch_layout);
+        if (rc >= 0)
+            rc = av_frame_get_buffer(frame_, 0);
+        if (rc < 0)
+            return fail("out of memory", rc);
+        if (av_audio_fifo_read(fifo_, reinterpret_cast<void**>(frame_->data), n) < n)
+            return fail("the sound buffer failed", 0);
+        frame_->pts = samplesSent_;
+        samplesSent_ += n;
+        if (!send(frame_, out))
+            return false;
+    }
+    return true;
+}
+
+bool SoundCoder::send(AVFrame* frame, CodedPackets& out) {
+    int rc = avcodec_send_frame(audio_, frame);
+    if (rc < 0)
+        return fail("the AAC coder refused the sound", rc);
+    for (;;) {
+        CodedPacket packet(av_packet_alloc());
+        if (!packet)
+            return fail("out of memory", AVERROR(ENOMEM));
+        rc = avcodec_receive_packet(audio_, packet.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
+            return true;
+        if (rc < 0)
+            return fail("the AAC coder failed", rc);
+        out.push_back(std::move(packet));
+    }
+}
+
+bool Mp4Writer::openSound(const SoundInput& sound, const EncoderSettings& settings) {
+    if (!sound_.open(sound, settings, (format_->oformat->flags & AVFMT_GLOBALHEADER) != 0))
+        return fail(sound_.error(), 0);
+    audioStream_ = avformat_new_stream(format_, nullptr);
+    if (audioStream_ == nullptr)
+        return fail("out of memory", AVERROR(ENOMEM));
+    audioStream_->time_base = sound_.context()->time_base;
+    const int rc = avcodec_parameters_from_context(audioStream_->codecpar, sound_.context());
+    if (rc < 0)
+        return fail("cannot describe the sound stream", rc);
     return true;
 }
 
 bool Mp4Writer::addPicture(const std::uint8_t* bgr, std::ptrdiff_t stride, std::int64_t ptsMs) {
     if (!headerWritten_)
         return fail("the file is not open", 0);
+    YuvPicture yuv = converter_.convert(bgr, stride);
+    if (!yuv)
+        return fail("out of memory", AVERROR(ENOMEM));
+    return addPicture(std::move(yuv), ptsMs);
+}
+
+bool Mp4Writer::addPicture(YuvPicture picture, std::int64_t ptsMs) {
+    if (!headerWritten_)
+        return fail("the file is not open", 0);
+    if (!picture || picture->width != width_ || picture->height != height_ ||
+        picture->format != AV_PIX_FMT_YUV420P) {
+        return fail("a picture of another size or kind than the file's", 0);
+    }
     if (ptsMs <= lastPts_)
         return fail("a picture's time does not follow the one before", 0);
-    // The coder may still hold the buffer of the picture before.
-    int rc = av_frame_make_writable(yuv_);
-    if (rc < 0)
-        return fail("out of memory", rc);
-    const std::uint8_t* const planes[1] = {bgr};
-    const int strides[1] = {static_cast<int>(stride)};
-    sws_scale(scale_, planes, strides, 0, height_, yuv_->data, yuv_->linesize);
-    yuv_->pts = ptsMs;
+    picture->pts = ptsMs;
     if (!shown_.empty())
         shown_.back().duration = ptsMs - lastPts_;
     shown_.push_back({ptsMs, -1});
     lastPts_ = ptsMs;
     ++pictures_;
-    return sendVideo(yuv_) && drainVideo(false);
+    // The coder keeps a reference to the picture's buffers as long as it needs them.
+    return sendVideo(picture.get()) && drainVideo(false);
 }
 
 bool Mp4Writer::sendVideo(AVFrame* frame) {
@@ -260,74 +416,25 @@ bool Mp4Writer::drainVideo(bool final) {
 }
 
 bool Mp4Writer::addSound(const float* samples, std::size_t frames) {
-    if (!headerWritten_ || audio_ == nullptr)
+    if (!headerWritten_ || !sound_.isOpen())
         return fail("the file has no sound stream", 0);
-    // Blocks of a bounded size: the caller may hand over any amount.
-    constexpr std::size_t kBlock = 8192;
-    std::vector<float> planes[2];
-    while (frames > 0) {
-        const int in = static_cast<int>(std::min(frames, kBlock));
-        const int room = swr_get_out_samples(resample_, in);
-        if (room < 0)
-            return fail("the sound resampling failed", room);
-        std::uint8_t* out[2] = {nullptr, nullptr};
-        for (int c = 0; c < inputChannels_; ++c) {
-            planes[c].resize(static_cast<std::size_t>(room) + 1);
-            out[c] = reinterpret_cast<std::uint8_t*>(planes[c].data());
-        }
-        const auto* input = reinterpret_cast<const std::uint8_t*>(samples);
-        const int got = swr_convert(resample_, out, room, &input, in);
-        if (got < 0)
-            return fail("the sound resampling failed", got);
-        if (got > 0 && av_audio_fifo_write(fifo_, reinterpret_cast<void**>(out), got) < got)
-            return fail("out of memory", AVERROR(ENOMEM));
-        samples += static_cast<std::size_t>(in) * static_cast<std::size_t>(inputChannels_);
-        frames -= static_cast<std::size_t>(in);
-        if (!encodeSoundFrames(false))
+    CodedPackets packets;
+    if (!sound_.code(samples, frames, packets))
+        return fail(sound_.error(), 0);
+    return addSoundPackets(std::move(packets));
+}
+
+bool Mp4Writer::addSoundPackets(CodedPackets packets) {
+    if (!headerWritten_ || !sound_.isOpen())
+        return fail("the file has no sound stream", 0);
+    for (CodedPacket& packet : packets) {
+        if (!packet || !writePacket(packet.get(), sound_.context(), audioStream_))
             return false;
     }
     return true;
 }
 
-bool Mp4Writer::encodeSoundFrames(bool flush) {
-    const int frameSize = audio_->frame_size > 0 ? audio_->frame_size : 1024;
-    while (av_audio_fifo_size(fifo_) >= frameSize || (flush && av_audio_fifo_size(fifo_) > 0)) {
-        const int n = std::min(frameSize, av_audio_fifo_size(fifo_));
-        av_frame_unref(audioFrame_);
-        audioFrame_->nb_samples = n;
-        audioFrame_->format = audio_->sample_fmt;
-        audioFrame_->sample_rate = audio_->sample_rate;
-        int rc = av_channel_layout_copy(&audioFrame_->ch_layout, &audio_->ch_layout);
-        if (rc >= 0)
-            rc = av_frame_get_buffer(audioFrame_, 0);
-        if (rc < 0)
-            return fail("out of memory", rc);
-        if (av_audio_fifo_read(fifo_, reinterpret_cast<void**>(audioFrame_->data), n) < n)
-            return fail("the sound buffer failed", 0);
-        audioFrame_->pts = audioSamplesSent_;
-        audioSamplesSent_ += n;
-        if (!sendSound(audioFrame_))
-            return false;
-    }
-    return true;
-}
-
-bool Mp4Writer::sendSound(AVFrame* frame) {
-    int rc = avcodec_send_frame(audio_, frame);
-    if (rc < 0)
-        return fail("the AAC coder refused the sound", rc);
-    for (;;) {
-        rc = avcodec_receive_packet(audio_, packet_);
-        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF)
-            return true;
-        if (rc < 0)
-            return fail("the AAC coder failed", rc);
-        if (!writePacket(packet_, audio_, audioStream_))
-            return false;
-    }
-}
-
-bool Mp4Writer::writePacket(AVPacket* packet, AVCodecContext* codec, AVStream* stream) {
+bool Mp4Writer::writePacket(AVPacket* packet, const AVCodecContext* codec, AVStream* stream) {
     av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
     packet->stream_index = stream->index;
     // The muxer keeps the two streams in step; it takes the packet's data.
@@ -346,21 +453,12 @@ bool Mp4Writer::finish(std::int64_t endMs) {
         shown_.back().duration = std::max<std::int64_t>(1, endMs - lastPts_);
     if (!sendVideo(nullptr) || !drainVideo(true))
         return false;
-    if (audio_ != nullptr) {
+    if (sound_.isOpen()) {
         // What the resampler still holds, then the last short frame and the coder's delay.
-        const int room = swr_get_out_samples(resample_, 0);
-        if (room > 0) {
-            std::vector<float> planes[2];
-            std::uint8_t* out[2] = {nullptr, nullptr};
-            for (int c = 0; c < inputChannels_; ++c) {
-                planes[c].resize(static_cast<std::size_t>(room));
-                out[c] = reinterpret_cast<std::uint8_t*>(planes[c].data());
-            }
-            const int got = swr_convert(resample_, out, room, nullptr, 0);
-            if (got > 0 && av_audio_fifo_write(fifo_, reinterpret_cast<void**>(out), got) < got)
-                return fail("out of memory", AVERROR(ENOMEM));
-        }
-        if (!encodeSoundFrames(true) || !sendSound(nullptr))
+        CodedPackets tail;
+        if (!sound_.flush(tail))
+            return fail(sound_.error(), 0);
+        if (!addSoundPackets(std::move(tail)))
             return false;
     }
     int rc = av_write_trailer(format_);
@@ -394,22 +492,11 @@ void Mp4Writer::release() {
     avformat_free_context(format_);
     format_ = nullptr;
     avcodec_free_context(&video_);
-    avcodec_free_context(&audio_);
+    sound_.close();
     videoStream_ = nullptr;
     audioStream_ = nullptr;
-    av_frame_free(&yuv_);
-    av_frame_free(&audioFrame_);
-    sws_freeContext(scale_);
-    scale_ = nullptr;
-    swr_free(&resample_);
-    if (fifo_ != nullptr) {
-        av_audio_fifo_free(fifo_);
-        fifo_ = nullptr;
-    }
     av_packet_free(&packet_);
     lastPts_ = -1;
-    audioSamplesSent_ = 0;
-    inputChannels_ = 0;
 }
 
 }  // namespace korvex

@@ -50,15 +50,16 @@ bool scalesByDrawing(const QSize& source, const QSize& shown) {
            static_cast<qint64>(source.width()) * source.height() < (qint64{1} << 20);
 }
 
-// `rows` (bottom row first) smoothly scaled to `size`, still bottom row first, with the pixels
+// `rows` (bottom row first) smoothly scaled to `size`, still bottom row first, with the colours
 // Qt gives the 24-bit picture of the same colours. A 24-bit picture goes to Qt's scaler as it is;
 // Qt would take a 32-bit one to its box filter always, so where it draws a 24-bit one, a 32-bit
 // one is drawn the same way here (into zero bytes, as Qt's own scaled picture starts), which
-// spares Qt the conversion of every source pixel that costs more than the drawing.
+// spares Qt the conversion of every source pixel that costs more than the drawing. It is drawn
+// into 32-bit pixels too, which Qt stores as they come.
 QImage smoothScaledRows(const QImage& rows, const QSize& size) {
     if (rows.format() != QImage::Format_RGB32 || !scalesByDrawing(rows.size(), size))
         return rows.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    QImage shown(size, QImage::Format_BGR888);
+    QImage shown(size, QImage::Format_RGB32);
     if (shown.isNull())
         return shown;
     shown.fill(0);
@@ -72,9 +73,12 @@ QImage smoothScaledRows(const QImage& rows, const QSize& size) {
 }
 
 // Puts the bottom-up `shown` into `target` at `at` the right way up, as a mirrored copy drawn
-// there in Source mode would: row copies when both hold blue-green-red bytes.
+// there in Source mode would: row copies into blue-green-red bytes from the same or from 32-bit
+// pixels.
 void drawTurnedOver(QImage& target, const QImage& shown, const QPoint& at) {
-    if (target.format() != QImage::Format_BGR888 || shown.format() != QImage::Format_BGR888) {
+    const bool wide = shown.format() == QImage::Format_RGB32;
+    if (target.format() != QImage::Format_BGR888 ||
+        (!wide && shown.format() != QImage::Format_BGR888)) {
         QPainter painter(&target);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.drawImage(at, shown.mirrored(false, true));
@@ -82,10 +86,21 @@ void drawTurnedOver(QImage& target, const QImage& shown, const QPoint& at) {
     }
     const QRect area = QRect(at, shown.size()).intersected(target.rect());
     const int h = shown.height();
-    const auto bytes = static_cast<std::size_t>(area.width()) * 3;
+    const int w = area.width();
     for (int y = area.top(); y <= area.bottom(); ++y) {
-        const uchar* from = shown.constScanLine(h - 1 - (y - at.y())) + (area.left() - at.x()) * 3;
-        std::memcpy(target.scanLine(y) + area.left() * 3, from, bytes);
+        const uchar* from = shown.constScanLine(h - 1 - (y - at.y()));
+        uchar* to = target.scanLine(y) + area.left() * 3;
+        if (!wide) {
+            std::memcpy(to, from + (area.left() - at.x()) * 3, static_cast<std::size_t>(w) * 3);
+            continue;
+        }
+        // 32-bit pixels lie blue, green, red, 255 in memory.
+        from += (area.left() - at.x()) * 4;
+        for (int x = 0; x < w; ++x, from += 4, to += 3) {
+            to[0] = from[0];
+            to[1] = from[1];
+            to[2] = from[2];
+        }
     }
 }
 
