@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,61 @@ TEST(Mp4Writer, PicturesKeepTheirTimesAndTheSoundFollows) {
     ASSERT_TRUE(korvex::test::readSound(path, mono, rate, error)) << error;
     EXPECT_EQ(rate, korvex::aacSampleRateFor(kRate));
     EXPECT_NEAR(static_cast<double>(mono.size()) / rate, 3.0, 0.03);
+}
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Pictures converted apart and sound coded apart (as the export does on other threads) make the
+// very file the writer makes when it converts and codes them itself.
+TEST(Mp4Writer, PicturesConvertedAndSoundCodedApartMakeTheSameFile) {
+    toolstest::TempDir dir;
+    constexpr int kW = 176, kH = 144, kRate = 8000;
+    const korvex::SoundInput sound{kRate, 2};
+    const std::vector<std::int64_t> times = {0, 90, 200, 210, 500, 640, 1300};
+    std::vector<float> tone(static_cast<std::size_t>(kRate) / 10 * 2);
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = 0.2f * static_cast<float>(std::sin(i * 0.05));
+    auto write = [&](const std::string& path, bool apart) {
+        Mp4Writer writer;
+        EXPECT_TRUE(writer.open(path, kW, kH, &sound, {})) << writer.error();
+        korvex::PictureConverter converter;
+        EXPECT_TRUE(converter.open(kW, kH));
+        auto addSound = [&](std::size_t frames) {
+            if (!apart)
+                return writer.addSound(tone.data(), frames);
+            korvex::CodedPackets packets;
+            return writer.soundCoder().code(tone.data(), frames, packets) &&
+                   writer.addSoundPackets(std::move(packets));
+        };
+        for (std::size_t n = 0; n < times.size(); ++n) {
+            EXPECT_TRUE(addSound(static_cast<std::size_t>(kRate) / 10 - n * 7));
+            const auto bgr = picture(kW, kH, static_cast<int>(n));
+            EXPECT_TRUE(apart ? writer.addPicture(converter.convert(bgr.data(), kW * 3), times[n])
+                              : writer.addPicture(bgr.data(), kW * 3, times[n]))
+                << writer.error();
+        }
+        EXPECT_TRUE(writer.finish(1400)) << writer.error();
+    };
+    write(dir / "together.mp4", false);
+    write(dir / "apart.mp4", true);
+    const std::string together = fileBytes(dir / "together.mp4");
+    EXPECT_GT(together.size(), 1000u);
+    EXPECT_TRUE(together == fileBytes(dir / "apart.mp4"));
+
+    // A converter takes only the sizes the writer takes, and a picture of another size is refused.
+    korvex::PictureConverter odd;
+    EXPECT_FALSE(odd.open(kW + 1, kH));
+    EXPECT_FALSE(odd.convert(nullptr, 0));
+    Mp4Writer writer;
+    ASSERT_TRUE(writer.open(dir / "sizes.mp4", kW, kH, nullptr, {})) << writer.error();
+    korvex::PictureConverter larger;
+    ASSERT_TRUE(larger.open(kW + 2, kH));
+    const auto bgr = picture(kW + 2, kH, 0);
+    EXPECT_FALSE(writer.addPicture(larger.convert(bgr.data(), (kW + 2) * 3), 0));
+    EXPECT_FALSE(writer.addPicture(korvex::YuvPicture{}, 0));
 }
 
 TEST(Mp4Writer, RefusesWhatItCannotWrite) {
