@@ -917,7 +917,7 @@ ExportOutcome Run::encode(const std::string& temp) {
     int nextToPlan = first_;
     std::int64_t plannedPts = -1;
     auto planAhead = [&]() {
-        while (static_cast<int>(planned.size()) <= kFramesAhead && nextToPlan <= last_ &&
+        while (static_cast<int>(planned.size()) < kFramesAhead && nextToPlan <= last_ &&
                !cancelled()) {
             const int i = nextToPlan++;
             std::int64_t pts = soundClock_ ? soundTimes.positionMs(s.offsetAt(i))

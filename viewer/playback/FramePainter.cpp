@@ -94,13 +94,13 @@ void drawTurnedOver(QImage& target, const QImage& shown, const QPoint& at) {
             std::memcpy(to, from + (area.left() - at.x()) * 3, static_cast<std::size_t>(w) * 3);
             continue;
         }
-        // 32-bit pixels lie blue, green, red, 255 in memory.
+        // 32-bit pixels lie blue, green, red, 255 in memory: four bytes go over at a time and
+        // the next pixel overwrites the fourth, except at the row's end.
         from += (area.left() - at.x()) * 4;
-        for (int x = 0; x < w; ++x, from += 4, to += 3) {
-            to[0] = from[0];
-            to[1] = from[1];
-            to[2] = from[2];
-        }
+        for (int x = 0; x + 1 < w; ++x, from += 4, to += 3)
+            std::memcpy(to, from, 4);
+        if (w > 0)
+            std::memcpy(to, from, 3);
     }
 }
 
