@@ -3,9 +3,10 @@
 // once as raw video for ffmpeg; the sound is the recording's own track. In each round, one after
 // the other: ffmpeg; korvex-export's coder (the MP4 writer with its settings) fed the same raw
 // pictures and sound in this process; and the korvex-export program on the recording, which also
-// indexes, decodes and draws every frame and writes the checksums. Wall-clock times. Prints the
-// figures and ratios, the machine's load before and after, and the peak memory of an export of
-// the stretch and of one ten times longer (it must not grow with the stretch).
+// indexes, decodes and draws every frame and writes the checksums. Wall-clock times, and the CPU
+// time of both programs (on a machine that other work shares, the ratio drifts towards theirs).
+// Prints the figures and ratios, the machine's load before and after, and the peak memory of an
+// export of the stretch and of one ten times longer (it must not grow with the stretch).
 //
 // KORVEX_EXPORT_BENCH_FRAMES sets the timed stretch (default 500 frames, 50 s of video).
 
@@ -52,6 +53,7 @@ int timedFrames() {
 
 struct Child {
     double seconds = 0;
+    double cpuSeconds = 0;  // user and system, all threads
     double maxRssMb = 0;
     int status = -1;
 };
@@ -79,6 +81,10 @@ Child run(const std::vector<std::string>& args) {
     Child c;
     c.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     c.maxRssMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+    auto secondsOf = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    c.cpuSeconds = secondsOf(usage.ru_utime) + secondsOf(usage.ru_stime);
     c.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return c;
 }
@@ -275,7 +281,8 @@ double encodeOnly(const std::string& out) {
 // One round: ffmpeg, korvex-export, and korvex-export's coder alone, on the same stretch.
 void BM_Round(benchmark::State& state) {
     const Setup& s = setup();
-    double ffmpeg = 0, korvex = 0, coder = 0, ffmpegRss = 0, korvexRss = 0;
+    double ffmpeg = 0, korvex = 0, coder = 0, ffmpegRss = 0, korvexRss = 0, ffmpegCpu = 0,
+           korvexCpu = 0;
     for (auto _ : state) {
         const Child a = run(ffmpegArgs((s.work / "ffmpeg.mp4").string()));
         const Child b = run(exportArgs(s.recording, (s.work / "korvex.mp4").string()));
@@ -286,6 +293,8 @@ void BM_Round(benchmark::State& state) {
         }
         ffmpeg += a.seconds;
         korvex += b.seconds;
+        ffmpegCpu += a.cpuSeconds;
+        korvexCpu += b.cpuSeconds;
         coder += c;
         ffmpegRss = std::max(ffmpegRss, a.maxRssMb);
         korvexRss = std::max(korvexRss, b.maxRssMb);
@@ -297,6 +306,8 @@ void BM_Round(benchmark::State& state) {
     state.counters["coder_s"] = coder / n;
     state.counters["ratio"] = ffmpeg > 0 ? korvex / ffmpeg : 0;
     state.counters["coder_ratio"] = ffmpeg > 0 ? coder / ffmpeg : 0;
+    state.counters["ffmpeg_cpu_s"] = ffmpegCpu / n;
+    state.counters["korvex_cpu_s"] = korvexCpu / n;
     state.counters["ffmpeg_MB"] = ffmpegRss;
     state.counters["korvex_MB"] = korvexRss;
 }
@@ -335,12 +346,16 @@ public:
         const Setup& s = setup();
         std::printf("\n%d frames of %dx%d JPEG with 8 kHz sound, drawn at %dx%d (mean of 3):\n",
                     s.frames, kPictureWidth, kPictureHeight, s.width, s.height);
-        std::printf("  ffmpeg command line, raw pictures in:    %.2f s, %.0f MB\n",
-                    values_["Round.ffmpeg_s"], values_["Round.ffmpeg_MB"]);
+        std::printf("  ffmpeg command line, raw pictures in:    %.2f s (CPU %.2f s), %.0f MB\n",
+                    values_["Round.ffmpeg_s"], values_["Round.ffmpeg_cpu_s"],
+                    values_["Round.ffmpeg_MB"]);
         std::printf("  korvex-export's coder, the same pictures: %.2f s, ratio %.2f\n",
                     values_["Round.coder_s"], values_["Round.coder_ratio"]);
-        std::printf("  korvex-export, decoding and drawing too:  %.2f s, %.0f MB, ratio %.2f\n",
-                    values_["Round.korvex_s"], values_["Round.korvex_MB"], values_["Round.ratio"]);
+        std::printf(
+            "  korvex-export, decoding and drawing too:  %.2f s (CPU %.2f s), %.0f MB, ratio "
+            "%.2f\n",
+            values_["Round.korvex_s"], values_["Round.korvex_cpu_s"], values_["Round.korvex_MB"],
+            values_["Round.ratio"]);
         std::printf("  peak memory of korvex-export: %d frames %.0f MB, %d frames %.0f MB\n",
                     s.frames, values_["Memory.short_MB"], 10 * s.frames, values_["Memory.long_MB"]);
         std::printf("  load average before %s, after %s\n", before_.c_str(), loadAverage().c_str());
