@@ -48,9 +48,9 @@ constexpr int kSizeProbeFrames = 25;
 
 // ---- The coder's thread ----
 
-// The painted pictures, converted to the coder's colours, and the sound go to the MP4 writer on a
-// thread of its own, so that the next frame is drawn while the one before is coded. At most
-// kQueuedPictures wait.
+// The painted pictures, converted to the coder's colours, and the coded sound go to the MP4
+// writer on a thread of its own, so that the next frame is drawn while the one before is coded.
+// At most kQueuedPictures pictures wait.
 class CoderThread {
 public:
     explicit CoderThread(Mp4Writer& writer) : writer_(writer) {}
