@@ -3,7 +3,8 @@
 # Debian package that provides it.
 function(korvex_require_pkg prefix module)
   cmake_parse_arguments(R "" "DEBIAN" "" ${ARGN})
-  pkg_check_modules(${prefix} QUIET IMPORTED_TARGET GLOBAL ${module})
+  # Further modules may follow the first one: one imported target for them all.
+  pkg_check_modules(${prefix} QUIET IMPORTED_TARGET GLOBAL ${module} ${R_UNPARSED_ARGUMENTS})
   if(NOT ${prefix}_FOUND)
     message(FATAL_ERROR "${module} was not found: install the Debian package ${R_DEBIAN} "
                         "(tools/debian-packages.txt lists every package the build needs)")

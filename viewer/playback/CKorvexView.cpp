@@ -1,6 +1,5 @@
 #include "viewer/playback/CKorvexView.h"
 
-#include <qdrawutil.h>
 #include <QAction>
 #include <QMenu>
 #include <QMouseEvent>
@@ -16,15 +15,6 @@ namespace {
 
 PixelRect pageOf(const QSize& size) {
     return {0, 0, size.width(), size.height()};
-}
-
-QRect toQRect(const PixelRect& r) {
-    return QRect(r.left, r.top, r.width(), r.height());
-}
-
-bool readable(const DibBlock& block) {
-    DibInfo info;
-    return readDibInfo(block, info);
 }
 
 // The CHANNEL menu's item texts (resource 141) by command id.
@@ -144,30 +134,10 @@ QImage CKorvexView::renderView(const QSize& size) {
         !doc_.busyOpening())
         return renderSinglePane(size, currentFrameOf(doc_), settings, false);
 
-    QImage offscreen = newOffscreen(size, faceColour());
-    if (offscreen.isNull() || panes_.gridSize() == 0 || !panes_.isMultiPane())
-        return offscreen;
-    const std::vector<PixelRect> rects = paneRects(pageOf(size), panes_.gridSize());
-    {
-        QPainter painter(&offscreen);
-        for (const PixelRect& r : rects)
-            qDrawShadeRect(&painter, toQRect(r), palette(), true, 1, 0);
-    }
+    if (panes_.gridSize() == 0 || !panes_.isMultiPane())
+        return newOffscreen(size, faceColour());
     captureCurrentFrame();
-    for (int q = 0; q < static_cast<int>(rects.size()); ++q) {
-        const PaneCache& cache = panes_.cache(q);
-        PaneDrawRequest request;
-        const bool hasPicture = cache.picture && readable(cache.picture);
-        request.parts = hasPicture ? (kPartPicture | kPartText) : kPartBlack;
-        request.rect = toQRect(rects[static_cast<std::size_t>(q)].shrunk(1));
-        request.picture = hasPicture ? &cache.picture : nullptr;
-        request.index = cache.index;
-        request.time = cache.time;
-        request.title = cache.title;
-        request.frameFlags = cache.checkFlags;
-        paintPane(offscreen, request, settings);
-    }
-    return offscreen;
+    return renderPaneGrid(size, panes_, settings);
 }
 
 void CKorvexView::paintEvent(QPaintEvent* /*event*/) {

@@ -31,6 +31,7 @@
 #include "viewer/shell/CDVRFormView.h"
 #include "viewer/shell/CKorvexApp.h"
 #include "viewer/shell/DateFormatDialog.h"
+#include "viewer/shell/ExportDialog.h"
 #include "viewer/shell/OpenDialog.h"
 #include "viewer/shell/PrintJob.h"
 #include "viewer/shell/SaveBitmap.h"
@@ -291,6 +292,13 @@ bool CMainFrame::onCommand(int id) {
         case cmd::titleInput:
             runTitleInput(this, *doc_);
             return true;
+        case cmd::fileExport:
+            if (auto* view = dynamic_cast<CKorvexView*>(viewWidget_)) {
+                const QString note = runExport(this, *doc_, *view);
+                if (!note.isEmpty())
+                    showNote(note);
+            }
+            return true;
         case cmd::appExit:
             close();
             return true;
@@ -312,6 +320,10 @@ bool CMainFrame::updateCommand(int id, CommandState& state) {
     switch (id) {
         case cmd::appExit:
             state.enabled = closeDisabled_ == 0;
+            return true;
+        case cmd::fileExport:
+            state.enabled = doc_->source() != nullptr && doc_->source()->count() > 0 &&
+                            doc_->busyOpening() == 0;
             return true;
         case cmd::viewToolbar:
             state.checked = !toolBar_->isHidden();
