@@ -334,7 +334,11 @@ class Summary : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
-            const std::string name = run.benchmark_name();
+            // With --benchmark_repetitions the mean stands for the runs; the other aggregates
+            // (median, spread, cv) are not figures of their own.
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "mean")
+                continue;
+            const std::string name = run.run_name.function_name;
             const std::string group = name.substr(0, name.find('/'));
             for (const auto& [counter, value] : run.counters)
                 values_[group + "." + counter] = value.value;
