@@ -1,6 +1,9 @@
 #include "control/download/HttpFetch.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
@@ -147,7 +150,9 @@ std::optional<std::string> MakeLocalName(const std::string& url) {
     }
 }
 
-std::string MakeTempName(const std::string& url, int n) {
+namespace {
+
+std::string tempName(const std::string& url, const std::string& number) {
     std::string name;
     try {
         std::optional<std::string> folder = GetInetTempFolder();
@@ -158,9 +163,9 @@ std::string MakeTempName(const std::string& url, int n) {
         const std::string file = MakeLocalName(url).value_or(std::string());
         const std::size_t dot = file.rfind('.');
         if (dot == std::string::npos) {
-            name += file + std::to_string(n);
+            name += file + number;
         } else {
-            name += file.substr(0, dot) + std::to_string(n) + file.substr(dot);
+            name += file.substr(0, dot) + number + file.substr(dot);
         }
     } catch (...) {
         WriteLog(LogTag::HttpThread, "MakeTempName ERROR");
@@ -168,6 +173,21 @@ std::string MakeTempName(const std::string& url, int n) {
         name.clear();
     }
     return name;
+}
+
+}  // namespace
+
+std::string MakeTempName(const std::string& url, int n) {
+    return tempName(url, std::to_string(n));
+}
+
+std::string MakeTempName(const std::string& url, int n, const std::string& tag) {
+    return tempName(url, tag.empty() ? std::to_string(n) : std::to_string(n) + "-" + tag);
+}
+
+std::string NewTempTag() {
+    static std::atomic<unsigned> runs{0};
+    return "p" + std::to_string(::getpid()) + "r" + std::to_string(runs++);
 }
 
 void SetSessionTimeouts(platform::InternetSession& session, int timeMs) {
@@ -349,8 +369,8 @@ Attempt fetchOnce(const Fetcher& fetcher, platform::InternetSession& session,
     std::unique_ptr<platform::HttpFile> file;
     try {
         int status = 0;
-        file = OpenHttpFile(url, connection, statusOut ? &status : nullptr, session,
-                            &attempt.status);
+        file =
+            OpenHttpFile(url, connection, statusOut ? &status : nullptr, session, &attempt.status);
         if (statusOut && status != 0)
             *statusOut = status;
         if (!file) {
@@ -594,9 +614,8 @@ int GetWaveFile(const std::string& tempName, int soundSlot, int* playSlot, int p
     policy.giveUpAfterMs =
         std::max(params.fetch.cacheTimeMs, 2 * std::max(params.fetch.waveRequestIntervalMs, 0));
     const FetchOutcome outcome = fetchWithRetries(
-        kWaveFetch, policy, session,
-        [&] { return firstFlag && *firstFlag ? firstUrl : waveUrl; }, tempName, nullptr, false,
-        params,
+        kWaveFetch, policy, session, [&] { return firstFlag && *firstFlag ? firstUrl : waveUrl; },
+        tempName, nullptr, false, params,
         [&params, firstFlag] {
             if (firstFlag && *firstFlag) {
                 params.progress.firstSoundTime = static_cast<std::int64_t>(std::time(nullptr));

@@ -82,8 +82,9 @@ bool japaneseUser() {
 }
 
 std::string soundNotHeardText() {
-    return japaneseUser() ? "サウンドデバイスがありません：音声は聞こえませんが、再生と保存は続きます。"
-                          : "No sound device: the sound is not heard; playing and saving go on.";
+    return japaneseUser()
+               ? "サウンドデバイスがありません：音声は聞こえませんが、再生と保存は続きます。"
+               : "No sound device: the sound is not heard; playing and saving go on.";
 }
 
 std::string statusText(const std::string& failure) {
@@ -351,8 +352,8 @@ SettingsVerdict CheckRunSettings(const RunSettings& s, const RunMode& mode,
         return refuse(range("CacheTime", s.cacheTimeMs, kMinCacheMs, kMaxCacheMs));
     if (mode.playsSound() && (s.waveRequestIntervalMs < kMinRequestIntervalMs ||
                               s.waveRequestIntervalMs > kMaxRequestIntervalMs)) {
-        return refuse(range("wave_request_interval", s.waveRequestIntervalMs,
-                            kMinRequestIntervalMs, kMaxRequestIntervalMs));
+        return refuse(range("wave_request_interval", s.waveRequestIntervalMs, kMinRequestIntervalMs,
+                            kMaxRequestIntervalMs));
     }
     if (mode.kind == RunKind::PictureSave &&
         (s.pictureInterval < 1 || s.pictureInterval > kMaxPictureIntervalMs)) {
@@ -375,11 +376,11 @@ SettingsVerdict CheckRunSettings(const RunSettings& s, const RunMode& mode,
                           std::to_string(kMaxModelBytes) + " bytes");
         }
     }
-    for (const auto& [which, name] :
-         {std::pair{RunText::LocationBase, "Location"}, std::pair{RunText::ImageFileUrl, "ImageFileURL"},
-          std::pair{RunText::WaveFileUrl, "WaveFileURL"},
-          std::pair{RunText::InitWaveFileUrl, "InitWaveFileURL"},
-          std::pair{RunText::InfFileUrl, "DL_InfFileURL"}}) {
+    for (const auto& [which, name] : {std::pair{RunText::LocationBase, "Location"},
+                                      std::pair{RunText::ImageFileUrl, "ImageFileURL"},
+                                      std::pair{RunText::WaveFileUrl, "WaveFileURL"},
+                                      std::pair{RunText::InitWaveFileUrl, "InitWaveFileURL"},
+                                      std::pair{RunText::InfFileUrl, "DL_InfFileURL"}}) {
         const std::size_t bytes = texts.text(which).size();
         if (bytes > kMaxUrlBytes) {
             return refuse(std::string(name) + " is " + std::to_string(bytes) +
@@ -773,9 +774,8 @@ private:
     // The user is told once what is wrong, and the note goes when sound plays again. False when
     // the end was ordered meanwhile.
     bool pauseBeforeNextPass(const PassOutcome& outcome, Clock::time_point passStart) {
-        const auto spentMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 Clock::now() - passStart)
-                                 .count();
+        const auto spentMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - passStart).count();
         int waitMs = static_cast<int>(
             std::max<long long>(0, std::max(p_.waveRequestIntervalMs, 0) - spentMs));
         if (outcome.played) {
@@ -787,9 +787,9 @@ private:
         } else {
             ++failedPasses_;
             waitMs = std::max(waitMs, backOffMs(failedPasses_));
-            const std::string what =
-                outcome.failure.empty() ? std::string("the recorder sends no sound to play")
-                                        : outcome.failure;
+            const std::string what = outcome.failure.empty()
+                                         ? std::string("the recorder sends no sound to play")
+                                         : outcome.failure;
             if (what != toldStatus_) {
                 page_.statusText(statusText(what));
                 toldStatus_ = what;
@@ -835,7 +835,7 @@ private:
     std::unique_ptr<korvex::manifest::Appender> manifest_;  // the run folder's SHA256SUMS
     bool writerStarted_ = false;
     int failedPasses_ = 0;
-    bool played_ = false;  // the pass's sound loop played at least a second
+    bool played_ = false;     // the pass's sound loop played at least a second
     std::string toldStatus_;  // the failure the page was told of, empty: none
     bool soundNotHeard_ = false;
     // Last: a writer still running is ended before anything it uses goes.

@@ -73,9 +73,8 @@ bool RunEngine::start(const RunSettings& s) {
     // so it is emptied as in Live mode.
     const std::string source =
         control_.text(RunText::LocationBase) + "\n" + control_.text(RunText::WaveFileUrl);
-    const bool continuous =
-        CacheContinues(p.tempFolder, source,
-                       std::max(s.waveRequestIntervalMs, 0) + kContinuousCacheSlackMs);
+    const bool continuous = CacheContinues(
+        p.tempFolder, source, std::max(s.waveRequestIntervalMs, 0) + kContinuousCacheSlackMs);
     const bool staleCache = !live && !continuous && HasCachedWave(p.tempFolder);
     if (staleCache)
         WriteLog(LogTag::CPicvoxer, "Start：古いキャッシュ破棄");

@@ -158,9 +158,10 @@ public:
     virtual HRESULT KillTimer(std::uint32_t id) = 0;
     // Shows `text` with one OK button and blocks the calling thread until the user closes it.
     // `caption` null or empty: the host's default caption. `style`: kPicvoxMessageNoIcon,
-    // kPicvoxMessageWarning or kPicvoxMessageInformation. The control's worker threads call this while the page thread may
-    // be blocked in Stop waiting for them; a host that shows the box through its page thread
-    // must not need that thread to be free (a headless host prints the text and returns).
+    // kPicvoxMessageWarning or kPicvoxMessageInformation. The control's worker threads call this
+    // while the page thread may be blocked in Stop waiting for them; a host that shows the box
+    // through its page thread must not need that thread to be free (a headless host prints the text
+    // and returns).
     virtual HRESULT ShowMessageBox(platform::com::LPCOLESTR caption, platform::com::LPCOLESTR text,
                                    std::uint32_t style) = 0;
     // Asks the user for a folder (directories only) and blocks until answered. `startFolder`,

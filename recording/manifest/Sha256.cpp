@@ -115,4 +115,15 @@ int sha256File(const std::string& path, Sha256Digest& digest, std::vector<std::u
     return error;
 }
 
+bool sha256OfFile(const std::string& path, std::string& hex, int& error) {
+    Sha256 hasher;
+    std::vector<std::uint8_t> buffer;
+    Sha256Digest digest{};
+    error = sha256File(path, digest, buffer, hasher);
+    if (error != 0)
+        return false;
+    hex = toHex(digest);
+    return true;
+}
+
 }  // namespace korvex

@@ -40,5 +40,8 @@ bool parseHex(std::string_view text, Sha256Digest& digest);
 // refused without reading).
 int sha256File(const std::string& path, Sha256Digest& digest, std::vector<std::uint8_t>& buffer,
                Sha256& hasher);
+// The same for one file now and then: its digest as hex, or false with the errno value in
+// `error`.
+bool sha256OfFile(const std::string& path, std::string& hex, int& error);
 
 }  // namespace korvex

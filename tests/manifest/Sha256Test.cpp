@@ -64,6 +64,13 @@ TEST(Sha256, FilesAreHashedInPiecesAndOnlyRegularFilesAreRead) {
     EXPECT_NE(korvex::sha256File(tmp.path().string(), d, buffer, hasher), 0);
     ASSERT_EQ(::mkfifo((tmp / "fifo").c_str(), 0600), 0);
     EXPECT_NE(korvex::sha256File(tmp / "fifo", d, buffer, hasher), 0);  // and does not block
+
+    std::string hex;
+    int error = 0;
+    ASSERT_TRUE(korvex::sha256OfFile(tmp / "big", hex, error));
+    EXPECT_EQ(hex, korvex::toHex(Sha256::of(bytesOf(big))));
+    EXPECT_FALSE(korvex::sha256OfFile(tmp / "missing", hex, error));
+    EXPECT_EQ(error, ENOENT);
 }
 
 }  // namespace

@@ -65,7 +65,6 @@ public:
     bool raced = false;
 };
 
-
 using RunFolderTest = CacheFixture;
 
 TEST_F(RunFolderTest, AFolderMadeMeanwhileIsNeverShared) {
@@ -78,7 +77,6 @@ TEST_F(RunFolderTest, AFolderMadeMeanwhileIsNeverShared) {
     EXPECT_EQ(run, 2);
     EXPECT_EQ(folder, (root_ / "shared" / "TRM00002").string());
 }
-
 
 TEST_F(RunFolderTest, NumbersFollowTheHighestRun) {
     const struct {

@@ -67,11 +67,10 @@ TEST(RunModes, ASaveContinuesOnlyACacheContinuousWithTheRecorder) {
         const std::string source = (c.sameRecorder ? rig.sim.baseUrl() : std::string("http://x/")) +
                                    "\n" + rig.control.text(RunText::WaveFileUrl);
         picvox::WriteCacheSource(rig.cache, source);
-        const std::int64_t nowMs =
-            std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::system_clock::now().time_since_epoch())
-                .count() -
-            c.ageMs;
+        const std::int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::system_clock::now().time_since_epoch())
+                                       .count() -
+                                   c.ageMs;
         const timespec then[2] = {{nowMs / 1000, (nowMs % 1000) * 1000000},
                                   {nowMs / 1000, (nowMs % 1000) * 1000000}};
         ASSERT_EQ(::utimensat(AT_FDCWD, slot.c_str(), then, 0), 0);
@@ -262,8 +261,8 @@ TEST(RunFaults, PassesBackOffAndTellThePageOnce) {
         Rig rig("run-backoff", options);
         rig.start(Mode::Live);
         std::this_thread::sleep_for(8s);
-        const int requests = rig.sim.requestCount("/dvr/live_init.wav") +
-                             rig.sim.requestCount("/dvr/live.wav");
+        const int requests =
+            rig.sim.requestCount("/dvr/live_init.wav") + rig.sim.requestCount("/dvr/live.wav");
         const long long ms = rig.timedStop();
         // Before, a pass restarted at once: hundreds of passes and thousands of requests.
         EXPECT_LE(requests, 60) << requests;

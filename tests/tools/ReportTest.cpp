@@ -3,11 +3,13 @@
 // read back as text with its data attached.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "recording/manifest/Sha256.h"
+#include "tests/tools/ReportJson.h"
 #include "tests/tools/ToolsTestSupport.h"
 
 namespace {
@@ -35,7 +37,7 @@ Page readPage(const std::string& path) {
     if (a == std::string::npos || b == std::string::npos)
         return p;
     p.data = p.html.substr(a + open.size(), b - a - open.size());
-    p.doc = parseJson(p.data);
+    p.doc = Json::parse(p.data);
     return p;
 }
 
@@ -76,37 +78,38 @@ TEST_P(ReportPerDamage, VerdictAndFrameList) {
     EXPECT_EQ(run.status, c.status) << run.err;
     const Page page = readPage(out);
     expectSelfContained(page.html);
-    const Json& verdict = page.doc["verdict"];
-    EXPECT_EQ(verdict["status"].integer(), c.status);
-    EXPECT_EQ(verdict["headline"].string.rfind(c.headline, 0), 0u) << verdict["headline"].string;
+    const Json& verdict = page.doc.at("verdict");
+    EXPECT_EQ(verdict.at("status").get<long long>(), c.status);
+    EXPECT_EQ(verdict.at("headline").get<std::string>().rfind(c.headline, 0), 0u)
+        << verdict.at("headline").get<std::string>();
     // The verdict comes first on the page, before the recording's facts.
     EXPECT_LT(page.html.find("class=\"verdict"), page.html.find("<h2>Recording"));
 
-    const Json& altered = page.doc["altered"];
+    const Json& altered = page.doc.at("altered");
     if (c.status == 0) {
-        EXPECT_EQ(altered["total"].integer(), 0);
+        EXPECT_EQ(altered.at("total").get<long long>(), 0);
         EXPECT_NE(page.html.find("None."), std::string::npos);
     } else {
-        ASSERT_EQ(altered["listed"].array.size(), 1u);
-        const Json& f = altered["listed"][0];
-        EXPECT_EQ(f["index"].integer(), 3);
-        EXPECT_EQ(f["file"].string, "IMG00001/000004.jp2");
-        EXPECT_EQ(f["channel"].integer(), 1);
-        EXPECT_EQ(f["flags"].integer(), c.flags);
+        ASSERT_EQ(altered.at("listed").size(), 1u);
+        const Json& f = altered.at("listed").at(0);
+        EXPECT_EQ(f.at("index").get<long long>(), 3);
+        EXPECT_EQ(f.at("file").get<std::string>(), "IMG00001/000004.jp2");
+        EXPECT_EQ(f.at("channel").get<long long>(), 1);
+        EXPECT_EQ(f.at("flags").get<long long>(), c.flags);
         // The thumbnail with its banner.
-        EXPECT_FALSE(f["thumbnail"].isNull());
+        EXPECT_FALSE(f.at("thumbnail").is_null());
         EXPECT_NE(page.html.find("data:image/jpeg;base64,"), std::string::npos);
         EXPECT_NE(page.html.find(c.flags & 1 ? "IMAGE ALTERED" : "TIME ALTERED"),
                   std::string::npos);
     }
     // The recording's facts: both channels with their titles and frames, the sound's length.
-    ASSERT_EQ(page.doc["channels"].array.size(), 2u);
-    EXPECT_EQ(page.doc["channels"][1]["title"].string, "YARD");
-    EXPECT_EQ(page.doc["channels"][1]["frames"].integer(), 4);
-    EXPECT_GT(page.doc["recording"]["soundSeconds"].number, 0.5);
+    ASSERT_EQ(page.doc.at("channels").size(), 2u);
+    EXPECT_EQ(page.doc.at("channels").at(1).at("title").get<std::string>(), "YARD");
+    EXPECT_EQ(page.doc.at("channels").at(1).at("frames").get<long long>(), 4);
+    EXPECT_GT(page.doc.at("recording").at("soundSeconds").get<double>(), 0.5);
     // About the report: what made it, when, and in which zone its times are read.
-    EXPECT_EQ(page.doc["timeZone"].string, "UTC+09:00");
-    EXPECT_EQ(page.doc["commandLine"].array.size(), 4u);
+    EXPECT_EQ(page.doc.at("timeZone").get<std::string>(), "UTC+09:00");
+    EXPECT_EQ(page.doc.at("commandLine").size(), 4u);
     EXPECT_NE(page.html.find(sha256Hex(page.data)), std::string::npos)
         << "the page shows the digest of its embedded data";
 }
@@ -138,8 +141,11 @@ TEST(Report, ManifestMismatchIsTheVerdict) {
         runProgram(programFromEnv("KORVEX_VERIFY"), {"--report", out, folder}, tmp.path()).status,
         4);
     const Page page = readPage(out);
-    EXPECT_EQ(page.doc["verdict"]["headline"].string.rfind("Manifest mismatches", 0), 0u);
-    EXPECT_EQ(page.doc["manifest"]["addedFiles"][0].string, "IMG00001/added.txt");
+    EXPECT_EQ(
+        page.doc.at("verdict").at("headline").get<std::string>().rfind("Manifest mismatches", 0),
+        0u);
+    EXPECT_EQ(page.doc.at("manifest").at("addedFiles").at(0).get<std::string>(),
+              "IMG00001/added.txt");
     EXPECT_NE(page.html.find("IMG00001/added.txt"), std::string::npos);
 }
 
@@ -174,7 +180,7 @@ TEST(Report, PdfReadsBackWithItsVerdictCountsAndData) {
         runProgram("/usr/bin/pdfdetach", {"-save", "1", "-o", tmp / "data.json", pdf}, tmp.path());
     ASSERT_EQ(detach.status, 0) << detach.err;
     const std::string data = readText(tmp.path() / "data.json");
-    EXPECT_EQ(parseJson(data)["summary"]["pictureAltered"].integer(), 1);
+    EXPECT_EQ(Json::parse(data).at("summary").at("pictureAltered").get<long long>(), 1);
     EXPECT_NE(flat.find(sha256Hex(data)), std::string::npos) << "the PDF prints its data's digest";
 }
 

@@ -14,9 +14,9 @@
 #include "platform/TimeZone.h"
 #include "recording/ClientPlaceholder.h"
 #include "recording/FolderImageSource.h"
+#include "tests/tools/ReportJson.h"
 #include "tests/tools/ToolsTestSupport.h"
 #include "tools/recgen/RecordingWriter.h"
-#include "tools/verify/Progress.h"
 #include "tools/verify/RecordingIndex.h"
 #include "tools/verify/TimeText.h"
 #include "tools/verify/Verification.h"
@@ -241,27 +241,6 @@ TEST(TimeText, MatchesTheLibraryInTheRecordersZone) {
     }
 }
 
-TEST(Progress, LinesSayHowFarHowFastAndHowLong) {
-    EXPECT_EQ(v::Progress::line(250, 1000, 5.0, false), "250/1000 frames (25%), 50/s, 15 s left");
-    EXPECT_EQ(v::Progress::line(1000, 1000, 4.0, false), "1000/1000 frames (100%), 250/s");
-    const std::string bar = v::Progress::line(500, 1000, 1.0, true);
-    EXPECT_EQ(bar.substr(0, 32), "[" + std::string(15, '#') + std::string(15, ' ') + "]");
-    // A short run prints nothing, and a quiet one nothing ever.
-    char* buffer = nullptr;
-    std::size_t size = 0;
-    std::FILE* out = ::open_memstream(&buffer, &size);
-    const auto t0 = v::Progress::Clock::now();
-    v::Progress quick(out, false, false);
-    quick.update(10, 10, t0 + std::chrono::milliseconds(300));
-    quick.finish();
-    v::Progress quiet(out, true, false);
-    quiet.update(10, 100, t0 + std::chrono::seconds(30));
-    quiet.finish();
-    std::fclose(out);
-    EXPECT_EQ(size, 0u);
-    std::free(buffer);
-}
-
 // ---- the manifest ----
 
 struct Recording {
@@ -303,11 +282,13 @@ TEST(Manifest, WrittenForAnExportThenPassesSha256sumAndTheVerifier) {
 
     const RunResult run = rec.verify({"--json"});
     EXPECT_EQ(run.status, 0) << run.err;
-    const Json m = parseJson(run.out)["manifest"];
-    EXPECT_TRUE(m["present"].boolean);
-    EXPECT_EQ(m["matched"].integer(), 8);
-    EXPECT_EQ(m["changed"].integer() + m["missing"].integer() + m["added"].integer(), 0);
-    EXPECT_FALSE(m["incomplete"].boolean);
+    const Json m = Json::parse(run.out).at("manifest");
+    EXPECT_TRUE(m.at("present").get<bool>());
+    EXPECT_EQ(m.at("matched").get<long long>(), 8);
+    EXPECT_EQ(m.at("changed").get<long long>() + m.at("missing").get<long long>() +
+                  m.at("added").get<long long>(),
+              0);
+    EXPECT_FALSE(m.at("incomplete").get<bool>());
     // Once there, a manifest is checked, never replaced.
     EXPECT_EQ(rec.verify({"--manifest"}).status, 2);
 }
@@ -341,12 +322,12 @@ TEST(Manifest, EachKindOfChangeIsFoundAndNamed) {
         ASSERT_EQ(rec.verify({"--manifest"}).status, 0);
         c.change(rec.folder);
         const RunResult run = rec.verify({"--json"});
-        const Json doc = parseJson(run.out);
-        EXPECT_EQ(doc["summary"]["pictureAltered"].integer(), 0);
+        const Json doc = Json::parse(run.out);
+        EXPECT_EQ(doc.at("summary").at("pictureAltered").get<long long>(), 0);
         EXPECT_EQ(run.status, 4) << run.out << run.err;
-        const Json& list = doc["manifest"][c.key];
-        ASSERT_EQ(list.array.size(), 1u) << run.out;
-        EXPECT_EQ(list[0].string, c.file);
+        const Json& list = doc.at("manifest").at(c.key);
+        ASSERT_EQ(list.size(), 1u) << run.out;
+        EXPECT_EQ(list.at(0).get<std::string>(), c.file);
         // Text mode names it as well.
         const RunResult text = rec.verify({});
         EXPECT_EQ(text.status, 4);
@@ -363,9 +344,9 @@ TEST(Manifest, ASavingRunWithoutItsSoundLineIsIncomplete) {
     std::ofstream(rec.folder + "/SHA256SUMS", std::ios::trunc) << text;
     const RunResult run = rec.verify({"--json"});
     EXPECT_EQ(run.status, 4);
-    const Json m = parseJson(run.out)["manifest"];
-    EXPECT_TRUE(m["incomplete"].boolean);
-    EXPECT_EQ(m["addedFiles"].array.size(), 1u);
+    const Json m = Json::parse(run.out).at("manifest");
+    EXPECT_TRUE(m.at("incomplete").get<bool>());
+    EXPECT_EQ(m.at("addedFiles").size(), 1u);
     EXPECT_NE(rec.verify({}).out.find("the saving run did not complete"), std::string::npos);
 }
 
@@ -383,11 +364,11 @@ TEST(Placeholder, TheClientsBlackPictureIsToldApart) {
     ASSERT_EQ(picvox::WriteSetTime(first, 757382400), 1);
     const RunResult run = rec.verify({"--json"});
     EXPECT_EQ(run.status, 0) << run.err;
-    const Json doc = parseJson(run.out);
-    EXPECT_TRUE(doc["frames"][0]["placeholder"].boolean);
-    EXPECT_EQ(doc["frames"][0]["flags"].integer(), 0);
-    EXPECT_EQ(doc["frames"][1].keys().size(), 6u) << "other frames read as they always did";
-    EXPECT_EQ(doc["summary"]["placeholder"].integer(), 1);
+    const Json doc = Json::parse(run.out);
+    EXPECT_TRUE(doc.at("frames").at(0).at("placeholder").get<bool>());
+    EXPECT_EQ(doc.at("frames").at(0).at("flags").get<long long>(), 0);
+    EXPECT_EQ(keysOf(doc.at("frames").at(1)).size(), 6u) << "other frames read as they always did";
+    EXPECT_EQ(doc.at("summary").at("placeholder").get<long long>(), 1);
     EXPECT_NE(rec.verify({}).out.find("placeholder written by the client"), std::string::npos);
 }
 

@@ -10,8 +10,8 @@
 #include <sstream>
 
 #include "PanelTestSupport.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/shell/PositionSlider.h"
-#include "viewer/shell/core/ResourceIds.h"
 
 namespace korvex::test {
 namespace {

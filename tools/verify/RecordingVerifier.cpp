@@ -240,7 +240,13 @@ std::string textHeader(const VerifyReport& report) {
 std::string textLine(const VerifiedFrame& f) {
     std::string status;
     if (f.flags < 0) {
-        status = f.decoded ? "NOT CHECKED" : "NOT CHECKED (picture does not decode)";
+        // The check reads the file's bytes whether the picture decodes or not: say what it
+        // missed, and the decode apart from it.
+        status = "NOT CHECKED";
+        if (!f.notCheckedReason.empty())
+            status += " (" + f.notCheckedReason + ")";
+        if (!f.decoded)
+            status += ", picture does not decode";
     } else {
         if (f.flags & 1)
             status += "IMAGE ALTERED";
@@ -251,7 +257,7 @@ std::string textLine(const VerifiedFrame& f) {
         if (f.flags & 4)
             status += ", no valid time";
         if (f.flags == 7)
-            status += " (no trailer)";
+            status += " (no complete trailer)";
         if (f.placeholder)
             status += ", placeholder written by the client";
         if (!f.decoded)

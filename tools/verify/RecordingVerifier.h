@@ -22,6 +22,8 @@ struct VerifiedFrame {
     // The black picture the streaming client writes at a save's start: checked like a frame,
     // but nothing the recorder recorded.
     bool placeholder = false;
+    // Why the check could not run on the file's bytes (flags -1, file read); empty otherwise.
+    std::string notCheckedReason;
 };
 
 struct VerifySummary {

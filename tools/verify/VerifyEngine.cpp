@@ -322,6 +322,8 @@ private:
                         f.time = check.time;
                         offset = check.offsetMs;
                     }
+                } else {
+                    f.notCheckedReason = checkRefusalText(checkRefusal(file, variant_));
                 }
             }
             f.placeholder =

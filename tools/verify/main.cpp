@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/jpxcodec/jpxcodec.h"
-#include "tools/verify/Progress.h"
+#include "tools/progress/ProgressLine.h"
 #include "tools/verify/ReportOutput.h"
 #include "tools/verify/Verification.h"
 
@@ -18,8 +18,9 @@ using namespace korvex::verify;
 constexpr int kExitUnusable = 2;
 
 const char* const kUsage =
-    R"(usage: korvex-verify [--json] [--report OUT.html|OUT.pdf] [--threads N] [--quiet] FOLDER
-       korvex-verify --manifest [--threads N] [--quiet] FOLDER
+    R"(usage: korvex-verify [--json] [--report OUT.html|OUT.pdf] [--threads N] [--progress|--quiet]
+                     FOLDER
+       korvex-verify --manifest [--threads N] [--progress|--quiet] FOLDER
 
 Opens the recording in FOLDER as the viewer does, decodes every frame once and checks its
 authenticity trailer, and checks the folder's SHA256SUMS when it has one. Prints one line per
@@ -34,11 +35,15 @@ frame and a summary, or with --json the report as JSON:
                 "missing": s, "added": a, "unreadable": u, "unparsed": l,
                 "incomplete": true|false, "changedFiles": [P, ...], "missingFiles": [...],
                 "addedFiles": [...], "unreadableFiles": [...]}}
-flags: bit 0 picture altered, bit 1 time altered, bit 2 no valid time (7 no trailer, 3 trailer
-cut short), -1 not checked. A frame that is the black picture the streaming client writes at a
-save's start carries "placeholder": true (it is no recorded picture). Times are the recorder's
-clock (UTC+09:00), whatever the machine's time zone. Manifest paths are inside FOLDER; a
-manifest that lists frames but not the sound says the saving run did not complete.
+flags: bit 0 picture altered, bit 1 time altered, bit 2 no valid time (7 no complete trailer;
+3 a changed picture, which fails both checksums), -1 not checked (text mode says why). A frame
+that is the black picture the streaming client writes at a save's start carries
+"placeholder": true (it is no recorded picture). Times are the recorder's clock (UTC+09:00),
+whatever the machine's time zone. Manifest paths are inside FOLDER; a manifest that lists frames
+but not the sound says the saving run did not complete.
+
+On a terminal, standard error shows how many frames are checked; --progress shows it also when
+standard error is a file or a pipe, --quiet never.
 
   --json          the report as JSON on stdout instead of text
   --report FILE   also write a report for a person to read, self-contained: HTML for a name
@@ -64,7 +69,8 @@ int usageError(const std::string& message) {
 // Streams the text or JSON report to stdout as the frames come, and drives the progress line.
 class StdoutWriter final : public VerifyObserver {
 public:
-    StdoutWriter(bool json, Progress& progress) : json_(json), progress_(progress) {}
+    StdoutWriter(bool json, korvex::tools::ProgressLine& progress)
+        : json_(json), progress_(progress) {}
 
     void started(const VerifyReport& report, std::size_t frames) override {
         total_ = frames;
@@ -75,11 +81,10 @@ public:
             put(done_ == 0 ? "\n" : ",\n");
         put(o.line);
         ++done_;
-        if ((done_ & 255) == 0)
-            progress_.update(done_, total_);
+        progress_.update(static_cast<long long>(done_), static_cast<long long>(total_));
     }
     void finished(const VerifyReport& report) override {
-        progress_.update(done_, total_);
+        progress_.update(static_cast<long long>(done_), static_cast<long long>(total_));
         progress_.finish();
         // Every part that could not be read is named, whatever the output format.
         for (const auto& part : report.unreadable)
@@ -100,7 +105,7 @@ private:
         ok_ = ok_ && std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
     }
     bool json_;
-    Progress& progress_;
+    korvex::tools::ProgressLine& progress_;
     std::size_t done_ = 0, total_ = 0;
     bool ok_ = true;
 };
@@ -144,7 +149,7 @@ bool endsWithNoCase(std::string_view s, std::string_view end) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool json = false, quiet = false, writeManifestMode = false;
+    bool json = false, quiet = false, showProgress = false, writeManifestMode = false;
     int threads = 0;
     std::string folder, reportPath;
     bool endOfOptions = false;
@@ -173,6 +178,8 @@ int main(int argc, char** argv) {
                 threads > 64) {
                 return usageError("--threads needs a number from 1 to 64");
             }
+        } else if (!endOfOptions && arg == "--progress") {
+            showProgress = true;
         } else if (!endOfOptions && (arg == "--help" || arg == "-h")) {
             std::fputs(kUsage, stdout);
             return 0;
@@ -194,15 +201,18 @@ int main(int argc, char** argv) {
     // The frames are shared among the workers; one decode each keeps every core busy without the
     // codec's own helper thread competing for them.
     platform::setJpxDecodeThreads(1);
-    Progress progress(stderr, quiet, Progress::stderrIsTerminal());
+    using korvex::tools::ProgressLine;
+    ProgressLine progress("korvex-verify", writeManifestMode ? "files" : "frames",
+                          quiet          ? ProgressLine::Mode::Never
+                          : showProgress ? ProgressLine::Mode::Always
+                                         : ProgressLine::Mode::Auto);
     std::string error;
 
     if (writeManifestMode) {
         std::size_t files = 0;
         const bool ok =
             writeManifest(folder, threads, error, &files, [&](std::size_t done, std::size_t total) {
-                if ((done & 255) == 0 || done == total)
-                    progress.update(done, total);
+                progress.update(static_cast<long long>(done), static_cast<long long>(total));
             });
         progress.finish();
         if (!ok) {

@@ -26,16 +26,17 @@
 #include <span>
 
 #include "viewer/playback/CKorvexView.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
 #include "viewer/shell/CDVRFormView.h"
 #include "viewer/shell/CKorvexApp.h"
 #include "viewer/shell/DateFormatDialog.h"
+#include "viewer/shell/ExportDialog.h"
 #include "viewer/shell/OpenDialog.h"
 #include "viewer/shell/PrintJob.h"
 #include "viewer/shell/SaveBitmap.h"
 #include "viewer/shell/SearchingDialog.h"
 #include "viewer/shell/TitleInputDialog.h"
-#include "viewer/shell/core/ResourceIds.h"
 #include "viewer/shell/core/StatusNotes.h"
 
 namespace korvex {
@@ -89,6 +90,7 @@ CMainFrame::CMainFrame(Setup setup, QWidget* parent) : QMainWindow(parent) {
     if (setup.services.soundMessages == nullptr)
         setup.services.soundMessages = this;
     doc_ = std::make_unique<CKorvexDoc>(std::move(setup.services));
+    doc_->setCheckMode(app != nullptr && app->checkMode());
 
     const int templateId = app != nullptr ? app->templateId() : 127;
     setWindowTitle(app != nullptr ? app->windowTitle()
@@ -295,6 +297,13 @@ bool CMainFrame::onCommand(int id) {
         case cmd::titleInput:
             runTitleInput(this, *doc_);
             return true;
+        case cmd::fileExport:
+            if (auto* view = dynamic_cast<CKorvexView*>(viewWidget_)) {
+                const QString note = runExport(this, *doc_, *view);
+                if (!note.isEmpty())
+                    showNote(note);
+            }
+            return true;
         case cmd::appExit:
             close();
             return true;
@@ -339,7 +348,7 @@ bool CMainFrame::onCommand(int id) {
 }
 
 bool CMainFrame::alterationMarksShown() const {
-    return programCheckMode() || doc_->showAlterationMarks() != 0;
+    return doc_->checkMode() || doc_->showAlterationMarks() != 0;
 }
 
 void CMainFrame::refreshAlterationMarks() {
@@ -358,6 +367,10 @@ bool CMainFrame::updateCommand(int id, CommandState& state) {
         case cmd::appExit:
             state.enabled = closeDisabled_ == 0;
             return true;
+        case cmd::fileExport:
+            state.enabled = doc_->source() != nullptr && doc_->source()->count() > 0 &&
+                            doc_->busyOpening() == 0;
+            return true;
         case cmd::viewToolbar:
             state.checked = !toolBar_->isHidden();
             return true;
@@ -367,7 +380,7 @@ bool CMainFrame::updateCommand(int id, CommandState& state) {
         case cmd::showAlterationMarks:
             // The switch "check" shows them whatever the setting.
             state.checked = alterationMarksShown();
-            state.enabled = !programCheckMode();
+            state.enabled = !doc_->checkMode();
             return true;
         case cmd::verificationReport:
             state.enabled = doc_->hasSource() && !openFolder_.empty() && doc_->busyOpening() == 0 &&

@@ -12,7 +12,7 @@
 #include "tools/verify/Verification.h"
 #include "tools/verify/report/ReportPdf.h"
 #include "viewer/resources/Resources.h"
-#include "viewer/shell/core/StringTable.h"
+#include "viewer/resources/StringTable.h"
 
 namespace korvex {
 
