@@ -42,8 +42,9 @@ that is the black picture the streaming client writes at a save's start carries
 whatever the machine's time zone. Manifest paths are inside FOLDER; a manifest that lists frames
 but not the sound says the saving run did not complete.
 
-On a terminal, standard error shows how many frames are checked; --progress shows it also when
-standard error is a file or a pipe, --quiet never.
+Runs over a second show their progress on standard error: on a terminal a bar with frames a
+second and the time left, otherwise a line every few seconds; --progress writes a line at every
+tenth from the start instead, --quiet nothing.
 
   --json          the report as JSON on stdout instead of text
   --report FILE   also write a report for a person to read, self-contained: HTML for a name
@@ -205,7 +206,7 @@ int main(int argc, char** argv) {
     ProgressLine progress("korvex-verify", writeManifestMode ? "files" : "frames",
                           quiet          ? ProgressLine::Mode::Never
                           : showProgress ? ProgressLine::Mode::Always
-                                         : ProgressLine::Mode::Auto);
+                                         : ProgressLine::Mode::Lines);
     std::string error;
 
     if (writeManifestMode) {
