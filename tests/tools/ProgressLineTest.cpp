@@ -36,6 +36,7 @@ std::string run(ProgressLine::Mode mode, bool terminal, long long total, int ste
             now += milliseconds(stepMs);
             p.update(i, total);
         }
+        p.update(total, total);  // as a caller that reports the end once more
         p.finish();
     }
     std::string s = c.text();

@@ -82,6 +82,8 @@ void ProgressLine::update(long long done, long long total) {
         std::fflush(out_);
         return;
     }
+    if (done == lastShownDone_)
+        return;  // the end, handed in twice, is shown once
     const Clock::time_point now = now_();
     if (now - start_ < kQuiet)
         return;
@@ -93,6 +95,7 @@ void ProgressLine::update(long long done, long long total) {
 
 void ProgressLine::show(long long done, long long total, Clock::time_point now) {
     lastShown_ = now;
+    lastShownDone_ = done;
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const std::string line = program_ + ": " + text(done, total, seconds, terminal_, unit_);
     if (terminal_) {

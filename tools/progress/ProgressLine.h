@@ -54,6 +54,7 @@ private:
     bool open_ = false;      // a terminal line was written and not yet ended
     std::size_t width_ = 0;  // of the terminal line last written
     long long lastStep_ = -1;
+    long long lastShownDone_ = -1;
     std::function<Clock::time_point()> now_;
     Clock::time_point start_;
     Clock::time_point lastShown_{};
