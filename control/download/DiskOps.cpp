@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <vector>
 
+#include "control/buffers/PicvoxLog.h"
 #include "platform/FileSystem.h"
+#include "recording/manifest/Manifest.h"
 
 namespace picvox {
 
@@ -119,12 +121,24 @@ void FolderSync::sync(const std::string& folder, DiskOps& disk) {
     // A folder that cannot be synced loses nothing now; the next sync may still succeed.
     (void)disk.syncDirectory(folder);
     ++syncs_;
+    if (folder == pending_ && !unlisted_.empty() && manifest_) {
+        // The frames' data was synced before their renames: they are whole on the disk now.
+        if (const int error = manifest_->add(unlisted_, korvex::manifest::Appender::FileSync::Done))
+            WriteLog(LogTag::HttpThread, "SHA256SUMS 追記失敗 %s (%d)", folder.c_str(), error);
+    }
+    if (folder == pending_)
+        unlisted_.clear();
 }
 
-void FolderSync::renamed(const std::string& folder, DiskOps& disk, Clock::time_point now) {
+void FolderSync::renamed(const std::string& folder, DiskOps& disk, Clock::time_point now,
+                         korvex::manifest::Appender* manifest, std::string listedAs) {
     if (!pending_.empty() && pending_ != folder)
         sync(pending_, disk);
     pending_ = folder;
+    if (manifest && !listedAs.empty()) {
+        manifest_ = manifest;
+        unlisted_.push_back(std::move(listedAs));
+    }
     if (now - lastSync_ >= kInterval) {
         sync(folder, disk);
         pending_.clear();

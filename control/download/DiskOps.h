@@ -6,6 +6,11 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <vector>
+
+namespace korvex::manifest {
+class Appender;
+}
 
 namespace picvox {
 
@@ -51,14 +56,18 @@ private:
 
 // Makes the folder entries of a recording durable (a frame's rename, a new IMG folder) without a
 // folder sync per frame: a folder is synced after a rename when its last sync is a second old,
-// when the saver moves on to another folder, and at the end of the run (flush).
+// when the saver moves on to another folder, and at the end of the run (flush). The manifest
+// lines of the frames renamed in a folder are appended right after that folder's sync, so that
+// no line is ever ahead of what a power cut leaves on the disk.
 class FolderSync {
 public:
     using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::milliseconds kInterval{1000};
 
-    // A frame took its name in `folder`.
-    void renamed(const std::string& folder, DiskOps& disk, Clock::time_point now = Clock::now());
+    // A frame took its name in `folder`. With a `manifest`, `listedAs` (the frame's path in the
+    // recording) goes into it once the folder has been synced.
+    void renamed(const std::string& folder, DiskOps& disk, Clock::time_point now = Clock::now(),
+                 korvex::manifest::Appender* manifest = nullptr, std::string listedAs = {});
     // `folder` was made in `parent`: the previous frame folder is done, the parent gets its
     // entry.
     void folderMade(const std::string& parent, DiskOps& disk);
@@ -69,7 +78,9 @@ public:
 private:
     void sync(const std::string& folder, DiskOps& disk);
 
-    std::string pending_;  // the frame folder with renames not yet synced
+    std::string pending_;                // the frame folder with renames not yet synced
+    std::vector<std::string> unlisted_;  // its frames still to go into the manifest
+    korvex::manifest::Appender* manifest_ = nullptr;
     Clock::time_point lastSync_{};
     int syncs_ = 0;
 };

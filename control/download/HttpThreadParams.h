@@ -82,6 +82,8 @@ struct SaveTarget {
     int saveTime = 0;  // seconds a save lasts
     // The disk the recording is written through; null: the real one. Tests choose it.
     DiskOps* disk = nullptr;
+    // The run's SHA256SUMS, which every frame joins once it is whole on the disk; null: none.
+    korvex::manifest::Appender* manifest = nullptr;
 };
 
 // The buffers, events and flags the download thread shares with the other threads of the run;

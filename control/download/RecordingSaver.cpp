@@ -169,7 +169,11 @@ int SaveFrame(HttpThreadParams& params, int proceed, const std::string& frameFol
     if (error == 0) {
         ++savedCount;
         ++params.progress.savedFrames;
-        params.progress.folderSync.renamed(frameFolder, diskOf(params));
+        // In the manifest as "IMG00001/000001.jp2", once its folder entry is synced.
+        const std::string listedAs = frameFolder.substr(frameFolder.rfind('/') + 1) + "/" +
+                                     target.substr(target.rfind('/') + 1);
+        params.progress.folderSync.renamed(frameFolder, diskOf(params), FolderSync::Clock::now(),
+                                           params.save.manifest, listedAs);
         if (!direct)
             pictureSlot = NextSlot(pictureSlot);
         WriteLog(LogTag::HttpThread, "Copy !! %s <- %s", target.c_str(), source.c_str());

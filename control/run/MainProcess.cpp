@@ -2,12 +2,14 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <new>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "control/buffers/PicvoxLog.h"
 #include "control/download/CacheSlots.h"
@@ -19,6 +21,8 @@
 #include "control/run/WaitAnimation.h"
 #include "platform/FileSystem.h"
 #include "platform/UserFolders.h"
+#include "recording/RecordingNames.h"
+#include "recording/manifest/Manifest.h"
 
 namespace picvox {
 
@@ -520,7 +524,31 @@ private:
             runFolder_.clear();
             return false;
         }
+        manifest_ = std::make_unique<korvex::manifest::Appender>(runFolder_);
         return true;
+    }
+
+    // A complete run's last files join the manifest: the index a download brought and the
+    // sound, whole only now. A run stopped or failed lists neither, which tells that it did not
+    // complete. The run folder has just been synced; the INFO folder's entries are synced here.
+    void listFinishedFiles() {
+        if (!manifest_)
+            return;
+        std::vector<std::string> names;
+        const std::string info = runFolder_ + "/" + korvex::kInfoFolderName;
+        if (platform::isDirectory(info)) {
+            (void)disk().syncDirectory(info);
+            platform::forEachFileNameWithExtension(info, "INF", [&](std::string_view name) {
+                names.push_back(std::string(korvex::kInfoFolderName) + "/" + std::string(name));
+                return true;
+            });
+            std::sort(names.begin(), names.end());
+        }
+        if (platform::isRegularFile(runFolder_ + "/" + korvex::kSoundFileName))
+            names.emplace_back(korvex::kSoundFileName);
+        if (const int error = manifest_->add(names, korvex::manifest::Appender::FileSync::Needed)) {
+            WriteLog(LogTag::MainProcess, "SHA256SUMS 追記失敗 %s (%d)", runFolder_.c_str(), error);
+        }
     }
 
     DiskOps& disk() const { return p_.disk ? *p_.disk : RealDisk(); }
@@ -594,6 +622,7 @@ private:
             in.save.timestampOrder = p_.timestampOrder;
             in.save.saveTime = p_.saveTime;
             in.save.disk = p_.disk;
+            in.save.manifest = manifest_.get();
             std::unique_ptr<HttpThreadContext> http = StartHttpThread(in, p_);
             if (http) {
                 outcome.downloadStarted = true;
@@ -704,6 +733,8 @@ private:
             if (!runFolder_.empty())
                 (void)disk().syncDirectory(runFolder_);
             const SaveResult result = PassResult(outcome, mode_);
+            if (result == SaveResult::Complete)
+                listFinishedFiles();
             ReportSaveResult(result, resultDetail(outcome, result), p_);
             again = false;
         }
@@ -801,6 +832,7 @@ private:
     bool animationStarted_ = false;
     std::string runFolder_;
     int runNumber_ = 0;
+    std::unique_ptr<korvex::manifest::Appender> manifest_;  // the run folder's SHA256SUMS
     bool writerStarted_ = false;
     int failedPasses_ = 0;
     bool played_ = false;     // the pass's sound loop played at least a second

@@ -8,7 +8,6 @@
 #include "tests/tools/ReportJson.h"
 #include "tests/tools/ToolsTestSupport.h"
 #include "viewer/export/ProgressPrinter.h"
-#include "viewer/export/Sha256.h"
 #include "viewer/export/SideCar.h"
 
 namespace {
@@ -56,32 +55,6 @@ TEST(SideCar, ChecksumLineAsSha256sumWritesIt) {
     EXPECT_EQ(korvex::sha256SumLine(hex, "out.mp4"), hex + "  out.mp4\n");
     // sha256sum marks a line whose name needs escapes with a leading backslash.
     EXPECT_EQ(korvex::sha256SumLine(hex, "a\\b\nc.mp4"), "\\" + hex + "  a\\\\b\\nc.mp4\n");
-}
-
-TEST(Sha256, KnownDigestsInPieces) {
-    korvex::Sha256 sha;
-    sha.update("a", 1);
-    sha.update("bc", 2);
-    EXPECT_EQ(sha.hexDigest(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    // It starts again after a digest.
-    EXPECT_EQ(sha.hexDigest(), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-
-    toolstest::TempDir dir;
-    std::string big(3 << 20, 'x');
-    {
-        std::FILE* f = std::fopen((dir / "big").c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fwrite(big.data(), 1, big.size(), f);
-        std::fclose(f);
-    }
-    korvex::Sha256 whole;
-    whole.update(big.data(), big.size());
-    std::string hex;
-    int error = 0;
-    ASSERT_TRUE(korvex::sha256OfFile(dir / "big", hex, error));
-    EXPECT_EQ(hex, whole.hexDigest());
-    EXPECT_FALSE(korvex::sha256OfFile(dir / "missing", hex, error));
-    EXPECT_EQ(error, ENOENT);
 }
 
 // What a printer writes when the test moves its clock.

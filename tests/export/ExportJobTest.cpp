@@ -7,11 +7,11 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "recording/manifest/Sha256.h"
 #include "tests/export/ExportTestSupport.h"
 #include "tests/tools/ReportJson.h"
 #include "tests/tools/ToolsTestSupport.h"
 #include "tools/recgen/SoundWriter.h"
-#include "viewer/export/Sha256.h"
 #include "viewer/playback/CKorvexDoc.h"
 #include "viewer/playback/CKorvexView.h"
 #include "viewer/playback/core/PaneGeometry.h"

@@ -163,6 +163,17 @@ TEST_P(HostDemoModes, RunEndsCleanAndTheSavedRunOpens) {
     const RunResult verify =
         toolstest::runProgram(program("KORVEX_VERIFY"), {saved}, user.dir().path(), user.env());
     EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+    // The run's manifest passes sha256sum and, the run being complete, lists its last files.
+    const RunResult sums = toolstest::runProgram(
+        "/bin/sh", {"-c", "cd \"$0\" && sha256sum --strict -c SHA256SUMS", saved},
+        user.dir().path());
+    EXPECT_EQ(sums.status, 0) << sums.out << sums.err;
+    if (std::string(c.mode) != "pictures") {
+        EXPECT_NE(sums.out.find("sound.wav: OK"), std::string::npos) << sums.out;
+    }
+    if (std::string(c.mode) == "download") {
+        EXPECT_NE(sums.out.find(".INF: OK"), std::string::npos) << sums.out;
+    }
 
     // The viewer reads its brand file from the folder it starts in.
     const fs::path viewerDir = user.dir().path() / "viewer";

@@ -35,6 +35,7 @@ if(NOT result EQUAL 0)
 endif()
 
 foreach(file bin/korvex bin/korvex-verify bin/picvox-host bin/dvrsim ${MODULE_DIR}/libpicvox.so
+             libexec/korvex/korvex-report-pdf
         share/applications/org.korvex.Korvex.desktop
         share/applications/org.korvex.PicvoxHost.desktop
         share/metainfo/org.korvex.Korvex.metainfo.xml
@@ -78,6 +79,12 @@ endif()
 run(COMMAND ${prefix}/bin/korvex-verify ${saved} RESULT verified)
 if(NOT verified EQUAL 0)
   message(FATAL_ERROR "korvex-verify ${saved} failed (${verified})")
+endif()
+# The installed verifier finds its PDF part in libexec.
+run(COMMAND ${prefix}/bin/korvex-verify --quiet --report ${SCRATCH}/report.pdf ${saved}
+    RESULT reported)
+if(NOT reported EQUAL 0 OR NOT EXISTS ${SCRATCH}/report.pdf)
+  message(FATAL_ERROR "korvex-verify --report report.pdf failed (${reported})")
 endif()
 # Typed in a folder of its own: the viewer finds the installed brand file in the data folders,
 # and without a display it renders offscreen by itself.

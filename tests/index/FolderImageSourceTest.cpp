@@ -511,4 +511,36 @@ TEST_F(FolderIndex, IndicesOutOfRangeAreSafe) {
 }
 
 }  // namespace
+// A recording's SHA256SUMS, beside the frames or in a frame folder, any spelling, is no frame, no
+// sound and no index: the probe and the index are what they are without it.
+TEST_F(FolderIndex, AManifestChangesNothingTheViewerOpens) {
+    for (const bool flat : {true, false}) {
+        SCOPED_TRACE(flat ? "flat" : "subfolders");
+        test::fs::remove_all(root_);
+        frame(flat ? "000001.jpg" : "IMG00001/000001.jpg");
+        frame(flat ? "000002.jpg" : "IMG00001/000002.jpg", 100);
+        if (!flat)
+            write("sound.wav", "RIFF");
+        RecordingProbe before;
+        ASSERT_EQ(before.probe(root()), 1);
+        FolderImageSource plain(before.kind());
+        ASSERT_EQ(plain.openFolder(root(), flat ? 0 : 1), 1);
+        const Names expected = names(plain);
+
+        write("SHA256SUMS", std::string(64, 'a') + "  000001.jpg\n");
+        write("IMG00001/sha256sums");
+        RecordingProbe after;
+        ASSERT_EQ(after.probe(root()), 1);
+        EXPECT_EQ(after.kind(), before.kind());
+        EXPECT_EQ(after.soundPath(), before.soundPath());
+        FolderImageSource source(after.kind());
+        ASSERT_EQ(source.openFolder(root(), flat ? 0 : 1), 1);
+        EXPECT_EQ(names(source), expected);
+        EXPECT_FALSE(source.timeTable().present());
+        EXPECT_FALSE(source.infoTable().loaded());
+        EXPECT_TRUE(source.unreadableParts().empty());
+        EXPECT_EQ(source.offsetAt(1), 100u);
+    }
+}
+
 }  // namespace korvex

@@ -1,9 +1,14 @@
 #include <sys/mount.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+
 #include "CacheFixture.h"
 #include "control/download/DiskOps.h"
 #include "control/download/RecordingSaver.h"
 #include "recording/RecordingProbe.h"
+#include "recording/manifest/Manifest.h"
 
 namespace picvox::test {
 namespace {
@@ -269,6 +274,53 @@ TEST_F(SaveFrameTest, EmptyRunFoldersAreRemoved) {
     ASSERT_EQ(CreateImageFolder(folder, params_, 1), SaveResult::None);
     CheckEmpFolder(params_.save.folder);
     EXPECT_FALSE(fs::exists(params_.save.folder));
+}
+
+// With a manifest, a saved frame's line goes in only once its folder's entries have been synced,
+// so no line is ever ahead of the disk; every line is true, and a frame the disk refused has none.
+TEST_F(SaveFrameTest, FramesJoinTheManifestOnlyAfterTheirFolderSync) {
+    korvex::manifest::Appender manifest(params_.save.folder);
+    params_.save.manifest = &manifest;
+    const auto lines = [&] {
+        std::ifstream in(fs::path(params_.save.folder) / "SHA256SUMS");
+        return static_cast<int>(
+            std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
+    };
+    struct WatchingDisk final : DiskOps {
+        std::function<int()> lines;
+        std::vector<int> linesAtSync;
+        int syncDirectory(const std::string& folder) override {
+            linesAtSync.push_back(lines());
+            return DiskOps::syncDirectory(folder);
+        }
+    } disk;
+    disk.lines = lines;
+    params_.save.disk = &disk;
+    std::string folder;
+    ASSERT_EQ(CreateImageFolder(folder, params_, 1), SaveResult::None);
+    int saved = 0, slot = 0;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(SaveFrame(params_, 1, folder, true, saved, slot, source_), 1);
+    // The first rename synced its folder at once; the next two wait for the next sync.
+    EXPECT_EQ(lines(), 1);
+    params_.progress.folderSync.flush(disk);
+    EXPECT_EQ(lines(), 3);
+    // At each sync the manifest listed only frames whose entries an earlier sync had made durable.
+    EXPECT_EQ(disk.linesAtSync, (std::vector<int>{0, 0, 1}));
+
+    FillingDisk full;
+    params_.save.disk = &full;
+    EXPECT_EQ(SaveFrame(params_, 1, folder, true, saved, slot, source_), 0);
+    params_.progress.folderSync.flush(full);
+    EXPECT_EQ(lines(), 3);
+
+    const std::string check = "cd '" + params_.save.folder + "' && sha256sum --quiet -c SHA256SUMS";
+    EXPECT_EQ(std::system(check.c_str()), 0);
+    std::ifstream in(fs::path(params_.save.folder) / "SHA256SUMS");
+    std::string first;
+    std::getline(in, first);
+    EXPECT_EQ(first.substr(64), "  IMG00001/000001.jp2");
+    params_.save.disk = nullptr;
 }
 
 }  // namespace

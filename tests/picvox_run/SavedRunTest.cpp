@@ -3,6 +3,10 @@
 // Every saved run is read the way the viewer plays it and checked by the verifier.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -10,7 +14,10 @@
 
 #include "control/download/CacheSlots.h"
 #include "platform/audio/AudioStream.h"
+#include "recording/manifest/Manifest.h"
 #include "tests/picvox_run/RunRig.h"
+
+extern char** environ;
 
 namespace {
 
@@ -53,7 +60,35 @@ struct SavedRun {
     std::vector<std::int64_t> positionMs;
     korvex::verify::VerifyReport report;
     int verifyStatus = -1;
+    std::vector<std::string> listed;  // the SHA256SUMS paths, in their order
 };
+
+// The manifest's entries; every one is checked against the file it names.
+std::vector<std::string> trueManifestLines(const fs::path& folder) {
+    korvex::manifest::Reader reader;
+    EXPECT_EQ(reader.open((folder / "SHA256SUMS").string()), 0) << folder;
+    std::vector<std::string> paths;
+    korvex::manifest::Entry e;
+    korvex::Sha256 hasher;
+    std::vector<std::uint8_t> buffer;
+    while (reader.next(e)) {
+        korvex::Sha256Digest actual{};
+        EXPECT_EQ(korvex::sha256File((folder / e.path).string(), actual, buffer, hasher), 0)
+            << e.path;
+        EXPECT_EQ(actual, e.digest) << "the manifest's line for " << e.path << " is not true";
+        paths.push_back(e.path);
+    }
+    EXPECT_EQ(reader.malformed() + reader.outside(), 0u);
+    EXPECT_FALSE(reader.cutShort());
+    return paths;
+}
+
+// What an investigator runs without our programs.
+int sha256sumCheck(const fs::path& folder) {
+    const std::string command =
+        "cd '" + folder.string() + "' && sha256sum --quiet --strict -c SHA256SUMS";
+    return std::system(command.c_str());
+}
 
 SavedRun readSavedRun(const fs::path& folder, bool clockSound) {
     SavedRun run;
@@ -85,7 +120,18 @@ SavedRun readSavedRun(const fs::path& folder, bool clockSound) {
         run.verifyStatus = korvex::verify::exitStatusOf(run.report.summary);
     else
         ADD_FAILURE() << "korvex-verify: " << error;
+    run.listed = trueManifestLines(folder);
+    EXPECT_EQ(sha256sumCheck(folder), 0) << folder;
     return run;
+}
+
+// The manifest of a complete save lists every frame in the order saved, then the sound.
+void expectCompleteManifest(const SavedRun& run) {
+    std::vector<std::string> expected;
+    for (const fs::path& frame : frameFiles(run.folder))
+        expected.push_back(fs::relative(frame, run.folder).string());
+    expected.push_back("sound.wav");
+    EXPECT_EQ(run.listed, expected);
 }
 
 struct InStep {
@@ -128,6 +174,7 @@ void expectInStep(const SavedRun& run, const InStep& s) {
             << "first frame " << run.rel.front() << " ms, sound from " << run.soundStartMs << " ms";
     }
     EXPECT_EQ(run.verifyStatus, 0);
+    expectCompleteManifest(run);
     const auto& frames = run.report.frames;
     EXPECT_EQ(frames.size(), run.rel.size());
     for (std::size_t i = 0; i < frames.size(); ++i) {
@@ -351,6 +398,132 @@ TEST(SavedRun, ASoundFormatSwitchEndsTheSaveWithAValidFile) {
     EXPECT_LT(sound.dataBytes, 20u * sound.avgBytesPerSec());
     const SavedRun run = readSavedRun(rig.runFolder(), true);
     EXPECT_EQ(run.soundGaps, 0u);
+    // A save that failed lists its whole frames and no sound: it did not complete.
+    EXPECT_FALSE(run.listed.empty());
+    EXPECT_EQ(std::count(run.listed.begin(), run.listed.end(), "sound.wav"), 0);
+}
+
+// ---- A save cut off ----
+
+// A child process of picvox-host, killed (never asked to stop) by the test.
+class HostProcess {
+public:
+    HostProcess(const std::string& program, const std::vector<std::string>& args,
+                const fs::path& home) {
+        // A scratch user: nothing of the real one's home, settings or folders is touched.
+        const std::string h = home.string();
+        std::vector<std::string> env = {"HOME=" + h,
+                                        "XDG_CONFIG_HOME=" + h + "/cfg",
+                                        "XDG_DOCUMENTS_DIR=" + h + "/docs",
+                                        "XDG_CACHE_HOME=" + h + "/cache",
+                                        "TMPDIR=" + h,
+                                        "DISPLAY=",
+                                        "WAYLAND_DISPLAY=",
+                                        "QT_QPA_PLATFORM=",
+                                        "SDL_AUDIODRIVER=dummy"};
+        for (char** e = environ; *e; ++e) {
+            const std::string_view entry = *e;
+            const std::string_view key = entry.substr(0, entry.find('=') + 1);
+            if (std::none_of(env.begin(), env.end(),
+                             [&](const std::string& v) { return v.rfind(key, 0) == 0; }))
+                env.emplace_back(entry);
+        }
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (std::string& e : env)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        const std::string out = (home / "host.log").string();
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~HostProcess() { kill(); }
+    bool running() const { return pid_ > 0; }
+    void kill() {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGKILL);
+        while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+std::string readLog(const fs::path& file) {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+int linesOf(const fs::path& file) {
+    std::ifstream in(file);
+    return static_cast<int>(
+        std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
+}
+
+// A save with sound cut off by a kill: its manifest, watched while the save runs and read again
+// after the kill, holds only true lines, the frames in the order saved; the sound, which the run
+// never finished, is not listed, and a viewer would open the run all the same.
+TEST(SavedRunKilled, EveryManifestLineIsTrueDuringTheSaveAndAfterAKill) {
+    const char* host = std::getenv("PICVOX_HOST");
+    if (host == nullptr || *host == '\0')
+        GTEST_SKIP() << "picvox-host is not built";
+    TempDir dir("saved-killed");
+    fs::create_directories(dir.path() / "docs");
+    HostProcess child(
+        host,
+        {"--headless", "--demo", "save", "--set", "save_time=120", "--set",
+         "wave_request_interval=300", "--set", "CacheTime=2000", "--run-seconds", "200"},
+        dir.path());
+    ASSERT_TRUE(child.running());
+    fs::path run;
+    int seen = 0;
+    const bool grew = waitFor(
+        [&] {
+            std::error_code ec;
+            if (run.empty()) {
+                // The demo saves under the home folder when it has no Videos folder.
+                for (fs::directory_iterator it(dir.path() / "Picvox", ec), end; !ec && it != end;
+                     it.increment(ec)) {
+                    if (it->is_directory())
+                        run = it->path();
+                }
+                return false;
+            }
+            const int n = linesOf(run / "SHA256SUMS");
+            if (n > seen) {
+                // Each time the manifest grows while the frames are being saved, it is true.
+                seen = n;
+                trueManifestLines(run);
+            }
+            return n >= 6;
+        },
+        90s);
+    ASSERT_TRUE(grew) << run << ": " << seen << " lines\n" << readLog(dir.path() / "host.log");
+    child.kill();
+
+    const std::vector<std::string> listed = trueManifestLines(run);
+    EXPECT_EQ(sha256sumCheck(run), 0);
+    ASSERT_TRUE(fs::exists(run / "sound.wav"));
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), "sound.wav"), 0);
+    // The listed frames are the first ones saved, in their order; the ones after them were still
+    // waiting for their folder's sync.
+    std::vector<std::string> frames;
+    for (const fs::path& frame : frameFiles(run))
+        frames.push_back(fs::relative(frame, run).string());
+    ASSERT_LE(listed.size(), frames.size());
+    EXPECT_TRUE(std::equal(listed.begin(), listed.end(), frames.begin()));
 }
 
 // The long flows of a save after watching live, as users meet them (a minute and more each): run

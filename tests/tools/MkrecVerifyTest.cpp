@@ -220,8 +220,8 @@ TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
     EXPECT_EQ(run.status, c.exitStatus) << run.err;
     Json doc;
     ASSERT_NO_THROW(doc = Json::parse(run.out)) << run.out;
-    EXPECT_EQ(keysOf(doc),
-              (std::vector<std::string>{"folder", "kind", "frames", "unreadable", "summary"}));
+    EXPECT_EQ(keysOf(doc), (std::vector<std::string>{"folder", "kind", "frames", "unreadable",
+                                                     "summary", "manifest"}));
     EXPECT_EQ(doc.at("folder").get<std::string>(), folder);
     EXPECT_EQ(doc.at("kind").get<std::string>(), c.kind);
 
@@ -270,7 +270,8 @@ TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
     const Json& s = doc.at("summary");
     EXPECT_EQ(keysOf(s),
               (std::vector<std::string>{"frames", "intact", "pictureAltered", "timeAltered",
-                                        "noTime", "notChecked", "unreadable"}));
+                                        "noTime", "notChecked", "unreadable", "placeholder"}));
+    EXPECT_FALSE(doc.at("manifest").at("present").get<bool>());
     EXPECT_EQ(s.at("unreadable").get<long long>(), 0);
     EXPECT_TRUE(doc.at("unreadable").empty());
     EXPECT_EQ(s.at("frames").get<long long>(), c.frames);

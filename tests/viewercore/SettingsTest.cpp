@@ -41,9 +41,10 @@ TEST(Settings, RoundTrip) {
     s.timePosition = 3;
     s.lastOpenFolder = "/media/dvr/2009-03-05 カメラ";
     s.lastSaveFolder = "/home/user/Pictures";
+    s.showAlterationMarks = 1;
     MemoryKey key;
     ASSERT_TRUE(korvex::saveSettings(key, s));
-    EXPECT_EQ(key.values.size(), 5u);
+    EXPECT_EQ(key.values.size(), 6u);
     EXPECT_EQ(korvex::loadSettings(&key), s);
 }
 
@@ -57,6 +58,8 @@ TEST(Settings, EachNumberIsCheckedAlone) {
     using S = korvex::ViewerSettings;
     const Row rows[] = {
         {"DateDispPos", "4", &S::timePosition, 0},
+        {"ShowAlterationMarks", "1", &S::showAlterationMarks, 1},
+        {"ShowAlterationMarks", "2", &S::showAlterationMarks, 0},
         {"DateDispPos", "3", &S::timePosition, 3},
         {"DateDispPos", "-1", &S::timePosition, 0},
         {"DateFormat", "2", &S::dateFormat, 2},

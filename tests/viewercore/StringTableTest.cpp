@@ -161,7 +161,7 @@ TEST(StringTable, BrandMenusDifferOnlyInTheAboutItem) {
         std::map<int, std::string> base;
         collect(korvex::menuResource(l, 127), base);
         base.erase(57664);
-        EXPECT_EQ(base.size(), 18u);
+        EXPECT_EQ(base.size(), 20u);
         for (const auto& [id, text] : base)
             EXPECT_FALSE(text.empty()) << id;
         for (const Row& r : rows) {
@@ -180,6 +180,8 @@ TEST(StringTable, BrandMenusDifferOnlyInTheAboutItem) {
     collect(korvex::menuResource(Language::Japanese, 127), ja);
     EXPECT_EQ(ja[32772], "印刷タイトル入力(&T)...");
     EXPECT_EQ(ja[40035], "カメラタイトル表示");
+    EXPECT_EQ(en[33101], "Verification Report(&V)...");
+    EXPECT_EQ(ja[33102], "改ざんマーク表示(&A)");
     EXPECT_TRUE(korvex::menuResource(Language::English, 130).empty());
 }
 

@@ -1,55 +1,10 @@
 #include "tools/verify/RecordingVerifier.h"
 
-#include <array>
 #include <cstdio>
-#include <ctime>
-#include <filesystem>
-
-#include "platform/FileSystem.h"
-#include "platform/TimeZone.h"
-#include "recording/AuthenticityCheck.h"
-#include "recording/FolderImageSource.h"
-#include "recording/RecordingProbe.h"
 
 namespace korvex::verify {
 
 namespace {
-
-namespace fs = std::filesystem;
-
-const char* kindName(const RecordingKind& kind) {
-    if (kind.kindJpeg)
-        return "jpeg";
-    if (kind.kindJp2Mp3)
-        return "jp2mp3";
-    return "jp2wav";
-}
-
-// The capture time as the viewer shows it: the calendar time in the recorders' zone, which the
-// caller has fixed for the process.
-std::string formatTime(std::int64_t time) {
-    const auto t = static_cast<std::time_t>(time);
-    std::tm tm{};
-    if (!::localtime_r(&t, &tm))
-        return {};
-    char out[64];
-    std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return out;
-}
-
-bool checked(std::int32_t flags) {
-    return flags >= 0;
-}
-
-// What kept the check from running on a frame the source could read. Read again only for such
-// frames, which are rare; the bound is the source's own.
-std::string refusalOf(const std::string& path, CheckVariant variant) {
-    std::vector<unsigned char> bytes;
-    if (!platform::readWholeFile(path, bytes, kMaxCheckedFileBytes))
-        return {};
-    return checkRefusalText(checkRefusal({bytes.data(), bytes.size()}, variant));
-}
 
 // Length of the valid UTF-8 sequence at s[i], 0 when the bytes there are not one.
 std::size_t utf8Length(std::string_view s, std::size_t i) {
@@ -105,127 +60,6 @@ std::uint32_t codePointAt(std::string_view s, std::size_t i, std::size_t len) {
 
 }  // namespace
 
-bool verifyRecording(const std::string& folderArg, VerifyReport& report, std::string& error,
-                     const std::function<void(int framesDone, int framesTotal)>& progress) {
-    report = VerifyReport{};
-    platform::fixProcessTimeZone();
-
-    std::error_code ec;
-    std::string folder = fs::absolute(fs::path(folderArg), ec).lexically_normal().string();
-    if (ec)
-        folder = folderArg;
-    while (folder.size() > 1 && folder.back() == '/')
-        folder.pop_back();
-    report.folder = folder;
-
-    if (!fs::exists(folder, ec)) {
-        error = terminalText(folderArg) + ": no such folder";
-        return false;
-    }
-    if (!fs::is_directory(folder, ec)) {
-        error = terminalText(folderArg) + ": not a folder";
-        return false;
-    }
-    fs::directory_iterator probeRead(folder, ec);
-    if (ec) {
-        error = terminalText(folderArg) + ": cannot read the folder (" + ec.message() + ")";
-        return false;
-    }
-
-    RecordingProbe probe;
-    if (probe.probe(folder) == 0) {
-        error = terminalText(folderArg) +
-                ": not a recording (no frame files *.jpg or *.jp2 and no sound file)";
-        return false;
-    }
-    if (!probe.kind().any()) {
-        error = terminalText(folderArg) + ": not a recording (a sound file but no frame files)";
-        return false;
-    }
-    report.kind = kindName(probe.kind());
-    report.soundPath = probe.soundPath();
-
-    // As the viewer: a recording with sound keeps its pictures in subfolders.
-    report.subfoldersOnly = probe.sound() != SoundFormat::None;
-    FolderImageSource source(probe.kind());
-    const int opened = source.openFolder(folder, report.subfoldersOnly ? 1 : 0);
-    for (const UnreadablePart& part : source.unreadableParts())
-        report.unreadable.push_back({part.path, platform::fileErrorText(part.error)});
-    if (opened != 1 || source.count() == 0) {
-        if (!report.unreadable.empty()) {
-            error = terminalText(folderArg) + ": no frames could be read";
-            for (const UnreadableEntry& part : report.unreadable)
-                error += "; " + textUnreadable(part);
-            return false;
-        }
-        error = terminalText(folderArg) + ": no frames (no " + frameExtensionFor(probe.kind()) +
-                " files";
-        error += report.subfoldersOnly ? " in subfolders; with a sound file the pictures must be "
-                                         "in subfolders such as IMG00001)"
-                                       : " found)";
-        return false;
-    }
-    report.infoLoaded = source.infoTable().loaded();
-    if (report.infoLoaded) {
-        // Every channel, not only the default one the viewer starts with.
-        std::array<int, 16> slots;
-        slots.fill(-9);
-        source.selectChannels(-1, 1, slots.data());
-        report.channelCount = source.infoTable().channelCount();
-    }
-    report.timeTablePresent = source.timeTable().present();
-    if (source.count() == 0) {
-        error = terminalText(folderArg) + ": no frames";
-        return false;
-    }
-
-    const CheckVariant variant =
-        probe.kind().kindJpeg ? CheckVariant::Jpeg : CheckVariant::Jpeg2000;
-    const int n = source.count();
-    report.frames.reserve(static_cast<std::size_t>(n));
-    VerifySummary& sum = report.summary;
-    for (int i = 0; i < n; ++i) {
-        source.setCurrent(i);
-        std::size_t size = 0;
-        VerifiedFrame f;
-        f.index = i;
-        f.decoded = static_cast<bool>(source.loadCurrent(&size, 0));
-        f.path = source.pathAt(i);
-        f.channel = source.currentChannel();
-        f.flags = source.flagsAt(i);
-        f.time = source.timeAt(i);
-        f.offsetMs = source.offsetAt(i);
-        f.title = source.cameraTitle(i);
-        if (!checked(f.flags) && source.lastLoadError() != 0) {
-            report.unreadable.push_back({f.path, platform::fileErrorText(source.lastLoadError())});
-        } else if (!checked(f.flags)) {
-            f.notCheckedReason = refusalOf(f.path, variant);
-        }
-        const bool noValidTime = checked(f.flags) && (f.flags & 4) != 0;
-        if (f.time != 0 && !noValidTime)
-            f.timeText = formatTime(f.time);
-
-        ++sum.frames;
-        if (!checked(f.flags)) {
-            ++sum.notChecked;
-        } else {
-            if ((f.flags & 3) == 0)
-                ++sum.intact;
-            if (f.flags & 1)
-                ++sum.pictureAltered;
-            if (f.flags & 2)
-                ++sum.timeAltered;
-            if (f.flags & 4)
-                ++sum.noTime;
-        }
-        report.frames.push_back(std::move(f));
-        if (progress)
-            progress(i + 1, n);
-    }
-    sum.unreadable = static_cast<int>(report.unreadable.size());
-    return true;
-}
-
 int exitStatusOf(const VerifySummary& summary) {
     if (summary.unreadable > 0)
         return 2;
@@ -234,6 +68,11 @@ int exitStatusOf(const VerifySummary& summary) {
     if (summary.notChecked > 0)
         return 3;
     return 0;
+}
+
+int exitStatusOf(const VerifyReport& report) {
+    const int status = exitStatusOf(report.summary);
+    return status == 0 && report.manifest.mismatch() ? 4 : status;
 }
 
 std::string terminalText(std::string_view text) {
@@ -301,21 +140,60 @@ std::string jsonString(std::string_view text) {
     return out;
 }
 
-std::string toJson(const VerifyReport& report) {
-    std::string out;
-    out.reserve(200 + report.frames.size() * (report.folder.size() + 140));
-    out += "{\"folder\": " + jsonString(report.folder) + ", \"kind\": " + jsonString(report.kind) +
+std::string jsonHead(const VerifyReport& report) {
+    return "{\"folder\": " + jsonString(report.folder) + ", \"kind\": " + jsonString(report.kind) +
            ", \"frames\": [";
-    for (std::size_t k = 0; k < report.frames.size(); ++k) {
-        const VerifiedFrame& f = report.frames[k];
-        out += k == 0 ? "\n" : ",\n";
-        out += "  {\"index\": " + std::to_string(f.index) + ", \"path\": " + jsonString(f.path) +
-               ", \"channel\": " + std::to_string(f.channel) +
-               ", \"flags\": " + std::to_string(f.flags) + ", \"time\": " +
-               (f.timeText.empty() ? std::string("null") : jsonString(f.timeText)) +
-               ", \"offsetMs\": " + std::to_string(f.offsetMs) + "}";
+}
+
+std::string jsonFrame(const VerifiedFrame& f) {
+    std::string out =
+        "  {\"index\": " + std::to_string(f.index) + ", \"path\": " + jsonString(f.path) +
+        ", \"channel\": " + std::to_string(f.channel) + ", \"flags\": " + std::to_string(f.flags) +
+        ", \"time\": " + (f.timeText.empty() ? std::string("null") : jsonString(f.timeText)) +
+        ", \"offsetMs\": " + std::to_string(f.offsetMs);
+    // Only where it holds: every other frame reads as it always did.
+    if (f.placeholder)
+        out += ", \"placeholder\": true";
+    out += "}";
+    return out;
+}
+
+namespace {
+
+void appendList(std::string& out, const char* key, const std::vector<std::string>& paths) {
+    out += ", \"";
+    out += key;
+    out += "\": [";
+    for (std::size_t k = 0; k < paths.size(); ++k) {
+        out += k == 0 ? "" : ", ";
+        out += jsonString(paths[k]);
     }
-    out += report.frames.empty() ? "]" : "\n]";
+    out += "]";
+}
+
+}  // namespace
+
+std::string jsonManifest(const ManifestSummary& m) {
+    std::string out = "{\"present\": ";
+    out += m.present ? "true" : "false";
+    out += ", \"file\": " + (m.present ? jsonString(m.file) : std::string("null"));
+    out += ", \"matched\": " + std::to_string(m.matched) +
+           ", \"changed\": " + std::to_string(m.changed) +
+           ", \"missing\": " + std::to_string(m.missing) +
+           ", \"added\": " + std::to_string(m.added) +
+           ", \"unreadable\": " + std::to_string(m.unreadable) +
+           ", \"unparsed\": " + std::to_string(m.unparsed) +
+           ", \"incomplete\": " + (m.incomplete ? "true" : "false");
+    appendList(out, "changedFiles", m.changedFiles);
+    appendList(out, "missingFiles", m.missingFiles);
+    appendList(out, "addedFiles", m.addedFiles);
+    appendList(out, "unreadableFiles", m.unreadableFiles);
+    out += "}";
+    return out;
+}
+
+std::string jsonTail(const VerifyReport& report, bool anyFrame) {
+    std::string out = anyFrame ? "\n]" : "]";
     out += ", \"unreadable\": [";
     for (std::size_t k = 0; k < report.unreadable.size(); ++k) {
         const UnreadableEntry& u = report.unreadable[k];
@@ -330,7 +208,19 @@ std::string toJson(const VerifyReport& report) {
            ", \"timeAltered\": " + std::to_string(s.timeAltered) +
            ", \"noTime\": " + std::to_string(s.noTime) +
            ", \"notChecked\": " + std::to_string(s.notChecked) +
-           ", \"unreadable\": " + std::to_string(s.unreadable) + "}}\n";
+           ", \"unreadable\": " + std::to_string(s.unreadable) +
+           ", \"placeholder\": " + std::to_string(s.placeholder) + "}";
+    out += ", \"manifest\": " + jsonManifest(report.manifest) + "}\n";
+    return out;
+}
+
+std::string toJson(const VerifyReport& report) {
+    std::string out = jsonHead(report);
+    for (std::size_t k = 0; k < report.frames.size(); ++k) {
+        out += k == 0 ? "\n" : ",\n";
+        out += jsonFrame(report.frames[k]);
+    }
+    out += jsonTail(report, !report.frames.empty());
     return out;
 }
 
@@ -368,6 +258,8 @@ std::string textLine(const VerifiedFrame& f) {
             status += ", no valid time";
         if (f.flags == 7)
             status += " (no complete trailer)";
+        if (f.placeholder)
+            status += ", placeholder written by the client";
         if (!f.decoded)
             status += ", picture does not decode";
     }
@@ -397,6 +289,30 @@ std::string textSummary(const VerifySummary& s) {
                 " of the recording unreadable, the report is incomplete\n";
     }
     return text;
+}
+
+std::string textManifest(const ManifestSummary& m) {
+    if (!m.present)
+        return {};
+    std::string out = "Manifest " + terminalText(m.file) + ": " + std::to_string(m.matched) +
+                      " files match, " + std::to_string(m.changed) + " changed, " +
+                      std::to_string(m.missing) + " missing, " + std::to_string(m.added) + " added";
+    if (m.unreadable > 0)
+        out += ", " + std::to_string(m.unreadable) + " unreadable";
+    if (m.unparsed > 0)
+        out += ", " + std::to_string(m.unparsed) + " lines not understood";
+    if (m.incomplete)
+        out += "; the saving run did not complete";
+    out += "\n";
+    const auto list = [&](const char* what, const std::vector<std::string>& paths) {
+        for (const std::string& p : paths)
+            out += std::string("  ") + what + " " + terminalText(p) + "\n";
+    };
+    list("changed", m.changedFiles);
+    list("missing", m.missingFiles);
+    list("added", m.addedFiles);
+    list("unreadable", m.unreadableFiles);
+    return out;
 }
 
 std::string textUnreadable(const UnreadableEntry& entry) {

@@ -92,6 +92,7 @@ CKorvexDoc::CKorvexDoc(DocumentServices services)
         timePosition_ = s.timePosition;
         lastOpenFolder_ = s.lastOpenFolder;
         lastSaveFolder_ = s.lastSaveFolder;
+        showAlterationMarks_ = s.showAlterationMarks;
     }
 }
 
@@ -111,6 +112,7 @@ ViewerSettings CKorvexDoc::settings() const {
     s.timePosition = timePosition_;
     s.lastOpenFolder = lastOpenFolder_;
     s.lastSaveFolder = lastSaveFolder_;
+    s.showAlterationMarks = showAlterationMarks_;
     return s;
 }
 

@@ -267,6 +267,9 @@ public:
     int32_t dateDelimiter() const { return dateDelimiter_; }
     int32_t timePosition() const { return timePosition_; }
     int32_t showCameraTitle() const { return showCameraTitle_; }
+    // View > Show Alteration Marks: the banners on altered frames and the marks on the slider.
+    int32_t showAlterationMarks() const { return showAlterationMarks_; }
+    void setShowAlterationMarks(int32_t show) { showAlterationMarks_ = show != 0 ? 1 : 0; }
     const std::string& printTitle() const { return printTitle_; }
     const std::string& lastOpenFolder() const { return lastOpenFolder_; }
     const std::string& lastSaveFolder() const { return lastSaveFolder_; }
@@ -348,6 +351,7 @@ private:
     int32_t dateDelimiter_ = 0;
     int32_t timePosition_ = 0;
     int32_t showCameraTitle_ = 1;
+    int32_t showAlterationMarks_ = 0;
     bool checkMode_ = false;
     std::string printTitle_;
     std::string lastOpenFolder_;

@@ -39,7 +39,8 @@ OverlaySettings overlaySettingsFor(const CKorvexDoc& doc) {
     s.timePosition = doc.timePosition();
     s.showCameraTitle = doc.showCameraTitle() != 0;
     s.hasChannelInfo = doc.source() != nullptr && doc.source()->hasChannel(-1);
-    s.checkMode = doc.checkMode();
+    // The switch "check" shows the marks whatever the setting, as it always did.
+    s.checkMode = doc.checkMode() || doc.showAlterationMarks() != 0;
     s.printTitle = doc.printTitle();
     return s;
 }

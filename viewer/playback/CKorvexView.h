@@ -86,7 +86,8 @@ private:
 
 // ---- The current frame for printing and saving (they draw exactly what the view draws) ----
 
-// The display settings of `doc`, its check mode included.
+// The display settings of `doc`: its check mode (the "check" switch) or its Show Alteration
+// Marks.
 OverlaySettings overlaySettingsFor(const CKorvexDoc& doc);
 // The document's current frame (picture not copied: valid while the document keeps it).
 FrameContent currentFrameOf(const CKorvexDoc& doc);

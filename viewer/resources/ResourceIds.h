@@ -30,6 +30,9 @@ inline constexpr int channelImage1 = 40001;  // CHANNEL menu (141): 40001..40004
 inline constexpr int channelAll = 40005;     // 40005 all channels ("--"),
 inline constexpr int channelFirst = 40006;   // 40006..40021 channels 0..15
 inline constexpr int channelLast = 40021;
+// Commands beyond the original menus.
+inline constexpr int verificationReport = 33101;   // File > Verification Report...
+inline constexpr int showAlterationMarks = 33102;  // View > Show Alteration Marks
 }  // namespace cmd
 
 // Controls of the control panel (template 132).

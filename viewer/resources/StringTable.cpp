@@ -159,19 +159,21 @@ std::vector<MenuEntry> menuResource(Language language, int menuId) {
 
     const MenuEntry separator{};
     std::vector<MenuEntry> menus;
-    menus.push_back(popup(language, -1,
-                          {command(language, 57601), command(language, 33001),
-                           command(language, 57607), command(language, 32775), separator,
-                           command(language, 32772), separator, command(language, 57665)}));
-    menus.push_back(popup(language, -2,
-                          {command(language, 59392), command(language, 59393),
-                           command(language, 40035), command(language, 32773),
-                           popup(language, -4,
-                                 {command(language, 40031), command(language, 40032),
-                                  command(language, 40033), command(language, 40034)}),
-                           popup(language, -5,
-                                 {command(language, 40041), command(language, 40042),
-                                  command(language, 40043), command(language, 40044)})}));
+    menus.push_back(
+        popup(language, -1,
+              {command(language, 57601), command(language, 33001), command(language, 57607),
+               command(language, 32775), separator, command(language, 32772),
+               command(language, 33101), separator, command(language, 57665)}));
+    menus.push_back(
+        popup(language, -2,
+              {command(language, 59392), command(language, 59393), command(language, 40035),
+               command(language, 33102), command(language, 32773),
+               popup(language, -4,
+                     {command(language, 40031), command(language, 40032), command(language, 40033),
+                      command(language, 40034)}),
+               popup(language, -5,
+                     {command(language, 40041), command(language, 40042), command(language, 40043),
+                      command(language, 40044)})}));
     menus.push_back(
         popup(language, -3,
               {MenuEntry{about->commandId, pick(language, about->english, about->japanese), {}}}));

@@ -49,6 +49,13 @@ inline constexpr int openNoFramesInSubfolders = 50128;
 inline constexpr int savedTo = 50129;
 inline constexpr int printJobSent = 50130;   // %1: the job's name; %2: printer or file
 inline constexpr int soundNotHeard = 50131;  // the track plays, but there is no sound device
+// File > Verification Report.
+inline constexpr int reportTitle = 50140;
+inline constexpr int reportProgress = 50141;  // %1 frames checked, %2 in all
+inline constexpr int reportFilter = 50142;
+inline constexpr int reportSaved = 50143;   // %1 the file, %2 the verdict
+inline constexpr int reportFailed = 50144;  // %1 why
+inline constexpr int reportCancelled = 50145;
 }  // namespace textid
 
 // Well-known string ids of the original table.

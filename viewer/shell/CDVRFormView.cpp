@@ -18,6 +18,7 @@
 #include "viewer/playback/core/SpeedTable.h"
 #include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
+#include "viewer/shell/PositionSlider.h"
 #include "viewer/shell/ShapedButton.h"
 
 namespace korvex {
@@ -62,7 +63,7 @@ void CDVRFormView::createControls() {
     };
     firstTime_ = centred(ctl::firstTime);
     lastTime_ = centred(ctl::lastTime);
-    position_ = add(new QSlider(Qt::Horizontal, this), ctl::position);
+    position_ = add(new PositionSlider(this), ctl::position);
     position_->setRange(1, 1);
     position_->installEventFilter(this);
     connect(position_, &QSlider::valueChanged, this, &CDVRFormView::onPositionChanged);
@@ -334,6 +335,14 @@ void CDVRFormView::setPositionRange(int count) {
     position_->setRange(1, std::max(1, count));
     position_->setPageStep(positionPageSize(count));
     settingSlider_ = false;
+}
+
+void CDVRFormView::setAlterationMarks(const std::vector<int>& indices) {
+    std::vector<int> values;
+    values.reserve(indices.size());
+    for (const int i : indices)
+        values.push_back(i + 1);
+    position_->setMarks(std::move(values));
 }
 
 void CDVRFormView::setPosition(int index) {

@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QWidget>
 #include <array>
+#include <vector>
 
 #include "viewer/playback/CKorvexDoc.h"
 
@@ -22,6 +23,8 @@ class VolumeControl;
 // controls, the channel and time displays and the frame counter. Buttons and sliders become the
 // document's intents; the texts show what the document reports. Every control carries its id as
 // object name ("ctl1004").
+class PositionSlider;
+
 class CDVRFormView : public QWidget, public PanelPort {
     Q_OBJECT
 public:
@@ -44,6 +47,9 @@ public:
     int soundTwoChannel(int kindFlag) const override;
     void setControlEnabled(int controlId, bool enabled) override;
     void postToPanel(int message) override;
+
+    // Marks under the position slider at these frame indices (known altered frames); empty: none.
+    void setAlterationMarks(const std::vector<int>& indices);
 
     // The control with id `controlId`, or null.
     QWidget* control(int controlId) const { return controls_.value(controlId); }
@@ -85,7 +91,7 @@ private:
     QHash<int, QWidget*> controls_;
 
     QLabel* firstTime_ = nullptr;
-    QSlider* position_ = nullptr;
+    PositionSlider* position_ = nullptr;
     QLabel* lastTime_ = nullptr;
     std::array<ShapedButton*, 5> transport_{};
     QLabel* speedLabel_ = nullptr;

@@ -114,11 +114,16 @@ CMainFrame::CMainFrame(Setup setup, QWidget* parent) : QMainWindow(parent) {
     }
     // A quit of the application ends a running loop instead of waiting behind it.
     qApp->installEventFilter(this);
+    marksTimer_ = new QTimer(this);
+    marksTimer_->setInterval(1000);
+    connect(marksTimer_, &QTimer::timeout, this, &CMainFrame::refreshAlterationMarks);
+    marksTimer_->start();
     updateCommandUi();
 }
 
 CMainFrame::~CMainFrame() {
     qApp->removeEventFilter(this);
+    verification_.reset();  // cancels and joins a check still running
     doc_->RequestShutdown();
     // The view and the panel refer to the document: they go first, then the document (which
     // saves the settings).
@@ -311,9 +316,50 @@ bool CMainFrame::onCommand(int id) {
         case cmd::dateFormat:
             OnDateDisplayFormat();
             return true;
+        case cmd::showAlterationMarks:
+            doc_->setShowAlterationMarks(doc_->showAlterationMarks() == 0);
+            RedrawView();
+            refreshAlterationMarks();
+            return true;
+        case cmd::verificationReport: {
+            if (!doc_->hasSource() || openFolder_.empty() ||
+                (verification_ && !verification_->finished())) {
+                return true;
+            }
+            const QString path =
+                VerificationJob::askReportPath(this, openFolder_, saveDialogFolder(*doc_));
+            if (path.isEmpty())
+                return true;
+            doc_->setLastSaveFolder(QFileInfo(path).absolutePath().toStdString());
+            verification_ = std::make_unique<VerificationJob>(
+                this, openFolder_, path, [this](const VerificationOutcome& outcome) {
+                    if (outcome.checked)
+                        marks_.setVerified(outcome.folder, outcome.alteredPaths);
+                    showNote(outcome.note);
+                    refreshAlterationMarks();
+                    updateCommandUi();
+                });
+            verification_->start();
+            return true;
+        }
         default:
             return false;
     }
+}
+
+bool CMainFrame::alterationMarksShown() const {
+    return doc_->checkMode() || doc_->showAlterationMarks() != 0;
+}
+
+void CMainFrame::refreshAlterationMarks() {
+    if (panel_ == nullptr)
+        return;
+    // While the scan worker runs the source is its own.
+    if (!alterationMarksShown() || !doc_->hasSource() || doc_->busyOpening() != 0) {
+        panel_->setAlterationMarks({});
+        return;
+    }
+    panel_->setAlterationMarks(marks_.positions(*doc_->source(), openFolder_));
 }
 
 bool CMainFrame::updateCommand(int id, CommandState& state) {
@@ -330,6 +376,15 @@ bool CMainFrame::updateCommand(int id, CommandState& state) {
             return true;
         case cmd::viewStatusBar:
             state.checked = !statusBar()->isHidden();
+            return true;
+        case cmd::showAlterationMarks:
+            // The switch "check" shows them whatever the setting.
+            state.checked = alterationMarksShown();
+            state.enabled = !doc_->checkMode();
+            return true;
+        case cmd::verificationReport:
+            state.enabled = doc_->hasSource() && !openFolder_.empty() && doc_->busyOpening() == 0 &&
+                            (!verification_ || verification_->finished());
             return true;
         default:
             return false;
@@ -493,6 +548,12 @@ void CMainFrame::recordingKindChanged(const RecordingKind& kind) {
 }
 
 void CMainFrame::openFinished(const std::string& folder, OpenOutcome outcome) {
+    if (outcome == OpenOutcome::Opened || outcome == OpenOutcome::NoFrames ||
+        outcome == OpenOutcome::NoFramesInSubfolders) {
+        openFolder_ = outcome == OpenOutcome::Opened ? folder : std::string();
+        refreshAlterationMarks();
+        updateCommandUi();
+    }
     // Whatever the outcome, the document now holds the sound track that counts.
     soundNote_ =
         doc_->soundSilent() ? QString::fromStdString(soundNotHeardText(uiLanguage())) : QString();

@@ -8,6 +8,7 @@
 #include "viewer/audio/SoundMessagePort.h"
 #include "viewer/playback/CKorvexDoc.h"
 #include "viewer/playback/core/CommandTarget.h"
+#include "viewer/shell/VerificationReport.h"
 
 class QAction;
 class QToolBar;
@@ -19,6 +20,7 @@ class QDropEvent;
 namespace korvex {
 
 class CDVRFormView;
+class VerificationJob;
 class VolumeControl;
 
 struct MainFrameSetup {
@@ -97,6 +99,14 @@ public:
     // The folder a drag carries when it is one local folder; empty otherwise.
     static QString droppedFolder(const QMimeData* mime);
 
+    // Whether the alteration marks show: View > Show Alteration Marks, or the switch "check".
+    bool alterationMarksShown() const;
+    // Puts the marks of the open recording's known altered frames under the position slider
+    // (none while the marks are off). Runs every second, as the viewer checks frames it shows.
+    void refreshAlterationMarks();
+    // The running or last File > Verification Report; null before the first.
+    VerificationJob* verification() const { return verification_.get(); }
+
     // Keys of the transport, as a player's users expect them: Space plays or stops, Left and
     // Right step one frame. Each presses its panel button when that is enabled; true if it did.
     // A focused slider keeps its arrow keys.
@@ -130,6 +140,11 @@ private:
     bool waitCursor_ = false;
     QString note_;
     QString soundNote_;
+    std::string openFolder_;  // the recording shown, empty before the first open
+    AlterationMarks marks_;
+    QTimer* marksTimer_ = nullptr;
+    // Declared last: a check still running is ended before what it reports to goes.
+    std::unique_ptr<VerificationJob> verification_;
 };
 
 }  // namespace korvex

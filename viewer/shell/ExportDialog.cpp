@@ -63,7 +63,7 @@ ExportRequest exportRequestFor(const CKorvexDoc& doc, const CKorvexView& view) {
         r.from = FrameBound::ofNumber(source->currentIndex() + 1);
     if (source != nullptr && source->count() > 0)
         r.to = FrameBound::ofNumber(source->count());
-    r.marks = doc.checkMode();
+    r.marks = doc.checkMode() || doc.showAlterationMarks() != 0;
     r.dateFormat = doc.dateFormat();
     r.dateDelimiter = doc.dateDelimiter();
     r.timePosition = doc.timePosition();

@@ -51,6 +51,8 @@ ViewerSettings loadSettings(const SettingsKey* key) {
         settings.timePosition = *v;
     settings.lastOpenFolder = pathValue(*key, "ForderDir");
     settings.lastSaveFolder = pathValue(*key, "SaveForder");
+    if (auto v = numberIn(*key, "ShowAlterationMarks", 0, 1))
+        settings.showAlterationMarks = *v;
     return settings;
 }
 
@@ -60,6 +62,7 @@ bool saveSettings(SettingsKey& key, const ViewerSettings& settings) {
     ok = key.writeNumber("DateDispPos", settings.timePosition) && ok;
     ok = key.writeString("ForderDir", settings.lastOpenFolder) && ok;
     ok = key.writeString("SaveForder", settings.lastSaveFolder) && ok;
+    ok = key.writeNumber("ShowAlterationMarks", settings.showAlterationMarks) && ok;
     return ok;
 }
 

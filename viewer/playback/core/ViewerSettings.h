@@ -8,11 +8,12 @@ namespace korvex {
 
 // The display settings the document keeps in the per-user store between runs.
 struct ViewerSettings {
-    int32_t dateFormat = 0;      // "DateFormat", 0..2
-    int32_t dateDelimiter = 0;   // "DateDelimiter", 0..2
-    int32_t timePosition = 0;    // "DateDispPos", 0..3
-    std::string lastOpenFolder;  // "ForderDir", at most kMaxStoredPathChars characters
-    std::string lastSaveFolder;  // "SaveForder"
+    int32_t dateFormat = 0;           // "DateFormat", 0..2
+    int32_t dateDelimiter = 0;        // "DateDelimiter", 0..2
+    int32_t timePosition = 0;         // "DateDispPos", 0..3
+    std::string lastOpenFolder;       // "ForderDir", at most kMaxStoredPathChars characters
+    std::string lastSaveFolder;       // "SaveForder"
+    int32_t showAlterationMarks = 0;  // "ShowAlterationMarks", 0..1: View > Show Alteration Marks
     bool operator==(const ViewerSettings&) const = default;
 };
 
@@ -34,7 +35,7 @@ public:
 // its default; a string longer than kMaxStoredPathChars characters (UTF-8 code points) or
 // missing leaves its field empty. `key` null (the store could not be opened): the defaults.
 ViewerSettings loadSettings(const SettingsKey* key);
-// Writes all five values. False when a write failed.
+// Writes all six values. False when a write failed.
 bool saveSettings(SettingsKey& key, const ViewerSettings& settings);
 
 // Number of characters (code points) of UTF-8 text.
