@@ -272,8 +272,9 @@ TEST(DXSInit, WithoutASoundDeviceTheFeederStillPlaysItsSeconds) {
         const std::string line = "DXSManip    DXSInit サウンドデバイスなし";
         const auto at = text.find(line);
         EXPECT_EQ(at != std::string::npos, noDevice) << text;
-        if (at != std::string::npos)
+        if (at != std::string::npos) {
             EXPECT_EQ(text.find(line, at + 1), std::string::npos) << "said more than once";
+        }
         EXPECT_NE(text.find("DXS １秒再生完了イベント受信"), std::string::npos);
     }
     ResetLog();
