@@ -300,7 +300,7 @@ TEST(RunFaults, ALiveRunWhoseCacheCannotBePreparedEndsWithTheErrorMessage) {
 
 TEST(RunFaults, RecorderDyingMidSaveLeavesARecordingThatOpens) {
     korvex::sim::DvrSimOptions options;
-    options.liveSegmentLimit = 8;
+    options.liveSegmentLimit = 12;  // long enough for pictures to be saved on a loaded machine
     Rig rig("run-dies", options);
     rig.start(Mode::SaveWithSound, 60);
     ASSERT_TRUE(rig.waitReported(40s));
