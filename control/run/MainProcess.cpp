@@ -19,6 +19,7 @@
 #include "control/run/WaitAnimation.h"
 #include "platform/FileSystem.h"
 #include "platform/UserFolders.h"
+#include "platform/com/UserStore.h"
 
 namespace picvox {
 
@@ -78,8 +79,9 @@ bool japaneseUser() {
 }
 
 std::string soundNotHeardText() {
-    return japaneseUser() ? "サウンドデバイスがありません：音声は聞こえませんが、再生と保存は続きます。"
-                          : "No sound device: the sound is not heard; playing and saving go on.";
+    return japaneseUser()
+               ? "サウンドデバイスがありません：音声は聞こえませんが、再生と保存は続きます。"
+               : "No sound device: the sound is not heard; playing and saving go on.";
 }
 
 std::string statusText(const std::string& failure) {
@@ -347,8 +349,8 @@ SettingsVerdict CheckRunSettings(const RunSettings& s, const RunMode& mode,
         return refuse(range("CacheTime", s.cacheTimeMs, kMinCacheMs, kMaxCacheMs));
     if (mode.playsSound() && (s.waveRequestIntervalMs < kMinRequestIntervalMs ||
                               s.waveRequestIntervalMs > kMaxRequestIntervalMs)) {
-        return refuse(range("wave_request_interval", s.waveRequestIntervalMs,
-                            kMinRequestIntervalMs, kMaxRequestIntervalMs));
+        return refuse(range("wave_request_interval", s.waveRequestIntervalMs, kMinRequestIntervalMs,
+                            kMaxRequestIntervalMs));
     }
     if (mode.kind == RunKind::PictureSave &&
         (s.pictureInterval < 1 || s.pictureInterval > kMaxPictureIntervalMs)) {
@@ -371,11 +373,11 @@ SettingsVerdict CheckRunSettings(const RunSettings& s, const RunMode& mode,
                           std::to_string(kMaxModelBytes) + " bytes");
         }
     }
-    for (const auto& [which, name] :
-         {std::pair{RunText::LocationBase, "Location"}, std::pair{RunText::ImageFileUrl, "ImageFileURL"},
-          std::pair{RunText::WaveFileUrl, "WaveFileURL"},
-          std::pair{RunText::InitWaveFileUrl, "InitWaveFileURL"},
-          std::pair{RunText::InfFileUrl, "DL_InfFileURL"}}) {
+    for (const auto& [which, name] : {std::pair{RunText::LocationBase, "Location"},
+                                      std::pair{RunText::ImageFileUrl, "ImageFileURL"},
+                                      std::pair{RunText::WaveFileUrl, "WaveFileURL"},
+                                      std::pair{RunText::InitWaveFileUrl, "InitWaveFileURL"},
+                                      std::pair{RunText::InfFileUrl, "DL_InfFileURL"}}) {
         const std::size_t bytes = texts.text(which).size();
         if (bytes > kMaxUrlBytes) {
             return refuse(std::string(name) + " is " + std::to_string(bytes) +
@@ -457,7 +459,9 @@ public:
           counter_(control_.pageCounter()),
           mode_(p.mode),
           player_(page_.window()),
-          timers_(counter_, page_) {}
+          timers_(counter_, page_),
+          access_(&page_, p.trustStorePath.empty() ? platform::com::UserStore::defaultPath()
+                                                   : p.trustStorePath) {}
 
     void run() {
         WriteLog(LogTag::MainProcess, "MainProcessThread START!!");
@@ -593,6 +597,7 @@ private:
             in.save.timestampOrder = p_.timestampOrder;
             in.save.saveTime = p_.saveTime;
             in.save.disk = p_.disk;
+            in.access = &access_;
             std::unique_ptr<HttpThreadContext> http = StartHttpThread(in, p_);
             if (http) {
                 outcome.downloadStarted = true;
@@ -698,7 +703,12 @@ private:
     // play on, prepares the cache for the next pass. True when another pass follows.
     bool endPass(const PassOutcome& outcome) {
         bool again = !outcome.endOrdered;
-        if (mode_.saves() && again) {
+        if (again && access_.refusal()) {
+            // Only the user can change this (a login, a certificate): the run ends and says why,
+            // once, in every mode.
+            reportRefusal(outcome);
+            again = false;
+        } else if (mode_.saves() && again) {
             // What was saved is on the disk, entries included, before the result says so.
             if (!runFolder_.empty())
                 (void)disk().syncDirectory(runFolder_);
@@ -742,9 +752,8 @@ private:
     // The user is told once what is wrong, and the note goes when sound plays again. False when
     // the end was ordered meanwhile.
     bool pauseBeforeNextPass(const PassOutcome& outcome, Clock::time_point passStart) {
-        const auto spentMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                 Clock::now() - passStart)
-                                 .count();
+        const auto spentMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - passStart).count();
         int waitMs = static_cast<int>(
             std::max<long long>(0, std::max(p_.waveRequestIntervalMs, 0) - spentMs));
         if (outcome.played) {
@@ -756,9 +765,9 @@ private:
         } else {
             ++failedPasses_;
             waitMs = std::max(waitMs, backOffMs(failedPasses_));
-            const std::string what =
-                outcome.failure.empty() ? std::string("the recorder sends no sound to play")
-                                        : outcome.failure;
+            const std::string what = outcome.failure.empty()
+                                         ? std::string("the recorder sends no sound to play")
+                                         : outcome.failure;
             if (what != toldStatus_) {
                 page_.statusText(statusText(what));
                 toldStatus_ = what;
@@ -767,6 +776,20 @@ private:
                      failedPasses_, what.c_str());
         }
         return waitMs == 0 || WaitOrStop(waitMs, p_, nullptr);
+    }
+
+    void reportRefusal(const PassOutcome& outcome) {
+        const std::string text = access_.refusalText();
+        WriteLog(LogTag::MainProcess, "MainProcessThread 接続拒否 %s", text.c_str());
+        if (mode_.saves()) {
+            if (!runFolder_.empty())
+                (void)disk().syncDirectory(runFolder_);
+            ReportSaveResult(SaveResult::DownloadFailure,
+                             outcome.detail.empty() ? text : outcome.detail + "\n" + text, p_);
+            return;
+        }
+        page_.messageBox(kMessageCaption, text, run::MessageIcon::Warning);
+        control_.setSaveComplete(1);
     }
 
     static int backOffMs(int failedPasses) {
@@ -803,9 +826,11 @@ private:
     int runNumber_ = 0;
     bool writerStarted_ = false;
     int failedPasses_ = 0;
-    bool played_ = false;  // the pass's sound loop played at least a second
+    bool played_ = false;     // the pass's sound loop played at least a second
     std::string toldStatus_;  // the failure the page was told of, empty: none
     bool soundNotHeard_ = false;
+    // The run's logins and trusted certificates; its download threads use it pass after pass.
+    RecorderAccess access_;
     // Last: a writer still running is ended before anything it uses goes.
     WaveWriterContext writer_;
 };
