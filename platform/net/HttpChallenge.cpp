@@ -120,6 +120,14 @@ std::vector<HttpChallenge> parseChallenges(const std::vector<std::string>& value
             }
             challenges.push_back(std::move(challenge));
             r.skipSeparators();
+            // A parameter that could not be read (an unclosed quote) is no next scheme: the
+            // rest of the value is unreadable.
+            const std::size_t next = r.pos;
+            r.token();
+            r.skipSpace();
+            if (!r.atEnd() && r.text[r.pos] == '=')
+                break;
+            r.pos = next;
         }
     }
     return challenges;

@@ -642,6 +642,26 @@ TEST(DvrSimArguments, EachFaultAndFormatOption) {
          true,
          [](auto& o) { return o.faults.path == "/dvr/live.wav"; }},
         {{"--pad"}, false, nullptr},
+        {{"--tls", "a.crt", "a.key"},
+         true,
+         [](auto& o) {
+             return o.tls && o.tls->certificateFile == "a.crt" && o.tls->keyFile == "a.key";
+         }},
+        {{"--tls", "a.crt"}, false, nullptr},
+        {{"--auth", "digest", "admin:pa:ss"},
+         true,
+         [](auto& o) {
+             return o.login.kind == korvex::sim::SimLoginKind::Digest && o.login.user == "admin" &&
+                    o.login.password == "pa:ss";
+         }},
+        {{"--auth", "basic", "admin:"},
+         true,
+         [](auto& o) {
+             return o.login.kind == korvex::sim::SimLoginKind::Basic && o.login.password.empty();
+         }},
+        {{"--auth", "ntlm", "admin:x"}, false, nullptr},
+        {{"--auth", "basic", "nocolon"}, false, nullptr},
+        {{"--auth", "basic"}, false, nullptr},
     };
     const std::string usage = korvex::sim::simUsage();
     for (const Case& c : cases) {
