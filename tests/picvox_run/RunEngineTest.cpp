@@ -67,11 +67,10 @@ TEST(RunModes, ASaveContinuesOnlyACacheContinuousWithTheRecorder) {
         const std::string source = (c.sameRecorder ? rig.sim.baseUrl() : std::string("http://x/")) +
                                    "\n" + rig.control.text(RunText::WaveFileUrl);
         picvox::WriteCacheSource(rig.cache, source);
-        const std::int64_t nowMs =
-            std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::system_clock::now().time_since_epoch())
-                .count() -
-            c.ageMs;
+        const std::int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       std::chrono::system_clock::now().time_since_epoch())
+                                       .count() -
+                                   c.ageMs;
         const timespec then[2] = {{nowMs / 1000, (nowMs % 1000) * 1000000},
                                   {nowMs / 1000, (nowMs % 1000) * 1000000}};
         ASSERT_EQ(::utimensat(AT_FDCWD, slot.c_str(), then, 0), 0);
@@ -262,8 +261,8 @@ TEST(RunFaults, PassesBackOffAndTellThePageOnce) {
         Rig rig("run-backoff", options);
         rig.start(Mode::Live);
         std::this_thread::sleep_for(8s);
-        const int requests = rig.sim.requestCount("/dvr/live_init.wav") +
-                             rig.sim.requestCount("/dvr/live.wav");
+        const int requests =
+            rig.sim.requestCount("/dvr/live_init.wav") + rig.sim.requestCount("/dvr/live.wav");
         const long long ms = rig.timedStop();
         // Before, a pass restarted at once: hundreds of passes and thousands of requests.
         EXPECT_LE(requests, 60) << requests;
@@ -283,6 +282,44 @@ TEST(RunFaults, PassesBackOffAndTellThePageOnce) {
 // A Live run whose cache cannot be prepared again between passes (a file of a name the cache
 // does not hold has appeared in it) ends, and says so, instead of ending silently with the page
 // waiting for ever.
+// A recorder behind a login: asked once for the run, whatever the passes; a refused login ends
+// the run with one message, in every mode.
+korvex::sim::DvrSimOptions behindLogin() {
+    korvex::sim::DvrSimOptions options;
+    options.login = {korvex::sim::SimLoginKind::Digest, "admin", "right", "dvrsim"};
+    return options;
+}
+
+TEST(RunAccess, ALiveRunLogsInOnceAndPlays) {
+    Rig rig("run-login", behindLogin());
+    rig.engine.trustStorePath = (rig.dir.path() / "registry.ini").string();
+    rig.control.loginAnswer = picvox::Login{"admin", picvox::SecretText("right")};
+    rig.start(Mode::Live);
+    EXPECT_TRUE(waitFor([&] { return rig.engine.soundPlaying(); }, 20s));
+    EXPECT_TRUE(waitFor([&] { return rig.control.pictureShown(); }, 10s));
+    rig.engine.stop();
+    EXPECT_EQ(rig.control.loginAttempts(), std::vector<int>{0});
+    EXPECT_TRUE(rig.control.messages().empty());
+}
+
+TEST(RunAccess, ARefusedLoginEndsTheRunWithOneMessage) {
+    for (Mode mode : {Mode::Live, Mode::SaveWithSound, Mode::PictureOnly}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        Rig rig("run-refused", behindLogin());
+        rig.engine.trustStorePath = (rig.dir.path() / "registry.ini").string();
+        rig.control.loginAnswer = picvox::Login{"admin", picvox::SecretText("wrong")};
+        rig.start(mode);
+        ASSERT_TRUE(rig.waitReported(20s));
+        EXPECT_TRUE(waitFor([&] { return !rig.engine.running(); }, 10s));
+        EXPECT_EQ(rig.control.loginAttempts(), (std::vector<int>{0, 1}));
+        const std::string expected = mode == Mode::Live ? "the recorder refused the login"
+                                                        : "error\nthe recorder refused the login";
+        EXPECT_EQ(rig.control.messages(), std::vector<std::string>{expected});
+        // Nothing was saved from a recorder that never let the run in.
+        EXPECT_EQ(framesIn(rig.destination), 0);
+    }
+}
+
 TEST(RunFaults, ALiveRunWhoseCacheCannotBePreparedEndsWithTheErrorMessage) {
     korvex::sim::DvrSimOptions options;
     options.liveSegmentLimit = 5;  // the recorder stops streaming: the pass ends

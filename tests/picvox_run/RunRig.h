@@ -35,7 +35,6 @@
 #include "tools/dvrsim/DvrSim.h"
 #include "tools/verify/RecordingVerifier.h"
 
-
 namespace runrig {
 
 namespace fs = std::filesystem;
@@ -121,6 +120,18 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         return statuses_;
     }
+    // The access questions: answered by `loginAnswer` (asked on the download thread) and counted.
+    std::optional<picvox::Login> credentials(const std::string&, const std::string&,
+                                             int attempt) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        loginAttempts_.push_back(attempt);
+        return loginAnswer;
+    }
+    std::vector<int> loginAttempts() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return loginAttempts_;
+    }
+    std::optional<picvox::Login> loginAnswer;  // set before the run starts
 
     std::vector<std::string> messages() const {
         std::lock_guard<std::mutex> guard(lock_);
@@ -144,6 +155,7 @@ private:
     std::map<RunText, std::string> texts_;
     std::vector<std::string> messages_;
     std::vector<std::string> statuses_;
+    std::vector<int> loginAttempts_;
     std::shared_ptr<picvox::FrameQueue> queue_;
     picvox::run::PageCounter counter_;
     std::mutex controlLock_;
@@ -256,6 +268,5 @@ inline int framesIn(const fs::path& folder) {
     }
     return n;
 }
-
 
 }  // namespace runrig
