@@ -275,19 +275,19 @@ std::optional<HostLogin> HostWindow::askLogin(const std::string& recorder, const
             if (std::optional<HostLogin> kept = keyring_->read(item))
                 return kept;
         }
-    } else if (answers_.login) {
-        user = answers_.login->user;
+    } else {
+        // Whatever the first answer gave was refused: a remembered one is remembered no more.
+        if (keyring_)
+            keyring_->forget(item);
+        if (answers_.login)
+            user = answers_.login->user;
     }
     LoginDialog dialog(recorder, realm, attempt, user, this);
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     HostLogin login = dialog.login();
-    if (keyring_) {
-        if (dialog.remember())
-            keyring_->write(item, login);
-        else if (attempt > 0)
-            keyring_->forget(item);  // what the keyring gave was refused
-    }
+    if (keyring_ && dialog.remember())
+        keyring_->write(item, login);
     return login;
 }
 
