@@ -162,6 +162,8 @@ HttpFile::HttpFile(InternetSession& session, std::string url, std::string_view v
         // The host name is checked with the chain, in our own check (tlsChainCheck), so that a
         // certificate the user pinned is taken whatever host it names.
         curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+        // Every connection shows its certificate to our check: no session is resumed.
+        curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
         tlsReady_ = curlSpeaksOpenSsl() &&
                     curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &onTlsContext) == CURLE_OK &&
                     curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this) == CURLE_OK;

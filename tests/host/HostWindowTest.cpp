@@ -395,6 +395,37 @@ TEST_F(HostWindowTest, AccessQuestionsAskWithDialogsAndRememberInTheKeyring) {
     site->Release();
 }
 
+// A run whose download thread waits for the user's login: Stop, pressed while the dialog is up,
+// ends the run; the dialog's late answer goes nowhere.
+TEST_F(HostWindowTest, StopEndsARunThatWaitsForALogin) {
+    korvex::sim::DvrSimOptions options;
+    options.prerollMs = 3000;
+    options.login = {korvex::sim::SimLoginKind::Basic, "admin", "pw", "dvrsim"};
+    korvex::sim::DvrSim recorder(options);
+    ASSERT_TRUE(recorder.start());
+    HostWindow window(*control_, QSize(320, 240));
+    std::map<std::string, HostLogin> kept;
+    window.setKeyring(std::make_unique<FakeKeyring>(&kept));
+    ASSERT_EQ(window.session().applySettings(
+                  demoProperties(DemoMode::Live, recorder.baseUrl(), demoDestination())),
+              "");
+    window.show();
+    bool stopped = false;
+    answerDialog_ = [&](QWidget* modal) {
+        auto* login = qobject_cast<LoginDialog*>(modal);
+        if (!login || stopped)
+            return;
+        stopped = true;
+        window.session().stop();  // as the window's close or a signal does
+        login->reject();
+    };
+    ASSERT_TRUE(window.startRun(false));
+    ASSERT_TRUE(waitFor([&] { return stopped; }, 20000));
+    EXPECT_FALSE(window.session().running());
+    EXPECT_EQ(recorder.refusedLogins(), 1);
+    EXPECT_TRUE(closedIcons_.empty());  // no message: the run was stopped, not refused
+}
+
 // A question from the download thread while the GUI thread is blocked in Stop (which waits for
 // that thread) is given up: no login, refused, and nothing is asked later.
 TEST(HostSiteQuestions, AreGivenUpWhileThePageIsBlocked) {
