@@ -1,6 +1,7 @@
 #include "control/download/HttpFetch.h"
 
 #include <string.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -251,8 +252,8 @@ std::unique_ptr<platform::HttpFile> OpenHttpFile(
             sent = access->prepare(*recorder);
         }
         bool ok = false;
-        bool again = false;
         std::optional<platform::PeerCertificate> refusedCertificate;
+        std::optional<std::vector<platform::HttpChallenge>> loginChallenges;
         try {
             file = connectionOut->openRequest("GET", object, kRequestFlags);
             file->setPinnedCertificate(sent.pinned);
@@ -285,12 +286,8 @@ std::unique_ptr<platform::HttpFile> OpenHttpFile(
                                  static_cast<int>(status), shown.c_str());
                     }
                     if (status == 401 && recorder) {
-                        const std::vector<platform::HttpChallenge> challenges =
+                        loginChallenges =
                             platform::parseChallenges(file->responseHeaders("WWW-Authenticate"));
-                        again = round < kMaxAccessRounds &&
-                                access->loginAsked(*recorder, challenges, sent, loginInUrl(url));
-                        if (!again && report)
-                            report->accessDenied = true;
                     }
                 } else {
                     ok = true;
@@ -302,19 +299,25 @@ std::unique_ptr<platform::HttpFile> OpenHttpFile(
             if (recorder && file && file->certificateRefused() && file->peerCertificate())
                 refusedCertificate = file->peerCertificate();
         }
-        sent.password.wipe();
         if (ok)
             return file;
         closeTransfer(file, connectionOut);
+        // Asked with the transfer closed: the user may take a while.
+        bool again = false;
         if (refusedCertificate) {
-            // Asked with the transfer closed: the user may take a while.
             again = round < kMaxAccessRounds &&
                     access->certificateRefused(*recorder, *refusedCertificate);
-            if (!again && report)
-                report->accessDenied = true;
-        }
-        if (!again)
+        } else if (loginChallenges) {
+            again = round < kMaxAccessRounds &&
+                    access->loginAsked(*recorder, *loginChallenges, sent, loginInUrl(url));
+        } else {
             return nullptr;
+        }
+        if (!again) {
+            if (report)
+                report->accessDenied = true;
+            return nullptr;
+        }
     }
 }
 
