@@ -18,9 +18,11 @@ public:
     // Zero-filled block of `size` bytes; an empty block when the allocation fails.
     static GlobalBlock allocate(std::size_t size) {
         GlobalBlock b;
-        if (size == 0) return b;
+        if (size == 0)
+            return b;
         b.bytes_.reset(new (std::nothrow) std::uint8_t[size]());
-        if (b.bytes_) b.size_ = size;
+        if (b.bytes_)
+            b.size_ = size;
         return b;
     }
 

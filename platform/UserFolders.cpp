@@ -16,7 +16,8 @@ namespace {
 constexpr long long kMaxUserDirsBytes = 64 * 1024;
 
 std::string stripTrailingSlashes(std::string p) {
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
     return p;
 }
 
@@ -29,7 +30,8 @@ std::string envOrEmpty(const char* name) {
 // as the file's own format allows nothing else.
 std::string documentsFromUserDirs(const std::string& home) {
     std::string config = envOrEmpty("XDG_CONFIG_HOME");
-    if (config.empty()) config = home + "/.config";
+    if (config.empty())
+        config = home + "/.config";
     // Read as any outside file: a FIFO in its place must not block, and a few kilobytes hold it.
     std::vector<unsigned char> bytes;
     if (!readWholeFile(config + "/user-dirs.dirs", bytes, kMaxUserDirsBytes))
@@ -38,13 +40,16 @@ std::string documentsFromUserDirs(const std::string& home) {
     std::string line;
     const std::string key = "XDG_DOCUMENTS_DIR=";
     while (std::getline(in, line)) {
-        if (line.compare(0, key.size(), key) != 0) continue;
+        if (line.compare(0, key.size(), key) != 0)
+            continue;
         std::string value = line.substr(key.size());
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
             value = value.substr(1, value.size() - 2);
         }
-        if (value.compare(0, 5, "$HOME") == 0) value = home + value.substr(5);
-        if (!value.empty() && value.front() == '/') return value;
+        if (value.compare(0, 5, "$HOME") == 0)
+            value = home + value.substr(5);
+        if (!value.empty() && value.front() == '/')
+            return value;
     }
     return {};
 }
@@ -54,7 +59,8 @@ std::string documentsFromUserDirs(const std::string& home) {
 std::string homeFolder() {
     std::string home = envOrEmpty("HOME");
     if (home.empty()) {
-        if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) home = pw->pw_dir;
+        if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir)
+            home = pw->pw_dir;
     }
     return stripTrailingSlashes(home);
 }
@@ -62,15 +68,19 @@ std::string homeFolder() {
 std::string documentsFolder() {
     const std::string home = homeFolder();
     std::string docs = envOrEmpty("XDG_DOCUMENTS_DIR");
-    if (docs.empty() && !home.empty()) docs = documentsFromUserDirs(home);
-    if (!docs.empty() && isDirectory(docs)) return stripTrailingSlashes(docs);
-    if (!home.empty() && isDirectory(home + "/Documents")) return home + "/Documents";
+    if (docs.empty() && !home.empty())
+        docs = documentsFromUserDirs(home);
+    if (!docs.empty() && isDirectory(docs))
+        return stripTrailingSlashes(docs);
+    if (!home.empty() && isDirectory(home + "/Documents"))
+        return home + "/Documents";
     return home;
 }
 
 std::string internetCacheFolder() {
     std::string cache = envOrEmpty("XDG_CACHE_HOME");
-    if (!cache.empty()) return stripTrailingSlashes(cache);
+    if (!cache.empty())
+        return stripTrailingSlashes(cache);
     const std::string home = homeFolder();
     return home.empty() ? std::string() : home + "/.cache";
 }

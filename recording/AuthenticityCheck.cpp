@@ -68,26 +68,55 @@ std::uint16_t jpegTimeChecksum(std::uint16_t pictureSum, std::uint32_t dvrSecond
     return static_cast<std::uint16_t>(pictureSum + (dvrSeconds & 0xFFFF) + (dvrSeconds >> 16));
 }
 
-std::optional<J2kLayout> locateJ2k(std::span<const std::uint8_t> file) {
-    if (file.size() < kJp2HeaderBytes)
+const char* checkRefusalText(CheckRefusal refusal) {
+    switch (refusal) {
+        case CheckRefusal::None:
+            return "";
+        case CheckRefusal::TooShort:
+            return "fewer than 2 bytes";
+        case CheckRefusal::NotJp2:
+            return "no JP2 signature and file-type box";
+        case CheckRefusal::NoStartOfData:
+            return "no start-of-data marker FF 93";
+        case CheckRefusal::NoEndOfCodestream:
+            return "no end marker FF D9: the file is cut short";
+        case CheckRefusal::NotJpeg:
+            return "no start-of-image marker FF D8";
+        case CheckRefusal::NoQuantisationTable:
+            return "no whole quantisation table FF DB";
+        case CheckRefusal::NoStartOfScan:
+            return "no start-of-scan marker FF DA";
+    }
+    return "";
+}
+
+std::optional<J2kLayout> locateJ2k(std::span<const std::uint8_t> file, CheckRefusal* why) {
+    const auto refuse = [why](CheckRefusal reason) {
+        if (why != nullptr)
+            *why = reason;
         return std::nullopt;
+    };
+    if (file.size() < kJp2HeaderBytes)
+        return refuse(file.size() < 2 ? CheckRefusal::TooShort : CheckRefusal::NotJp2);
     const std::uint8_t* p = file.data();
     if (std::memcmp(p, kJp2Signature, sizeof kJp2Signature) != 0 ||
         std::memcmp(p + 12, kFtypHead, sizeof kFtypHead) != 0 ||
         std::memcmp(p + 28, kJp2Brand, sizeof kJp2Brand) != 0) {
-        return std::nullopt;
+        return refuse(CheckRefusal::NotJp2);
     }
     // The scan begins after the two checked boxes (the minor version is not examined).
     ByteCursor cursor(file, kJp2HeaderBytes);
     const auto sod = cursor.findPair(0xFF, 0x93);
     if (!sod)
-        return std::nullopt;
+        return refuse(CheckRefusal::NoStartOfData);
     J2kLayout layout;
     layout.start = *sod + 2;
     const PairSum sum =
         sumThroughPair(p + layout.start, file.size() - layout.start, 0xD9, SumOf::Bytes);
     if (!sum.found)
-        return std::nullopt;
+        return refuse(CheckRefusal::NoEndOfCodestream);
+    if (why != nullptr)
+        *why = CheckRefusal::None;
     layout.end = layout.start + sum.count;
     // Everything through D9 is summed, then the marker taken off again (in 32 bits, as stored).
     layout.pictureSum = static_cast<std::uint32_t>(sum.sum) - 0xFFu - 0xD9u;
@@ -95,9 +124,16 @@ std::optional<J2kLayout> locateJ2k(std::span<const std::uint8_t> file) {
     return layout;
 }
 
-std::optional<JpegLayout> locateJpeg(std::span<const std::uint8_t> file) {
-    if (file.size() < 2 || file[0] != 0xFF || file[1] != 0xD8)
+std::optional<JpegLayout> locateJpeg(std::span<const std::uint8_t> file, CheckRefusal* why) {
+    const auto refuse = [why](CheckRefusal reason) {
+        if (why != nullptr)
+            *why = reason;
         return std::nullopt;
+    };
+    if (file.size() < 2)
+        return refuse(CheckRefusal::TooShort);
+    if (file[0] != 0xFF || file[1] != 0xD8)
+        return refuse(CheckRefusal::NotJpeg);
     ByteCursor cursor(file, 2);
     // Walk to the first quantisation table, stepping over application segments by their length
     // (they may carry any bytes, thumbnails included).
@@ -105,7 +141,7 @@ std::optional<JpegLayout> locateJpeg(std::span<const std::uint8_t> file) {
         const auto marker = cursor.findPairIf(
             0xFF, [](std::uint8_t b) { return b == 0xDB || (b >= 0xE0 && b <= 0xEF); });
         if (!marker)
-            return std::nullopt;
+            return refuse(CheckRefusal::NoQuantisationTable);
         const std::uint8_t kind = file[*marker + 1];
         cursor.seek(*marker + 2);
         if (kind == 0xDB)
@@ -113,17 +149,19 @@ std::optional<JpegLayout> locateJpeg(std::span<const std::uint8_t> file) {
         std::uint16_t segmentLength = 0;
         // A length below 2 cannot even cover itself: the segment is corrupt.
         if (!cursor.readU16Be(segmentLength) || segmentLength < 2)
-            return std::nullopt;
+            return refuse(CheckRefusal::NoQuantisationTable);
         if (!cursor.skip(segmentLength - 2u))
-            return std::nullopt;
+            return refuse(CheckRefusal::NoQuantisationTable);
     }
     JpegLayout layout;
     if (!cursor.skip(kDqtSkip) || !cursor.readBytes(layout.tableTail.data(), 4)) {
-        return std::nullopt;
+        return refuse(CheckRefusal::NoQuantisationTable);
     }
     const auto sos = cursor.findPair(0xFF, 0xDA);
     if (!sos)
-        return std::nullopt;
+        return refuse(CheckRefusal::NoStartOfScan);
+    if (why != nullptr)
+        *why = CheckRefusal::None;
     cursor.seek(*sos + 2);
     cursor.skip(kSosSkip);
     layout.codedStart = cursor.position();
@@ -283,6 +321,17 @@ bool checkJpeg(std::span<const std::uint8_t> file, CheckResult& result) {
 
 bool checkBytes(std::span<const std::uint8_t> file, CheckVariant variant, CheckResult& result) {
     return variant == CheckVariant::Jpeg ? checkJpeg(file, result) : checkJpeg2000(file, result);
+}
+
+CheckRefusal checkRefusal(std::span<const std::uint8_t> file, CheckVariant variant) {
+    CheckRefusal why = CheckRefusal::None;
+    if (file.size() < 2)
+        return CheckRefusal::TooShort;
+    if (variant == CheckVariant::Jpeg)
+        locateJpeg(file, &why);
+    else
+        locateJ2k(file, &why);
+    return why;
 }
 
 bool checkFile(const std::string& path, CheckVariant variant, CheckResult& result) {

@@ -29,6 +29,22 @@ struct CheckResult {
 
 enum class CheckVariant { Jpeg, Jpeg2000 };
 
+// Why the check cannot run on a file: the parts it reads its sums from are not where the
+// recorder puts them. A file that decodes may still be refused, and one that does not decode (a
+// JPEG cut inside its coded data) may still be checked: the check reads bytes, not pictures.
+enum class CheckRefusal {
+    None,
+    TooShort,             // fewer than 2 bytes
+    NotJp2,               // no JP2 signature and file-type box (a raw code-stream, say)
+    NoStartOfData,        // no FF 93 after them
+    NoEndOfCodestream,    // no FF D9 after the start of data: a JPEG 2000 file cut short
+    NotJpeg,              // no FF D8 at the start
+    NoQuantisationTable,  // no FF DB before the end, or its entries cut off
+    NoStartOfScan,        // no FF DA after the table
+};
+// The refusal in a few words, for reports ("no end marker FF D9: the file is cut short").
+const char* checkRefusalText(CheckRefusal refusal);
+
 // Calendar time of 2000-01-01 00:00:00 local time plus `seconds`. Depends on the process time
 // zone, which the programs fix to UTC+9 at start-up.
 std::int64_t dvrSecondsToTime(std::uint32_t seconds);
@@ -51,8 +67,9 @@ inline constexpr std::size_t kJ2kStartAt = 6;  // in the short form these three 
 inline constexpr std::size_t kJ2kLengthAt = 10;
 inline constexpr std::size_t kJ2kPictureChecksumAt = 14;
 
-// Empty when the file is not a JP2 file of the recorder's shape (the check does not run).
-std::optional<J2kLayout> locateJ2k(std::span<const std::uint8_t> file);
+// Empty when the file is not a JP2 file of the recorder's shape (the check does not run); `why`,
+// when given, then says what was missing.
+std::optional<J2kLayout> locateJ2k(std::span<const std::uint8_t> file, CheckRefusal* why = nullptr);
 
 // The time checksum of the JPEG 2000 trailer: picture sum plus the four bytes of the time.
 std::uint16_t j2kTimeChecksum(std::uint32_t pictureSum, std::uint32_t dvrSeconds);
@@ -72,7 +89,8 @@ inline constexpr std::size_t kJpegFillBlock = 32;
 inline constexpr std::size_t kJpegTrailerSize = 16;       // time sum, time, checksum, table, ms
 inline constexpr std::size_t kJpegShortTrailerSize = 10;  // checksum, table, ms
 
-std::optional<JpegLayout> locateJpeg(std::span<const std::uint8_t> file);
+std::optional<JpegLayout> locateJpeg(std::span<const std::uint8_t> file,
+                                     CheckRefusal* why = nullptr);
 
 std::uint16_t jpegTimeChecksum(std::uint16_t pictureSum, std::uint32_t dvrSeconds);
 
@@ -103,6 +121,8 @@ bool checkJpeg2000(std::span<const std::uint8_t> file, CheckResult& result, DvrT
                    J2kCheckListener* listener);
 bool checkJpeg(std::span<const std::uint8_t> file, CheckResult& result);
 bool checkBytes(std::span<const std::uint8_t> file, CheckVariant variant, CheckResult& result);
+// Why checkBytes cannot run on `file`; CheckRefusal::None when it runs.
+CheckRefusal checkRefusal(std::span<const std::uint8_t> file, CheckVariant variant);
 // Reads the whole file (bounded) and checks it; false when it cannot be read.
 bool checkFile(const std::string& path, CheckVariant variant, CheckResult& result);
 

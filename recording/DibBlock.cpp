@@ -22,15 +22,19 @@ void writeU32(std::uint8_t* p, std::uint32_t v) {
 
 bool readDibInfo(const DibBlock& block, DibInfo& info) {
     info = DibInfo{};
-    if (block.size() < kDibPixelOffset) return false;
+    if (block.size() < kDibPixelOffset)
+        return false;
     const std::uint8_t* h = block.data();
-    if (readU32(h) != kDibHeaderSize) return false;
+    if (readU32(h) != kDibHeaderSize)
+        return false;
     const auto width = static_cast<std::int32_t>(readU32(h + 4));
     const auto height = static_cast<std::int32_t>(readU32(h + 8));
     const std::uint16_t bits = static_cast<std::uint16_t>(h[14] | (h[15] << 8));
-    if (width <= 0 || height <= 0 || (bits != 24 && bits != 32)) return false;
+    if (width <= 0 || height <= 0 || (bits != 24 && bits != 32))
+        return false;
     const std::uint64_t stride = dibStride(static_cast<std::uint32_t>(width), bits / 8u);
-    if (stride * static_cast<std::uint64_t>(height) > block.size() - kDibPixelOffset) return false;
+    if (stride * static_cast<std::uint64_t>(height) > block.size() - kDibPixelOffset)
+        return false;
     info.width = width;
     info.height = height;
     info.bitCount = bits;

@@ -17,9 +17,6 @@ namespace korvex {
 
 namespace {
 
-// Largest frame file the check reads (the decoders stop at kMaxFrameFileBytes).
-constexpr long long kMaxCheckedFileBytes = 256ll * 1024 * 1024;
-
 // The last 4 bytes of a frame file are its millisecond offset (little-endian). Only those bytes
 // are read; 0 when the file cannot be read or is shorter than 4 bytes.
 std::uint32_t readTrailingOffset(const std::string& path) {
@@ -274,44 +271,55 @@ int FolderImageSource::openFolder(const std::string& path, int subfoldersOnly) {
 }
 
 DibBlock FolderImageSource::loadCurrent(std::size_t* outSize, int orderCheck) {
+    const bool withCheck = validIndex(current_) && flagsAt(current_) == -1;
+    return acceptFrame(readFrame(current_, withCheck, JpegPixels::Bgr24), outSize, orderCheck);
+}
+
+FrameRead FolderImageSource::readFrame(int i, bool withCheck, JpegPixels pixels) const {
+    FrameRead read;
+    if (!validIndex(i))
+        return read;
+    const std::string& path = records_[static_cast<std::size_t>(i)].path;
+    // One read serves the decoder and the check. A picture that does not decode is still
+    // checked: its trailer gives the frame's time and marks all the same.
+    std::vector<unsigned char> bytes;
+    if (!platform::readWholeFile(path, bytes, kMaxCheckedFileBytes)) {
+        read.readError = errno;
+        return read;
+    }
+    read.picture =
+        decodeFrameBytes(extensionOf(path), bytes.data(), bytes.size(), &read.size, pixels);
+    if (withCheck) {
+        const CheckVariant variant = kind_.kindJpeg ? CheckVariant::Jpeg : CheckVariant::Jpeg2000;
+        read.checked = checkBytes(std::span<const std::uint8_t>(bytes.data(), bytes.size()),
+                                  variant, read.check);
+    }
+    return read;
+}
+
+DibBlock FolderImageSource::acceptFrame(FrameRead read, std::size_t* outSize, int orderCheck) {
     if (outSize)
         *outSize = 0;
-    lastLoadError_ = 0;
+    lastLoadError_ = read.readError;
     if (!validIndex(current_))
         return {};
     const auto index = static_cast<std::size_t>(current_);
     FrameRecord& record = records_[index];
-
-    // One read serves the decoder and the check. A picture that does not decode is still
-    // checked: its trailer gives the frame's time and marks all the same.
-    std::vector<unsigned char> bytes;
-    if (!platform::readWholeFile(record.path, bytes, kMaxCheckedFileBytes)) {
-        lastLoadError_ = errno;
-        return {};
-    }
-    lastLoadError_ = 0;
-    std::size_t size = 0;
-    DibBlock picture =
-        decodeFrameBytes(extensionOf(record.path), bytes.data(), bytes.size(), &size);
-
-    if (record.checkFlags == -1) {
-        CheckResult check;
-        const CheckVariant variant = kind_.kindJpeg ? CheckVariant::Jpeg : CheckVariant::Jpeg2000;
-        if (checkBytes(std::span<const std::uint8_t>(bytes.data(), bytes.size()), variant, check)) {
-            record.checkFlags = check.flags;
-            // With an INFO table, time and offset already came from it.
-            if (!info_.loaded()) {
-                if (record.time == 0)
-                    record.time = check.time;
-                if (record.offsetMs == 0) {
-                    record.offsetMs = timeTable_.present()
-                                          ? static_cast<std::uint32_t>(timeTable_.at(current_))
-                                          : check.offsetMs;
-                }
+    if (read.checked && record.checkFlags == -1) {
+        const CheckResult& check = read.check;
+        record.checkFlags = check.flags;
+        // With an INFO table, time and offset already came from it.
+        if (!info_.loaded()) {
+            if (record.time == 0)
+                record.time = check.time;
+            if (record.offsetMs == 0) {
+                record.offsetMs = timeTable_.present()
+                                      ? static_cast<std::uint32_t>(timeTable_.at(current_))
+                                      : check.offsetMs;
             }
         }
     }
-    if (!picture)
+    if (!read.picture)
         return {};
 
     // A frame that runs backwards in time is not shown while pacing by the sound clock.
@@ -319,8 +327,8 @@ DibBlock FolderImageSource::loadCurrent(std::size_t* outSize, int orderCheck) {
         return {};
 
     if (outSize)
-        *outSize = size;
-    return picture;
+        *outSize = read.size;
+    return std::move(read.picture);
 }
 
 void FolderImageSource::moveCurrent(long long delta) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "recording/AuthenticityCheck.h"
+#include "recording/ImageDecoder.h"
 #include "recording/ImageSource.h"
 #include "recording/InfoTable.h"
 #include "recording/RecordingProbe.h"
@@ -31,6 +33,18 @@ struct FrameRecord {
     std::int32_t infoIndex = -1;
 };
 
+// Largest frame file the check reads (the decoders stop at kMaxFrameFileBytes).
+inline constexpr long long kMaxCheckedFileBytes = 256ll * 1024 * 1024;
+
+// A frame file read, decoded and checked apart from the index (FolderImageSource::readFrame).
+struct FrameRead {
+    DibBlock picture;      // empty when the file did not decode
+    std::size_t size = 0;  // as loadCurrent gives it
+    int readError = 0;     // errno when the file could not be read
+    bool checked = false;  // the file was checked and `check` holds its result
+    CheckResult check;
+};
+
 // The frame source over a recording folder: numbered picture files, flat or in subfolders, with
 // the optional INFO index and time.txt.
 //
@@ -47,6 +61,13 @@ public:
 
     int openFolder(const std::string& path, int subfoldersOnly) override;
     DibBlock loadCurrent(std::size_t* outSize, int orderCheck) override;
+    // loadCurrent in two steps, so that another thread can read ahead. readFrame reads, decodes
+    // and (with `withCheck`) checks frame `i` without touching the index: another thread may
+    // call it while the owner uses the source, until the owner opens another folder.
+    // acceptFrame then does on the owner's thread what loadCurrent does with the current frame's
+    // file: the check fills the frame's record when it has none yet.
+    FrameRead readFrame(int i, bool withCheck, JpegPixels pixels) const;
+    DibBlock acceptFrame(FrameRead read, std::size_t* outSize, int orderCheck);
     int forward(int n) override;
     int back(int n) override;
     int first() override;

@@ -30,23 +30,6 @@ struct PropertiesGuard {
     ~PropertiesGuard() { platform::jpegFree(props); }
 };
 
-// Widest row of a picture within the size bound.
-constexpr std::size_t kMaxStride = dibStride(kMaxFrameWidth, 4);
-
-void flipRows(std::uint8_t* pixels, std::size_t stride, std::size_t height) {
-    // Whole-row copies through one spare row: many times faster than swapping byte by byte.
-    std::uint8_t spare[kMaxStride];
-    if (stride > kMaxStride)
-        return;
-    for (std::size_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
-        std::uint8_t* a = pixels + top * stride;
-        std::uint8_t* b = pixels + bottom * stride;
-        std::memcpy(spare, a, stride);
-        std::memcpy(a, b, stride);
-        std::memcpy(b, spare, stride);
-    }
-}
-
 // The four-channel output: red and blue swapped, colour premultiplied by alpha.
 void swapAndPremultiply(std::uint8_t* pixels, std::size_t stride, std::size_t width,
                         std::size_t height) {
@@ -62,8 +45,8 @@ void swapAndPremultiply(std::uint8_t* pixels, std::size_t stride, std::size_t wi
     }
 }
 
-DibBlock decodeJpeg(platform::JpegProperties& props, std::size_t* outSize,
-                    PictureSize* outPicture) {
+DibBlock decodeJpeg(platform::JpegProperties& props, std::size_t* outSize, PictureSize* outPicture,
+                    JpegPixels pixels) {
     using platform::JpegColor;
     if (outSize)
         *outSize = 0;
@@ -78,7 +61,7 @@ DibBlock decodeJpeg(platform::JpegProperties& props, std::size_t* outSize,
     switch (props.jpegChannels) {
         case 1:
         case 3:
-            channels = 3;
+            channels = pixels == JpegPixels::Bgrx32 ? 4 : 3;
             colour = JpegColor::Bgr;
             break;
         case 4:
@@ -112,13 +95,12 @@ DibBlock decodeJpeg(platform::JpegProperties& props, std::size_t* outSize,
     props.dibPadBytes = static_cast<int>(stride) - channels * width;
     props.dibBytes = base + kDibPixelOffset;
     props.dibBufferSize = pixelBytes;
+    // The four-channel rows stay top row first, as that path has always left them.
+    props.dibBottomUp = colour == JpegColor::Bgr;
     if (platform::jpegRead(&props, platform::kJpegReadWhole) != 0)
         return {};
 
-    if (colour == JpegColor::Bgr) {
-        flipRows(base + kDibPixelOffset, stride, static_cast<std::size_t>(height));
-    } else {
-        // These rows stay top row first, as the four-channel path has always left them.
+    if (colour != JpegColor::Bgr) {
         swapAndPremultiply(base + kDibPixelOffset, stride, static_cast<std::size_t>(width),
                            static_cast<std::size_t>(height));
     }
@@ -147,12 +129,12 @@ DibBlock decodeJpegFile(const std::string& path, std::size_t* outSize, PictureSi
     return noThrow([&] {
         platform::JpegProperties props{};
         props.fileName = path.c_str();
-        return decodeJpeg(props, outSize, outPicture);
+        return decodeJpeg(props, outSize, outPicture, JpegPixels::Bgr24);
     });
 }
 
 DibBlock decodeJpegBytes(const std::uint8_t* data, std::size_t size, std::size_t* outSize,
-                         PictureSize* outPicture) {
+                         PictureSize* outPicture, JpegPixels pixels) {
     if (outSize)
         *outSize = 0;
     if (!data || size == 0)
@@ -161,7 +143,7 @@ DibBlock decodeJpegBytes(const std::uint8_t* data, std::size_t size, std::size_t
         platform::JpegProperties props{};
         props.jpegBytes = data;
         props.jpegSize = size;
-        return decodeJpeg(props, outSize, outPicture);
+        return decodeJpeg(props, outSize, outPicture, pixels);
     });
 }
 
@@ -230,13 +212,13 @@ DibBlock decodeJ2kFile(const std::string& path, std::size_t* outSize) {
 }
 
 DibBlock decodeFrameBytes(std::string_view extension, const std::uint8_t* data, std::size_t size,
-                          std::size_t* outSize) {
+                          std::size_t* outSize, JpegPixels pixels) {
     if (outSize)
         *outSize = 0;
     if (size > static_cast<unsigned long long>(kMaxFrameFileBytes))
         return {};
     if (platform::equalsNoCase(extension, "jpg"))
-        return decodeJpegBytes(data, size, outSize);
+        return decodeJpegBytes(data, size, outSize, nullptr, pixels);
     if (!platform::equalsNoCase(extension, "jp2"))
         return {};
     DibBlock block = decodeJ2kBytes(data, size);

@@ -21,6 +21,11 @@ inline constexpr std::int32_t kMaxFrameHeight = 4096;
 // Largest frame file the decoders read into memory; a 4096 x 4096 frame is far smaller.
 inline constexpr long long kMaxFrameFileBytes = 64ll * 1024 * 1024;
 
+// How a decoded colour or grey JPEG keeps its pixels: three bytes (blue, green, red), as every
+// picture of the viewer, or four (blue, green, red, 255), which the painter scales without
+// converting them first. Four-channel files decode alike either way.
+enum class JpegPixels { Bgr24, Bgrx32 };
+
 // Decodes a JPEG file into a DibBlock (24-bit BGR bottom-up, or 32-bit for four-channel files).
 // `outSize` receives the block size (44 + stride x height); `outPicture`, when given, the width and
 // height. Returns an empty block on any failure.
@@ -29,7 +34,7 @@ DibBlock decodeJpegFile(const std::string& path, std::size_t* outSize = nullptr,
 
 // The same decode over a JPEG file already in memory.
 DibBlock decodeJpegBytes(const std::uint8_t* data, std::size_t size, std::size_t* outSize = nullptr,
-                         PictureSize* outPicture = nullptr);
+                         PictureSize* outPicture = nullptr, JpegPixels pixels = JpegPixels::Bgr24);
 
 // Decodes a JPEG 2000 file (JP2 or raw code-stream) into a DibBlock converted in place from the
 // codec's BMP-file output. `outSize` receives the fixed capacity 0xFC000. Empty on failure.
@@ -44,8 +49,9 @@ DibBlock decodeJ2kBytesToBmp(const std::uint8_t* data, std::size_t size);
 DibBlock decodeJ2kBytes(const std::uint8_t* data, std::size_t size);
 
 // A frame file already in memory, decoded by its extension ("jpg" or "jp2", any letter case) as
-// the *File functions above would; `outSize` as theirs. Empty for other extensions.
+// the *File functions above would; `outSize` as theirs. Empty for other extensions. `pixels`
+// applies to JPEG files.
 DibBlock decodeFrameBytes(std::string_view extension, const std::uint8_t* data, std::size_t size,
-                          std::size_t* outSize = nullptr);
+                          std::size_t* outSize = nullptr, JpegPixels pixels = JpegPixels::Bgr24);
 
 }  // namespace korvex

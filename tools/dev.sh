@@ -2,7 +2,8 @@
 # Set-up commands for a Debian 12 machine.
 #   tools/dev.sh demo   install what is missing, build, stream and save a run from the built-in
 #                       recorder with picvox-host, check it and open it in Korvex
-#   tools/dev.sh test   install what is missing, build, run every test (plain and sanitized)
+#   tools/dev.sh test   install what is missing, check the layout (clang-format) and the include
+#                       direction of the sources, build, run every test (plain and sanitized)
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -76,6 +77,10 @@ demo)
     ;;
 test)
     install_packages
+    # Seconds, not an hour: a source laid out against .clang-format, or an include against the
+    # folder tree, fails the run before anything is built.
+    tools/format-check.sh
+    tools/layering-check.sh
     build build ON ON RelWithDebInfo ""
     run_ctest --test-dir build
     # Memory and undefined-behaviour errors fail the run as surely as a wrong result.
@@ -84,8 +89,8 @@ test)
         run_ctest --test-dir build-asan
     # The streaming control's threads, the audio device thread and the viewer's scan worker
     # under ThreadSanitizer.
-    tsan_tests=(platform_test picvox_buffers_test picvox_com_test picvox_run_test http_test
-        tempfolder_test audio_test viewerdoc_test)
+    tsan_tests=(platform_test picvox_buffers_test picvox_com_test picvox_run_test
+        picvox_saves_test picvox_download_test http_test tempfolder_test audio_test viewerdoc_test)
     configure build-tsan ON OFF RelWithDebInfo thread
     cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}" picvox
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \

@@ -1,10 +1,10 @@
 // A Live run of the control against a recorder (dvrsim in its own process, 720x248 JPEG 2000
 // pictures at the recorder's pace, 8 kHz mono 16-bit sound, or --sound=RATE:CHANNELS:BITS) for
-// --minutes=N (default 10), with CacheTime 3000 ms (--cache-ms=N). Reports from the control's log the times the sound ring ran dry or
-// overflowed (sound dropped), the passes restarted and the ring's fill range after the first
-// minute; the control's CPU time per streamed minute against decoding the same
-// pictures alone (the baseline, measured in the same run); and resident memory at minute 2 and
-// at the end.
+// --minutes=N (default 10), with CacheTime 3000 ms (--cache-ms=N). Reports from the control's log
+// the times the sound ring ran dry or overflowed (sound dropped), the passes restarted and the
+// ring's fill range after the first minute; the control's CPU time per streamed minute against
+// decoding the same pictures alone (the baseline, measured in the same run); and resident memory at
+// minute 2 and at the end.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <spawn.h>

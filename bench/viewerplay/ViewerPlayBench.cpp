@@ -29,9 +29,9 @@
 #include "tools/recgen/RecordingWriter.h"
 #include "viewer/playback/CKorvexDoc.h"
 #include "viewer/playback/FramePainter.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
 #include "viewer/shell/CMainFrame.h"
-#include "viewer/shell/core/ResourceIds.h"
 
 namespace {
 

@@ -8,8 +8,8 @@ namespace picvox {
 
 std::size_t AudioRing::sizeFor(std::uint32_t avgBytesPerSec, int cacheTimeMs) {
     constexpr std::uint64_t kInFlightMs = 8000;
-    const std::uint64_t ms = 2 * static_cast<std::uint64_t>(cacheTimeMs > 0 ? cacheTimeMs : 0) +
-                             kInFlightMs;
+    const std::uint64_t ms =
+        2 * static_cast<std::uint64_t>(cacheTimeMs > 0 ? cacheTimeMs : 0) + kInFlightMs;
     const std::uint64_t bytes = ms * avgBytesPerSec / 1000;
     return static_cast<std::size_t>(
         std::clamp<std::uint64_t>(bytes, kControlSize, static_cast<std::uint64_t>(kMaxSize)));

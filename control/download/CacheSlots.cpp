@@ -87,8 +87,8 @@ bool scanFolder(const std::string& folder, SlotClock clock,
 }  // namespace detail
 
 int LatestSlot(const CacheLocation& cache, SlotKind kind) {
-    const std::string folder = kind == SlotKind::Picture ? PictureFolder(cache.folder)
-                                                         : SoundFolder(cache.folder);
+    const std::string folder =
+        kind == SlotKind::Picture ? PictureFolder(cache.folder) : SoundFolder(cache.folder);
     // Full precision rather than whole seconds: entries come in no particular order here, so
     // a tie inside one second would pick a slot at random and new files could overwrite the
     // newest ones.
@@ -133,8 +133,8 @@ std::uint64_t StepSlotForward(const CacheLocation& cache, int& slot, std::uint64
 }
 
 int NewestSlotBefore(const CacheLocation& cache, SlotKind kind, std::uint64_t time) {
-    const std::string folder = kind == SlotKind::Picture ? PictureFolder(cache.folder)
-                                                         : SoundFolder(cache.folder);
+    const std::string folder =
+        kind == SlotKind::Picture ? PictureFolder(cache.folder) : SoundFolder(cache.folder);
     int result = 0;
     std::uint64_t newest = 0;
     ScanSlotFolder(folder, cache.clock, [&](int number, std::uint64_t t) {

@@ -61,7 +61,7 @@ int RewriteSetTime(const std::string& path, std::uint32_t dvrSeconds) {
 CacheStore::CacheStore(HttpThreadParams& params)
     : p_(params),
       fetch_(GetImgFile),
-      tempName_([this](int seqNo) { return MakeTempName(p_.fetch.imageUrl, seqNo); }) {}
+      tempName_([this](int seqNo) { return MakeTempName(p_.fetch.imageUrl, seqNo, p_.tempTag); }) {}
 
 bool CacheStore::stopped() const {
     return p_.stopped();
@@ -158,11 +158,11 @@ bool CacheStore::sameFormat(const WavClip& clip) {
     // One run plays and saves one format: sound in another would be noise under the first
     // one's header, and the player plays only the format it was made for.
     if (!p_.progress.formatChanged) {
-        WriteLog(LogTag::HttpThread, "WAVEフォーマット変更 %s -> %s",
-                 describe(*runFormat_).c_str(), describe(format).c_str());
+        WriteLog(LogTag::HttpThread, "WAVEフォーマット変更 %s -> %s", describe(*runFormat_).c_str(),
+                 describe(format).c_str());
         p_.progress.formatChanged = true;
-        p_.progress.failure = "the recorder's sound format changed from " +
-                              describe(*runFormat_) + " to " + describe(format);
+        p_.progress.failure = "the recorder's sound format changed from " + describe(*runFormat_) +
+                              " to " + describe(format);
     }
     return false;
 }
@@ -488,9 +488,9 @@ void CacheStore::GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlo
     int n = first;
     // The black picture's successor is the oldest picture after the sound's start, not whatever
     // slot 1 holds.
-    const bool found = first == 0 ? (n = saved_.afterBlack) != 0
-                                  : StepSlotForward(p_.cache, n, pictureReference,
-                                                    SlotKind::Picture) != 0;
+    const bool found = first == 0
+                           ? (n = saved_.afterBlack) != 0
+                           : StepSlotForward(p_.cache, n, pictureReference, SlotKind::Picture) != 0;
     if (found)
         timeFirstSavedPicture(n);
 }
@@ -580,8 +580,8 @@ bool CacheStore::saveCachedPicture(int slot, const std::string& saveFolder, int&
                 return true;
             }
             if (pos >= static_cast<std::int64_t>(p_.save.saveTime) * 1000) {
-                WriteLog(LogTag::HttpThread, "保存対象外（保存区間後）：%s pos=%lld",
-                         path.c_str(), static_cast<long long>(pos));
+                WriteLog(LogTag::HttpThread, "保存対象外（保存区間後）：%s pos=%lld", path.c_str(),
+                         static_cast<long long>(pos));
                 saved_.ended = true;
                 return true;
             }
@@ -602,6 +602,20 @@ bool CacheStore::saveCachedPicture(int slot, const std::string& saveFolder, int&
             saved_.lastSlotTime = cached;
     }
     return true;
+}
+
+void CacheStore::SavePendingPictures(int pictureSlot, const std::string& saveFolder,
+                                     int& savedCount) {
+    if (!savePositionsFound_ || saved_.ended)
+        return;
+    if (!saved_.ready) {
+        // No picture came after the first saved one: its timing cannot be found. It is saved
+        // as it is, the only picture of the recording's start.
+        WriteLog(LogTag::HttpThread, "保存開始画像 時間書換えなし %02d", firstSavedPicture_);
+        saved_.ready = true;
+        saved_.startKnown = false;
+    }
+    savePicturesThrough(PrevSlot(pictureSlot == 0 ? 1 : pictureSlot), saveFolder, savedCount);
 }
 
 bool CacheStore::savePicturesThrough(int slot, const std::string& saveFolder, int& savedCount) {

@@ -71,10 +71,17 @@ public:
 
     // Milliseconds of sound the AudioRing holds (bytes held / bytes per millisecond).
     int audioRingBufferedMs() const;
+    // Whether the sound queued for the writer has reached save_time.
+    bool savedSoundQueued() const { return savedSoundEndTime_ != 0; }
     // The last sound format met (18 bytes).
     const std::array<std::uint8_t, 18>& waveFormat() const { return waveFormat_; }
     SaveStartState& saveState() { return s_; }
     const SaveStartState& saveState() const { return s_; }
+
+    // At the end of a save: the pictures not saved yet up to the one before `pictureSlot` (the
+    // next slot to fill), also when the first saved picture never got a successor to time it
+    // (then it stands at the start as it is, and no place is checked).
+    void SavePendingPictures(int pictureSlot, const std::string& saveFolder, int& savedCount);
 
     // The save start.
     void GetSaveIndex(int pictureSlot, int pictureReadSlot, int soundSlot, int soundReadSlot);

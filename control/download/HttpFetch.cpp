@@ -1,8 +1,10 @@
 #include "control/download/HttpFetch.h"
 
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <ctime>
@@ -149,7 +151,9 @@ std::optional<std::string> MakeLocalName(const std::string& url) {
     }
 }
 
-std::string MakeTempName(const std::string& url, int n) {
+namespace {
+
+std::string tempName(const std::string& url, const std::string& number) {
     std::string name;
     try {
         std::optional<std::string> folder = GetInetTempFolder();
@@ -160,9 +164,9 @@ std::string MakeTempName(const std::string& url, int n) {
         const std::string file = MakeLocalName(url).value_or(std::string());
         const std::size_t dot = file.rfind('.');
         if (dot == std::string::npos) {
-            name += file + std::to_string(n);
+            name += file + number;
         } else {
-            name += file.substr(0, dot) + std::to_string(n) + file.substr(dot);
+            name += file.substr(0, dot) + number + file.substr(dot);
         }
     } catch (...) {
         WriteLog(LogTag::HttpThread, "MakeTempName ERROR");
@@ -170,6 +174,21 @@ std::string MakeTempName(const std::string& url, int n) {
         name.clear();
     }
     return name;
+}
+
+}  // namespace
+
+std::string MakeTempName(const std::string& url, int n) {
+    return tempName(url, std::to_string(n));
+}
+
+std::string MakeTempName(const std::string& url, int n, const std::string& tag) {
+    return tempName(url, tag.empty() ? std::to_string(n) : std::to_string(n) + "-" + tag);
+}
+
+std::string NewTempTag() {
+    static std::atomic<unsigned> runs{0};
+    return "p" + std::to_string(::getpid()) + "r" + std::to_string(runs++);
 }
 
 void SetSessionTimeouts(platform::InternetSession& session, int timeMs) {

@@ -33,6 +33,11 @@ std::optional<std::string> MakeLocalName(const std::string& url);
 // "<cache folder>/<name without extension><n><.extension>"; empty when no cache folder can be
 // chosen.
 std::string MakeTempName(const std::string& url, int n);
+// The same with `tag` after the number ("<folder>/live12-p4242r3.wav"): the temporary files of a
+// download thread whose tag no other thread has, in this process or another (NewTempTag), so
+// that two controls streaming at once (two pages, two hosts) never write into each other's.
+std::string MakeTempName(const std::string& url, int n, const std::string& tag);
+std::string NewTempTag();
 
 void SetSessionTimeouts(platform::InternetSession& session, int timeMs);
 // A connection for an http or https URL (none for any other scheme or a URL that does not

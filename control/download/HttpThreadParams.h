@@ -128,6 +128,7 @@ struct HttpThreadParams {
     RunShared shared;
     DownloadProgress progress;
     const StopOrder* stopOrder = nullptr;
+    std::string tempTag;  // makes the thread's temporary file names its own (NewTempTag)
     // Without hooks, the ring counts as full and a received sound segment stays in its
     // temporary file for the caller.
     FetchHooks* hooks = nullptr;

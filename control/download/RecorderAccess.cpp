@@ -5,13 +5,13 @@
 #include <cctype>
 
 #include "control/buffers/PicvoxLog.h"
-#include "platform/com/UserStore.h"
+#include "platform/UserStore.h"
 #include "platform/net/InternetUrl.h"
 
 namespace picvox {
 
 using platform::HttpLoginScheme;
-using platform::com::UserStore;
+using platform::UserStore;
 
 // ---- SecretText ----
 

@@ -151,9 +151,9 @@ int SaveFrame(HttpThreadParams& params, int proceed, const std::string& frameFol
     // Whether the frame has a time is the check's verdict; the text only shows it.
     korvex::CheckResult check;
     const bool hasTime = CheckJ2kFile(source, check) && FrameHasTime(check);
-    params.progress.detailText = hasTime ? FormatAbsoluteTime(check.time, params.save.timestampOrder,
-                                                              params.save.delimiter)
-                                         : std::string();
+    params.progress.detailText =
+        hasTime ? FormatAbsoluteTime(check.time, params.save.timestampOrder, params.save.delimiter)
+                : std::string();
     if (!hasTime) {
         WriteLog(LogTag::HttpThread, "AbsTime: 0   %s", source.c_str());
         if (!direct)

@@ -22,7 +22,11 @@ constexpr int kRefillPauseMs = 100;
 
 template <class... Args>
 void logDxs(const char* format, Args... args) {
-    WriteLog(LogTag::DXSManip, format, args...);
+    // A text without values is written as text, never read as a format.
+    if constexpr (sizeof...(Args) == 0)
+        WriteLog(LogTag::DXSManip, "%s", format);
+    else
+        WriteLog(LogTag::DXSManip, format, args...);
 }
 
 }  // namespace

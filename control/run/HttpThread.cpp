@@ -96,7 +96,7 @@ void playLoop(HttpThreadContext& c) {
         const Clock::time_point t0 = Clock::now();  // the period starts here
 
         RefreshUrls(c);
-        const std::string tempName = MakeTempName(p.fetch.waveUrl, requestCount);
+        const std::string tempName = MakeTempName(p.fetch.waveUrl, requestCount, p.tempTag);
         int playSlot = requestCount;
         last = GetWaveFile(tempName, soundSlot, &playSlot, pictureSlot, p, &firstSound, shortfall);
         if (last == 0)
@@ -107,7 +107,10 @@ void playLoop(HttpThreadContext& c) {
 
         if (last != 0) {
             const int buffered = store.soundBufferedMs(shortfall);
-            if (buffered > p.fetch.cacheTimeMs * kPictureFillShare) {
+            // Once the saved sound is all queued, its last picture is fetched whatever the ring
+            // holds: it closes the recording, and no more sound is needed for it.
+            if (buffered > p.fetch.cacheTimeMs * kPictureFillShare ||
+                (saveFolder && store.savedSoundQueued())) {
                 // A folder is opened once per 200 pictures, not again while seqNo stays on the
                 // boundary (a picture that was not counted).
                 if (saveFolder && seqNo != 0 && seqNo % kFramesPerFolder == 0 &&
@@ -142,6 +145,9 @@ void playLoop(HttpThreadContext& c) {
             break;
         }
     }
+    // A first saved picture that no picture followed still belongs to the recording.
+    if (saveFolder && !c.stopOrder.isSet())
+        store.SavePendingPictures(pictureSlot, *saveFolder, savedCount);
 }
 
 void saveOnlyLoop(HttpThreadContext& c) {
@@ -279,6 +285,7 @@ std::unique_ptr<HttpThreadContext> StartHttpThread(const HttpThreadInput& in,
     p.shared.receiving = &c->receiving;
     p.stopOrder = &c->stopOrder;
     p.access = in.access;
+    p.tempTag = NewTempTag();
     c->store = std::make_unique<CacheStore>(p);
     p.hooks = c->store.get();
 

@@ -19,7 +19,7 @@
 #include "control/run/WaitAnimation.h"
 #include "platform/FileSystem.h"
 #include "platform/UserFolders.h"
-#include "platform/com/UserStore.h"
+#include "platform/UserStore.h"
 
 namespace picvox {
 
@@ -460,7 +460,7 @@ public:
           mode_(p.mode),
           player_(page_.window()),
           timers_(counter_, page_),
-          access_(&page_, p.trustStorePath.empty() ? platform::com::UserStore::defaultPath()
+          access_(&page_, p.trustStorePath.empty() ? platform::UserStore::defaultPath()
                                                    : p.trustStorePath) {}
 
     void run() {

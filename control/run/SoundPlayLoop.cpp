@@ -78,8 +78,8 @@ void CorrectFrequency(const AudioRing& ring, const platform::WaveFormat& format,
                  "MainProcessThread 周波数補正 バッファ残=%d%% 前回差=%d%% 元周波数=%d "
                  "補正周波数=%d\n",
                  pct, d, cur, f);
-    } else if (savedDiff != 0 && pct >= kLowPercent && pct <= kHighPercent &&
-               d > -kTrendPoints && d < kTrendPoints) {
+    } else if (savedDiff != 0 && pct >= kLowPercent && pct <= kHighPercent && d > -kTrendPoints &&
+               d < kTrendPoints) {
         const int settled = std::clamp(cur + savedDiff, limits.low, limits.high);
         (void)player.secondary->SetFrequency(static_cast<std::uint32_t>(settled));
         WriteLog(LogTag::MainProcess,

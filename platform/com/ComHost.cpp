@@ -6,7 +6,7 @@
 #include <mutex>
 #include <optional>
 
-#include "platform/com/UserStore.h"
+#include "platform/UserStore.h"
 
 namespace platform::com {
 

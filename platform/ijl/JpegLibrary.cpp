@@ -263,9 +263,13 @@ int readImpl(JpegProperties* props, int mode) {
     // Which libjpeg output gives the description asked for.
     J_COLOR_SPACE outSpace;
     const JpegColor source = props->jpegColor;
-    if (props->dibColor == JpegColor::Bgr && props->dibChannels == 3 &&
-        (source == JpegColor::Grey || source == JpegColor::YCbCr || source == JpegColor::Rgb)) {
+    const bool threeComponents =
+        source == JpegColor::Grey || source == JpegColor::YCbCr || source == JpegColor::Rgb;
+    if (props->dibColor == JpegColor::Bgr && props->dibChannels == 3 && threeComponents) {
         outSpace = JCS_EXT_BGR;
+    } else if (props->dibColor == JpegColor::Bgr && props->dibChannels == 4 && threeComponents) {
+        // libjpeg-turbo sets the fourth byte to 255.
+        outSpace = JCS_EXT_BGRX;
     } else if (props->dibColor == JpegColor::RgbaFlashPix && props->dibChannels == 4 &&
                (source == JpegColor::YCbCrAFlashPix || source == JpegColor::Cmyk ||
                 source == JpegColor::Ycck)) {
@@ -285,9 +289,10 @@ int readImpl(JpegProperties* props, int mode) {
     if (rowBytes * static_cast<std::size_t>(props->dibHeight) > props->dibBufferSize)
         return kJpegBufferTooSmall;
 
-    s.rows.resize(static_cast<std::size_t>(props->dibHeight));
-    for (std::size_t y = 0; y < s.rows.size(); ++y)
-        s.rows[y] = props->dibBytes + y * rowBytes;
+    const std::size_t height = static_cast<std::size_t>(props->dibHeight);
+    s.rows.resize(height);
+    for (std::size_t y = 0; y < height; ++y)
+        s.rows[y] = props->dibBytes + (props->dibBottomUp ? height - 1 - y : y) * rowBytes;
     const int r = readPicture(s, *props, outSpace, s.rows.data());
     if (r != kJpegOk)
         return r;

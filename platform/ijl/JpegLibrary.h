@@ -60,7 +60,9 @@ struct JpegProperties {
     JpegColor jpegColor;
 
     // Output description, set by the caller before reading the whole picture. Rows are written
-    // top row first, each dibChannels x dibWidth bytes followed by dibPadBytes bytes.
+    // top row first (bottom row first with dibBottomUp), each dibChannels x dibWidth bytes
+    // followed by dibPadBytes bytes. Bgr comes in three bytes a pixel, or in four with 255 as the
+    // fourth.
     int dibWidth;
     int dibHeight;
     int dibChannels;
@@ -68,6 +70,7 @@ struct JpegProperties {
     int dibPadBytes;
     unsigned char* dibBytes;
     std::size_t dibBufferSize;  // bytes available at dibBytes; a picture that needs more fails
+    bool dibBottomUp;
 
     void* internal;  // library state between calls
 };

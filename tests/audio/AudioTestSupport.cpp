@@ -13,20 +13,6 @@
 
 namespace audiotest {
 
-TempDir::TempDir() {
-    static std::atomic<int> counter{0};
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() /
-            ("korvex-audio-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
-             std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
 std::vector<float> makeTone(int sampleRate, int channels, double seconds) {
     const auto frames = static_cast<std::size_t>(sampleRate * seconds);
     std::vector<float> out(frames * static_cast<std::size_t>(channels));
@@ -104,69 +90,6 @@ std::string useDiskOutput(const TempDir& dir, const std::string& name) {
     const std::string path = (dir.path() / name).string();
     ::setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
     return path;
-}
-
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto until = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) {
-        had_ = true;
-        old_ = old;
-    }
-    ::setenv(name, value, 1);
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (had_) {
-        ::setenv(name_.c_str(), old_.c_str(), 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
-}
-
-bool FakeMixer::open() {
-    ++s_.opens;
-    if (s_.openFails)
-        return false;
-    s_.open = true;
-    return true;
-}
-
-void FakeMixer::close() {
-    ++s_.closes;
-    s_.open = false;
-}
-
-bool FakeMixer::findSpeakerVolume(VolumeControlInfo& out) {
-    ++s_.finds;
-    if (!s_.open || s_.findFails)
-        return false;
-    out.id = 7;
-    out.minimum = s_.minimum;
-    out.maximum = s_.maximum;
-    return true;
-}
-
-bool FakeMixer::getValue(std::uint32_t controlId, std::uint32_t& value) {
-    if (!s_.open || s_.getFails || controlId != 7)
-        return false;
-    value = s_.value;
-    return true;
-}
-
-bool FakeMixer::setValue(std::uint32_t controlId, std::uint32_t value) {
-    if (!s_.open || s_.setFails || controlId != 7)
-        return false;
-    s_.value = value;
-    return true;
 }
 
 }  // namespace audiotest

@@ -8,10 +8,13 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 
 #include <unistd.h>
+
+#include "tests/support/ScopedEnv.h"
 
 using namespace checktest;
 using korvex::CheckResult;
@@ -25,26 +28,14 @@ std::span<const std::uint8_t> view(const Bytes& b) {
 // Sets the process zone for one test and puts the previous one back.
 class ScopedTz {
 public:
-    explicit ScopedTz(const char* tz) {
-        const char* old = std::getenv("TZ");
-        hadOld_ = old != nullptr;
-        if (hadOld_)
-            old_ = old;
-        ::setenv("TZ", tz, 1);
-        ::tzset();
-    }
+    explicit ScopedTz(const char* tz) : env_(std::in_place, "TZ", tz) { ::tzset(); }
     ~ScopedTz() {
-        if (hadOld_) {
-            ::setenv("TZ", old_.c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
+        env_.reset();
         ::tzset();
     }
 
 private:
-    bool hadOld_ = false;
-    std::string old_;
+    std::optional<korvex::test::ScopedEnv> env_;
 };
 
 std::uint32_t byteSum(const Bytes& b) {
@@ -162,9 +153,11 @@ TEST(J2kCheck, SumsFromTheStartMarkerThroughTheFirstEndMarker) {
     EXPECT_EQ(r.offsetMs, 9u);
 }
 
+// A file the check refuses, and the reason it gives for reports.
 struct NotRunCase {
     const char* name;
     Bytes bytes;
+    korvex::CheckRefusal why;
 };
 
 TEST(J2kCheck, DoesNotRunOnFilesOfAnotherShape) {
@@ -184,17 +177,18 @@ TEST(J2kCheck, DoesNotRunOnFilesOfAnotherShape) {
     }();
     Bytes noEnd = makeJp2({0x01, 0x02}).bytes;
     noEnd.pop_back();
+    using Why = korvex::CheckRefusal;
     const NotRunCase cases[] = {
-        {"empty", {}},
-        {"one byte", {0x00}},
-        {"boxes only, cut", Bytes(good.begin(), good.begin() + 31)},
-        {"signature", changed(4, 'J')},
-        {"signature length", changed(3, 0x0D)},
-        {"file-type length", changed(15, 0x15)},
-        {"brand", changed(23, 'x')},
-        {"compatibility", changed(31, 'x')},
-        {"no start of data", noSod},
-        {"no end marker", noEnd},
+        {"empty", {}, Why::TooShort},
+        {"one byte", {0x00}, Why::TooShort},
+        {"boxes only, cut", Bytes(good.begin(), good.begin() + 31), Why::NotJp2},
+        {"signature", changed(4, 'J'), Why::NotJp2},
+        {"signature length", changed(3, 0x0D), Why::NotJp2},
+        {"file-type length", changed(15, 0x15), Why::NotJp2},
+        {"brand", changed(23, 'x'), Why::NotJp2},
+        {"compatibility", changed(31, 'x'), Why::NotJp2},
+        {"no start of data", noSod, Why::NoStartOfData},
+        {"no end marker", noEnd, Why::NoEndOfCodestream},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -202,11 +196,13 @@ TEST(J2kCheck, DoesNotRunOnFilesOfAnotherShape) {
         r.flags = 55;
         EXPECT_FALSE(korvex::checkJpeg2000(view(c.bytes), r));
         EXPECT_EQ(r.flags, 0);
+        EXPECT_EQ(korvex::checkRefusal(view(c.bytes), korvex::CheckVariant::Jpeg2000), c.why);
     }
     // The minor version is not examined.
     CheckResult r;
     EXPECT_TRUE(korvex::checkJpeg2000(view(changed(25, 0x7E)), r));
     EXPECT_EQ(r.flags, 0);
+    EXPECT_EQ(korvex::checkRefusal(view(good), korvex::CheckVariant::Jpeg2000), Why::None);
 }
 
 // ---- JPEG trailers built by hand ----
@@ -386,19 +382,24 @@ TEST(JpegCheck, DoesNotRunOnFilesOfAnotherShape) {
         append(b, app);
         return b;
     };
+    using Why = korvex::CheckRefusal;
     const NotRunCase cases[] = {
-        {"empty", {}},
-        {"one byte", {0xFF}},
-        {"start marker only", {0xFF, 0xD8}},
-        {"not a start marker", {0xFF, 0xD9, 0xFF, 0xDB}},
-        {"no table", noTable},
-        {"table cut short", Bytes(good.begin(), good.begin() + 22 + 63 + 3)},
-        {"no start of scan", noScan},
-        {"segment runs off the end", withApp({0xFF, 0xE0, 0x10, 0x00, 0xFF, 0xDB})},
-        {"segment length cut", withApp({0xFF, 0xE0, 0x00})},
+        {"empty", {}, Why::TooShort},
+        {"one byte", {0xFF}, Why::TooShort},
+        {"start marker only", {0xFF, 0xD8}, Why::NoQuantisationTable},
+        {"not a start marker", {0xFF, 0xD9, 0xFF, 0xDB}, Why::NotJpeg},
+        {"no table", noTable, Why::NoQuantisationTable},
+        {"table cut short", Bytes(good.begin(), good.begin() + 22 + 63 + 3),
+         Why::NoQuantisationTable},
+        {"no start of scan", noScan, Why::NoStartOfScan},
+        {"segment runs off the end", withApp({0xFF, 0xE0, 0x10, 0x00, 0xFF, 0xDB}),
+         Why::NoQuantisationTable},
+        {"segment length cut", withApp({0xFF, 0xE0, 0x00}), Why::NoQuantisationTable},
         // Lengths that cannot cover themselves would walk backwards or forever.
-        {"segment length zero", withApp({0xFF, 0xE0, 0x00, 0x00, 0xFF, 0xDB})},
-        {"segment length one", withApp({0xFF, 0xE0, 0x00, 0x01, 0xFF, 0xDB})},
+        {"segment length zero", withApp({0xFF, 0xE0, 0x00, 0x00, 0xFF, 0xDB}),
+         Why::NoQuantisationTable},
+        {"segment length one", withApp({0xFF, 0xE0, 0x00, 0x01, 0xFF, 0xDB}),
+         Why::NoQuantisationTable},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -406,7 +407,9 @@ TEST(JpegCheck, DoesNotRunOnFilesOfAnotherShape) {
         r.offsetMs = 5;
         EXPECT_FALSE(korvex::checkJpeg(view(c.bytes), r));
         EXPECT_EQ(r.offsetMs, 0u);
+        EXPECT_EQ(korvex::checkRefusal(view(c.bytes), korvex::CheckVariant::Jpeg), c.why);
     }
+    EXPECT_EQ(korvex::checkRefusal(view(good), korvex::CheckVariant::Jpeg), Why::None);
 }
 
 // ---- whole files ----

@@ -123,6 +123,28 @@ TEST_F(TrailerTest, WrittenTrailersPassAndDamageShowsAsIntended) {
     }
 }
 
+// A file cut in the middle of its coded data: the JPEG check still runs on it (the coded data runs
+// off the end: no trailer), the JPEG 2000 check finds no end of the code-stream and cannot run.
+TEST_F(TrailerTest, AFileCutInHalf) {
+    for (std::size_t coded : {0u, 1u, 31u, 1000u}) {
+        SCOPED_TRACE(coded);
+        Bytes jpeg = frame(CheckVariant::Jpeg, coded, 7);
+        ASSERT_TRUE(appendTrailer(CheckVariant::Jpeg, jpeg, {.dvrSeconds = 5, .offsetMs = 9}));
+        ASSERT_TRUE(damage(CheckVariant::Jpeg, jpeg, Damage::HalfFile));
+        CheckResult r;
+        ASSERT_TRUE(korvex::checkBytes({jpeg.data(), jpeg.size()}, CheckVariant::Jpeg, r));
+        EXPECT_EQ(r.flags, korvex::kNoTrailer);
+        EXPECT_EQ(r.offsetMs, 0u);
+
+        Bytes jp2 = frame(CheckVariant::Jpeg2000, coded, 7);
+        ASSERT_TRUE(appendTrailer(CheckVariant::Jpeg2000, jp2, {.dvrSeconds = 5, .offsetMs = 9}));
+        ASSERT_TRUE(damage(CheckVariant::Jpeg2000, jp2, Damage::HalfFile));
+        EXPECT_FALSE(korvex::checkBytes({jp2.data(), jp2.size()}, CheckVariant::Jpeg2000, r));
+        EXPECT_EQ(korvex::checkRefusal({jp2.data(), jp2.size()}, CheckVariant::Jpeg2000),
+                  korvex::CheckRefusal::NoEndOfCodestream);
+    }
+}
+
 TEST_F(TrailerTest, DamageNeedsThePartItChanges) {
     for (const auto variant : {CheckVariant::Jpeg, CheckVariant::Jpeg2000}) {
         SCOPED_TRACE(name(variant));

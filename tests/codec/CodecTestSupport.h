@@ -1,6 +1,6 @@
 #pragma once
 
-// Helpers shared by the codec tests: scratch files, pixel access in DIB blocks, and encoders for
+// Helpers shared by the codec tests: pixel access in DIB blocks, and encoders for
 // the unusual files a recorder does not write (four-component JPEG, sub-sampled or 12-bit JPEG
 // 2000) built straight on the libraries.
 
@@ -13,20 +13,6 @@
 #include "tools/recgen/Encoders.h"
 
 namespace codectest {
-
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
-void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 // Pixel (x, y) of a bottom-up DIB block, y counted from the top of the picture.
 const std::uint8_t* dibPixel(const korvex::DibBlock& block, const korvex::DibInfo& info, int x,

@@ -8,11 +8,15 @@
 
 #include "platform/ijl/JpegLibrary.h"
 #include "tests/codec/CodecTestSupport.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 
 using namespace korvex;
 using namespace codectest;
 using gen::J2kContainer;
 using gen::RawPicture;
+using korvex::test::TempDir;
+using korvex::test::writeFile;
 
 namespace {
 
@@ -75,6 +79,34 @@ TEST_P(JpegDecode, GivesBottomUpBgrRowsPaddedToFour) {
     EXPECT_EQ(std::memcmp(fromMemory.data(), block.data(), block.size()), 0);
 }
 
+// Four bytes a pixel: the three-byte picture's bytes with 255 after each pixel, rows in the same
+// order, through the frame decoder as well.
+TEST_P(JpegDecode, FourBytesAPixelAreTheThreeBytesAnd255) {
+    const JpegCase& c = GetParam();
+    const auto jpeg = gen::encodeJpeg(gen::syntheticPicture(c.width, c.height, c.channels, 7), 95);
+    const DibBlock three = decodeJpegBytes(jpeg.data(), jpeg.size());
+    std::size_t size = 0;
+    const DibBlock four =
+        decodeFrameBytes("JPG", jpeg.data(), jpeg.size(), &size, JpegPixels::Bgrx32);
+    DibInfo t, f;
+    ASSERT_TRUE(readDibInfo(three, t));
+    ASSERT_TRUE(readDibInfo(four, f));
+    EXPECT_EQ(f.bitCount, 32);
+    EXPECT_EQ(f.width, c.width);
+    EXPECT_EQ(f.height, c.height);
+    EXPECT_EQ(f.stride, 4u * c.width);
+    EXPECT_EQ(size, four.size());
+    EXPECT_EQ(le32At(four.data() + 20), f.stride * c.height);
+    for (int y = 0; y < c.height; ++y) {
+        for (int x = 0; x < c.width; ++x) {
+            const std::uint8_t* a = three.data() + kDibPixelOffset + y * t.stride + 3 * x;
+            const std::uint8_t* b = four.data() + kDibPixelOffset + y * f.stride + 4 * x;
+            ASSERT_TRUE(a[0] == b[0] && a[1] == b[1] && a[2] == b[2] && b[3] == 255)
+                << x << "," << y;
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Pictures, JpegDecode,
                          testing::Values(JpegCase{"grey", 64, 48, 1, 0, 3.0},
                                          JpegCase{"greyWidth1", 1, 9, 1, 1, 3.0},
@@ -111,6 +143,11 @@ TEST_P(FourChannelJpeg, SwapsRedAndBluePremultipliesAndKeepsRowOrder) {
         EXPECT_NEAR(first[i], c.topBgra[i], 4) << "byte " << i;
         EXPECT_NEAR(last[i], c.bottomBgra[i], 4) << "byte " << i;
     }
+    // Asking for four bytes a pixel changes nothing here.
+    const DibBlock four =
+        decodeJpegBytes(jpeg.data(), jpeg.size(), nullptr, nullptr, JpegPixels::Bgrx32);
+    ASSERT_EQ(four.size(), block.size());
+    EXPECT_EQ(std::memcmp(four.data(), block.data(), block.size()), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(

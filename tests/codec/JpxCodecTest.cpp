@@ -10,9 +10,13 @@
 #include <vector>
 
 #include "tests/codec/CodecTestSupport.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 
 using namespace platform;
 using namespace codectest;
+using korvex::test::TempDir;
+using korvex::test::writeFile;
 namespace gen = korvex::gen;
 
 namespace {

@@ -276,7 +276,7 @@ protected:
     }
     std::string passwordFile() const { return (keys_.path() / "password").string(); }
 
-    testsupport::TestCertificate certificate_{{}};
+    korvex::test::TestCertificate certificate_{{}};
     TempDir keys_;  // the certificate, its key and the password file: the user's, not the run's
     HostUser user_;
     std::unique_ptr<korvex::sim::DvrSim> sim_;
@@ -359,7 +359,7 @@ TEST_F(HostAccess, EachRefusalEndsTheRunWithItsMessageAndTheLoginLeavesNoTrace) 
 }
 
 TEST_F(HostAccess, ACertificateThatChangedIsRefusedNamingBoth) {
-    const testsupport::TestCertificate earlier({});
+    const korvex::test::TestCertificate earlier({});
     const fs::path store = user_.dir().path() / "cfg/korvex/registry.ini";
     fs::create_directories(store.parent_path());
     std::ofstream(store) << "[Software\\Kalmo\\Tessaly\\TrustedCertificates]\n\"127.0.0.1:"

@@ -1,12 +1,14 @@
 # Installs the build into a scratch prefix and runs the installed programs from there:
-# korvex-verify, picvox-host --headless --demo save, and korvex --screenshot on the saved run.
-#   cmake -DBUILD_DIR=build -DSCRATCH=dir -P InstallTest.cmake
+# korvex-verify, picvox-host --headless --demo save, and korvex --screenshot on the saved run,
+# as a user typing it in a terminal anywhere, without a display.
+#   cmake -DBUILD_DIR=build -DSCRATCH=dir -DMODULE_DIR=lib/.../korvex -P InstallTest.cmake
 file(REMOVE_RECURSE ${SCRATCH})
 set(prefix ${SCRATCH}/prefix)
 set(home ${SCRATCH}/home)
 file(MAKE_DIRECTORY ${home}/docs)
 file(WRITE ${home}/docs/Picvox.ini "")
 
+# The installation's data folder is the system's one here (as /usr/share is for the package).
 function(run)
   cmake_parse_arguments(R "" "RESULT;OUTPUT;DIR" "COMMAND" ${ARGN})
   if(NOT R_DIR)
@@ -14,8 +16,9 @@ function(run)
   endif()
   execute_process(COMMAND ${CMAKE_COMMAND} -E env HOME=${home} XDG_CONFIG_HOME=${home}/cfg
                           XDG_DOCUMENTS_DIR=${home}/docs XDG_CACHE_HOME=${home}/cache
+                          XDG_DATA_HOME=${home}/data XDG_DATA_DIRS=${prefix}/share
                           TMPDIR=${home} --unset=DISPLAY --unset=WAYLAND_DISPLAY
-                          QT_QPA_PLATFORM=offscreen ${R_COMMAND}
+                          --unset=QT_QPA_PLATFORM ${R_COMMAND}
                   WORKING_DIRECTORY ${R_DIR}
                   RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
   set(${R_RESULT} ${result} PARENT_SCOPE)
@@ -31,20 +34,17 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed")
 endif()
 
-foreach(file bin/korvex bin/korvex-verify bin/picvox-host bin/dvrsim
+foreach(file bin/korvex bin/korvex-verify bin/picvox-host bin/dvrsim ${MODULE_DIR}/libpicvox.so
         share/applications/org.korvex.Korvex.desktop
         share/applications/org.korvex.PicvoxHost.desktop
         share/metainfo/org.korvex.Korvex.metainfo.xml
-        share/icons/hicolor/32x32/apps/korvex.png share/man/man1/picvox-host.1
-        share/man/man1/korvex.1 share/korvex/Viewer2.ini)
+        share/icons/hicolor/32x32/apps/korvex.png share/icons/hicolor/scalable/apps/korvex.svg
+        share/man/man1/picvox-host.1.gz share/man/man1/korvex.1.gz share/korvex/Viewer2.ini
+        share/doc/korvex/copyright share/doc/korvex/changelog.gz)
   if(NOT EXISTS ${prefix}/${file})
     message(FATAL_ERROR "not installed: ${file}")
   endif()
 endforeach()
-file(GLOB module ${prefix}/lib*/libpicvox.so ${prefix}/lib*/*/libpicvox.so)
-if(NOT module)
-  message(FATAL_ERROR "libpicvox.so is not installed")
-endif()
 # The viewer's desktop entry starts it where its brand file is.
 file(READ ${prefix}/share/applications/org.korvex.Korvex.desktop desktop)
 if(NOT desktop MATCHES "Path=${prefix}/share/korvex\n")
@@ -55,19 +55,19 @@ endif()
 run(COMMAND ${prefix}/bin/picvox-host --headless --demo save --set save_time=3 --run-seconds 30
             --screenshot ${SCRATCH}/host.png
     RESULT host OUTPUT host_out)
+if(NOT host EQUAL 0)
+  message(FATAL_ERROR "picvox-host --demo save failed (${host}):\n${host_out}")
+endif()
 file(READ ${home}/cfg/korvex/registry.ini store)
-string(FIND "${store}" "${prefix}/lib" at)
+string(FIND "${store}" "${prefix}/${MODULE_DIR}/libpicvox.so" at)
 if(at EQUAL -1)
   message(FATAL_ERROR "the host did not register the installed module:\n${store}")
 endif()
-set(log "")
-if(EXISTS ${home}/docs/Picvox_log.log)
-  file(READ ${home}/docs/Picvox_log.log log)
-endif()
+# The run must have written the control's log (Picvox.ini is there) with the engine's start.
+file(READ ${home}/docs/Picvox_log.log log LIMIT 1000000)
 string(FIND "${log}" "MainProcessThread START!!" engine)
-
-if(engine EQUAL -1 OR NOT host EQUAL 0)
-  message(FATAL_ERROR "picvox-host --demo save failed (${host}):\n${host_out}")
+if(engine EQUAL -1)
+  message(FATAL_ERROR "the installed control's engine did not start:\n${host_out}")
 endif()
 string(REGEX MATCH "saved ([^\n]+)" line "${host_out}")
 set(saved ${CMAKE_MATCH_1})
@@ -79,8 +79,11 @@ run(COMMAND ${prefix}/bin/korvex-verify ${saved} RESULT verified)
 if(NOT verified EQUAL 0)
   message(FATAL_ERROR "korvex-verify ${saved} failed (${verified})")
 endif()
+# Typed in a folder of its own: the viewer finds the installed brand file in the data folders,
+# and without a display it renders offscreen by itself.
+file(MAKE_DIRECTORY ${SCRATCH}/elsewhere)
 run(COMMAND ${prefix}/bin/korvex --screenshot ${SCRATCH}/viewer.png ${saved}
-    DIR ${prefix}/share/korvex RESULT shot)
+    DIR ${SCRATCH}/elsewhere RESULT shot)
 if(NOT shot EQUAL 0 OR NOT EXISTS ${SCRATCH}/viewer.png)
   message(FATAL_ERROR "korvex --screenshot failed (${shot})")
 endif()

@@ -14,21 +14,22 @@
 #include "platform/net/HttpChallenge.h"
 #include "platform/net/TlsTrust.h"
 #include "tests/http/TestCertificate.h"
-#include "tests/http/TestSupport.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
 #include "tools/dvrsim/DvrSim.h"
 
 namespace {
 
 using korvex::sim::DvrSim;
 using korvex::sim::SimLoginKind;
+using korvex::test::LogCapture;
+using korvex::test::TempDir;
+using korvex::test::TestCertificate;
 using picvox::AccessRefusal;
 using picvox::ImageFetch;
 using picvox::Login;
 using picvox::SecretText;
 using picvox::TrustAnswer;
-using testsupport::LogCapture;
-using testsupport::TempDir;
-using testsupport::TestCertificate;
 
 // ---- parsers ----
 

@@ -22,7 +22,10 @@
 #include "platform/net/HttpFile.h"
 #include "platform/net/InternetSession.h"
 #include "recording/AuthenticityCheck.h"
-#include "tests/http/TestSupport.h"
+#include "tests/support/Files.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 #include "tools/dvrsim/DvrSim.h"
 #include "tools/dvrsim/SimArguments.h"
 #include "tools/recgen/RecordingWriter.h"
@@ -286,6 +289,27 @@ TEST(DvrSimPace, ALiveAnswerCarriesTheSoundSinceTheLastOne) {
     EXPECT_EQ(static_cast<std::uint16_t>(b.front()), static_cast<std::uint16_t>(a.back()) + 1);
     EXPECT_EQ(static_cast<std::uint16_t>(b.back()),
               static_cast<std::uint16_t>(a.back()) + b.size() / 8);
+}
+
+// Started again, the simulator is a recorder started afresh: its live sound begins at its new
+// clock, not after the segments the old one had answered (it would keep a client waiting for
+// them).
+TEST(DvrSimPace, ARestartedRecorderStartsItsSoundAfresh) {
+    korvex::sim::DvrSimOptions options;
+    options.segmentMs = 100;
+    options.content.clockSound = true;
+    DvrSim sim(options);
+    std::string error;
+    ASSERT_TRUE(sim.start(&error)) << error;
+    fetch(sim, DvrSim::kInitSoundPath);
+    for (int i = 0; i < 10; ++i)
+        fetch(sim, DvrSim::kLiveSoundPath);
+    sim.stop();
+    ASSERT_TRUE(sim.start(&error)) << error;
+    const Answer next = fetch(sim, DvrSim::kLiveSoundPath);
+    ASSERT_GT(next.body.size(), 44u);
+    // The first segment of the new clock: its first millisecond is 0.
+    EXPECT_EQ(samplesOf(next.body).front(), 0);
 }
 
 TEST_F(DvrSimTest, FaultsApplyInTurnAndOnlyToTheirPath) {
@@ -679,7 +703,7 @@ TEST(DvrSimArguments, EachFaultAndFormatOption) {
 }
 
 TEST(DvrSimRecording, ServesARecordingFolder) {
-    testsupport::TempDir dir("simrec");
+    korvex::test::TempDir dir("simrec");
     korvex::gen::RecordingSpec spec;
     spec.frames = 4;
     spec.width = 64;
@@ -699,11 +723,11 @@ TEST(DvrSimRecording, ServesARecordingFolder) {
     for (int n = 1; n <= 4; ++n) {
         const Answer answer =
             fetch(sim, std::string(DvrSim::kRecordImagePath) + "?dlimg=" + std::to_string(n));
-        EXPECT_EQ(answer.body, testsupport::readText(written.frames[n - 1].path)) << n;
+        EXPECT_EQ(answer.body, korvex::test::readText(written.frames[n - 1].path)) << n;
     }
     EXPECT_EQ(fetch(sim, std::string(DvrSim::kRecordImagePath) + "?dlimg=5").status, 404u);
-    EXPECT_EQ(fetch(sim, DvrSim::kRecordSoundPath).body, testsupport::readText(written.soundPath));
-    EXPECT_EQ(fetch(sim, DvrSim::kRecordInfoPath).body, testsupport::readText(written.infoPath));
+    EXPECT_EQ(fetch(sim, DvrSim::kRecordSoundPath).body, korvex::test::readText(written.soundPath));
+    EXPECT_EQ(fetch(sim, DvrSim::kRecordInfoPath).body, korvex::test::readText(written.infoPath));
 
     // Live frames are the recording's pictures with a fresh trailer.
     const Answer live = fetch(sim, DvrSim::kLiveImagePath);
@@ -716,9 +740,9 @@ TEST(DvrSimRecording, ServesARecordingFolder) {
 }
 
 TEST(DvrSimRecording, RefusesAFolderWithoutFrames) {
-    testsupport::TempDir dir("simempty");
+    korvex::test::TempDir dir("simempty");
     korvex::sim::DvrSimOptions options;
-    options.content.recordingFolder = dir.path();
+    options.content.recordingFolder = dir.str();
     DvrSim sim(options);
     std::string error;
     EXPECT_FALSE(sim.start(&error));

@@ -1,14 +1,19 @@
 // The control's fetchers against an in-process simulated recorder on a free loopback port.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <thread>
 
 #include "control/download/HttpFetch.h"
 #include "control/download/TempFolder.h"
-#include "tests/http/TestSupport.h"
+#include "tests/support/Files.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 #include "tools/dvrsim/DvrSim.h"
 #include "tools/recgen/Encoders.h"
 #include "tools/recgen/Trailer.h"
@@ -16,9 +21,9 @@
 namespace {
 
 using korvex::sim::DvrSim;
+using korvex::test::LogCapture;
+using korvex::test::TempDir;
 using picvox::HttpThreadParams;
-using testsupport::LogCapture;
-using testsupport::TempDir;
 
 bool exists(const std::string& path) {
     return std::filesystem::exists(path);
@@ -61,7 +66,7 @@ struct FakeHooks : picvox::FetchHooks {
     }
     int storeWaveSegment(const std::string& tempName, int soundSlot) override {
         storedSlots.push_back(soundSlot);
-        storedBody = testsupport::readText(tempName);
+        storedBody = korvex::test::readText(tempName);
         picvox::removeFile(tempName);
         return storeResult;
     }
@@ -128,7 +133,7 @@ TEST(ComposeUrl, KeepsOneSlashBetweenBaseAndRelative) {
 
 TEST(MakeTempName, BuildsNamesInTheCacheFolder) {
     TempDir cache("cache");
-    testsupport::ScopedEnv env("DOWNLOAD_TEMP", cache.path() + "/");
+    korvex::test::ScopedEnv env("DOWNLOAD_TEMP", cache.str() + "/");
     picvox::CleanInetTempFolder();
     struct Case {
         const char* url;
@@ -145,8 +150,14 @@ TEST(MakeTempName, BuildsNamesInTheCacheFolder) {
         {"a.b.jp2", 1, "a.b1.jp2"},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(picvox::MakeTempName(c.url, c.n), cache.path() + "/" + c.name) << c.url;
+        EXPECT_EQ(picvox::MakeTempName(c.url, c.n), cache.str() + "/" + c.name) << c.url;
     }
+    // Two download threads (two controls, in one process or two) never share a name.
+    const std::string a = picvox::NewTempTag();
+    const std::string b = picvox::NewTempTag();
+    EXPECT_NE(a, b);
+    EXPECT_EQ(picvox::MakeTempName("get.wav", 12, a), cache.str() + "/get12-" + a + ".wav");
+    EXPECT_NE(a.find(std::to_string(::getpid())), std::string::npos);
     EXPECT_EQ(picvox::MakeLocalName("http://dvr/a/b/c.jp2?x=1").value_or(""), "c.jp2?x=1");
     picvox::CleanInetTempFolder();
 }
@@ -215,7 +226,7 @@ TEST_F(FetchTest, GetImgFileWritesTheWholeBody) {
     const std::string name = temp("frame1.jp2");
     EXPECT_EQ(picvox::GetImgFile(name, params_, true, &arrived, nullptr, 0),
               picvox::ImageFetch::Whole);
-    EXPECT_EQ(testsupport::readText(name), body);
+    EXPECT_EQ(korvex::test::readText(name), body);
     EXPECT_GT(arrived, 0);
     EXPECT_EQ(params_.progress.result, picvox::SaveResult::None);
     EXPECT_EQ(log_.count("タイムアウト時間=9000"), 1);
@@ -231,9 +242,9 @@ TEST_F(FetchTest, ATemporaryNameNeverWritesThroughALink) {
     std::filesystem::create_symlink(victim, name);
     EXPECT_EQ(picvox::GetImgFile(name, params_, true, nullptr, nullptr, 0),
               picvox::ImageFetch::Whole);
-    EXPECT_EQ(testsupport::readText(victim), "keep me");
+    EXPECT_EQ(korvex::test::readText(victim), "keep me");
     EXPECT_FALSE(std::filesystem::is_symlink(name));
-    EXPECT_EQ(testsupport::readText(name), jp2Frame(2));
+    EXPECT_EQ(korvex::test::readText(name), jp2Frame(2));
 }
 
 // A picture is a JPEG 2000 frame answered with a success: a redirect (not followed), a 500, an
@@ -532,7 +543,7 @@ TEST_F(FetchTest, DownloadFileFetchesTheWholeFiles) {
     params_.fetch.waveUrl = "dvr/record.wav";
     const std::string sound = temp("sound.wav");
     ASSERT_EQ(picvox::DownloadFile(picvox::DownloadKind::Sound, sound, params_), 1);
-    const std::string wav = testsupport::readText(sound);
+    const std::string wav = korvex::test::readText(sound);
     ASSERT_GE(wav.size(), 44u);
     EXPECT_EQ(wav.substr(0, 4), "RIFF");
     // 12 frames of 200 ms at 8 kHz, 16-bit mono.

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace testsupport {
+namespace korvex::test {
 
 class TestCertificate {
 public:
@@ -98,4 +98,4 @@ private:
     std::unique_ptr<X509, void (*)(X509*)> cert_;
 };
 
-}  // namespace testsupport
+}  // namespace korvex::test

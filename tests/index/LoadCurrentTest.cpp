@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "IndexTestSupport.h"
@@ -139,6 +141,67 @@ TEST_F(LoadCurrent, UndecodableOrUncheckableFrames) {
     source.next();
     ASSERT_TRUE(source.loadCurrent(nullptr, 0));
     EXPECT_EQ(source.currentFlags(), -1);
+}
+
+// Frames read on another thread and accepted in order give what loadCurrent gives, and the reads
+// alone leave the index as it was.
+TEST_F(LoadCurrent, ReadAheadThenAcceptedIsALoad) {
+    write("000001.jpg", jpegFrame(1000, 40));
+    write("000002.jpg", jpegFrame(1001, 80, gen::Damage::StoredTime));
+    write("000003.jpg", std::string("not a picture"));
+    write("000004.jpg", jpegFrame(1003, 160));
+    const RecordingKind kind{.kindJpeg = true};
+    FolderImageSource loaded(kind);
+    FolderImageSource ahead(kind);
+    ASSERT_EQ(loaded.openFolder(root(), 0), 1);
+    ASSERT_EQ(ahead.openFolder(root(), 0), 1);
+    ASSERT_EQ(ahead.count(), 4);
+
+    std::vector<FrameRead> reads(4);
+    std::thread reader([&] {
+        for (int i = 0; i < 4; ++i)
+            reads[i] = ahead.readFrame(i, true, JpegPixels::Bgr24);
+    });
+    reader.join();
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(ahead.flagsAt(i), -1) << i;
+    EXPECT_FALSE(reads[2].picture);
+    EXPECT_FALSE(reads[2].checked);  // too short to check: it stays unexamined
+
+    for (int i = 0; i < 4; ++i) {
+        loaded.setCurrent(i);
+        ahead.setCurrent(i);
+        std::size_t loadedSize = 0, aheadSize = 0;
+        const DibBlock a = loaded.loadCurrent(&loadedSize, 0);
+        const DibBlock b = ahead.acceptFrame(std::move(reads[i]), &aheadSize, 0);
+        ASSERT_EQ(a.size(), b.size()) << i;
+        EXPECT_TRUE(a.size() == 0 || std::memcmp(a.data(), b.data(), a.size()) == 0) << i;
+        EXPECT_EQ(aheadSize, loadedSize) << i;
+        EXPECT_EQ(ahead.flagsAt(i), loaded.flagsAt(i)) << i;
+        EXPECT_EQ(ahead.timeAt(i), loaded.timeAt(i)) << i;
+        EXPECT_EQ(ahead.offsetAt(i), loaded.offsetAt(i)) << i;
+    }
+    EXPECT_EQ(ahead.flagsAt(1), kTimeAltered);
+
+    // A read without the check fills nothing; one of four bytes a pixel keeps them.
+    FolderImageSource unchecked(kind);
+    ASSERT_EQ(unchecked.openFolder(root(), 0), 1);
+    unchecked.setCurrent(3);
+    DibInfo info;
+    ASSERT_TRUE(readDibInfo(
+        unchecked.acceptFrame(unchecked.readFrame(3, false, JpegPixels::Bgrx32), nullptr, 0),
+        info));
+    EXPECT_EQ(info.bitCount, 32);
+    EXPECT_EQ(unchecked.flagsAt(3), -1);
+
+    // A file gone since the scan: the error, as a load would give it.
+    std::filesystem::remove(root_ / "000004.jpg");
+    FrameRead gone = unchecked.readFrame(3, true, JpegPixels::Bgr24);
+    EXPECT_FALSE(gone.picture);
+    EXPECT_FALSE(gone.checked);
+    EXPECT_FALSE(unchecked.acceptFrame(std::move(gone), nullptr, 0));
+    EXPECT_EQ(unchecked.lastLoadError(), ENOENT);
+    EXPECT_FALSE(unchecked.readFrame(4, true, JpegPixels::Bgr24).picture);  // no such frame
 }
 
 // A frame file turned into a FIFO after the scan, and FIFOs as INFO file and time.txt, block

@@ -2,6 +2,8 @@
 
 #include "control/buffers/DecodeJ2KFile.h"
 #include "control/buffers/PicvoxLog.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TempDir.h"
 #include "tools/recgen/Encoders.h"
 #include "tools/recgen/Trailer.h"
 
@@ -59,21 +61,11 @@ korvex::CheckResult checkBytes(const Bytes& b, int* ran = nullptr) {
 
 class J2kFrameTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("korvex-j2kframe-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        picvox::ResetLog();
-    }
-    void TearDown() override {
-        picvox::ResetLog();
-        fs::remove_all(dir_);
-    }
-    std::string path(const char* name) const { return (dir_ / name).string(); }
+    void SetUp() override { picvox::ResetLog(); }
+    void TearDown() override { picvox::ResetLog(); }
+    std::string path(const char* name) const { return dir_.file(name); }
 
-    fs::path dir_;
+    korvex::test::TempDir dir_{"korvex-j2kframe"};
 };
 
 TEST_F(J2kFrameTest, BlackPicturePassesWithNoValidTimeAndRelativeTimeZero) {
@@ -113,7 +105,7 @@ TEST_F(J2kFrameTest, BlackPicturePassesWithNoValidTimeAndRelativeTimeZero) {
     writeAll(path("01.jp2"), Bytes(2000, 0x55));
     ASSERT_EQ(picvox::WriteBlackPicture(path("01.jp2")), 1);
     EXPECT_EQ(fs::file_size(path("01.jp2")), 490u);
-    EXPECT_EQ(picvox::WriteBlackPicture((dir_ / "missing" / "00.jp2").string()), 0);
+    EXPECT_EQ(picvox::WriteBlackPicture(dir_.file("missing/00.jp2")), 0);
 }
 
 TEST_F(J2kFrameTest, CheckFillsOnlyWhatTheTrailerSupplies) {
@@ -258,20 +250,8 @@ TEST_F(J2kFrameTest, AccessorsFailWithoutTouchingWhatTheyCannotUse) {
     EXPECT_EQ(readAll(path("cut.jp2")), cut);
 }
 
-std::vector<std::string> logLines(const fs::path& file) {
-    std::ifstream in(file);
-    std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(in, line)) {
-        // "YYYY/MM/DD HH:MM:SS " then the tag and the text
-        lines.push_back(line.size() >= 20 ? line.substr(20) : line);
-    }
-    return lines;
-}
-
 TEST_F(J2kFrameTest, LogsEachStepWhenTheLogIsOn) {
-    std::ofstream(dir_ / "Picvox.ini") << "";
-    picvox::ConfigureLog(dir_.string());
+    korvex::test::LogCapture log;
     ASSERT_TRUE(picvox::LogEnabled());
 
     const Bytes black(picvox::BlackPicture().begin(), picvox::BlackPicture().end());
@@ -319,12 +299,11 @@ TEST_F(J2kFrameTest, LogsEachStepWhenTheLogIsOn) {
                   timeSum, storedTimeSum);
     expected.push_back(buf);
     expected.push_back("");
-    EXPECT_EQ(logLines(dir_ / "Picvox_log.log"), expected);
+    EXPECT_EQ(log.lines(), expected);
 }
 
 TEST_F(J2kFrameTest, ReadAbsoluteTimeLogsWhyItHasNoText) {
-    std::ofstream(dir_ / "Picvox.ini") << "";
-    picvox::ConfigureLog(dir_.string());
+    korvex::test::LogCapture log;
     writeAll(path("junk.jp2"), Bytes(64, 0x11));
     std::string text;
     picvox::ReadAbsoluteTime(text, 2, "/", path("missing.jp2"));
@@ -334,14 +313,14 @@ TEST_F(J2kFrameTest, ReadAbsoluteTimeLogsWhyItHasNoText) {
         "J2KCHK      ReadAbsoluteTime ファイルオープン失敗 '" + path("missing.jp2") + "'",
         "J2KCHK      ReadAbsoluteTime 不正ファイル！！",
     };
-    EXPECT_EQ(logLines(dir_ / "Picvox_log.log"), expected);
+    EXPECT_EQ(log.lines(), expected);
 }
 
 TEST_F(J2kFrameTest, NothingIsLoggedWhileTheLogIsOff) {
-    picvox::ConfigureLog(dir_.string());  // no Picvox.ini
+    picvox::ConfigureLog(dir_.str());  // no Picvox.ini
     const Bytes black(picvox::BlackPicture().begin(), picvox::BlackPicture().end());
     checkBytes(black);
-    EXPECT_FALSE(fs::exists(dir_ / "Picvox_log.log"));
+    EXPECT_FALSE(fs::exists(dir_.path() / "Picvox_log.log"));
 }
 
 }  // namespace

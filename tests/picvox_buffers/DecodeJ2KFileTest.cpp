@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 #include "tools/recgen/Encoders.h"
 
 namespace picvox {
@@ -20,18 +22,11 @@ std::uint32_t le32(const std::uint8_t* p) {
 
 class DecodeJ2KFileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("picvox-j2k-" + std::to_string(::getpid()));
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
     std::string write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        std::ofstream(folder_ / name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        return (folder_ / name).string();
+        korvex::test::writeFile(dir_.path() / name, bytes);
+        return dir_.file(name);
     }
-    fs::path folder_;
+    korvex::test::TempDir dir_{"picvox-j2k"};
 };
 
 // The largest recorder picture, 704 x 480 at 24 bits (1,013,814 bytes as a bitmap file), fits
@@ -53,7 +48,7 @@ TEST_F(DecodeJ2KFileTest, LargestPictureFitsTheFixedBlock) {
 }
 
 TEST_F(DecodeJ2KFileTest, UnreadableOrBrokenFilesGiveNoPicture) {
-    EXPECT_TRUE(DecodeJ2KFile((folder_ / "missing.jp2").string()).empty());
+    EXPECT_TRUE(DecodeJ2KFile(dir_.file("missing.jp2")).empty());
     EXPECT_TRUE(DecodeJ2KFile(write("empty.jp2", {})).empty());
     auto j2k = korvex::gen::encodeJ2k(korvex::gen::syntheticPicture(64, 48, 3, 1));
     ASSERT_GT(j2k.size(), 100u);

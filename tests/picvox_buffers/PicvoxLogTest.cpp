@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/TempDir.h"
+
 namespace picvox {
 namespace {
 
@@ -26,21 +28,12 @@ std::vector<std::string> readLines(const fs::path& file) {
 // The log switch is process-wide: every test starts and ends with logging off.
 class PicvoxLogTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ResetLog();
-        folder_ = fs::temp_directory_path() /
-                  ("picvox-log-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    void TearDown() override {
-        ResetLog();
-        fs::remove_all(folder_);
-    }
+    void SetUp() override { ResetLog(); }
+    void TearDown() override { ResetLog(); }
     void switchOn() { std::ofstream(folder_ / "Picvox.ini") << "anything"; }
 
-    fs::path folder_;
+    korvex::test::TempDir dir_{"picvox-log"};
+    const fs::path folder_ = dir_.path();
 };
 
 TEST_F(PicvoxLogTest, OffWithoutTheSwitchFileAndNoFileIsCreated) {

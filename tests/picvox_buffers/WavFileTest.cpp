@@ -11,13 +11,15 @@
 #include <vector>
 
 #include "control/buffers/WaveSaveQueue.h"
-#include "tests/http/TestSupport.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 
 namespace picvox {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using testsupport::TempDir;
+using korvex::test::TempDir;
+using korvex::test::writeFile;
 
 void add32(Bytes& b, std::uint32_t v) {
     for (int s = 0; s < 32; s += 8)
@@ -65,11 +67,6 @@ Bytes samples(std::size_t n) {
         s[i] = static_cast<std::uint8_t>(i * 7 + 1);
     return s;
 }
-void writeFile(const std::string& path, const Bytes& b) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
-
 TEST(WavFileTest, ReadAcceptsOnlyWholePcmFiles) {
     Bytes truncated = wav({{"fmt ", fmt()}, {"data", samples(100)}});
     truncated.resize(truncated.size() - 40);

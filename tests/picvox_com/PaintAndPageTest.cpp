@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "control/shell/CPicvoxer.h"
+#include "platform/UserStore.h"
 #include "platform/com/Automation.h"
-#include "platform/com/UserStore.h"
 #include "tests/picvox_com/PicvoxTestSupport.h"
 #include "tests/picvox_run/DibBuilder.h"
 
@@ -16,6 +16,7 @@ namespace picvox {
 namespace {
 
 using namespace platform::com;
+using platform::UserStore;
 
 // A page that records what the control asks of it.
 class RecordingSite final : public test::StackSite {

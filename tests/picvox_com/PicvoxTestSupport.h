@@ -10,32 +10,9 @@
 
 #include "control/buffers/PicvoxLog.h"
 #include "control/shell/IPicvoxer.h"
+#include "tests/support/TempDir.h"
 
 namespace picvox::test {
-
-// A folder of its own under the temp path, removed at the end.
-class ScratchFolder {
-public:
-    explicit ScratchFolder(const std::string& tag) {
-        static std::atomic<int> counter{0};
-        path_ =
-            std::filesystem::temp_directory_path() /
-            ("picvox-" + tag + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::string str() const { return path_.string(); }
-
-private:
-    std::filesystem::path path_;
-};
 
 // Each test gets its own per-user store and documents folder, and logging off: the control must
 // never touch the real user's files, and the log switch is process-wide.
@@ -50,9 +27,9 @@ protected:
     }
     void TearDown() override { ResetLog(); }
 
-    ScratchFolder config_{"config"};
-    ScratchFolder documents_{"documents"};
-    ScratchFolder cache_{"cache"};
+    korvex::test::TempDir config_{"picvox-config"};
+    korvex::test::TempDir documents_{"picvox-documents"};
+    korvex::test::TempDir cache_{"picvox-cache"};
 };
 
 // A page that lives on the test's stack: it counts references without deleting itself and

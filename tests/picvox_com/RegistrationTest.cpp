@@ -7,15 +7,16 @@
 
 #include "control/shell/IPicvoxer.h"
 #include "control/shell/PicvoxModule.h"
+#include "platform/UserStore.h"
 #include "platform/com/Automation.h"
 #include "platform/com/ComHost.h"
-#include "platform/com/UserStore.h"
 #include "tests/picvox_com/PicvoxTestSupport.h"
 
 namespace picvox {
 namespace {
 
 using namespace platform::com;
+using platform::UserStore;
 
 const std::string kClsid = "{E8EE9E9D-A8BA-4B7E-B860-5C226993E156}";
 const std::string kClsidKey = "Software\\Classes\\CLSID\\" + kClsid;

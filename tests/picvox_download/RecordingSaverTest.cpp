@@ -60,7 +60,6 @@ public:
     bool raced = false;
 };
 
-
 using RunFolderTest = CacheFixture;
 
 TEST_F(RunFolderTest, AFolderMadeMeanwhileIsNeverShared) {
@@ -73,7 +72,6 @@ TEST_F(RunFolderTest, AFolderMadeMeanwhileIsNeverShared) {
     EXPECT_EQ(run, 2);
     EXPECT_EQ(folder, (root_ / "shared" / "TRM00002").string());
 }
-
 
 TEST_F(RunFolderTest, NumbersFollowTheHighestRun) {
     const struct {

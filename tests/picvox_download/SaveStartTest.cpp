@@ -335,8 +335,7 @@ TEST_F(SaveStartTest, CatchUpSavesFromTheFirstPictureToTheNewestInsideTheSavedSo
     fetchFrame(store, frame(6000, 19000));
     int seqNo = 0, slot = 49, saved = 0;
     const std::string saveFolder = folder.string();
-    ASSERT_EQ(store.AddImageData(seqNo, slot, saved, false, &saveFolder, false, nullptr, 0, 11),
-              1);
+    ASSERT_EQ(store.AddImageData(seqNo, slot, saved, false, &saveFolder, false, nullptr, 0, 11), 1);
     std::vector<std::uint32_t> rels;
     for (int n = 1; n <= saved; ++n) {
         char name[16];
@@ -349,6 +348,30 @@ TEST_F(SaveStartTest, CatchUpSavesFromTheFirstPictureToTheNewestInsideTheSavedSo
     // the new picture lie six seconds in and more.
     EXPECT_EQ(rels, (std::vector<std::uint32_t>{12000, 13000, 14000, 16000, 17000}));
     EXPECT_EQ(params_.progress.savedFrames, 5);
+}
+
+// A first saved picture that no other picture followed (pictures held back while the sound was
+// short) has nothing to be timed from: the end of the save still saves it, as it is.
+TEST_F(SaveStartTest, ALonelyFirstPictureIsSavedAtTheEnd) {
+    params_.fetch.cacheTimeMs = 3000;
+    params_.save.saveTime = 6;
+    for (int k = 1; k <= 10; ++k)
+        soundSlot(k, 8000, k * 1000, k);
+    const std::string first = PictureSlotPath(params_.cache.folder, 7);
+    writeBytes(first, frame(5000, 10000));
+    setTimeMs(first, 500);
+    const fs::path folder = root_ / "IMG00001";
+    fs::create_directories(folder);
+    CacheStore store(params_);
+    int play = 0;
+    store.saveSetup(8, 11, &play);
+    ASSERT_EQ(store.saveState().saveSeqIndex, 7);
+    int saved = 0;
+    store.SavePendingPictures(8, folder.string(), saved);
+    EXPECT_EQ(saved, 1);
+    std::uint32_t rel = 0;
+    ASSERT_EQ(ReadRelTime((folder / "000001.jp2").string(), rel), 1);
+    EXPECT_EQ(rel, 10000u);
 }
 
 // Whether a picture fails the run is decided after its last attempt: one that failed before a
@@ -365,16 +388,16 @@ TEST_F(SaveStartTest, ARetriedPictureFailsTheSaveOnlyAfterItsLastAttempt) {
         int attempts = 0;
         const auto picture = frame(100, 0);
         store.setTempName([this](int) { return (root_ / "img").string(); });
-        store.setImageFetch([&](const std::string& temp, HttpThreadParams& p, bool,
-                                std::int64_t* time, int*, int) {
-            if (attempts++ < failures) {
-                p.progress.pictureFailure = "the recorder answers 500 for the picture";
-                return ImageFetch::Failed;
-            }
-            writeBytes(temp, picture);
-            *time = kBase;
-            return ImageFetch::Whole;
-        });
+        store.setImageFetch(
+            [&](const std::string& temp, HttpThreadParams& p, bool, std::int64_t* time, int*, int) {
+                if (attempts++ < failures) {
+                    p.progress.pictureFailure = "the recorder answers 500 for the picture";
+                    return ImageFetch::Failed;
+                }
+                writeBytes(temp, picture);
+                *time = kBase;
+                return ImageFetch::Whole;
+            });
         int seqNo = 0, slot = 1, saved = 0;
         const int got =
             store.AddImageData(seqNo, slot, saved, true, &saveFolder, false, nullptr, 0, 1);

@@ -32,6 +32,7 @@
 #include "control/download/J2kFrameCheck.h"
 #include "control/run/RunEngine.h"
 #include "control/run/WaitAnimation.h"
+#include "tests/support/TempDir.h"
 #include "tools/dvrsim/DvrSim.h"
 #include "tools/verify/RecordingVerifier.h"
 
@@ -62,24 +63,7 @@ inline bool waitFor(const std::function<bool()>& done, std::chrono::milliseconds
 }
 
 // A scratch folder of one case, removed at its end.
-class TempDir {
-public:
-    explicit TempDir(const std::string& name) {
-        const char* base = std::getenv("KORVEX_TEST_TMP");
-        path_ = fs::path(base ? base : "/tmp") / (name + "-" + std::to_string(::getpid()));
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-        fs::create_directories(path_, ec);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using korvex::test::TempDir;
 
 // The control as the run sees it: texts, SaveComplete, the messages shown, the picture queue.
 class FakeControl final : public picvox::RunControl,

@@ -38,7 +38,8 @@ TEST(RunSteps, OneModeFromTheThreeSettings) {
         {2, 100, 1, RunKind::Download, false, false, false, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.hddSave << "/" << c.interval << "/" << c.destinationSW);
+        SCOPED_TRACE(testing::Message()
+                     << c.hddSave << "/" << c.interval << "/" << c.destinationSW);
         const RunMode mode = RunMode::of(c.hddSave, c.interval, c.destinationSW);
         EXPECT_EQ(mode.kind, c.kind);
         EXPECT_EQ(mode.emptiesCache, c.emptiesCache);
@@ -76,8 +77,7 @@ TEST(RunSteps, SettingsCheckNamesTheSettingOutOfRange) {
         {"TimestampOrder 3 in Live", 0, 0, 0, 2000, 1000, 30, 3},
         {"model leaving the destination", 1, 0, 0, 2000, 1000, 30, 0, "../../ESCAPED", 30,
          "model \"../../ESCAPED\""},
-        {"model with a control character", 1, 0, 0, 2000, 1000, 30, 0, "A\x01", 30,
-         "model \"A?\""},
+        {"model with a control character", 1, 0, 0, 2000, 1000, 30, 0, "A\x01", 30, "model \"A?\""},
         {"a 100 KB Location", 0, 0, 0, 2000, 1000, 30, 0, "TRM", 100000, "Location is 100000"},
     };
     for (const Case& c : cases) {

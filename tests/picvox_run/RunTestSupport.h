@@ -9,33 +9,17 @@
 #include <vector>
 
 #include "platform/audio/SoundBuffer.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/Wait.h"
 
 namespace runtest {
 
-// Polls `done` until it holds or `timeout` passes (a hang guard, not a timing assertion).
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
+using korvex::test::ScopedEnv;
 
-// Sets an environment variable for the life of the object.
-struct ScopedEnv {
-    ScopedEnv(const char* name, const char* value) : name(name) {
-        if (const char* was = std::getenv(name))
-            old = was, had = true;
-        ::setenv(name, value, 1);
-    }
-    ~ScopedEnv() {
-        had ? (void)::setenv(name.c_str(), old.c_str(), 1) : (void)::unsetenv(name.c_str());
-    }
-    std::string name, old;
-    bool had = false;
-};
+// Polls `done` until it holds or `timeoutMs` passes (a hang guard, not a timing assertion).
+inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
+    return korvex::test::waitUntil(done, std::chrono::milliseconds(timeoutMs));
+}
 
 // A buffer that plays nothing: the test moves the cursor by firing notifications and chooses
 // what Play, Lock, Stop and GetFrequency answer.

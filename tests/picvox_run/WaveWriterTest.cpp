@@ -19,12 +19,15 @@
 #include <vector>
 
 #include "control/run/PageCounter.h"
-#include "tests/http/TestSupport.h"
+#include "tests/support/Files.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 
 namespace picvox {
 namespace {
 
-using testsupport::TempDir;
+using korvex::test::TempDir;
 
 constexpr auto kSoundTimer = static_cast<std::int32_t>(run::kSoundWriteTimerId);
 constexpr auto kSecondsTimer = static_cast<std::int32_t>(run::kSaveSecondsTimerId);
@@ -61,7 +64,7 @@ struct WavOnDisk {
 };
 
 WavOnDisk inspect(const std::string& path) {
-    const std::string file = testsupport::readText(path);
+    const std::string file = korvex::test::readText(path);
     WavOnDisk w{0, 0, file.size()};
     if (file.size() < 44) {
         ADD_FAILURE() << "no header";
@@ -157,7 +160,7 @@ class WaveWriterTest : public ::testing::Test, protected Block {
 protected:
     WaveWriterParams params(std::int32_t saveTime, std::int32_t cacheTimeMs) {
         timers.timerId = &timerId;
-        return Block::params(dir.path(), saveTime, cacheTimeMs, &timers);
+        return Block::params(dir.str(), saveTime, cacheTimeMs, &timers);
     }
     void push(std::uint32_t bytes, int count, std::uint32_t fmtBytes = 16) {
         for (int i = 0; i < count; ++i) {
@@ -335,12 +338,12 @@ TEST_F(WaveWriterTest, KilledWriterLeavesACompleteFile) {
     char* argv[] = {self, nullptr};
     pid_t child = 0;
     {
-        testsupport::ScopedEnv childMode(kChildEnv, dir.path());
+        korvex::test::ScopedEnv childMode(kChildEnv, dir.str());
         ASSERT_EQ(::posix_spawn(&child, self, nullptr, nullptr, argv, environ), 0);
     }
     // Kill it somewhere after its third clip.
     const bool grew = eventually([&] {
-        const std::string head = testsupport::readText(soundPath());
+        const std::string head = korvex::test::readText(soundPath());
         return head.size() >= 44 && le32(head, 40) >= 3 * kRate;
     });
     ::kill(child, SIGKILL);

@@ -10,25 +10,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tests/support/TempDir.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
 class FileSystemTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("korvex-fs-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-    }
-    void TearDown() override { fs::remove_all(root_); }
     void touch(const fs::path& p, const std::string& body = "x") {
         fs::create_directories(p.parent_path());
         std::ofstream(p, std::ios::binary) << body;
     }
-    fs::path root_;
+    korvex::test::TempDir dir_{"korvex-fs"};
+    const fs::path root_ = dir_.path();
 };
 
 TEST_F(FileSystemTest, FindsNamesWhateverTheirCase) {

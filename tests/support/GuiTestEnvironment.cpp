@@ -40,6 +40,10 @@ public:
         g_home = home.string();
         ::setenv("HOME", g_home.c_str(), 1);
         ::setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+        // The viewer also looks for its brand file in the data folders: an installed package's
+        // must not decide a test.
+        ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+        ::setenv("XDG_DATA_DIRS", (home / "system-data").c_str(), 1);
         // Qt wants a private runtime folder and complains about a missing one.
         fs::create_directories(home / "runtime");
         fs::permissions(home / "runtime", fs::perms::owner_all, fs::perm_options::replace);

@@ -5,7 +5,8 @@
 
 namespace korvex::test {
 
-// The scratch home of this test run (HOME and XDG_CONFIG_HOME point into it).
+// The scratch home of this test run (HOME, XDG_CONFIG_HOME, XDG_DATA_HOME = <home>/data and
+// XDG_DATA_DIRS = <home>/system-data point into it).
 const std::string& scratchHome();
 
 // A fresh folder under the scratch home for one test.

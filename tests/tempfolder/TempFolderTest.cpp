@@ -7,14 +7,16 @@
 
 #include "control/download/HttpFetch.h"
 #include "control/download/TempFolder.h"
-#include "tests/http/TestSupport.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 
 namespace {
 
+using korvex::test::LogCapture;
+using korvex::test::ScopedEnv;
+using korvex::test::TempDir;
 using picvox::TempFolderSources;
-using testsupport::LogCapture;
-using testsupport::ScopedEnv;
-using testsupport::TempDir;
 
 // Candidates from scratch folders; each source can be made missing or unwritable.
 struct Sources {
@@ -120,7 +122,7 @@ TEST_F(TempFolderTest, RulesFollowTheSystemGeneration) {
 TEST_F(TempFolderTest, EveryCandidateIsLoggedInOrder) {
     sources_.environment = *sources_.environment + "/";
     ASSERT_TRUE(picvox::GetInetTempFolder(sources_.get()).has_value());
-    const std::string root = sources_.root.path();
+    const std::string root = sources_.root.str();
     const std::vector<std::string> expected = {
         "GetInetTempFolder 'DOWNLOAD_TEMP'=" + root + "/env/",
         "GetInetTempFolder (SHGetFolderPath) : " + root + "/special",
@@ -149,14 +151,14 @@ TEST_F(TempFolderTest, TheChoiceIsRememberedUntilCleaned) {
 
 TEST_F(TempFolderTest, DownloadTempFromTheEnvironment) {
     TempDir chosen("dltemp");
-    ScopedEnv env("DOWNLOAD_TEMP", chosen.path() + "/");
-    EXPECT_EQ(picvox::GetInetTempFolder(), chosen.path());
+    ScopedEnv env("DOWNLOAD_TEMP", chosen.str() + "/");
+    EXPECT_EQ(picvox::GetInetTempFolder(), chosen.str());
 
     // A folder that does not exist falls to the next rule (the internet cache folder here).
     picvox::CleanInetTempFolder();
     TempDir cache("xdgcache");
     ScopedEnv missing("DOWNLOAD_TEMP", chosen.file("missing"));
-    ScopedEnv xdg("XDG_CACHE_HOME", cache.path());
+    ScopedEnv xdg("XDG_CACHE_HOME", cache.str());
     log_.clear();
     const std::optional<std::string> folder = picvox::GetInetTempFolder();
     ASSERT_TRUE(folder.has_value());
@@ -165,7 +167,7 @@ TEST_F(TempFolderTest, DownloadTempFromTheEnvironment) {
               1);
     EXPECT_EQ(log_.count("GetInetTempFolder Can't write"), 1);
     if (picvox::GetOsGeneration() == 2) {
-        EXPECT_EQ(*folder, cache.path());
+        EXPECT_EQ(*folder, cache.str());
     }
 }
 
@@ -194,9 +196,9 @@ TEST_F(TempFolderTest, NoWritableFolderLeavesTempNamesEmpty) {
 
 TEST(CheckFileWrite, TestsByCreatingAFile) {
     TempDir dir("check");
-    std::string folder = dir.path() + "/";
+    std::string folder = dir.str() + "/";
     EXPECT_EQ(picvox::CheckFileWrite(folder), 1);
-    EXPECT_EQ(folder, dir.path());  // one trailing separator removed in place
+    EXPECT_EQ(folder, dir.str());  // one trailing separator removed in place
     EXPECT_FALSE(std::filesystem::exists(dir.file("test.0")));
 
     // A regular file in the way makes the folder unusable, whoever runs the test.

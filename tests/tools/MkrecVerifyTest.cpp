@@ -2,18 +2,30 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "tests/support/Files.h"
+#include "tests/support/RunProgram.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/UnreachableFolder.h"
-#include "tests/tools/ToolsTestSupport.h"
+#include "tests/tools/ReportJson.h"
 #include "tools/recgen/FrameRenderer.h"
 
 namespace {
 
-using namespace toolstest;
+namespace fs = std::filesystem;
+using korvex::test::programFromEnv;
+using korvex::test::readText;
+using korvex::test::runProgram;
+using korvex::test::RunResult;
+using korvex::test::TempDir;
+using toolstest::Json;
+using toolstest::keysOf;
 
 std::string mkrec() {
     return programFromEnv("KORVEX_MKREC");
@@ -207,43 +219,43 @@ TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
     const RunResult run = runProgram(verifier(), {"--json", folder}, tmp.path());
     EXPECT_EQ(run.status, c.exitStatus) << run.err;
     Json doc;
-    ASSERT_NO_THROW(doc = parseJson(run.out)) << run.out;
-    EXPECT_EQ(doc.keys(),
+    ASSERT_NO_THROW(doc = Json::parse(run.out)) << run.out;
+    EXPECT_EQ(keysOf(doc),
               (std::vector<std::string>{"folder", "kind", "frames", "unreadable", "summary"}));
-    EXPECT_EQ(doc["folder"].string, folder);
-    EXPECT_EQ(doc["kind"].string, c.kind);
+    EXPECT_EQ(doc.at("folder").get<std::string>(), folder);
+    EXPECT_EQ(doc.at("kind").get<std::string>(), c.kind);
 
     std::uint32_t start = 0;
     ASSERT_TRUE(korvex::gen::parseDvrTime(c.start, start));
-    const Json& frames = doc["frames"];
-    ASSERT_EQ(frames.array.size(), static_cast<std::size_t>(c.frames));
+    const Json& frames = doc.at("frames");
+    ASSERT_EQ(frames.size(), static_cast<std::size_t>(c.frames));
     int intact = 0, picture = 0, time = 0, noTime = 0;
     for (int i = 0; i < c.frames; ++i) {
         SCOPED_TRACE("frame " + std::to_string(i));
         const Json& f = frames[static_cast<std::size_t>(i)];
-        EXPECT_EQ(f.keys(), (std::vector<std::string>{"index", "path", "channel", "flags", "time",
-                                                      "offsetMs"}));
-        const int flags = static_cast<int>(f["flags"].integer());
-        EXPECT_EQ(f["index"].integer(), i);
-        EXPECT_EQ(f["path"].string, expectedPath(folder, c, i));
-        EXPECT_EQ(f["channel"].integer(), c.channels == 0 ? -1 : i % c.channels);
+        EXPECT_EQ(keysOf(f), (std::vector<std::string>{"index", "path", "channel", "flags", "time",
+                                                       "offsetMs"}));
+        const int flags = static_cast<int>(f.at("flags").get<long long>());
+        EXPECT_EQ(f.at("index").get<long long>(), i);
+        EXPECT_EQ(f.at("path").get<std::string>(), expectedPath(folder, c, i));
+        EXPECT_EQ(f.at("channel").get<long long>(), c.channels == 0 ? -1 : i % c.channels);
         EXPECT_EQ(flags, expectedFlags(c, i));
 
         const std::uint32_t seconds = start + static_cast<std::uint32_t>(i) * c.intervalMs / 1000;
         const auto spoil = c.damage.find(i);
         if (flags & 4) {
-            EXPECT_TRUE(f["time"].isNull());
+            EXPECT_TRUE(f.at("time").is_null());
         } else if (c.channels == 0 && spoil != c.damage.end() && spoil->second == Spoil::Time) {
             // Without INFO the time comes from the trailer, spoiled as it is.
-            EXPECT_NE(f["time"].string, korvex::gen::formatDvrTime(seconds));
+            EXPECT_NE(f.at("time").get<std::string>(), korvex::gen::formatDvrTime(seconds));
         } else {
-            EXPECT_EQ(f["time"].string, korvex::gen::formatDvrTime(seconds));
+            EXPECT_EQ(f.at("time").get<std::string>(), korvex::gen::formatDvrTime(seconds));
         }
         // Without INFO and time.txt a frame without trailer offers no offset of its own (its
         // last four bytes are picture data), so only the others are compared.
         const bool offsetKnown = c.channels != 0 || c.timeTxt || flags != 7;
         if (offsetKnown) {
-            EXPECT_EQ(f["offsetMs"].integer(), i * static_cast<long long>(c.intervalMs));
+            EXPECT_EQ(f.at("offsetMs").get<long long>(), i * static_cast<long long>(c.intervalMs));
         }
 
         if ((flags & 3) == 0)
@@ -255,18 +267,18 @@ TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
         if (flags & 4)
             ++noTime;
     }
-    const Json& s = doc["summary"];
-    EXPECT_EQ(s.keys(),
+    const Json& s = doc.at("summary");
+    EXPECT_EQ(keysOf(s),
               (std::vector<std::string>{"frames", "intact", "pictureAltered", "timeAltered",
                                         "noTime", "notChecked", "unreadable"}));
-    EXPECT_EQ(s["unreadable"].integer(), 0);
-    EXPECT_TRUE(doc["unreadable"].array.empty());
-    EXPECT_EQ(s["frames"].integer(), c.frames);
-    EXPECT_EQ(s["intact"].integer(), intact);
-    EXPECT_EQ(s["pictureAltered"].integer(), picture);
-    EXPECT_EQ(s["timeAltered"].integer(), time);
-    EXPECT_EQ(s["noTime"].integer(), noTime);
-    EXPECT_EQ(s["notChecked"].integer(), 0);
+    EXPECT_EQ(s.at("unreadable").get<long long>(), 0);
+    EXPECT_TRUE(doc.at("unreadable").empty());
+    EXPECT_EQ(s.at("frames").get<long long>(), c.frames);
+    EXPECT_EQ(s.at("intact").get<long long>(), intact);
+    EXPECT_EQ(s.at("pictureAltered").get<long long>(), picture);
+    EXPECT_EQ(s.at("timeAltered").get<long long>(), time);
+    EXPECT_EQ(s.at("noTime").get<long long>(), noTime);
+    EXPECT_EQ(s.at("notChecked").get<long long>(), 0);
 
     // Text mode tells the same story: a header, one line per frame, the summary.
     const RunResult text = runProgram(verifier(), {folder}, tmp.path());
@@ -281,6 +293,67 @@ TEST_P(RecordingRoundTrip, VerifierReportsWhatWasWritten) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, RecordingRoundTrip, ::testing::ValuesIn(cases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Each kind of korvex-mkrec --damage reads in korvex-verify as its help and the README say, in
+// both check variants. The check reads the file's bytes whether or not the picture decodes: a
+// JPEG cut in half is still checked (its coded data runs off the end: 7), a JPEG 2000 file cut in
+// half is not, and the verifier says why.
+TEST(Verify, EveryDamageKindReadsAsDocumented) {
+    struct Row {
+        const char* damage;
+        long long jpegFlags;
+        long long jp2Flags;
+        const char* textMark;  // in the frame's text line, both variants
+        bool decodes;
+    };
+    const Row rows[] = {
+        {"coded", 3, 3, "IMAGE ALTERED, TIME ALTERED  ", true},
+        {"time", 2, 2, "TIME ALTERED  ", true},
+        {"cut", 7, 7, "no valid time (no complete trailer)", true},
+        {"none", 7, 7, "no valid time (no complete trailer)", true},
+        {"half", 7, -1, "", false},
+    };
+    for (const char* kind : {"jpeg", "jp2wav"}) {
+        SCOPED_TRACE(kind);
+        const bool jpeg = std::string(kind) == "jpeg";
+        TempDir tmp;
+        const std::string folder = tmp / "rec";
+        std::string damage;
+        for (std::size_t i = 0; i < std::size(rows); ++i)
+            damage += (i ? "," : "") + std::to_string(i + 1) + ":" + rows[i].damage;
+        const RunResult made = runProgram(mkrec(),
+                                          {"--quiet", "--kind", kind, "--frames", "6", "--size",
+                                           "64x48", "--damage", damage, folder},
+                                          tmp.path());
+        ASSERT_EQ(made.status, 0) << made.err;
+        const RunResult json = runProgram(verifier(), {"--json", folder}, tmp.path());
+        EXPECT_EQ(json.status, 1);  // some frame altered
+        const Json doc = Json::parse(json.out);
+        const RunResult text = runProgram(verifier(), {folder}, tmp.path());
+        std::vector<std::string> lines;
+        for (std::size_t at = 0, end; (end = text.out.find('\n', at)) != std::string::npos;
+             at = end + 1) {
+            lines.push_back(text.out.substr(at, end - at));
+        }
+        ASSERT_EQ(lines.size(), 4u + 6u) << text.out;
+        EXPECT_EQ(doc.at("frames").at(0).at("flags").get<long long>(), 0);
+        for (std::size_t i = 0; i < std::size(rows); ++i) {
+            const Row& r = rows[i];
+            SCOPED_TRACE(r.damage);
+            const long long flags = jpeg ? r.jpegFlags : r.jp2Flags;
+            EXPECT_EQ(doc.at("frames").at(i + 1).at("flags").get<long long>(), flags);
+            const std::string& line = lines[3 + i + 1];
+            EXPECT_NE(line.find(r.textMark), std::string::npos) << line;
+            EXPECT_EQ(line.find("picture does not decode") != std::string::npos, !r.decodes)
+                << line;
+            if (flags < 0) {
+                EXPECT_NE(line.find("NOT CHECKED (no end marker FF D9: the file is cut short)"),
+                          std::string::npos)
+                    << line;
+            }
+        }
+    }
+}
 
 // Cases where the verifier reports what the viewer would do with frames that cannot be checked,
 // or with capture times out of range.
@@ -306,16 +379,16 @@ TEST(Verify, UncheckableFramesGiveStatusThree) {
         ASSERT_EQ(runProgram(mkrec(), args, tmp.path()).status, 0);
         const RunResult run = runProgram(verifier(), {"--json", folder}, tmp.path());
         EXPECT_EQ(run.status, row.status);
-        const Json doc = parseJson(run.out);
-        for (const Json& f : doc["frames"].array) {
-            EXPECT_EQ(f["flags"].integer(), row.flags);
+        const Json doc = Json::parse(run.out);
+        for (const Json& f : doc.at("frames")) {
+            EXPECT_EQ(f.at("flags").get<long long>(), row.flags);
             // The index still gives the time and offset of a frame the check could not read.
-            EXPECT_EQ(f["time"].string, "2024-01-01 00:00:00");
-            EXPECT_EQ(f["offsetMs"].integer(), f["index"].integer() * 100);
+            EXPECT_EQ(f.at("time").get<std::string>(), "2024-01-01 00:00:00");
+            EXPECT_EQ(f.at("offsetMs").get<long long>(), f.at("index").get<long long>() * 100);
         }
-        const auto frames = static_cast<long long>(doc["frames"].array.size());
-        EXPECT_EQ(doc["summary"]["notChecked"].integer(), row.flags < 0 ? frames : 0);
-        EXPECT_EQ(doc["summary"]["intact"].integer(), row.flags < 0 ? 0 : frames);
+        const auto frames = static_cast<long long>(doc.at("frames").size());
+        EXPECT_EQ(doc.at("summary").at("notChecked").get<long long>(), row.flags < 0 ? frames : 0);
+        EXPECT_EQ(doc.at("summary").at("intact").get<long long>(), row.flags < 0 ? 0 : frames);
         EXPECT_NE(runProgram(verifier(), {folder}, tmp.path()).out.find(row.textMark),
                   std::string::npos);
     }
@@ -341,10 +414,10 @@ TEST(Verify, CaptureTimesOutOfRange) {
         ASSERT_EQ(runProgram(mkrec(), args, tmp.path()).status, 0);
         const RunResult run = runProgram(verifier(), {"--json", folder}, tmp.path());
         EXPECT_EQ(run.status, row.status);
-        const Json doc = parseJson(run.out);
-        for (const Json& f : doc["frames"].array) {
-            EXPECT_EQ(f["flags"].integer(), row.flags);
-            EXPECT_TRUE(f["time"].isNull());
+        const Json doc = Json::parse(run.out);
+        for (const Json& f : doc.at("frames")) {
+            EXPECT_EQ(f.at("flags").get<long long>(), row.flags);
+            EXPECT_TRUE(f.at("time").is_null());
         }
     }
 }
@@ -392,12 +465,12 @@ TEST(Verify, UnreadableSubfoldersAreNamedAndFailTheRun) {
     const RunResult json = runProgram(verifier(), {"--json", rec}, tmp.path());
     EXPECT_EQ(json.status, 2);
     EXPECT_NE(json.err.find("cannot read " + rec + "/" + later), std::string::npos) << json.err;
-    const Json doc = parseJson(json.out);
-    EXPECT_EQ(doc["summary"]["intact"].integer(), 3);
-    EXPECT_EQ(doc["summary"]["unreadable"].integer(), 1);
-    ASSERT_EQ(doc["unreadable"].array.size(), 1u);
-    EXPECT_EQ(doc["unreadable"].array[0]["path"].string, rec + "/" + later);
-    EXPECT_FALSE(doc["unreadable"].array[0]["reason"].string.empty());
+    const Json doc = Json::parse(json.out);
+    EXPECT_EQ(doc.at("summary").at("intact").get<long long>(), 3);
+    EXPECT_EQ(doc.at("summary").at("unreadable").get<long long>(), 1);
+    ASSERT_EQ(doc.at("unreadable").size(), 1u);
+    EXPECT_EQ(doc.at("unreadable").at(0).at("path").get<std::string>(), rec + "/" + later);
+    EXPECT_FALSE(doc.at("unreadable").at(0).at("reason").get<std::string>().empty());
 
     const RunResult text = runProgram(verifier(), {rec}, tmp.path());
     EXPECT_EQ(text.status, 2);
@@ -531,6 +604,47 @@ TEST(Mkrec, SameSeedWritesIdenticalFiles) {
         const std::string first = std::string("IMG00001/000001.") + (k == "jpeg" ? "jpg" : "jp2");
         EXPECT_NE(a.at(first), c.at(first)) << "the seed changes the pictures";
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Long runs say how far they are on stderr: on a terminal by themselves, into a file or a pipe
+// when asked, a line at every tenth; the report on stdout stays as it is.
+TEST(Progress, BothToolsCountTheirFramesOnStandardError) {
+    TempDir tmp;
+    const std::string folder = tmp / "rec";
+    const RunResult quiet =
+        runProgram(mkrec(), {"--quiet", "--frames", "20", "--size", "32x32", folder}, tmp.path());
+    ASSERT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_EQ(quiet.err, "");  // not a terminal, not asked
+
+    // Frame 1 of 20 is 5 %, the first tenth; then each tenth once, at frames 2, 4, ... 20.
+    std::string expected = "korvex-verify: 1 / 20 frames (5 %)\n";
+    for (int tenth = 1; tenth <= 10; ++tenth) {
+        expected += "korvex-verify: " + std::to_string(2 * tenth) + " / 20 frames (" +
+                    std::to_string(10 * tenth) + " %)\n";
+    }
+    const RunResult plain = runProgram(verifier(), {"--json", folder}, tmp.path());
+    const RunResult shown = runProgram(verifier(), {"--json", "--progress", folder}, tmp.path());
+    EXPECT_EQ(plain.err, "");
+    EXPECT_EQ(shown.out, plain.out);
+    EXPECT_EQ(shown.err, expected);
+
+    const std::string again = tmp / "again";
+    const RunResult made =
+        runProgram(mkrec(), {"--progress", "--frames", "20", "--size", "32x32", again}, tmp.path());
+    ASSERT_EQ(made.status, 0);
+    EXPECT_NE(made.err.find("korvex-mkrec: 20 / 20 frames (100 %)\n"), std::string::npos)
+        << made.err;
+    const auto lines = std::count(made.err.begin(), made.err.end(), '\n');
+    EXPECT_EQ(lines, 11) << made.err;
+    EXPECT_EQ(runProgram(mkrec(),
+                         {"--quiet", "--progress", "--frames", "2", "--size", "32x32", tmp / "q"},
+                         tmp.path())
+                  .err,
+              "");
 }
 
 }  // namespace

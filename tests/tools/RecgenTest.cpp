@@ -6,7 +6,8 @@
 #include <set>
 #include <string>
 
-#include "tests/tools/ToolsTestSupport.h"
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 #include "tools/recgen/BitmapFont.h"
 #include "tools/recgen/FrameRenderer.h"
 #include "tools/recgen/RecordingWriter.h"
@@ -15,8 +16,9 @@
 namespace {
 
 using namespace korvex::gen;
-using toolstest::TempDir;
 namespace fs = std::filesystem;
+using korvex::test::readText;
+using korvex::test::TempDir;
 
 TEST(BitmapFont, EveryCaptionCharacterHasItsOwnGlyph) {
     std::string needed = "0123456789:-/ ";
@@ -206,12 +208,11 @@ TEST(RecordingWriter, OutputDoesNotDependOnTheThreadCount) {
     ASSERT_TRUE(one.ok && four.ok);
     ASSERT_EQ(one.frames.size(), four.frames.size());
     for (std::size_t i = 0; i < one.frames.size(); ++i) {
-        EXPECT_EQ(toolstest::readText(one.frames[i].path),
-                  toolstest::readText(four.frames[i].path));
+        EXPECT_EQ(readText(one.frames[i].path), readText(four.frames[i].path));
         EXPECT_EQ(one.frames[i].channel, i % 2 == 0 ? 2 : 7);
         EXPECT_EQ(one.frames[i].damageApplied, i == 3);
     }
-    EXPECT_EQ(toolstest::readText(one.infoPath), toolstest::readText(four.infoPath));
+    EXPECT_EQ(readText(one.infoPath), readText(four.infoPath));
 }
 
 TEST(RecordingWriter, ValidatesTheSpec) {

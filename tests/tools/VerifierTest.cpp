@@ -6,14 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/ToolsTestSupport.h"
+#include "tests/support/TempDir.h"
+#include "tests/tools/ReportJson.h"
 #include "tools/recgen/RecordingWriter.h"
 #include "tools/verify/RecordingVerifier.h"
 
 namespace {
 
+using korvex::test::TempDir;
 using korvex::verify::jsonString;
-using toolstest::parseJson;
+using toolstest::Json;
 
 TEST(JsonString, AlwaysValidAndFaithfulForUtf8) {
     const struct {
@@ -47,9 +49,9 @@ TEST(JsonString, AlwaysValidAndFaithfulForUtf8) {
         SCOPED_TRACE(r.literal);
         const std::string out = jsonString(r.in);
         EXPECT_EQ(out, r.literal);
-        toolstest::Json v;
-        ASSERT_NO_THROW(v = parseJson(out));
-        EXPECT_EQ(v.string, r.back);
+        Json v;
+        ASSERT_NO_THROW(v = Json::parse(out));
+        EXPECT_EQ(v.get<std::string>(), r.back);
     }
 }
 
@@ -74,13 +76,13 @@ TEST(NameOutput, DifferentNamesStayDifferentAndTerminalsSeeNoControls) {
     std::set<std::string> jsonValues;
     for (const auto& r : rows) {
         EXPECT_EQ(korvex::verify::terminalText(r.in), r.shown);
-        jsonValues.insert(parseJson(jsonString(r.in)).string);
+        jsonValues.insert(Json::parse(jsonString(r.in)).get<std::string>());
     }
     EXPECT_EQ(jsonValues.size(), std::size(rows));
 }
 
 TEST(VerifyReport, FolderNamesWithQuotesAndNewlinesStayValidJson) {
-    toolstest::TempDir tmp;
+    TempDir tmp;
     const std::string folder = tmp / "odd \"name\" \\ with\nnewline \xE6\x97\xA5";
     korvex::gen::RecordingSpec spec;
     spec.pictures = korvex::PictureFormat::Jpeg;
@@ -94,12 +96,12 @@ TEST(VerifyReport, FolderNamesWithQuotesAndNewlinesStayValidJson) {
     korvex::verify::VerifyReport report;
     std::string error;
     ASSERT_TRUE(korvex::verify::verifyRecording(folder, report, error)) << error;
-    const toolstest::Json doc = parseJson(korvex::verify::toJson(report));
+    const Json doc = Json::parse(korvex::verify::toJson(report));
     // The value names the folder with its backslash doubled.
     std::string value = folder;
     value.replace(value.find('\\'), 1, "\\\\");
-    EXPECT_EQ(doc["folder"].string, value);
-    EXPECT_EQ(doc["frames"][2]["path"].string, value + "/IMG00001/000003.jpg");
+    EXPECT_EQ(doc.at("folder").get<std::string>(), value);
+    EXPECT_EQ(doc.at("frames").at(2).at("path").get<std::string>(), value + "/IMG00001/000003.jpg");
     EXPECT_EQ(korvex::verify::exitStatusOf(report.summary), 0);
 
     // Text mode goes to terminals: no control character from a name or title gets through.
@@ -115,7 +117,7 @@ TEST(VerifyReport, FolderNamesWithQuotesAndNewlinesStayValidJson) {
 }
 
 TEST(VerifyReport, RelativeFoldersAreReportedInFull) {
-    toolstest::TempDir tmp;
+    TempDir tmp;
     korvex::gen::RecordingSpec spec;
     spec.pictures = korvex::PictureFormat::Jpeg;
     spec.sound = korvex::SoundFormat::None;

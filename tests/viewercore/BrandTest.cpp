@@ -4,8 +4,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 
+#include "tests/support/Files.h"
+#include "tests/support/TempDir.h"
 #include "tools/brand/BrandCodes.h"
 
 namespace fs = std::filesystem;
@@ -13,27 +14,8 @@ using korvex::BrandSelection;
 
 namespace {
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::random_device rd;
-        path_ = fs::temp_directory_path() / ("korvex-brand-" + std::to_string(rd()));
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    std::string str() const { return path_.string(); }
-    void write(const std::string& name, const std::vector<unsigned char>& bytes) const {
-        std::ofstream(path_ / name, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-    }
-
-private:
-    fs::path path_;
-};
+using korvex::test::TempDir;
+using korvex::test::writeFile;
 
 std::vector<unsigned char> codeOf(int brand) {
     korvex::brandtool::BrandFileContent file;
@@ -45,7 +27,7 @@ std::vector<unsigned char> codeOf(int brand) {
 
 TEST(Brand, ToolWritesAFileThatSelectsEachBrand) {
     for (int brand = 0; brand < korvex::kBrandCount; ++brand) {
-        TempFolder dir;
+        TempDir dir("korvex-brand");
         std::string written, removed, error;
         ASSERT_TRUE(korvex::brandtool::writeBrandFile(brand, dir.str(), written, removed, error))
             << error;
@@ -88,12 +70,12 @@ TEST(Brand, NearMissesAreUnknown) {
 }
 
 TEST(Brand, OnlyTheFirstFileFoundIsRead) {
-    TempFolder dir;
-    dir.write("Viewer.ini", codeOf(1));
+    TempDir dir("korvex-brand");
+    writeFile(dir.path() / "Viewer.ini", codeOf(1));
     EXPECT_EQ(korvex::selectBrand(dir.str()).brandIndex, 1);
 
     // A 4-byte Viewer2.ini is not a Viewer2 code, and hides the valid Viewer.ini.
-    dir.write("Viewer2.ini", codeOf(1));
+    writeFile(dir.path() / "Viewer2.ini", codeOf(1));
     const BrandSelection sel = korvex::selectBrand(dir.str());
     EXPECT_EQ(sel.status, BrandSelection::Status::UnknownCode);
     EXPECT_EQ(sel.brandIndex, -1);
@@ -101,23 +83,87 @@ TEST(Brand, OnlyTheFirstFileFoundIsRead) {
 }
 
 TEST(Brand, MissingOversizedAndOddlyCasedFiles) {
-    TempFolder dir;
+    TempDir dir("korvex-brand");
     BrandSelection sel = korvex::selectBrand(dir.str());
     EXPECT_EQ(sel.status, BrandSelection::Status::Missing);
     EXPECT_TRUE(sel.fileName.empty());
 
     std::vector<unsigned char> big(100000, 0x4b);
-    dir.write("Viewer2.ini", big);
+    writeFile(dir.path() / "Viewer2.ini", big);
     EXPECT_EQ(korvex::selectBrand(dir.str()).status, BrandSelection::Status::UnknownCode);
-    fs::remove(fs::path(dir.str()) / "Viewer2.ini");
+    fs::remove(dir.path() / "Viewer2.ini");
 
-    dir.write("VIEWER2.INI", codeOf(4));
+    writeFile(dir.path() / "VIEWER2.INI", codeOf(4));
     EXPECT_EQ(korvex::selectBrand(dir.str()).brandIndex, 4);
 }
 
+TEST(Brand, SearchFoldersFollowTheDataDirectoryRules) {
+    using Folders = std::vector<std::string>;
+    const struct {
+        const char* name;
+        const char* dataHome;
+        const char* dataDirs;
+        const char* home;
+        Folders expected;
+    } rows[] = {
+        {"defaults",
+         nullptr,
+         nullptr,
+         "/home/u",
+         {"/work", "/home/u/.local/share/korvex", "/usr/local/share/korvex", "/usr/share/korvex"}},
+        {"empty values take the defaults",
+         "",
+         "",
+         "/home/u",
+         {"/work", "/home/u/.local/share/korvex", "/usr/local/share/korvex", "/usr/share/korvex"}},
+        {"set values, in order, slashes trimmed",
+         "/data/",
+         "/opt/a/share/://b/share",
+         "/home/u",
+         {"/work", "/data/korvex", "/opt/a/share/korvex", "//b/share/korvex"}},
+        {"relative entries and empty ones are ignored",
+         "rel/data",
+         "share::/usr/share:x",
+         "/home/u",
+         {"/work", "/home/u/.local/share/korvex", "/usr/share/korvex"}},
+        {"no home: no user folder", nullptr, "/usr/share", nullptr, {"/work", "/usr/share/korvex"}},
+        {"a folder is listed once",
+         "/usr/share",
+         "/usr/share:/usr/share/",
+         "/home/u",
+         {"/work", "/usr/share/korvex"}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(korvex::brandSearchFolders("/work", r.dataHome, r.dataDirs, r.home), r.expected);
+    }
+}
+
+TEST(Brand, TheFirstFolderWithABrandFileDecides) {
+    TempDir work("korvex-brand"), user("korvex-brand"), system("korvex-brand");
+    const std::vector<std::string> folders = {work.str(), user.str(), system.str()};
+    EXPECT_EQ(korvex::selectBrand(folders).status, BrandSelection::Status::Missing);
+
+    writeFile(system.path() / "Viewer2.ini", codeOf(2));
+    BrandSelection sel = korvex::selectBrand(folders);
+    EXPECT_EQ(sel.brandIndex, 2);
+    EXPECT_EQ(sel.folder, system.str());
+
+    writeFile(user.path() / "Viewer.ini", codeOf(1));
+    sel = korvex::selectBrand(folders);
+    EXPECT_EQ(sel.brandIndex, 1);
+    EXPECT_EQ(sel.folder, user.str());
+
+    // A bad file in the working folder is reported, not passed over for the installed one.
+    writeFile(work.path() / "Viewer2.ini", {1, 2, 3});
+    sel = korvex::selectBrand(folders);
+    EXPECT_EQ(sel.status, BrandSelection::Status::UnknownCode);
+    EXPECT_EQ(sel.folder, work.str());
+}
+
 TEST(Brand, WritingViewerIniRemovesAHidingViewer2Ini) {
-    TempFolder dir;
-    dir.write("Viewer2.ini", codeOf(0));
+    TempDir dir("korvex-brand");
+    writeFile(dir.path() / "Viewer2.ini", codeOf(0));
     std::string written, removed, error;
     ASSERT_TRUE(korvex::brandtool::writeBrandFile(1, dir.str(), written, removed, error));
     EXPECT_FALSE(removed.empty());

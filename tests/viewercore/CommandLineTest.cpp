@@ -73,3 +73,28 @@ TEST(CommandLine, ScreenshotOptions) {
         EXPECT_FALSE(parseCommandLine(bad).error.empty()) << bad[0];
     }
 }
+
+TEST(CommandLine, AScreenshotWithoutADisplayGoesOffscreen) {
+    const korvex::LaunchOptions shot = korvex::parseCommandLine({"--screenshot", "a.png", "rec"});
+    const korvex::LaunchOptions window = korvex::parseCommandLine({"rec"});
+    const struct {
+        const korvex::LaunchOptions& options;
+        const char* display;
+        const char* wayland;
+        const char* platform;
+        bool offscreen;
+    } rows[] = {
+        {shot, nullptr, nullptr, nullptr, true},
+        {shot, "", "", "", true},  // set but empty is no display either
+        {shot, ":0", nullptr, nullptr, false},
+        {shot, nullptr, "wayland-0", nullptr, false},
+        {shot, nullptr, nullptr, "minimal", false},  // the user's choice stands
+        {window, nullptr, nullptr, nullptr, false},  // a window needs a screen: Qt says so
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(korvex::screenshotNeedsOffscreen(r.options, r.display, r.wayland, r.platform),
+                  r.offscreen)
+            << (r.display ? r.display : "-") << " " << (r.wayland ? r.wayland : "-") << " "
+            << (r.platform ? r.platform : "-");
+    }
+}

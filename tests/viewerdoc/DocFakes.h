@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "viewer/playback/CKorvexDoc.h"
-#include "viewer/shell/core/ResourceIds.h"
+#include "viewer/resources/ResourceIds.h"
 
 namespace korvex::test {
 

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,6 +21,7 @@
 
 #include "recording/DibBlock.h"
 #include "tests/support/GuiTestEnvironment.h"
+#include "tools/recgen/FrameRenderer.h"
 #include "tools/recgen/RecordingWriter.h"
 #include "viewer/playback/CKorvexDoc.h"
 #include "viewer/playback/CKorvexView.h"
@@ -201,6 +203,29 @@ TEST(SaveDialog, StartsInTheLastSaveFolderAddsTheSuffixAndRemembersTheFolder) {
     EXPECT_EQ(open.doc->lastSaveFolder(), second);
 }
 
+// The dialog proposes the recording's name and the frame's time; taken as it is, the file has it.
+TEST(SaveDialog, ProposesANameFromTheRecordingAndTheFramesTime) {
+    OpenDocument open(PictureFormat::Jpeg, 352, 240);
+    const std::string folder = test::freshFolder("named");
+    open.doc->setLastSaveFolder(folder);
+    ASSERT_EQ(open.doc->SetPosition(1), 1);
+    std::string time = gen::formatDvrTime(289'000'000);  // frame 1: 100 ms after frame 0
+    std::replace(time.begin(), time.end(), ' ', '_');
+    std::replace(time.begin(), time.end(), ':', '-');
+    const std::string recording = fs::path(open.doc->lastOpenFolder()).filename().string();
+    const std::string name = recording + "_" + time + ".bmp";
+    EXPECT_EQ(saveDialogName(*open.doc).toStdString(), name);
+    whenModal<QFileDialog>([&](QFileDialog* dialog) {
+        ASSERT_FALSE(dialog->selectedFiles().isEmpty());
+        EXPECT_EQ(dialog->selectedFiles().constFirst().toStdString(), folder + "/" + name);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    std::string saved;
+    ASSERT_TRUE(saveCurrent(nullptr, *open.doc, renderForSave, &saved));
+    EXPECT_EQ(saved, folder + "/" + name);
+    EXPECT_TRUE(fs::is_regular_file(saved));
+}
+
 TEST(SaveDialog, AnExistingFileIsReplacedOnlyAfterTheUserAgrees) {
     OpenDocument open(PictureFormat::Jpeg, 352, 240);
     const std::string folder = test::freshFolder("overwrite");
@@ -306,8 +331,8 @@ TEST(Print, OnePageWithThePictureAndTheTitleBelowIt) {
         fs::copy_file(pdf, keep, fs::copy_options::overwrite_existing);
 
     const QImage page = renderPdf(pdf, 30);
-    if (page.isNull())
-        GTEST_SKIP() << "pdftoppm is not installed: the page's content is not checked";
+    // pdftoppm comes with poppler-utils (tools/debian-packages.txt).
+    ASSERT_FALSE(page.isNull()) << "pdftoppm could not render the printed page";
     // The 4:3 picture spans the printable width, centred in the printable height; above it the
     // page is white, and the title is dark in the band of 256 pixels (at 300 dpi) below it.
     const int dpi = 30;

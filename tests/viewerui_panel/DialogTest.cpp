@@ -11,10 +11,10 @@
 #include "PanelTestSupport.h"
 #include "viewer/playback/core/PanelText.h"
 #include "viewer/playback/core/ScanSession.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/shell/DateFormatDialog.h"
 #include "viewer/shell/OpenDialog.h"
 #include "viewer/shell/SearchingDialog.h"
-#include "viewer/shell/core/ResourceIds.h"
 
 namespace korvex::test {
 namespace {

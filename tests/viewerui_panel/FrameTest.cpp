@@ -28,15 +28,16 @@
 #include "platform/audio/AudioStream.h"
 #include "platform/audio/MixerDevice.h"
 #include "recording/FolderImageSource.h"
+#include "tests/support/FakeMixer.h"
 #include "tools/brand/BrandCodes.h"
 #include "viewer/audio/VolumeControl.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
+#include "viewer/resources/StringTable.h"
 #include "viewer/shell/OpenDialog.h"
 #include "viewer/shell/SearchingDialog.h"
 #include "viewer/shell/ShapedButton.h"
 #include "viewer/shell/ViewerApp.h"
-#include "viewer/shell/core/ResourceIds.h"
-#include "viewer/shell/core/StringTable.h"
 
 namespace korvex::test {
 namespace {
@@ -328,30 +329,13 @@ TEST_F(FrameTest, SoundToggleAndChannelBoxesOfAnMp3Recording) {
     EXPECT_EQ(panel().soundTwoChannel(1), 1);
 }
 
-// A mixer whose volume the test can change behind the panel's back.
-class FakeMixer : public platform::MixerDevice {
-public:
-    std::uint32_t* value;
-    explicit FakeMixer(std::uint32_t* v) : value(v) {}
-    bool open() override { return true; }
-    void close() override {}
-    bool findSpeakerVolume(VolumeControlInfo& out) override {
-        out = {7, 0, 1000};
-        return true;
-    }
-    bool getValue(std::uint32_t, std::uint32_t& v) override {
-        v = *value;
-        return true;
-    }
-    bool setValue(std::uint32_t, std::uint32_t v) override {
-        *value = v;
-        return true;
-    }
-};
-
 TEST_F(FrameTest, VolumeSliderDrivesAndFollowsTheMixer) {
-    std::uint32_t raw = 550;  // 55 percent
-    VolumeControl volume(std::make_unique<FakeMixer>(&raw));
+    // A mixer whose volume the test can change behind the panel's back.
+    FakeMixer::State mixer;
+    mixer.maximum = 1000;
+    mixer.value = 550;  // 55 percent
+    std::uint32_t& raw = mixer.value;
+    VolumeControl volume(std::make_unique<FakeMixer>(mixer));
     MainFrameSetup setup;
     setup.volume = &volume;
     frame = std::make_unique<CMainFrame>(std::move(setup));

@@ -14,9 +14,9 @@
 
 #include "PanelTestSupport.h"
 #include "platform/audio/AudioStream.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
-#include "viewer/shell/core/ResourceIds.h"
-#include "viewer/shell/core/StringTable.h"
+#include "viewer/resources/StringTable.h"
 
 namespace korvex::test {
 namespace {

@@ -89,7 +89,8 @@ TEST(Resources, MenuBarFromTheBrandMenu) {
     EXPECT_EQ(made[57607]->shortcut(), QKeySequence("Ctrl+P"));
     EXPECT_TRUE(made.count(32774));
     EXPECT_FALSE(made.count(57664));
-    EXPECT_EQ(made.size(), 18u);
+    EXPECT_EQ(made[32775]->text(), QString("Export Video(&E)..."));
+    EXPECT_EQ(made.size(), 19u);
     // "Time Display Position" and "Image" are submenus of View.
     QMenu* view = bar.actions()[1]->menu();
     ASSERT_NE(view, nullptr);

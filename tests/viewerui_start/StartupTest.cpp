@@ -112,6 +112,41 @@ TEST_F(StartupTest, MissingOrUnknownBrandFileFailsAndSaysWhy) {
     }
 }
 
+// Typed in a terminal anywhere, the viewer finds the brand file an installation put into a data
+// folder; without any, the message names every place it looked in, in order.
+TEST_F(StartupTest, TheBrandFileIsFoundInTheDataFolders) {
+    const fs::path home = korvex::test::scratchHome();
+    const fs::path user = home / "data" / "korvex";
+    const fs::path system = home / "system-data" / "korvex";
+    {
+        CKorvexApp app;
+        ASSERT_FALSE(app.InitInstance({}, folder()));
+        const QString error = app.startupError();
+        const qsizetype at[] = {error.indexOf(folder()),
+                                error.indexOf(QString::fromStdString(user)),
+                                error.indexOf(QString::fromStdString(system))};
+        EXPECT_TRUE(at[0] >= 0 && at[0] < at[1] && at[1] < at[2]) << error.toStdString();
+        EXPECT_TRUE(error.contains("0 to 4")) << "the brand numbers there are";
+    }
+    for (const fs::path& place : {system, user}) {
+        SCOPED_TRACE(place.string());
+        fs::create_directories(place);
+        std::string written, removed, error;
+        ASSERT_TRUE(korvex::brandtool::writeBrandFile(place == user ? 1 : 2, place.string(),
+                                                      written, removed, error));
+        CKorvexApp app;
+        ASSERT_TRUE(app.InitInstance({}, folder())) << app.startupError().toStdString();
+        EXPECT_EQ(app.brandIndex(), place == user ? 1 : 2);
+    }
+    // The working folder still comes first.
+    writeBrand(3);
+    CKorvexApp app;
+    ASSERT_TRUE(app.InitInstance({}, folder()));
+    EXPECT_EQ(app.brandIndex(), 3);
+    fs::remove_all(home / "data");
+    fs::remove_all(home / "system-data");
+}
+
 TEST_F(StartupTest, ABrandFailureIsShownInAMessageBoxThatSaysHowToMendIt) {
     CKorvexApp app;
     ASSERT_FALSE(app.InitInstance({}, folder()));
@@ -177,7 +212,7 @@ TEST_F(StartupTest, SettingsRoundTripThroughTheUserStore) {
 
     // The values sit under the brand's key path with their own names, in the store the control
     // shares.
-    using platform::com::UserStore;
+    using platform::UserStore;
     UserStore raw;
     ASSERT_TRUE(raw.load(storeFile().string()));
     const std::string key = "SOFTWARE\\KALMO\\Korvex2\\Settings";

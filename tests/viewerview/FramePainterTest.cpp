@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QColor>
+#include <QPainter>
 #include <functional>
 
 #include "ViewTestEnvironment.h"
@@ -337,6 +338,80 @@ TEST(FramePainter, SavedPictureIsFilledByTheFrame) {
     EXPECT_TRUE(renderPanePicture(QSize(704, 528), FrameContent{}, OverlaySettings{}).isNull());
     EXPECT_TRUE(renderPanePicture(QSize(1 << 20, 1 << 20), frame, OverlaySettings{}).isNull());
 }
+
+// A picture drawn from four bytes a pixel (blue, green, red, 255: how the export decodes its
+// JPEG frames) has, pixel for pixel, what the same picture gets from three bytes, and that is
+// what Qt's own smooth scaling of the three-byte rows gives: the view and the export show the
+// same picture, whichever way Qt scales it (it draws through a bilinear transform, and takes its
+// box filter for a picture shrunk more than twice or of a megapixel or more).
+struct ScaleCase {
+    const char* name;
+    int width, height;  // the picture
+    QSize page;
+    bool halftone;
+};
+
+class FourBytePictures : public testing::TestWithParam<ScaleCase> {};
+
+TEST_P(FourBytePictures, DrawAsTheirThreeByteSelves) {
+    const ScaleCase& c = GetParam();
+    auto colour = [](int x, int row) {
+        const unsigned v = static_cast<unsigned>(x * 2654435761u) ^ (row * 40503u);
+        return Bgr{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                   static_cast<std::uint8_t>(v >> 16)};
+    };
+    const DibBlock three = makeDib(c.width, c.height, colour);
+    DibBlock four = makeDib(c.width, c.height, colour, 32);
+    const std::uint32_t stride = dibStride(static_cast<std::uint32_t>(c.width), 4);
+    for (int row = 0; row < c.height; ++row)
+        for (int x = 0; x < c.width; ++x)
+            four.data()[kDibPixelOffset + row * stride + x * 4 + 3] = 255;
+
+    auto paint = [&](const DibBlock& dib) {
+        QImage page = newOffscreen(c.page, QColor(212, 208, 200));
+        PaneDrawRequest r = requestFor(dib, page.rect().adjusted(3, 2, -1, -5), 0, 0);
+        r.parts = kPartPicture;
+        r.halftone = c.halftone;
+        paintPane(page, r, OverlaySettings{});
+        return page;
+    };
+    const QImage fromThree = paint(three);
+    const QImage fromFour = paint(four);
+
+    // Qt's scaling of the shown rows, turned over and put in the 4:3 place.
+    const PixelRect d = fitFourByThree({3, 2, c.page.width() - 1, c.page.height() - 5});
+    const int rows = c.height - croppedRows(c.height);
+    const QImage stored(three.data() + kDibPixelOffset, c.width, rows,
+                        static_cast<qsizetype>(dibStride(static_cast<std::uint32_t>(c.width), 3)),
+                        QImage::Format_BGR888);
+    QImage expected = newOffscreen(c.page, QColor(212, 208, 200));
+    {
+        QPainter painter(&expected);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(
+            d.left, d.top,
+            stored
+                .scaled(d.width(), d.height(), Qt::IgnoreAspectRatio,
+                        c.halftone ? Qt::SmoothTransformation : Qt::FastTransformation)
+                .mirrored(false, true));
+    }
+    EXPECT_TRUE(fromThree == expected);
+    EXPECT_TRUE(fromFour == expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scales, FourBytePictures,
+    testing::Values(ScaleCase{"fullSizeTaller", 704, 480, QSize(708, 535), true},
+                    ScaleCase{"fieldCropped", 720, 248, QSize(644, 487), true},
+                    ScaleCase{"upBothWays", 352, 240, QSize(1284, 967), true},
+                    ScaleCase{"downToAFourPane", 704, 480, QSize(481, 365), true},
+                    ScaleCase{"downJustToHalf", 704, 480, QSize(356, 271), true},
+                    ScaleCase{"downBelowHalf", 704, 480, QSize(350, 266), true},
+                    ScaleCase{"sixteenPanes", 704, 480, QSize(120, 96), true},
+                    ScaleCase{"aMegapixel", 1280, 820, QSize(1284, 967), true},
+                    ScaleCase{"justUnderAMegapixel", 1280, 818, QSize(1284, 967), true},
+                    ScaleCase{"notSmoothed", 704, 480, QSize(708, 535), false}),
+    [](const testing::TestParamInfo<ScaleCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace korvex

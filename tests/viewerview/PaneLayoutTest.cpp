@@ -6,7 +6,7 @@
 #include <set>
 
 #include "viewer/playback/core/ViewCommands.h"
-#include "viewer/shell/core/ResourceIds.h"
+#include "viewer/resources/ResourceIds.h"
 
 namespace korvex {
 namespace {

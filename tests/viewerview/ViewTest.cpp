@@ -31,10 +31,11 @@ QAction* actionOf(QMenu& menu, int id) {
     return menu.findChild<QAction*>(QStringLiteral("cmd%1").arg(id));
 }
 
-// The check mode of the application object, back to off at the end of a test.
+// The document drawn with the alteration banners for one scope.
 struct CheckModeOn {
-    CheckModeOn() { test::application().setCheckMode(true); }
-    ~CheckModeOn() { test::application().setCheckMode(false); }
+    explicit CheckModeOn(CKorvexDoc& doc) : doc(doc) { doc.setCheckMode(true); }
+    ~CheckModeOn() { doc.setCheckMode(false); }
+    CKorvexDoc& doc;
 };
 
 // A panel that records what the view tells it.
@@ -164,7 +165,7 @@ TEST(CKorvexView, BannersOnlyInCheckModeForDamagedFrames) {
         (plan.picture || plan.time ? damaged : clean) += 1;
         QImage withCheck;
         {
-            CheckModeOn check;
+            CheckModeOn check(doc);
             withCheck = rec->render();
         }
         EXPECT_EQ(red(withCheck.pixelColor(pictureProbe)), plan.picture) << i << " " << flags;

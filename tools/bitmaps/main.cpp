@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <functional>
 
-#include "viewer/shell/core/ResourceIds.h"
+#include "viewer/resources/ResourceIds.h"
 
 namespace {
 

@@ -206,6 +206,10 @@ bool DvrSim::start(std::string* error) {
         std::lock_guard<std::mutex> guard(lock_);
         stopping_ = false;
         listenerDone_ = false;
+        // Started again, it is a recorder started afresh: its sound clock begins anew, and so
+        // does what it has answered.
+        nextSegment_ = 0;
+        servedSegments_ = 0;
     }
     listener_ = std::thread([this] {
         server_->listen_after_bind();

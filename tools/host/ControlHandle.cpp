@@ -18,8 +18,8 @@ namespace picvoxhost {
 using namespace platform::com;
 namespace fs = std::filesystem;
 
-#ifndef PICVOX_HOST_LIBDIR_FROM_BINDIR
-#define PICVOX_HOST_LIBDIR_FROM_BINDIR "../lib"
+#ifndef PICVOX_HOST_MODULE_DIR_FROM_BINDIR
+#define PICVOX_HOST_MODULE_DIR_FROM_BINDIR "../lib/korvex"
 #endif
 
 std::string moduleBesideProgram() {
@@ -29,8 +29,7 @@ std::string moduleBesideProgram() {
         return {};
     const fs::path dir = exe.parent_path();
     for (const fs::path& candidate :
-         {dir / "libpicvox.so", dir / PICVOX_HOST_LIBDIR_FROM_BINDIR / "libpicvox.so",
-          dir / "../lib/libpicvox.so"}) {
+         {dir / "libpicvox.so", dir / PICVOX_HOST_MODULE_DIR_FROM_BINDIR / "libpicvox.so"}) {
         if (fs::is_regular_file(candidate, ec))
             return fs::weakly_canonical(candidate, ec).string();
     }

@@ -14,8 +14,8 @@
 
 namespace picvoxhost {
 
-// The libpicvox.so installed beside the program: in its folder, or in the library folder of the
-// same installation. Empty when there is none.
+// The libpicvox.so installed beside the program: in its folder (the build tree), or in the
+// module folder of the same installation (KORVEX_MODULE_DIR). Empty when there is none.
 std::string moduleBesideProgram();
 
 // Calls the module's DllRegisterServer (or DllUnregisterServer). False, with a reason, when the

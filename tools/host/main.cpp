@@ -17,7 +17,7 @@
 #include <memory>
 
 #include "control/download/RecorderAccess.h"
-#include "platform/com/UserStore.h"
+#include "platform/UserStore.h"
 #include "tools/dvrsim/DvrSim.h"
 #include "tools/host/ControlHandle.h"
 #include "tools/host/DemoSetup.h"
@@ -145,7 +145,7 @@ std::optional<HostLogin> commandLineLogin(const HostOptions& options, std::strin
 }
 
 int forgetCertificate(const std::string& hostPort) {
-    using platform::com::UserStore;
+    using platform::UserStore;
     const std::string store = UserStore::defaultPath();
     // The control keeps one value per recorder under its key of the per-user store.
     const bool forgot = UserStore::update(store, [&](UserStore& s) {

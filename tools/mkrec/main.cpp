@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/progress/ProgressLine.h"
 #include "tools/recgen/FrameRenderer.h"
 #include "tools/recgen/RecordingWriter.h"
 
@@ -45,15 +46,25 @@ channel, frame number and capture time; the sound clicks at every frame's offset
   --start "YYYY-MM-DD HH:MM:SS"  capture time of the first frame (default 2024-01-01 00:00:00)
   --start-seconds N            the same as raw seconds since 2000-01-01 (may be out of range)
   --seed S                     seed of the pictures (default 1)
-  --damage IDX:KIND            spoil frame IDX (0-based; repeatable, or IDX:KIND,IDX:KIND):
-                               coded (a coded picture byte), time (the stored time),
-                               cut (trailer cut inside the time fields), none (no trailer)
+  --damage IDX:KIND            spoil frame IDX (0-based; repeatable, or IDX:KIND,IDX:KIND);
+                               korvex-verify then reports these flags:
+                               coded  a coded picture byte changed: 3 (5 with --short-trailers;
+                                      the time checksum covers the picture too)
+                               time   the stored time changed: 2
+                               cut    the trailer cut inside its time fields, under 6 bytes
+                                      stay: 7, read as no trailer
+                               none   no trailer: 7
+                               half   the file cut in the middle of its coded data, which does
+                                      not decode: JPEG 7 (no end of picture); JPEG 2000 -1, not
+                                      checked (the code-stream has no end)
   --no-trailers                frames carry no authenticity trailer at all
   --short-trailers             trailers without the time fields
   --codestream                 JPEG 2000 frames as raw code-streams instead of JP2 files
   --quality Q                  JPEG quality 1-100 (default 85)
   --j2k-ratio R                JPEG 2000 compression ratio (default 20)
   --threads N                  encoding threads (default: up to 2)
+  --progress                   show the frames written on stderr also when it is no terminal
+                               (on a terminal it is shown anyway)
   --quiet                      print nothing but errors
   --demo FOLDER                the demo recording: 4 titled channels, 704x480 JPEG 2000, WAV
                                sound, 240 frames, one damaged frame of each kind near the end
@@ -67,6 +78,7 @@ struct Options {
     std::string folder;
     bool demo = false;
     bool quiet = false;
+    bool progress = false;
     bool help = false;
 };
 
@@ -111,8 +123,10 @@ Damage parseDamageKind(std::string_view kind) {
         return Damage::TrailerCut;
     if (kind == "none")
         return Damage::NoTrailer;
+    if (kind == "half")
+        return Damage::HalfFile;
     throw UsageError{"--damage: unknown kind \"" + std::string(kind) +
-                     "\" (coded, time, cut or none)"};
+                     "\" (coded, time, cut, none or half)"};
 }
 
 const char* damageName(Damage d) {
@@ -125,6 +139,8 @@ const char* damageName(Damage d) {
             return "trailer cut";
         case Damage::NoTrailer:
             return "no trailer";
+        case Damage::HalfFile:
+            return "cut in half";
         case Damage::None:
             break;
     }
@@ -226,7 +242,7 @@ Options parseArguments(int argc, char** argv) {
             for (const std::string& item : splitList(value())) {
                 const std::size_t colon = item.find(':');
                 if (colon == std::string::npos) {
-                    throw UsageError{"--damage must look like IDX:coded|time|cut|none"};
+                    throw UsageError{"--damage must look like IDX:coded|time|cut|none|half"};
                 }
                 const int index = parseNumber<int>(std::string_view(item).substr(0, colon), 0,
                                                    999'999, "--damage frame index");
@@ -246,6 +262,8 @@ Options parseArguments(int argc, char** argv) {
             s.threads = parseNumber<int>(value(), 1, 8, "--threads");
         } else if (arg == "--quiet") {
             o.quiet = true;
+        } else if (arg == "--progress") {
+            o.progress = true;
         } else if (arg == "--demo") {
             o.demo = true;
             o.folder = value();
@@ -261,12 +279,14 @@ Options parseArguments(int argc, char** argv) {
         throw UsageError{"no FOLDER given"};
     if (o.demo) {
         const bool quiet = o.quiet;
+        const bool progress = o.progress;
         const std::string folder = o.folder;
         o = Options{};
         o.spec = demoSpec();
         o.folder = folder;
         o.demo = true;
         o.quiet = quiet;
+        o.progress = progress;
         return o;
     }
 
@@ -342,7 +362,15 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
-    const RecordingResult r = writeRecording(o.folder, o.spec);
+    // Thousands of JPEG 2000 frames take minutes: say how far the writing is.
+    using korvex::tools::ProgressLine;
+    ProgressLine progress("korvex-mkrec", "frames",
+                          o.quiet      ? ProgressLine::Mode::Never
+                          : o.progress ? ProgressLine::Mode::Always
+                                       : ProgressLine::Mode::Auto);
+    const RecordingResult r = writeRecording(
+        o.folder, o.spec, [&progress](int done, int total) { progress.update(done, total); });
+    progress.finish();
     for (const auto& w : r.warnings)
         std::fprintf(stderr, "korvex-mkrec: warning: %s\n", w.c_str());
     if (!r.ok) {

@@ -285,7 +285,8 @@ bool validateSpec(const RecordingSpec& spec, std::string& error,
     return true;
 }
 
-RecordingResult writeRecording(const std::string& folder, const RecordingSpec& spec) {
+RecordingResult writeRecording(const std::string& folder, const RecordingSpec& spec,
+                               const WriteProgress& progress) {
     RecordingResult result;
     if (!validateSpec(spec, result.error, &result.warnings))
         return result;
@@ -332,6 +333,8 @@ RecordingResult writeRecording(const std::string& folder, const RecordingSpec& s
     std::atomic<int> nextIndex{0};
     std::atomic<bool> failed{false};
     std::mutex errorLock;
+    std::mutex progressLock;
+    int framesDone = 0;
     auto work = [&] {
         for (;;) {
             const int i = nextIndex.fetch_add(1);
@@ -344,6 +347,10 @@ RecordingResult writeRecording(const std::string& folder, const RecordingSpec& s
                 if (!failed.exchange(true))
                     result.error = error;
                 return;
+            }
+            if (progress) {
+                std::lock_guard lock(progressLock);
+                progress(++framesDone, spec.frames);
             }
         }
     };
@@ -404,7 +411,8 @@ RecordingSpec demoSpec() {
     spec.damage = {{200, Damage::CodedByte},
                    {210, Damage::StoredTime},
                    {220, Damage::TrailerCut},
-                   {230, Damage::NoTrailer}};
+                   {230, Damage::NoTrailer},
+                   {235, Damage::HalfFile}};
     return spec;
 }
 

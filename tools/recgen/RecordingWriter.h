@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -85,16 +86,21 @@ int frameChannel(const RecordingSpec& spec, int index);
 // The recording's length: the last frame's offset plus one interval.
 std::uint32_t recordingLengthMs(const RecordingSpec& spec);
 
-// Checks a recording description. Hard errors go to `error` (false). Choices the writer carries out but the
-// viewer will not read as intended (pictures flat beside a sound file, JPEG 2000 pictures too
-// large for the codec block) go to `warnings`.
+// Checks a recording description. Hard errors go to `error` (false). Choices the writer carries out
+// but the viewer will not read as intended (pictures flat beside a sound file, JPEG 2000 pictures
+// too large for the codec block) go to `warnings`.
 bool validateSpec(const RecordingSpec& spec, std::string& error,
                   std::vector<std::string>* warnings = nullptr);
+
+// Frames written so far of all; called from the encoding threads, one call at a time, once per
+// frame in the order the frames are finished.
+using WriteProgress = std::function<void(int framesDone, int framesTotal)>;
 
 // Writes the recording into `folder`, which is created when missing and must be empty (a new
 // recording mixed into old files would be indexed with them). Frame files are numbered "%06d"
 // from 1, counting on across subfolders.
-RecordingResult writeRecording(const std::string& folder, const RecordingSpec& spec);
+RecordingResult writeRecording(const std::string& folder, const RecordingSpec& spec,
+                               const WriteProgress& progress = {});
 
 // The demo recording of the README: four titled channels, 704 x 480 JPEG 2000 with WAV sound in
 // subfolders, 240 frames a quarter second apart, one damaged frame of each kind near the end.

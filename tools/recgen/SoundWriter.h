@@ -28,7 +28,8 @@ inline constexpr int kClickLengthMs = 6;
 // Clicks closer together than this run into each other and are found as one.
 inline constexpr int kMinClickSpacingMs = kClickLengthMs + 2;
 
-// Checks a sound description: rate 1000..48000, 1 or 2 channels, duration at most 24 hours, format set.
+// Checks a sound description: rate 1000..48000, 1 or 2 channels, duration at most 24 hours, format
+// set.
 bool soundSpecValid(const SoundSpec& spec, std::string* error);
 
 // Samples [first, first + count) of the mono signal, in -1..1. `sortedClicks` are the click

@@ -111,6 +111,10 @@ bool applyJ2kDamage(std::vector<std::uint8_t>& jp2WithTrailer, Damage damage) {
                 return false;
             file.resize(layout->end);
             return true;
+        case Damage::HalfFile:
+            // Tile data holds no marker pair, so no end marker is left.
+            file.resize(layout->start + (layout->end - 2 - layout->start) / 2);
+            return true;
     }
     return false;
 }
@@ -141,6 +145,10 @@ bool applyJpegDamage(std::vector<std::uint8_t>& jpegWithTrailer, Damage damage) 
             if (!hasTrailer)
                 return false;
             file.resize(layout->end);
+            return true;
+        case Damage::HalfFile:
+            // Coded data holds no marker pair (an FF is followed by a stuffed 00).
+            file.resize(layout->codedStart + (layout->end - 2 - layout->codedStart) / 2);
             return true;
     }
     return false;

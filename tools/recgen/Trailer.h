@@ -21,10 +21,11 @@ bool appendJpegTrailer(std::vector<std::uint8_t>& jpeg, const TrailerFields& fie
 // Deliberate damage, for tests and demos. Each returns false when the file has no such part.
 enum class Damage {
     None,
-    CodedByte,    // one byte of the coded picture data changed
-    StoredTime,   // one byte of the stored capture time changed
-    TrailerCut,   // trailer cut short inside the time fields
-    NoTrailer,    // everything after the end marker removed
+    CodedByte,   // one byte of the coded picture data changed
+    StoredTime,  // one byte of the stored capture time changed
+    TrailerCut,  // trailer cut short inside the time fields (fewer than 6 bytes stay)
+    NoTrailer,   // everything after the end marker removed
+    HalfFile,    // the file cut in the middle of its coded data, as a copy that stopped
 };
 bool applyJ2kDamage(std::vector<std::uint8_t>& jp2WithTrailer, Damage damage);
 bool applyJpegDamage(std::vector<std::uint8_t>& jpegWithTrailer, Damage damage);

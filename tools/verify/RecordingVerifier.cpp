@@ -7,6 +7,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/TimeZone.h"
+#include "recording/AuthenticityCheck.h"
 #include "recording/FolderImageSource.h"
 #include "recording/RecordingProbe.h"
 
@@ -39,6 +40,15 @@ std::string formatTime(std::int64_t time) {
 
 bool checked(std::int32_t flags) {
     return flags >= 0;
+}
+
+// What kept the check from running on a frame the source could read. Read again only for such
+// frames, which are rare; the bound is the source's own.
+std::string refusalOf(const std::string& path, CheckVariant variant) {
+    std::vector<unsigned char> bytes;
+    if (!platform::readWholeFile(path, bytes, kMaxCheckedFileBytes))
+        return {};
+    return checkRefusalText(checkRefusal({bytes.data(), bytes.size()}, variant));
 }
 
 // Length of the valid UTF-8 sequence at s[i], 0 when the bytes there are not one.
@@ -95,7 +105,8 @@ std::uint32_t codePointAt(std::string_view s, std::size_t i, std::size_t len) {
 
 }  // namespace
 
-bool verifyRecording(const std::string& folderArg, VerifyReport& report, std::string& error) {
+bool verifyRecording(const std::string& folderArg, VerifyReport& report, std::string& error,
+                     const std::function<void(int framesDone, int framesTotal)>& progress) {
     report = VerifyReport{};
     platform::fixProcessTimeZone();
 
@@ -168,6 +179,8 @@ bool verifyRecording(const std::string& folderArg, VerifyReport& report, std::st
         return false;
     }
 
+    const CheckVariant variant =
+        probe.kind().kindJpeg ? CheckVariant::Jpeg : CheckVariant::Jpeg2000;
     const int n = source.count();
     report.frames.reserve(static_cast<std::size_t>(n));
     VerifySummary& sum = report.summary;
@@ -183,8 +196,11 @@ bool verifyRecording(const std::string& folderArg, VerifyReport& report, std::st
         f.time = source.timeAt(i);
         f.offsetMs = source.offsetAt(i);
         f.title = source.cameraTitle(i);
-        if (!checked(f.flags) && source.lastLoadError() != 0)
+        if (!checked(f.flags) && source.lastLoadError() != 0) {
             report.unreadable.push_back({f.path, platform::fileErrorText(source.lastLoadError())});
+        } else if (!checked(f.flags)) {
+            f.notCheckedReason = refusalOf(f.path, variant);
+        }
         const bool noValidTime = checked(f.flags) && (f.flags & 4) != 0;
         if (f.time != 0 && !noValidTime)
             f.timeText = formatTime(f.time);
@@ -203,6 +219,8 @@ bool verifyRecording(const std::string& folderArg, VerifyReport& report, std::st
                 ++sum.noTime;
         }
         report.frames.push_back(std::move(f));
+        if (progress)
+            progress(i + 1, n);
     }
     sum.unreadable = static_cast<int>(report.unreadable.size());
     return true;
@@ -332,7 +350,13 @@ std::string textHeader(const VerifyReport& report) {
 std::string textLine(const VerifiedFrame& f) {
     std::string status;
     if (f.flags < 0) {
-        status = f.decoded ? "NOT CHECKED" : "NOT CHECKED (picture does not decode)";
+        // The check reads the file's bytes whether the picture decodes or not: say what it
+        // missed, and the decode apart from it.
+        status = "NOT CHECKED";
+        if (!f.notCheckedReason.empty())
+            status += " (" + f.notCheckedReason + ")";
+        if (!f.decoded)
+            status += ", picture does not decode";
     } else {
         if (f.flags & 1)
             status += "IMAGE ALTERED";
@@ -343,7 +367,7 @@ std::string textLine(const VerifiedFrame& f) {
         if (f.flags & 4)
             status += ", no valid time";
         if (f.flags == 7)
-            status += " (no trailer)";
+            status += " (no complete trailer)";
         if (!f.decoded)
             status += ", picture does not decode";
     }

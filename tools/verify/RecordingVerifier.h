@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,8 @@ struct VerifiedFrame {
     std::uint32_t offsetMs = 0;
     bool decoded = false;  // the picture decoded (the check runs on the file's bytes either way)
     std::string title;     // camera title of the channel, empty without one
+    // Why the check could not run on the file's bytes (flags -1, file read); empty otherwise.
+    std::string notCheckedReason;
 };
 
 struct VerifySummary {
@@ -55,7 +58,9 @@ struct VerifyReport {
 // loadCurrent does, so that each is decoded and checked. Fixes the process time zone to the
 // recorders' (as every program of the system does) so the times read as the viewer shows them.
 // False, with a message, when the folder is unreadable, not a recording or holds no frames.
-bool verifyRecording(const std::string& folder, VerifyReport& report, std::string& error);
+// `progress`, when given, hears after each frame how many of how many are done.
+bool verifyRecording(const std::string& folder, VerifyReport& report, std::string& error,
+                     const std::function<void(int framesDone, int framesTotal)>& progress = {});
 
 // 2 some part of the recording could not be read (the report is incomplete, whatever it found);
 // else 1 some frame altered (bit 0 or 1); 3 some frame not checked and none altered; 0 every

@@ -4,13 +4,14 @@
 #include <string>
 #include <string_view>
 
+#include "tools/progress/ProgressLine.h"
 #include "tools/verify/RecordingVerifier.h"
 
 namespace {
 
 constexpr int kExitUnusable = 2;
 
-const char* const kUsage = R"(usage: korvex-verify [--json] FOLDER
+const char* const kUsage = R"(usage: korvex-verify [--json] [--progress] FOLDER
 
 Opens the recording in FOLDER as the viewer does, decodes every frame once and checks its
 authenticity trailer. Prints one line per frame and a summary, or with --json the report as JSON:
@@ -20,8 +21,12 @@ authenticity trailer. Prints one line per frame and a summary, or with --json th
    "unreadable": [{"path": P, "reason": R}, ...],
    "summary": {"frames": N, "intact": a, "pictureAltered": b, "timeAltered": c,
                "noTime": d, "notChecked": e, "unreadable": u}}
-flags: bit 0 picture altered, bit 1 time altered, bit 2 no valid time (7 no trailer, 3 trailer
-cut short), -1 not checked. Times are the recorder's clock, whatever the machine's time zone.
+flags: bit 0 picture altered, bit 1 time altered, bit 2 no valid time (7 no complete trailer;
+3 a changed picture, which fails both checksums), -1 not checked (text mode says why). Times are
+the recorder's clock, whatever the machine's time zone.
+
+On a terminal, standard error shows how many frames are checked; --progress shows it also when
+standard error is a file or a pipe.
 
 Exit status: 0 every frame checked and none altered; 1 some frame altered; 3 some frame could not
 be checked and none is altered; 2 not a recording, no frames, unreadable (also when only a part of
@@ -41,12 +46,15 @@ bool writeAll(const std::string& text) {
 
 int main(int argc, char** argv) {
     bool json = false;
+    bool showProgress = false;
     std::string folder;
     bool endOfOptions = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (!endOfOptions && arg == "--json") {
             json = true;
+        } else if (!endOfOptions && arg == "--progress") {
+            showProgress = true;
         } else if (!endOfOptions && (arg == "--help" || arg == "-h")) {
             std::fputs(kUsage, stdout);
             return 0;
@@ -65,7 +73,13 @@ int main(int argc, char** argv) {
 
     korvex::verify::VerifyReport report;
     std::string error;
-    if (!korvex::verify::verifyRecording(folder, report, error)) {
+    using korvex::tools::ProgressLine;
+    ProgressLine progress("korvex-verify", "frames",
+                          showProgress ? ProgressLine::Mode::Always : ProgressLine::Mode::Auto);
+    const bool opened = korvex::verify::verifyRecording(
+        folder, report, error, [&progress](int done, int total) { progress.update(done, total); });
+    progress.finish();
+    if (!opened) {
         std::fprintf(stderr, "korvex-verify: %s\n", error.c_str());
         return kExitUnusable;
     }

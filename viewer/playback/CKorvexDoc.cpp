@@ -10,7 +10,7 @@
 #include "viewer/audio/SoundTrack.h"
 #include "viewer/playback/core/FrameTimeText.h"
 #include "viewer/playback/core/SpeedTable.h"
-#include "viewer/shell/core/ResourceIds.h"
+#include "viewer/resources/ResourceIds.h"
 
 namespace korvex {
 

@@ -17,7 +17,7 @@
 #include "viewer/playback/core/OpenOutcome.h"
 #include "viewer/playback/core/PlaybackClock.h"
 #include "viewer/playback/core/ScanSession.h"
-#include "viewer/shell/core/ViewerSettings.h"
+#include "viewer/playback/core/ViewerSettings.h"
 
 namespace korvex {
 
@@ -56,7 +56,7 @@ public:
 };
 
 // The control panel (CDVRFormView). Control ids are those of template 132 (ctl:: in
-// viewer/shell/core/ResourceIds.h).
+// viewer/resources/ResourceIds.h).
 class PanelPort {
 public:
     virtual ~PanelPort() = default;
@@ -277,6 +277,10 @@ public:
     void setPrintTitle(std::string title) { printTitle_ = std::move(title); }
     void setLastSaveFolder(std::string folder);
     ViewerSettings settings() const;
+    // The command line's "check" switch: the view, the print and the saved picture draw the
+    // alteration banners. Given by the application when it creates the document; not stored.
+    bool checkMode() const { return checkMode_; }
+    void setCheckMode(bool on) { checkMode_ = on; }
 
     // The frame time as the panel and the overlays show it, in the document's date format.
     std::string FormatFrameTime(std::int64_t time) const;
@@ -344,6 +348,7 @@ private:
     int32_t dateDelimiter_ = 0;
     int32_t timePosition_ = 0;
     int32_t showCameraTitle_ = 1;
+    bool checkMode_ = false;
     std::string printTitle_;
     std::string lastOpenFolder_;
     std::string lastSaveFolder_;

@@ -1,15 +1,13 @@
 #include "viewer/playback/CKorvexView.h"
 
-#include <qdrawutil.h>
 #include <QAction>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 
 #include "viewer/playback/core/ViewCommands.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
-#include "viewer/shell/CKorvexApp.h"
-#include "viewer/shell/core/ResourceIds.h"
 
 namespace korvex {
 
@@ -17,15 +15,6 @@ namespace {
 
 PixelRect pageOf(const QSize& size) {
     return {0, 0, size.width(), size.height()};
-}
-
-QRect toQRect(const PixelRect& r) {
-    return QRect(r.left, r.top, r.width(), r.height());
-}
-
-bool readable(const DibBlock& block) {
-    DibInfo info;
-    return readDibInfo(block, info);
 }
 
 // The CHANNEL menu's item texts (resource 141) by command id.
@@ -43,11 +32,6 @@ QString channelMenuText(int commandId) {
 
 // ---- Printing and saving ----
 
-bool programCheckMode() {
-    const CKorvexApp* app = CKorvexApp::instance();
-    return app != nullptr && app->checkMode();
-}
-
 OverlaySettings overlaySettingsFor(const CKorvexDoc& doc) {
     OverlaySettings s;
     s.dateFormat = doc.dateFormat();
@@ -55,7 +39,7 @@ OverlaySettings overlaySettingsFor(const CKorvexDoc& doc) {
     s.timePosition = doc.timePosition();
     s.showCameraTitle = doc.showCameraTitle() != 0;
     s.hasChannelInfo = doc.source() != nullptr && doc.source()->hasChannel(-1);
-    s.checkMode = programCheckMode();
+    s.checkMode = doc.checkMode();
     s.printTitle = doc.printTitle();
     return s;
 }
@@ -150,30 +134,10 @@ QImage CKorvexView::renderView(const QSize& size) {
         !doc_.busyOpening())
         return renderSinglePane(size, currentFrameOf(doc_), settings, false);
 
-    QImage offscreen = newOffscreen(size, faceColour());
-    if (offscreen.isNull() || panes_.gridSize() == 0 || !panes_.isMultiPane())
-        return offscreen;
-    const std::vector<PixelRect> rects = paneRects(pageOf(size), panes_.gridSize());
-    {
-        QPainter painter(&offscreen);
-        for (const PixelRect& r : rects)
-            qDrawShadeRect(&painter, toQRect(r), palette(), true, 1, 0);
-    }
+    if (panes_.gridSize() == 0 || !panes_.isMultiPane())
+        return newOffscreen(size, faceColour());
     captureCurrentFrame();
-    for (int q = 0; q < static_cast<int>(rects.size()); ++q) {
-        const PaneCache& cache = panes_.cache(q);
-        PaneDrawRequest request;
-        const bool hasPicture = cache.picture && readable(cache.picture);
-        request.parts = hasPicture ? (kPartPicture | kPartText) : kPartBlack;
-        request.rect = toQRect(rects[static_cast<std::size_t>(q)].shrunk(1));
-        request.picture = hasPicture ? &cache.picture : nullptr;
-        request.index = cache.index;
-        request.time = cache.time;
-        request.title = cache.title;
-        request.frameFlags = cache.checkFlags;
-        paintPane(offscreen, request, settings);
-    }
-    return offscreen;
+    return renderPaneGrid(size, panes_, settings);
 }
 
 void CKorvexView::paintEvent(QPaintEvent* /*event*/) {

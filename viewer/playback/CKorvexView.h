@@ -86,9 +86,7 @@ private:
 
 // ---- The current frame for printing and saving (they draw exactly what the view draws) ----
 
-// Whether the program runs with the "check" switch (the alteration banners are drawn).
-bool programCheckMode();
-// The display settings of `doc` with the program's check mode.
+// The display settings of `doc`, its check mode included.
 OverlaySettings overlaySettingsFor(const CKorvexDoc& doc);
 // The document's current frame (picture not copied: valid while the document keeps it).
 FrameContent currentFrameOf(const CKorvexDoc& doc);

@@ -6,10 +6,11 @@
 #include <QPalette>
 #include <QPen>
 #include <algorithm>
+#include <cstring>
 
 #include "viewer/playback/core/FrameTimeText.h"
-#include "viewer/resources/Resources.h"
-#include "viewer/shell/core/StringTable.h"
+#include "viewer/resources/ResourceText.h"
+#include "viewer/resources/StringTable.h"
 
 namespace korvex {
 
@@ -39,6 +40,70 @@ QImage wrapShownRows(const DibBlock& block, const DibInfo& info, int cropped) {
         info.bitCount == 24 ? QImage::Format_BGR888 : QImage::Format_RGB32;
     return QImage(block.data() + kDibPixelOffset, info.width, rows,
                   static_cast<qsizetype>(info.stride), format);
+}
+
+// Whether Qt smooth-scales a 24-bit picture of `source` size to `shown` size by drawing it
+// through a bilinear transform. It does, unless the picture shrinks to less than half in either
+// direction or has a megapixel or more: those it hands to its box-filter scaler.
+bool scalesByDrawing(const QSize& source, const QSize& shown) {
+    return shown.width() * 2 >= source.width() && shown.height() * 2 >= source.height() &&
+           static_cast<qint64>(source.width()) * source.height() < (qint64{1} << 20);
+}
+
+// `rows` (bottom row first) smoothly scaled to `size`, still bottom row first, with the colours
+// Qt gives the 24-bit picture of the same colours. A 24-bit picture goes to Qt's scaler as it is;
+// Qt would take a 32-bit one to its box filter always, so where it draws a 24-bit one, a 32-bit
+// one is drawn the same way here (into zero bytes, as Qt's own scaled picture starts), which
+// spares Qt the conversion of every source pixel that costs more than the drawing. It is drawn
+// into 32-bit pixels too, which Qt stores as they come.
+QImage smoothScaledRows(const QImage& rows, const QSize& size) {
+    if (rows.format() != QImage::Format_RGB32 || !scalesByDrawing(rows.size(), size))
+        return rows.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage shown(size, QImage::Format_RGB32);
+    if (shown.isNull())
+        return shown;
+    shown.fill(0);
+    QPainter painter(&shown);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setTransform(QTransform::fromScale(static_cast<qreal>(size.width()) / rows.width(),
+                                               static_cast<qreal>(size.height()) / rows.height()));
+    painter.drawImage(QPoint(0, 0), rows);
+    return shown;
+}
+
+// Puts the bottom-up `shown` into `target` at `at` the right way up, as a mirrored copy drawn
+// there in Source mode would: row copies into blue-green-red bytes from the same or from 32-bit
+// pixels. Qt's thread pool may have drawn `shown`, and ThreadSanitizer cannot see the locks Qt
+// waited for it with (Qt is not built for it): it would check, and report, every pixel read here.
+__attribute__((no_sanitize("thread"))) void drawTurnedOver(QImage& target, const QImage& shown,
+                                                           const QPoint& at) {
+    const bool wide = shown.format() == QImage::Format_RGB32;
+    if (target.format() != QImage::Format_BGR888 ||
+        (!wide && shown.format() != QImage::Format_BGR888)) {
+        QPainter painter(&target);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(at, shown.mirrored(false, true));
+        return;
+    }
+    const QRect area = QRect(at, shown.size()).intersected(target.rect());
+    const int h = shown.height();
+    const int w = area.width();
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        const uchar* from = shown.constScanLine(h - 1 - (y - at.y()));
+        uchar* to = target.scanLine(y) + area.left() * 3;
+        if (!wide) {
+            std::memcpy(to, from + (area.left() - at.x()) * 3, static_cast<std::size_t>(w) * 3);
+            continue;
+        }
+        // 32-bit pixels lie blue, green, red, 255 in memory: four bytes go over at a time and
+        // the next pixel overwrites the fourth, except at the row's end.
+        from += (area.left() - at.x()) * 4;
+        for (int x = 0; x + 1 < w; ++x, from += 4, to += 3)
+            std::memcpy(to, from, 4);
+        if (w > 0)
+            std::memcpy(to, from, 3);
+    }
 }
 
 QString timeFaceName() {
@@ -180,20 +245,18 @@ void paintPane(QImage& target, const PaneDrawRequest& request, const OverlaySett
             const QImage rows = wrapShownRows(*request.picture, info, plan.croppedRows);
             // One scale per pane; the rows lie bottom-up, so the scaled picture is turned over
             // (a row copy) rather than the larger source.
-            QImage shown =
-                rows.scaled(d.width(), d.height(), Qt::IgnoreAspectRatio,
-                            request.halftone ? Qt::SmoothTransformation : Qt::FastTransformation);
-            shown = std::move(shown).mirrored(false, true);
-            QPainter painter(&target);
-            painter.setCompositionMode(QPainter::CompositionMode_Source);
-            painter.drawImage(d.left, d.top, shown);
+            const QSize size(d.width(), d.height());
+            const QImage shown =
+                request.halftone ? smoothScaledRows(rows, size)
+                                 : rows.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+            drawTurnedOver(target, shown, QPoint(d.left, d.top));
         }
     } else if ((request.parts & kPartBlack) != 0) {
         QPainter painter(&target);
         painter.fillRect(toQRect(d), Qt::black);
     }
 
-    if ((request.parts & kPartText) != 0) {
+    if ((request.parts & kPartText) != 0 && settings.showText) {
         if ((request.frameFlags & kFlagNoValidTime) == 0 && plan.textShown) {
             darkenRect(target, plan.textRect);
             QPainter painter(&target);
@@ -288,6 +351,56 @@ QImage renderPanePicture(const QSize& size, const FrameContent& frame,
         return image;
     paintPane(image, requestFor(frame, image.rect()), settings);
     return image;
+}
+
+void drawEtchedEdge(QImage& target, const QRect& r, const QColor& dark, const QColor& light) {
+    if (target.isNull() || r.width() < 3 || r.height() < 3)
+        return;
+    // The platform's sunken one-pixel shade rectangle: a dark outline one pixel short of the
+    // right and bottom, a light line just inside its top and left, and light right and bottom
+    // edges.
+    const int x = r.left();
+    const int y = r.top();
+    const int w = r.width();
+    const int h = r.height();
+    QPainter painter(&target);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(x, y, w - 1, 1, dark);
+    painter.fillRect(x, y + h - 2, w - 1, 1, dark);
+    painter.fillRect(x, y, 1, h - 1, dark);
+    painter.fillRect(x + w - 2, y, 1, h - 1, dark);
+    painter.fillRect(x + 1, y + 1, w - 3, 1, light);
+    painter.fillRect(x + 1, y + 1, 1, h - 3, light);
+    painter.fillRect(x, y + h - 1, w, 1, light);
+    painter.fillRect(x + w - 1, y, 1, h, light);
+}
+
+QImage renderPaneGrid(const QSize& size, const PaneLayout& panes, const OverlaySettings& settings) {
+    QImage offscreen = newOffscreen(size, faceColour());
+    if (offscreen.isNull() || panes.gridSize() <= 1)
+        return offscreen;
+    const std::vector<PixelRect> rects =
+        paneRects({0, 0, size.width(), size.height()}, panes.gridSize());
+    const QPalette palette = QGuiApplication::palette();
+    for (const PixelRect& r : rects) {
+        drawEtchedEdge(offscreen, toQRect(r), palette.color(QPalette::Active, QPalette::Dark),
+                       palette.color(QPalette::Active, QPalette::Light));
+    }
+    for (int q = 0; q < static_cast<int>(rects.size()); ++q) {
+        const PaneCache& cache = panes.cache(q);
+        DibInfo info;
+        const bool hasPicture = cache.picture && readDibInfo(cache.picture, info);
+        PaneDrawRequest request;
+        request.parts = hasPicture ? (kPartPicture | kPartText) : kPartBlack;
+        request.rect = toQRect(rects[static_cast<std::size_t>(q)].shrunk(1));
+        request.picture = hasPicture ? &cache.picture : nullptr;
+        request.index = cache.index;
+        request.time = cache.time;
+        request.title = cache.title;
+        request.frameFlags = cache.checkFlags;
+        paintPane(offscreen, request, settings);
+    }
+    return offscreen;
 }
 
 }  // namespace korvex

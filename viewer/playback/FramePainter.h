@@ -11,6 +11,7 @@
 
 #include "recording/DibBlock.h"
 #include "viewer/playback/core/PaneGeometry.h"
+#include "viewer/playback/core/PaneLayout.h"
 
 // The painter of the image view: one pane's picture with its time text and alteration banners,
 // drawn into the view's offscreen 24-bit picture. The screen, the printed page and the saved
@@ -47,6 +48,9 @@ struct OverlaySettings {
     bool hasChannelInfo = false;
     bool checkMode = false;
     std::string printTitle;
+    // The time text, the camera title and the print title are written (an export may leave
+    // them out; the view always writes them).
+    bool showText = true;
 };
 
 // Where one request's picture and text go.
@@ -120,5 +124,16 @@ QImage renderSinglePane(const QSize& pageSize, const FrameContent& frame,
 // the frame has no readable picture or the size is empty or too large.
 QImage renderPanePicture(const QSize& size, const FrameContent& frame,
                          const OverlaySettings& settings);
+
+// ---- The multi-pane view ----
+
+// The platform's sunken etched edge of one pixel around `r` in the `dark` and `light` colours of
+// the palette.
+void drawEtchedEdge(QImage& target, const QRect& r, const QColor& dark, const QColor& light);
+
+// The panes of a multi-pane layout as the view shows them in `size`: the 3-D face colour, an
+// etched edge around every pane, and in each pane the last frame its cache keeps (black without
+// one). Only the background for a single-pane layout.
+QImage renderPaneGrid(const QSize& size, const PaneLayout& panes, const OverlaySettings& settings);
 
 }  // namespace korvex

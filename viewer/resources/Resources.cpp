@@ -6,7 +6,6 @@
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
-#include <atomic>
 #include <mutex>
 #include <optional>
 
@@ -20,9 +19,6 @@ namespace korvex {
 namespace {
 
 std::once_flag resourcesOnce;
-
-// The one process-wide language choice; -1 until first use.
-std::atomic<int> chosenLanguage{-1};
 
 QString picturePath(ResourceKind kind, int id) {
     const char* folder = kind == ResourceKind::Toolbar ? "toolbar"
@@ -43,33 +39,6 @@ QString helpPart(int commandId, int part) {
 
 void initResources() {
     std::call_once(resourcesOnce, registerKorvexResources);
-}
-
-Language uiLanguage() {
-    int value = chosenLanguage.load();
-    if (value < 0) {
-        value = static_cast<int>(languageFromEnvironment());
-        int expected = -1;
-        if (!chosenLanguage.compare_exchange_strong(expected, value))
-            value = expected;
-    }
-    return static_cast<Language>(value);
-}
-
-QString uiText(const char* english, const char* japanese) {
-    return QString::fromUtf8(uiLanguage() == Language::Japanese ? japanese : english);
-}
-
-void setUiLanguage(Language language) {
-    chosenLanguage.store(static_cast<int>(language));
-}
-
-QString resString(int id) {
-    return QString::fromStdString(loadString(uiLanguage(), id));
-}
-
-QString resDialogText(int templateId, int key) {
-    return QString::fromStdString(dialogText(uiLanguage(), templateId, key));
 }
 
 QString resStatusHelp(int commandId) {

@@ -7,8 +7,9 @@
 #include <functional>
 #include <vector>
 
-#include "viewer/shell/core/ResourceIds.h"
-#include "viewer/shell/core/StringTable.h"
+#include "viewer/resources/ResourceIds.h"
+#include "viewer/resources/ResourceText.h"
+#include "viewer/resources/StringTable.h"
 
 class QAction;
 class QMenu;
@@ -21,17 +22,6 @@ namespace korvex {
 // every test that loads pictures calls this once (loading also calls it on first use).
 void initResources();
 
-// The language of the user interface: chosen from the locale on first use and fixed for the
-// run (the resource lookup is process-wide, like the platform's). Tests may set it.
-Language uiLanguage();
-void setUiLanguage(Language language);
-
-// String `id` of the string table in the UI language; empty when the table lacks it.
-QString resString(int id);
-// A text of our own that has no table id, in the UI language (both UTF-8).
-QString uiText(const char* english, const char* japanese);
-// Text `key` of dialog template `templateId` (see findDialogText for the keys).
-QString resDialogText(int templateId, int key);
 // A command's help string split at its newline: the status-bar text and the tooltip.
 QString resStatusHelp(int commandId);
 QString resToolTip(int commandId);

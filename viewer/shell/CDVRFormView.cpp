@@ -16,9 +16,9 @@
 #include "viewer/audio/VolumeControl.h"
 #include "viewer/playback/core/PanelText.h"
 #include "viewer/playback/core/SpeedTable.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
 #include "viewer/shell/ShapedButton.h"
-#include "viewer/shell/core/ResourceIds.h"
 
 namespace korvex {
 

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <cstdlib>
 
 #include "platform/TimeZone.h"
 #include "viewer/resources/Resources.h"
@@ -78,9 +79,15 @@ bool CKorvexApp::InitInstance(const QStringList& arguments, const QString& brand
     startupErrorKind_ = StartupError::None;
     delete mainFrame_.data();
 
-    // The brand file decides everything that carries a name: title, menu, About box, key.
+    // The brand file decides everything that carries a name: title, menu, About box, key. It is
+    // looked for in the working folder first, then where an installation puts it.
     const std::string folder = startupFolder_.toStdString();
-    const BrandSelection brand = selectBrand(folder);
+    const std::vector<std::string> places = brandSearchFolders(
+        folder, std::getenv("XDG_DATA_HOME"), std::getenv("XDG_DATA_DIRS"), std::getenv("HOME"));
+    const BrandSelection brand = selectBrand(places);
+    std::string everywhere;
+    for (const std::string& place : places)
+        everywhere += (everywhere.empty() ? "" : ", ") + place;
     const std::string where = QDir::toNativeSeparators(startupFolder_).toStdString();
     const auto brandFailure = [&](int textId, std::initializer_list<std::string_view> args) {
         startupErrorKind_ = StartupError::BrandFile;
@@ -93,11 +100,11 @@ bool CKorvexApp::InitInstance(const QStringList& arguments, const QString& brand
         case BrandSelection::Status::Ok:
             break;
         case BrandSelection::Status::Missing:
-            return brandFailure(textid::noBrandFile, {kBrandFileNew, kBrandFileOld, where});
+            return brandFailure(textid::noBrandFile, {kBrandFileNew, kBrandFileOld, everywhere});
         case BrandSelection::Status::Unreadable:
-            return brandFailure(textid::unreadableBrandFile, {brand.fileName, where});
+            return brandFailure(textid::unreadableBrandFile, {brand.fileName, brand.folder});
         case BrandSelection::Status::UnknownCode:
-            return brandFailure(textid::unknownBrandCode, {brand.fileName, where});
+            return brandFailure(textid::unknownBrandCode, {brand.fileName, brand.folder});
     }
     brandIndex_ = brand.brandIndex;
 
@@ -151,7 +158,7 @@ std::string CKorvexApp::settingsKeyPath() const {
 ViewerSettings CKorvexApp::LoadSettings() const {
     if (brandIndex_ < 0)
         return {};
-    using platform::com::UserStore;
+    using platform::UserStore;
     const std::string path = UserStore::defaultPath();
     UserStore store;
     if (path.empty() || !store.load(path))
@@ -170,7 +177,7 @@ ViewerSettings CKorvexApp::LoadSettings() const {
 bool CKorvexApp::SaveSettings(const ViewerSettings& settings) const {
     if (brandIndex_ < 0)
         return false;
-    using platform::com::UserStore;
+    using platform::UserStore;
     const std::string path = UserStore::defaultPath();
     if (path.empty())
         return false;

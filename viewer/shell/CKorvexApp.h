@@ -10,8 +10,8 @@ class QMessageBox;
 #include <cstdint>
 #include <memory>
 
+#include "viewer/playback/core/ViewerSettings.h"
 #include "viewer/shell/core/CommandLine.h"
-#include "viewer/shell/core/ViewerSettings.h"
 
 namespace korvex {
 
@@ -39,15 +39,15 @@ public:
     static CKorvexApp* instance();
 
     // Start-up. `arguments` are the program's arguments without the program name; the brand
-    // file is looked for in `brandFolder` (the current directory when empty). False when the
-    // viewer cannot start: startupError() then says why, naming the files looked for.
+    // file is looked for in `brandFolder` (the current directory when empty), then in the data
+    // folders of brandSearchFolders. False when the viewer cannot start: startupError() then
+    // says why, naming the files and every folder looked in.
     bool InitInstance(const QStringList& arguments, const QString& brandFolder = QString());
     // Exit: closes the mixer; returns the process exit code.
     int ExitInstance();
 
     int brandIndex() const { return brandIndex_; }
     bool checkMode() const { return checkMode_ != 0; }
-    void setCheckMode(bool on) { checkMode_ = on ? 1 : 0; }
     RecordingKindFlags kindFlags() const { return kindFlags_; }
     void setKindFlags(const RecordingKindFlags& flags) { kindFlags_ = flags; }
     const LaunchOptions& launchOptions() const { return options_; }

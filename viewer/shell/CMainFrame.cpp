@@ -26,16 +26,17 @@
 #include <span>
 
 #include "viewer/playback/CKorvexView.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
 #include "viewer/shell/CDVRFormView.h"
 #include "viewer/shell/CKorvexApp.h"
 #include "viewer/shell/DateFormatDialog.h"
+#include "viewer/shell/ExportDialog.h"
 #include "viewer/shell/OpenDialog.h"
 #include "viewer/shell/PrintJob.h"
 #include "viewer/shell/SaveBitmap.h"
 #include "viewer/shell/SearchingDialog.h"
 #include "viewer/shell/TitleInputDialog.h"
-#include "viewer/shell/core/ResourceIds.h"
 #include "viewer/shell/core/StatusNotes.h"
 
 namespace korvex {
@@ -89,6 +90,7 @@ CMainFrame::CMainFrame(Setup setup, QWidget* parent) : QMainWindow(parent) {
     if (setup.services.soundMessages == nullptr)
         setup.services.soundMessages = this;
     doc_ = std::make_unique<CKorvexDoc>(std::move(setup.services));
+    doc_->setCheckMode(app != nullptr && app->checkMode());
 
     const int templateId = app != nullptr ? app->templateId() : 127;
     setWindowTitle(app != nullptr ? app->windowTitle()
@@ -290,6 +292,13 @@ bool CMainFrame::onCommand(int id) {
         case cmd::titleInput:
             runTitleInput(this, *doc_);
             return true;
+        case cmd::fileExport:
+            if (auto* view = dynamic_cast<CKorvexView*>(viewWidget_)) {
+                const QString note = runExport(this, *doc_, *view);
+                if (!note.isEmpty())
+                    showNote(note);
+            }
+            return true;
         case cmd::appExit:
             close();
             return true;
@@ -311,6 +320,10 @@ bool CMainFrame::updateCommand(int id, CommandState& state) {
     switch (id) {
         case cmd::appExit:
             state.enabled = closeDisabled_ == 0;
+            return true;
+        case cmd::fileExport:
+            state.enabled = doc_->source() != nullptr && doc_->source()->count() > 0 &&
+                            doc_->busyOpening() == 0;
             return true;
         case cmd::viewToolbar:
             state.checked = !toolBar_->isHidden();

@@ -11,8 +11,8 @@
 #include <ctime>
 
 #include "viewer/playback/core/PanelText.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
-#include "viewer/shell/core/ResourceIds.h"
 
 namespace korvex {
 

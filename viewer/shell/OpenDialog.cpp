@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
-#include "viewer/shell/core/ResourceIds.h"
 
 namespace korvex {
 

@@ -7,9 +7,11 @@
 #include <QWidget>
 #include <cstring>
 
+#include "recording/AuthenticityCheck.h"
 #include "recording/DibBlock.h"
 #include "viewer/playback/CKorvexDoc.h"
 #include "viewer/resources/Resources.h"
+#include "viewer/shell/core/SaveFileName.h"
 
 namespace korvex {
 
@@ -105,6 +107,17 @@ QString saveDialogFolder(const CKorvexDoc& doc) {
     return !last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath();
 }
 
+QString saveDialogName(const CKorvexDoc& doc) {
+    const ImageSource* source = doc.source();
+    if (source == nullptr)
+        return {};
+    // The time the overlay shows: none for a frame without a valid time, or not yet checked.
+    const std::int64_t time =
+        (source->currentFlags() & kNoValidTime) != 0 ? 0 : source->currentTime();
+    return QString::fromStdString(
+        proposedSaveName(doc.lastOpenFolder(), time, source->currentIndex()));
+}
+
 bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render,
                  std::string* savedPath) {
     if (!doc.currentPicture())
@@ -117,6 +130,7 @@ bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render,
     dialog.setNameFilter(resString(50106));  // "bitmap (*.bmp)"
     dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
     dialog.setDirectory(saveDialogFolder(doc));
+    dialog.selectFile(saveDialogName(doc));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
     const QString chosen = dialog.selectedFiles().constFirst();

@@ -44,10 +44,14 @@ QString saveFailureText(const SaveOutcome& outcome, const std::string& path);
 // user's home folder.
 QString saveDialogFolder(const CKorvexDoc& doc);
 
-// Command 33001: the save dialog in saveDialogFolder (".bmp" added when the name
-// has no suffix, an existing file replaced only after the user agreed), then the file. A failure
-// is shown in a message box. On success the chosen folder becomes `lastSaveFolder`. True when a
-// file was written; `savedPath`, when given, then holds its path.
+// The name the save dialog proposes for the current frame (proposedSaveName); empty without a
+// recording.
+QString saveDialogName(const CKorvexDoc& doc);
+
+// Command 33001: the save dialog in saveDialogFolder with saveDialogName (".bmp" added when the
+// name has no suffix, an existing file replaced only after the user agreed), then the file. A
+// failure is shown in a message box. On success the chosen folder becomes `lastSaveFolder`. True
+// when a file was written; `savedPath`, when given, then holds its path.
 bool saveCurrent(QWidget* parent, CKorvexDoc& doc, const SaveRenderer& render,
                  std::string* savedPath = nullptr);
 

@@ -12,8 +12,8 @@
 #include "viewer/playback/CKorvexView.h"
 #include "viewer/playback/core/ScanSession.h"
 #include "viewer/playback/core/ViewCommands.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/shell/CKorvexApp.h"
-#include "viewer/shell/core/ResourceIds.h"
 
 namespace korvex {
 
@@ -145,6 +145,7 @@ ScreenshotResult renderScreenshot(CKorvexApp& app) {
         DocumentServices services;
         services.settings = &settings;
         ownDoc = std::make_unique<CKorvexDoc>(std::move(services));
+        ownDoc->setCheckMode(app.checkMode());
         ownView = std::make_unique<CKorvexView>(*ownDoc);
         ownDoc->setViewPort(ownView.get());
         ownView->resize(kWindowWidth, kWindowHeight);

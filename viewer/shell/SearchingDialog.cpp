@@ -9,8 +9,8 @@
 #include <QVBoxLayout>
 
 #include "viewer/playback/core/ScanSession.h"
+#include "viewer/resources/ResourceIds.h"
 #include "viewer/resources/Resources.h"
-#include "viewer/shell/core/ResourceIds.h"
 
 namespace korvex {
 

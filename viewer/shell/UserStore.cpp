@@ -28,8 +28,8 @@ std::unique_ptr<QSettings> openIni(const QString& application) {
 
 }  // namespace
 
-StoreSettingsKey::StoreSettingsKey(platform::com::UserStore& store, const std::string& keyPath)
-    : store_(store), key_(platform::com::UserStore::normalizeKey(keyPath)) {}
+StoreSettingsKey::StoreSettingsKey(platform::UserStore& store, const std::string& keyPath)
+    : store_(store), key_(platform::UserStore::normalizeKey(keyPath)) {}
 
 std::optional<std::string> StoreSettingsKey::readValue(const std::string& name) const {
     return store_.value(key_, name);

@@ -6,24 +6,24 @@
 #include <optional>
 #include <string>
 
-#include "platform/com/UserStore.h"
-#include "viewer/shell/core/ViewerSettings.h"
+#include "platform/UserStore.h"
+#include "viewer/playback/core/ViewerSettings.h"
 
 namespace korvex {
 
 // The viewer's settings live in the one per-user store that stands in for the registry under
-// the current user, shared with the streaming control (platform::com::UserStore,
+// the current user, shared with the streaming control (platform::UserStore,
 // $XDG_CONFIG_HOME/korvex/registry.ini). A key path such as "SOFTWARE\KALMO\Korvex2\Settings"
 // keeps its '\' separators; empty components collapse.
 class StoreSettingsKey : public SettingsKey {
 public:
-    StoreSettingsKey(platform::com::UserStore& store, const std::string& keyPath);
+    StoreSettingsKey(platform::UserStore& store, const std::string& keyPath);
     std::optional<std::string> readValue(const std::string& name) const override;
     bool writeNumber(const std::string& name, int32_t value) override;
     bool writeString(const std::string& name, const std::string& value) override;
 
 private:
-    platform::com::UserStore& store_;
+    platform::UserStore& store_;
     std::string key_;
 };
 

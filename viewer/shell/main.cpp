@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <cstdio>
+#include <cstdlib>
 
 #include <string>
 #include <vector>
@@ -21,6 +22,11 @@ int main(int argc, char** argv) {
         else
             std::printf("korvex %s\n", korvex::kViewerVersion);
         return 0;
+    }
+    if (korvex::screenshotNeedsOffscreen(early, std::getenv("DISPLAY"),
+                                         std::getenv("WAYLAND_DISPLAY"),
+                                         std::getenv("QT_QPA_PLATFORM"))) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     }
     QApplication qtApp(argc, argv);
     korvex::initResources();

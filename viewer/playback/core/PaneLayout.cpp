@@ -1,6 +1,6 @@
 #include "viewer/playback/core/PaneLayout.h"
 
-#include "viewer/shell/core/ResourceIds.h"
+#include "viewer/resources/ResourceIds.h"
 
 namespace korvex {
 

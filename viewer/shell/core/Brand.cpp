@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <string_view>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -82,6 +83,7 @@ int brandFromCode(BrandFile file, std::span<const unsigned char> content) {
 
 BrandSelection selectBrand(const std::string& folder) {
     BrandSelection result;
+    result.folder = folder;
     for (const auto& [name, kind] :
          {std::pair{kBrandFileNew, BrandFile::New}, std::pair{kBrandFileOld, BrandFile::Old}}) {
         const std::string path = platform::findEntryNoCase(folder, name, false);
@@ -110,6 +112,54 @@ BrandSelection selectBrand(const std::string& folder) {
     }
     result.status = BrandSelection::Status::Missing;
     return result;
+}
+
+BrandSelection selectBrand(const std::vector<std::string>& folders) {
+    for (const std::string& folder : folders) {
+        BrandSelection found = selectBrand(folder);
+        if (found.status != BrandSelection::Status::Missing)
+            return found;
+    }
+    return {};
+}
+
+std::vector<std::string> brandSearchFolders(const std::string& workingFolder,
+                                            const char* xdgDataHome, const char* xdgDataDirs,
+                                            const char* home) {
+    std::vector<std::string> folders;
+    const auto add = [&folders](std::string folder) {
+        while (folder.size() > 1 && folder.back() == '/')
+            folder.pop_back();
+        if (std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(std::move(folder));
+    };
+    const auto absolute = [](std::string_view path) { return !path.empty() && path[0] == '/'; };
+    const auto korvexIn = [](std::string_view base) {
+        while (base.size() > 1 && base.back() == '/')
+            base.remove_suffix(1);
+        return std::string(base) + (base == "/" ? "korvex" : "/korvex");
+    };
+    if (!workingFolder.empty())
+        add(workingFolder);
+
+    // A relative value is no value: the default stands in, as for the other user folders.
+    std::string dataHome = xdgDataHome != nullptr ? xdgDataHome : "";
+    if (!absolute(dataHome))
+        dataHome = home != nullptr && absolute(home) ? std::string(home) + "/.local/share" : "";
+    if (absolute(dataHome))
+        add(korvexIn(dataHome));
+
+    std::string_view dirs = xdgDataDirs != nullptr ? xdgDataDirs : "";
+    if (dirs.empty())
+        dirs = "/usr/local/share:/usr/share";
+    while (!dirs.empty()) {
+        const std::size_t colon = dirs.find(':');
+        const std::string_view entry = dirs.substr(0, colon);
+        if (absolute(entry))
+            add(korvexIn(entry));
+        dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
+    }
+    return folders;
 }
 
 std::string settingsKeyPath(Language language, int brandIndex) {

@@ -102,4 +102,11 @@ std::string usageText() {
            "The brand file (Viewer2.ini or Viewer.ini) is read from the current folder.\n";
 }
 
+bool screenshotNeedsOffscreen(const LaunchOptions& options, const char* display,
+                              const char* waylandDisplay, const char* qtPlatform) {
+    const auto set = [](const char* value) { return value != nullptr && *value != '\0'; };
+    return !options.screenshotPath.empty() && options.error.empty() && !set(qtPlatform) &&
+           !set(display) && !set(waylandDisplay);
+}
+
 }  // namespace korvex

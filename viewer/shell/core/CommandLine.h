@@ -31,6 +31,13 @@ struct LaunchOptions {
 // switch; anything else starting with "/" is a path. Long options use "--".
 LaunchOptions parseCommandLine(const std::vector<std::string>& args);
 
+// Whether Qt should be told to use its offscreen platform: a screenshot run needs no screen, and
+// without a display (neither `display` nor `waylandDisplay` set) the default platform would end
+// the program before it starts. A platform the user chose (`qtPlatform`) is kept. The arguments
+// are the values of DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM, null when unset.
+bool screenshotNeedsOffscreen(const LaunchOptions& options, const char* display,
+                              const char* waylandDisplay, const char* qtPlatform);
+
 // The text "korvex --help" prints.
 std::string usageText();
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "viewer/playback/core/OpenOutcome.h"
-#include "viewer/shell/core/StringTable.h"
+#include "viewer/resources/StringTable.h"
 
 namespace korvex {
 

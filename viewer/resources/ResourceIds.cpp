@@ -1,4 +1,4 @@
-#include "viewer/shell/core/ResourceIds.h"
+#include "viewer/resources/ResourceIds.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "viewer/shell/core/StringTable.h"
+#include "viewer/resources/StringTable.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -159,10 +159,10 @@ std::vector<MenuEntry> menuResource(Language language, int menuId) {
 
     const MenuEntry separator{};
     std::vector<MenuEntry> menus;
-    menus.push_back(
-        popup(language, -1,
-              {command(language, 57601), command(language, 33001), command(language, 57607),
-               separator, command(language, 32772), separator, command(language, 57665)}));
+    menus.push_back(popup(language, -1,
+                          {command(language, 57601), command(language, 33001),
+                           command(language, 57607), command(language, 32775), separator,
+                           command(language, 32772), separator, command(language, 57665)}));
     menus.push_back(popup(language, -2,
                           {command(language, 59392), command(language, 59393),
                            command(language, 40035), command(language, 32773),

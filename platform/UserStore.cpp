@@ -1,4 +1,4 @@
-#include "platform/com/UserStore.h"
+#include "platform/UserStore.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -17,7 +17,7 @@
 
 #include "platform/FileSystem.h"
 
-namespace platform::com {
+namespace platform {
 
 namespace {
 
@@ -438,4 +438,4 @@ std::vector<std::string> UserStore::subkeys(std::string_view key) const {
     return out;
 }
 
-}  // namespace platform::com
+}  // namespace platform

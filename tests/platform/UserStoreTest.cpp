@@ -1,17 +1,22 @@
+// The per-user store: keys and values as in the registry, its file, its bounds and its writers.
+
+#include "platform/UserStore.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
+#include <string>
 #include <thread>
+#include <vector>
 
-#include "platform/com/Automation.h"
-#include "platform/com/UserStore.h"
-#include "tests/picvox_com/PicvoxTestSupport.h"
+#include "tests/support/ScopedEnv.h"
+#include "tests/support/TempDir.h"
 
-namespace platform::com {
+namespace platform {
 namespace {
-
-using picvox::test::ScratchFolder;
 
 TEST(UserStoreTest, KeysAndNamesMatchWithoutRegardToCase) {
     UserStore store;
@@ -39,7 +44,7 @@ TEST(UserStoreTest, DeleteTreeTakesSubkeysButNotSiblingsWithTheSamePrefix) {
 }
 
 TEST(UserStoreTest, SavedTextsSurviveTheirEscapes) {
-    ScratchFolder folder("store");
+    korvex::test::TempDir folder("store");
     std::string file = folder.str() + "/sub/registry.ini";
     UserStore store;
     const std::string tricky = "C:\\dir \"quoted\" = [x]\nnext\tline ﾀｲﾌﾟ";
@@ -54,7 +59,7 @@ TEST(UserStoreTest, SavedTextsSurviveTheirEscapes) {
 }
 
 TEST(UserStoreTest, CorruptLinesAreSkippedAndOversizedFilesRefused) {
-    ScratchFolder folder("store");
+    korvex::test::TempDir folder("store");
     std::string file = folder.str() + "/registry.ini";
     {
         std::ofstream out(file, std::ios::binary);
@@ -111,7 +116,7 @@ TEST(UserStoreTest, KeysBeyondTheBoundsAreRefusedWithoutCreatingParents) {
         {"long nested lines filling the file", longLine.substr(1, longLine.size() - 3),
          static_cast<int>(UserStore::kMaxFileBytes / longLine.size()) - 1, false},
     };
-    ScratchFolder folder("store");
+    korvex::test::TempDir folder("store");
     const std::string file = folder.str() + "/registry.ini";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -134,7 +139,7 @@ TEST(UserStoreTest, KeysBeyondTheBoundsAreRefusedWithoutCreatingParents) {
 }
 
 TEST(UserStoreTest, AStoreHoldsABoundedNumberOfKeys) {
-    ScratchFolder folder("store");
+    korvex::test::TempDir folder("store");
     const std::string file = folder.str() + "/registry.ini";
     for (std::size_t count : {UserStore::kMaxKeys, UserStore::kMaxKeys + 1}) {
         SCOPED_TRACE(count);
@@ -156,7 +161,7 @@ TEST(UserStoreTest, AStoreHoldsABoundedNumberOfKeys) {
 }
 
 TEST(UserStoreTest, OnlyARegularFileIsRead) {
-    ScratchFolder folder("store");
+    korvex::test::TempDir folder("store");
     const std::string fifo = folder.str() + "/fifo.ini";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     const std::string dir = folder.str() + "/dir.ini";
@@ -171,7 +176,7 @@ TEST(UserStoreTest, OnlyARegularFileIsRead) {
 }
 
 TEST(UserStoreTest, ConcurrentUpdatesLoseNothing) {
-    ScratchFolder folder("store");
+    korvex::test::TempDir folder("store");
     std::string file = folder.str() + "/registry.ini";
     std::vector<std::thread> writers;
     for (int t = 0; t < 3; ++t) {
@@ -195,52 +200,14 @@ TEST(UserStoreTest, ConcurrentUpdatesLoseNothing) {
 }
 
 TEST(UserStoreTest, DefaultPathFollowsTheConfigFolder) {
-    const char* home = std::getenv("HOME");
-    const std::string savedHome = home ? home : "";
-    ::setenv("XDG_CONFIG_HOME", "/tmp/cfg/", 1);
-    EXPECT_EQ(UserStore::defaultPath(), "/tmp/cfg/korvex/registry.ini");
-    ::setenv("XDG_CONFIG_HOME", "relative", 1);  // not absolute: ignored, as XDG asks
-    ::setenv("HOME", "/home/someone", 1);
+    korvex::test::ScopedEnv home("HOME", "/home/someone");
+    {
+        korvex::test::ScopedEnv config("XDG_CONFIG_HOME", "/tmp/cfg/");
+        EXPECT_EQ(UserStore::defaultPath(), "/tmp/cfg/korvex/registry.ini");
+    }
+    korvex::test::ScopedEnv config("XDG_CONFIG_HOME", "relative");  // not absolute: ignored
     EXPECT_EQ(UserStore::defaultPath(), "/home/someone/.config/korvex/registry.ini");
-    ::setenv("HOME", savedHome.c_str(), 1);
-    ::unsetenv("XDG_CONFIG_HOME");
-}
-
-TEST(AutomationTest, TextsConvertBetweenUtf8AndUtf16) {
-    const std::string samples[] = {"", "Picvox 1.0 ﾀｲﾌﾟ ﾗｲﾌﾞﾗﾘ", "Startメソッド開始", "😀 x"};
-    for (const auto& s : samples) {
-        BStr b = BStr::fromUtf8(s);
-        ASSERT_NE(b.get(), nullptr);
-        EXPECT_EQ(b.utf8(), s);
-    }
-    EXPECT_EQ(utf16ToUtf8(std::u16string(1, char16_t(0xD800)) + u"a"),
-              "\xEF\xBF\xBD"
-              "a");
-    EXPECT_EQ(utf16ToUtf8(std::u16string(1, char16_t(0xDC00))), "\xEF\xBF\xBD");
-    EXPECT_EQ(utf8ToUtf16("\xC0\x80"), u"\uFFFD\uFFFD");    // overlong
-    EXPECT_EQ(utf8ToUtf16("\xE3\x81"), u"\uFFFD");          // cut short
-    EXPECT_EQ(utf8ToUtf16("\xED\xA0\x80z"), u"\uFFFDz");    // encoded surrogate
-    EXPECT_EQ(utf8ToUtf16("\xF4\x90\x80\x80"), u"\uFFFD");  // beyond U+10FFFF
-
-    BSTR withNul = SysAllocStringLen(u"a\0b", 3);
-    EXPECT_EQ(SysStringLen(withNul), 3u);
-    EXPECT_EQ(withNul[3], u'\0');
-    SysFreeString(withNul);
-    EXPECT_EQ(SysStringLen(nullptr), 0u);
-    EXPECT_EQ(utf8FromBstr(nullptr), "");
-    EXPECT_EQ(SysAllocStringLen(nullptr, kMaxBstrChars + 1), nullptr);
-}
-
-TEST(AutomationTest, GuidTextRoundTrip) {
-    GUID g;
-    ASSERT_TRUE(guidFromString("{e8ee9e9d-a8ba-4b7e-b860-5c226993e156}", g));
-    EXPECT_EQ(guidToString(g), "{E8EE9E9D-A8BA-4B7E-B860-5C226993E156}");
-    for (const char* bad :
-         {"", "{}", "E8EE9E9D-A8BA-4B7E-B860-5C226993E156",
-          "{E8EE9E9D-A8BA-4B7E-B860-5C226993E15G}", "{E8EE9E9DA-8BA-4B7E-B860-5C226993E156}"}) {
-        EXPECT_FALSE(guidFromString(bad, g)) << bad;
-    }
 }
 
 }  // namespace
-}  // namespace platform::com
+}  // namespace platform

@@ -10,6 +10,7 @@ inline constexpr int fileOpen = 57601;
 inline constexpr int fileSave = 33001;
 inline constexpr int filePrint = 57607;
 inline constexpr int titleInput = 32772;
+inline constexpr int fileExport = 32775;  // File > Export: a stretch as an MP4 video
 inline constexpr int dateFormat = 32773;
 inline constexpr int aboutBrand = 32774;  // About item of menus 128, 129, 179
 inline constexpr int appAbout = 57664;    // About item of menu 127 and the toolbar

@@ -1,4 +1,4 @@
-#include "viewer/shell/core/ViewerSettings.h"
+#include "viewer/playback/core/ViewerSettings.h"
 
 #include <charconv>
 
