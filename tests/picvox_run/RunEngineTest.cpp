@@ -279,9 +279,6 @@ TEST(RunFaults, PassesBackOffAndTellThePageOnce) {
     }
 }
 
-// A Live run whose cache cannot be prepared again between passes (a file of a name the cache
-// does not hold has appeared in it) ends, and says so, instead of ending silently with the page
-// waiting for ever.
 // A recorder behind a login: asked once for the run, whatever the passes; a refused login ends
 // the run with one message, in every mode.
 korvex::sim::DvrSimOptions behindLogin() {
@@ -320,6 +317,9 @@ TEST(RunAccess, ARefusedLoginEndsTheRunWithOneMessage) {
     }
 }
 
+// A Live run whose cache cannot be prepared again between passes (a file of a name the cache
+// does not hold has appeared in it) ends, and says so, instead of ending silently with the page
+// waiting for ever.
 TEST(RunFaults, ALiveRunWhoseCacheCannotBePreparedEndsWithTheErrorMessage) {
     korvex::sim::DvrSimOptions options;
     options.liveSegmentLimit = 5;  // the recorder stops streaming: the pass ends
