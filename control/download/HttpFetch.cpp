@@ -1,5 +1,6 @@
 #include "control/download/HttpFetch.h"
 
+#include <string.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -207,72 +208,136 @@ std::unique_ptr<platform::HttpConnection> ConnectForUrl(platform::InternetSessio
                                                         const std::string& url,
                                                         std::string& objectOut) {
     platform::ParsedUrl parsed;
-    if (!platform::parseUrl(url, parsed) || parsed.service != platform::InternetService::Http) {
+    if (!platform::parseUrl(url, parsed) || (parsed.service != platform::InternetService::Http &&
+                                             parsed.service != platform::InternetService::Https)) {
         return nullptr;
     }
     try {
-        auto connection = session.getHttpConnection(parsed.server, parsed.port);
+        auto connection = session.getHttpConnection(
+            parsed.server, parsed.port, parsed.service == platform::InternetService::Https);
         objectOut = parsed.object;
         return connection;
     } catch (const platform::InternetException& e) {
         WriteLog(LogTag::HttpThread, "GetHttpConnection エラー url=%s dwError=%d dwErrContext=%d",
-                 url.c_str(), e.errorCode(), e.context());
+                 platform::withoutUserInfo(url).c_str(), e.errorCode(), e.context());
         return nullptr;
     }
 }
 
+namespace {
+
+// Each retry of one request follows an answer of the user's (a certificate trusted, a login
+// given), and there are few of those; the bound only guards against a loop.
+constexpr int kMaxAccessRounds = 6;
+
+std::optional<Login> loginInUrl(const std::string& url) {
+    Login login;
+    std::string password;
+    if (!platform::userInfoOf(url, login.user, password))
+        return std::nullopt;
+    login.password = SecretText(std::move(password));
+    ::explicit_bzero(password.data(), password.capacity());
+    return login;
+}
+
+}  // namespace
+
 std::unique_ptr<platform::HttpFile> OpenHttpFile(
     const std::string& url, std::unique_ptr<platform::HttpConnection>& connectionOut,
-    int* statusOut, platform::InternetSession& session, int* answeredStatus) {
-    std::string object;
-    connectionOut = ConnectForUrl(session, url, object);
-    if (!connectionOut) {
-        WriteLog(LogTag::HttpThread, "GetHttpConnection エラー[%s]", url.c_str());
-        return nullptr;
-    }
+    int* statusOut, platform::InternetSession& session, RequestReport* report,
+    RecorderAccess* access) {
+    // What the log shows of the URL: never the user information.
+    const std::string shown = platform::withoutUserInfo(url);
+    const std::optional<Recorder> recorder = access ? Recorder::of(url) : std::nullopt;
     std::unique_ptr<platform::HttpFile> file;
-    bool ok = false;
-    try {
-        file = connectionOut->openRequest("GET", object, kRequestFlags);
-        if (!file->addRequestHeaders(kRequestHeaders, platform::kHttpAddReqFlagAddIfNew)) {
-            WriteLog(LogTag::HttpThread, "AddRequestHeaders failed.[%s] getLastError()=%d",
-                     url.c_str(), file->lastError());
-        } else {
-            WriteLog(LogTag::HttpThread, "SendRequest　開始");
-            if (!file->sendRequest()) {
-                WriteLog(LogTag::HttpThread, "SendRequest failed.[%s]", url.c_str());
-            }
-            WriteLog(LogTag::HttpThread, "SendRequest　終了");
-            std::uint32_t status = 0;
-            if (!file->queryInfoStatusCode(status))
-                status = 400;
-            if (answeredStatus)
-                *answeredStatus = static_cast<int>(status);
-            if (status < 200 || status >= 300) {
-                // Redirects are not followed: a 3xx carries no resource of ours, and neither
-                // does any other answer that is not a success.
-                if (statusOut)
-                    *statusOut = static_cast<int>(status);
-                if (statusOut && status == 404) {
-                    WriteLog(LogTag::HttpThread,
-                             "[404 FileNotFound]Received. Transfer Next Stage.");
-                } else {
-                    WriteLog(LogTag::HttpThread, "QueryInfoStatusCode failed. %03d [%s]",
-                             static_cast<int>(status), url.c_str());
-                }
-            } else {
-                ok = true;
-            }
+    for (int round = 0;; ++round) {
+        std::string object;
+        connectionOut = ConnectForUrl(session, url, object);
+        if (!connectionOut) {
+            WriteLog(LogTag::HttpThread, "GetHttpConnection エラー[%s]", shown.c_str());
+            return nullptr;
         }
-    } catch (const platform::InternetException& e) {
-        WriteLog(LogTag::HttpThread, "SendRequestエラー dwError=%d dwErrContext=%d msg=%s",
-                 e.errorCode(), e.context(), e.message().c_str());
-    }
-    if (!ok) {
+        RecorderAccess::Request sent;
+        if (recorder) {
+            if (access->refusal()) {
+                // Nothing the recorder could answer would change it: no request at all.
+                WriteLog(LogTag::HttpThread, "接続中止 [%s] %s", shown.c_str(),
+                         access->refusalText().c_str());
+                if (report)
+                    report->accessDenied = true;
+                closeTransfer(file, connectionOut);
+                return nullptr;
+            }
+            sent = access->prepare(*recorder);
+        }
+        bool ok = false;
+        std::optional<platform::PeerCertificate> refusedCertificate;
+        std::optional<std::vector<platform::HttpChallenge>> loginChallenges;
+        try {
+            file = connectionOut->openRequest("GET", object, kRequestFlags);
+            file->setPinnedCertificate(sent.pinned);
+            if (sent.scheme != platform::HttpLoginScheme::None)
+                file->setLogin(sent.scheme, sent.user, sent.password.reveal());
+            if (!file->addRequestHeaders(kRequestHeaders, platform::kHttpAddReqFlagAddIfNew)) {
+                WriteLog(LogTag::HttpThread, "AddRequestHeaders failed.[%s] getLastError()=%d",
+                         shown.c_str(), file->lastError());
+            } else {
+                WriteLog(LogTag::HttpThread, "SendRequest　開始");
+                if (!file->sendRequest()) {
+                    WriteLog(LogTag::HttpThread, "SendRequest failed.[%s]", shown.c_str());
+                }
+                WriteLog(LogTag::HttpThread, "SendRequest　終了");
+                std::uint32_t status = 0;
+                if (!file->queryInfoStatusCode(status))
+                    status = 400;
+                if (report)
+                    report->status = static_cast<int>(status);
+                if (status < 200 || status >= 300) {
+                    // Redirects are not followed: a 3xx carries no resource of ours, and neither
+                    // does any other answer that is not a success.
+                    if (statusOut)
+                        *statusOut = static_cast<int>(status);
+                    if (statusOut && status == 404) {
+                        WriteLog(LogTag::HttpThread,
+                                 "[404 FileNotFound]Received. Transfer Next Stage.");
+                    } else {
+                        WriteLog(LogTag::HttpThread, "QueryInfoStatusCode failed. %03d [%s]",
+                                 static_cast<int>(status), shown.c_str());
+                    }
+                    if (status == 401 && recorder) {
+                        loginChallenges =
+                            platform::parseChallenges(file->responseHeaders("WWW-Authenticate"));
+                    }
+                } else {
+                    ok = true;
+                }
+            }
+        } catch (const platform::InternetException& e) {
+            WriteLog(LogTag::HttpThread, "SendRequestエラー dwError=%d dwErrContext=%d msg=%s",
+                     e.errorCode(), e.context(), e.message().c_str());
+            if (recorder && file && file->certificateRefused() && file->peerCertificate())
+                refusedCertificate = file->peerCertificate();
+        }
+        if (ok)
+            return file;
         closeTransfer(file, connectionOut);
-        return nullptr;
+        // Asked with the transfer closed: the user may take a while.
+        bool again = false;
+        if (refusedCertificate) {
+            again = round < kMaxAccessRounds &&
+                    access->certificateRefused(*recorder, *refusedCertificate);
+        } else if (loginChallenges) {
+            again = round < kMaxAccessRounds &&
+                    access->loginAsked(*recorder, *loginChallenges, sent, loginInUrl(url));
+        } else {
+            return nullptr;
+        }
+        if (!again) {
+            if (report)
+                report->accessDenied = true;
+            return nullptr;
+        }
     }
-    return file;
 }
 
 std::unique_ptr<OutputFile> OpenOutputFile(const std::string& path) {
@@ -294,15 +359,17 @@ enum class AttemptEnd {
     BrokenBody,   // the body broke off or timed out
     WriteFailed,  // the local file refused a write or its close
     TooLarge,
-    Abandoned,  // given up between two chunks
-    NotFound,   // the status asked again after the body was 404
-    Failed,     // anything else that went wrong
+    AccessDenied,  // the run's access to the recorder is refused: no attempt can help
+    Abandoned,     // given up between two chunks
+    NotFound,      // the status asked again after the body was 404
+    Failed,        // anything else that went wrong
 };
 
 struct Attempt {
     AttemptEnd end = AttemptEnd::Failed;
     long long bytes = 0;
-    int status = 0;  // the recorder's answer, 0 when none came
+    int status = 0;       // the recorder's answer, 0 when none came
+    std::string refusal;  // AccessDenied: the refusal in words for the user
 };
 
 // A fetcher as its log lines name it, and what its attempts check.
@@ -369,13 +436,19 @@ Attempt fetchOnce(const Fetcher& fetcher, platform::InternetSession& session,
     std::unique_ptr<platform::HttpFile> file;
     try {
         int status = 0;
-        file =
-            OpenHttpFile(url, connection, statusOut ? &status : nullptr, session, &attempt.status);
+        RequestReport report;
+        file = OpenHttpFile(url, connection, statusOut ? &status : nullptr, session, &report,
+                            params.access);
+        attempt.status = report.status;
         if (statusOut && status != 0)
             *statusOut = status;
         if (!file) {
             out->close();
-            if (missingEnds && status == 404) {
+            if (report.accessDenied) {
+                removeFile(path);
+                attempt.end = AttemptEnd::AccessDenied;
+                attempt.refusal = params.access ? params.access->refusalText() : std::string();
+            } else if (missingEnds && status == 404) {
                 WriteLog(LogTag::HttpThread, "%s FileNotFownd!!! Normally End.", fetcher.name);
                 removeFile(path);
                 attempt.end = AttemptEnd::Missing;
@@ -504,6 +577,8 @@ std::string describeFailure(const char* what, const Attempt& attempt) {
         case AttemptEnd::NoLocalFile:
         case AttemptEnd::WriteFailed:
             return std::string("the ") + what + " cannot be written to the cache folder";
+        case AttemptEnd::AccessDenied:
+            return attempt.refusal;
         default:
             return std::string("the ") + what + " cannot be fetched";
     }

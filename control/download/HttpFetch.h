@@ -7,6 +7,7 @@
 
 #include "control/download/HttpThreadParams.h"
 #include "control/download/OutputFile.h"
+#include "control/download/RecorderAccess.h"
 #include "platform/net/HttpConnection.h"
 #include "platform/net/HttpFile.h"
 #include "platform/net/InternetSession.h"
@@ -39,19 +40,28 @@ std::string MakeTempName(const std::string& url, int n, const std::string& tag);
 std::string NewTempTag();
 
 void SetSessionTimeouts(platform::InternetSession& session, int timeMs);
-// A connection for an http URL (none for any other scheme or a URL that does not parse);
-// `objectOut` receives the object path.
+// A connection for an http or https URL (none for any other scheme or a URL that does not
+// parse); `objectOut` receives the object path.
 std::unique_ptr<platform::HttpConnection> ConnectForUrl(platform::InternetSession& session,
                                                         const std::string& url,
                                                         std::string& objectOut);
+// What one OpenHttpFile came to besides its file.
+struct RequestReport {
+    int status = 0;             // every status the recorder answered with; 0 when none came
+    bool accessDenied = false;  // the run's access to the recorder is refused (see `access`)
+};
 // Sends a GET for `url` that bypasses every cache, with "Accept: */*" and "User-Agent: Picvox".
 // Returns the file when the status is a success (2xx); otherwise none, the connection closed and
 // `connectionOut` cleared, and with `statusOut` the status is stored there. Redirects are not
 // followed: a 3xx answer is a failure like a 500.
-// `answeredStatus`, when given, receives every status the recorder answered with.
+// With `access`, a certificate nothing vouches for and a 401 are answered as the run's access
+// says (asking the page when it must) and the request made again; once the access is refused
+// no request is sent at all. Without it they fail like any other answer. Log lines show the URL
+// without its user information; the login that information holds is used on a 401.
 std::unique_ptr<platform::HttpFile> OpenHttpFile(
     const std::string& url, std::unique_ptr<platform::HttpConnection>& connectionOut,
-    int* statusOut, platform::InternetSession& session, int* answeredStatus = nullptr);
+    int* statusOut, platform::InternetSession& session, RequestReport* report = nullptr,
+    RecorderAccess* access = nullptr);
 std::unique_ptr<OutputFile> OpenOutputFile(const std::string& path);
 
 // What one fetch of a picture came to.

@@ -18,6 +18,7 @@ namespace picvox {
 
 class AudioRing;
 class FrameQueue;
+class RecorderAccess;
 class WaveSaveQueue;
 
 // What the fetchers call on from the rest of the download engine: the sound ring, the save
@@ -133,6 +134,8 @@ struct HttpThreadParams {
     // Without hooks, the ring counts as full and a received sound segment stays in its
     // temporary file for the caller.
     FetchHooks* hooks = nullptr;
+    // The run's logins and trusted certificates; null: a recorder that asks for either fails.
+    RecorderAccess* access = nullptr;
 
     bool stopped() const { return stopOrder && stopOrder->isSet(); }
 };

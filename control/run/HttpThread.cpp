@@ -284,6 +284,7 @@ std::unique_ptr<HttpThreadContext> StartHttpThread(const HttpThreadInput& in,
     p.shared.soundQueued = &c->soundQueued;
     p.shared.receiving = &c->receiving;
     p.stopOrder = &c->stopOrder;
+    p.access = in.access;
     p.tempTag = NewTempTag();
     c->store = std::make_unique<CacheStore>(p);
     p.hooks = c->store.get();

@@ -49,6 +49,7 @@ int HttpThreadProc(HttpThreadContext& context);
 struct HttpThreadInput {
     RunShared shared;  // the pass's buffers and the run's flags; the events are the context's
     SaveTarget save;   // the run folder and how frames are saved
+    RecorderAccess* access = nullptr;  // the run's logins and trusted certificates
 };
 
 // The fetch settings of a run, as Start copied them.

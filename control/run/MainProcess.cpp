@@ -21,6 +21,7 @@
 #include "control/run/WaitAnimation.h"
 #include "platform/FileSystem.h"
 #include "platform/UserFolders.h"
+#include "platform/UserStore.h"
 #include "recording/RecordingNames.h"
 #include "recording/manifest/Manifest.h"
 
@@ -462,7 +463,9 @@ public:
           counter_(control_.pageCounter()),
           mode_(p.mode),
           player_(page_.window()),
-          timers_(counter_, page_) {}
+          timers_(counter_, page_),
+          access_(&page_, p.trustStorePath.empty() ? platform::UserStore::defaultPath()
+                                                   : p.trustStorePath) {}
 
     void run() {
         WriteLog(LogTag::MainProcess, "MainProcessThread START!!");
@@ -622,6 +625,7 @@ private:
             in.save.timestampOrder = p_.timestampOrder;
             in.save.saveTime = p_.saveTime;
             in.save.disk = p_.disk;
+            in.access = &access_;
             in.save.manifest = manifest_.get();
             std::unique_ptr<HttpThreadContext> http = StartHttpThread(in, p_);
             if (http) {
@@ -728,7 +732,12 @@ private:
     // play on, prepares the cache for the next pass. True when another pass follows.
     bool endPass(const PassOutcome& outcome) {
         bool again = !outcome.endOrdered;
-        if (mode_.saves() && again) {
+        if (again && access_.refusal()) {
+            // Only the user can change this (a login, a certificate): the run ends and says why,
+            // once, in every mode.
+            reportRefusal(outcome);
+            again = false;
+        } else if (mode_.saves() && again) {
             // What was saved is on the disk, entries included, before the result says so.
             if (!runFolder_.empty())
                 (void)disk().syncDirectory(runFolder_);
@@ -800,6 +809,20 @@ private:
         return waitMs == 0 || WaitOrStop(waitMs, p_, nullptr);
     }
 
+    void reportRefusal(const PassOutcome& outcome) {
+        const std::string text = access_.refusalText();
+        WriteLog(LogTag::MainProcess, "MainProcessThread 接続拒否 %s", text.c_str());
+        if (mode_.saves()) {
+            if (!runFolder_.empty())
+                (void)disk().syncDirectory(runFolder_);
+            ReportSaveResult(SaveResult::DownloadFailure,
+                             outcome.detail.empty() ? text : outcome.detail + "\n" + text, p_);
+            return;
+        }
+        page_.messageBox(kMessageCaption, text, run::MessageIcon::Warning);
+        control_.setSaveComplete(1);
+    }
+
     static int backOffMs(int failedPasses) {
         return std::min(1000 << std::min(failedPasses - 1, 5), kMaxBackOffMs);
     }
@@ -838,6 +861,8 @@ private:
     bool played_ = false;     // the pass's sound loop played at least a second
     std::string toldStatus_;  // the failure the page was told of, empty: none
     bool soundNotHeard_ = false;
+    // The run's logins and trusted certificates; its download threads use it pass after pass.
+    RecorderAccess access_;
     // Last: a writer still running is ended before anything it uses goes.
     WaveWriterContext writer_;
 };

@@ -111,6 +111,8 @@ struct MainThreadParams : RunSettings {
     SlotClock slotClock = SlotClock::BirthTime;
     DiskOps* disk = nullptr;
     WaveOutputFile* waveFile = nullptr;
+    // Where trusted certificates are kept; empty: the per-user store.
+    std::string trustStorePath;
 };
 
 // The download thread of one pass with everything it owns. The worker is declared last, so it

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "control/download/RecorderAccess.h"
 #include "control/run/Surface.h"
 
 namespace picvox::run {
@@ -14,8 +15,10 @@ enum class MessageIcon { None, Warning, Information };
 // What the run engine needs of the page that hosts the control: its window, repaints, timers,
 // message boxes, the page's INPUT elements and the folder chooser. The control object implements
 // it over the host's site; tests use fakes. Every method may be called from any of the control's
-// threads and does nothing by default.
-class PagePort {
+// threads and does nothing by default. The two questions of a recorder behind a login or with a
+// certificate of its own (AccessQuestions) come from the download thread and may block it until
+// the user answers; Stop still ends the run, as the host gives up a question while Stop waits.
+class PagePort : public AccessQuestions {
 public:
     virtual ~PagePort() = default;
 

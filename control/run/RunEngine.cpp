@@ -3,6 +3,7 @@
 #include "control/buffers/PicvoxLog.h"
 #include "control/download/TempFolder.h"
 #include "control/run/HttpThread.h"
+#include "platform/net/HttpChallenge.h"
 
 #include <algorithm>
 
@@ -56,6 +57,7 @@ bool RunEngine::start(const RunSettings& s) {
     p.slotClock = slotClock;
     p.disk = disk;
     p.waveFile = waveFile;
+    p.trustStorePath = trustStorePath;
 
     std::optional<std::string> folder = tempFolderSource ? tempFolderSource() : GetInetTempFolder();
     if (folder) {
@@ -71,8 +73,9 @@ bool RunEngine::start(const RunSettings& s) {
     // and a second. Any other cache holds another stretch of the recorder's time (or another
     // recorder's): saved, it would open the recording with material that does not belong there,
     // so it is emptied as in Live mode.
-    const std::string source =
-        control_.text(RunText::LocationBase) + "\n" + control_.text(RunText::WaveFileUrl);
+    // A login in the Location names no other recorder, and never lands on the disk.
+    const std::string source = platform::withoutUserInfo(control_.text(RunText::LocationBase)) +
+                               "\n" + control_.text(RunText::WaveFileUrl);
     const bool continuous = CacheContinues(
         p.tempFolder, source, std::max(s.waveRequestIntervalMs, 0) + kContinuousCacheSlackMs);
     const bool staleCache = !live && !continuous && HasCachedWave(p.tempFolder);
@@ -81,7 +84,8 @@ bool RunEngine::start(const RunSettings& s) {
     p.firstWaveIsInit = !(p.mode.savesSound() && continuous);
     const std::string firstUrl =
         control_.text(p.firstWaveIsInit ? RunText::InitWaveFileUrl : RunText::WaveFileUrl);
-    WriteLog(LogTag::CPicvoxer, "初期音声ファイルパラメータ値：%s", firstUrl.c_str());
+    WriteLog(LogTag::CPicvoxer, "初期音声ファイルパラメータ値：%s",
+             platform::withoutUserInfo(firstUrl).c_str());
 
     bool ok = true;
     if (live || staleCache) {

@@ -40,6 +40,7 @@ public:
     SlotClock slotClock = SlotClock::BirthTime;
     DiskOps* disk = nullptr;
     WaveOutputFile* waveFile = nullptr;
+    std::string trustStorePath;  // default: the per-user store
 
 private:
     RunControl& control_;

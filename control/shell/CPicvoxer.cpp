@@ -1,6 +1,9 @@
 #include "control/shell/CPicvoxer.h"
 
+#include <string.h>
+
 #include <new>
+#include <string>
 #include <utility>
 
 #include "control/buffers/PicvoxLog.h"
@@ -841,6 +844,87 @@ void CPicvoxer::statusText(std::string_view text) {
         status->Release();
     }
     site->Release();
+}
+
+namespace {
+
+// The site's access questions, with a reference of the caller's; null when it has none.
+IPicvoxAccessSite* accessSiteOf(IPicvoxSite* site) {
+    IPicvoxAccessSite* access = nullptr;
+    if (!site ||
+        failed(site->QueryInterface(IID_IPicvoxAccessSite, reinterpret_cast<void**>(&access))))
+        return nullptr;
+    return access;
+}
+
+// A BSTR's text overwritten before it is freed.
+void freeSecret(BSTR text) {
+    if (text) {
+        const std::size_t length = std::char_traits<char16_t>::length(text);
+        ::explicit_bzero(text, length * sizeof(char16_t));
+    }
+    SysFreeString(text);
+}
+
+}  // namespace
+
+std::optional<Login> CPicvoxer::credentials(const std::string& recorder, const std::string& realm,
+                                            int attempt) {
+    IPicvoxSite* site = acquireSite();
+    IPicvoxAccessSite* access = accessSiteOf(site);
+    std::optional<Login> login;
+    if (access) {
+        BSTR user = nullptr;
+        BSTR password = nullptr;
+        try {
+            const std::u16string recorder16 = utf8ToUtf16(recorder);
+            const std::u16string realm16 = utf8ToUtf16(realm);
+            if (access->GetCredentials(recorder16.c_str(), realm16.c_str(),
+                                       static_cast<std::uint32_t>(attempt), &user,
+                                       &password) == S_OK &&
+                user) {
+                std::string secret = password ? utf8FromBstr(password) : std::string();
+                login = Login{utf8FromBstr(user), SecretText(secret)};
+                ::explicit_bzero(secret.data(), secret.capacity());
+            }
+        } catch (const std::bad_alloc&) {
+            login.reset();
+        }
+        SysFreeString(user);
+        freeSecret(password);
+        access->Release();
+    }
+    if (site)
+        site->Release();
+    return login;
+}
+
+TrustAnswer CPicvoxer::trustCertificate(const std::string& recorder,
+                                        const CertificateFacts& facts) {
+    IPicvoxSite* site = acquireSite();
+    IPicvoxAccessSite* access = accessSiteOf(site);
+    TrustAnswer answer = TrustAnswer::Refused;
+    if (access) {
+        std::uint32_t given = kPicvoxTrustRefused;
+        try {
+            const std::u16string recorder16 = utf8ToUtf16(recorder);
+            const std::u16string sha16 = utf8ToUtf16(facts.sha256);
+            const std::u16string subject16 = utf8ToUtf16(facts.subject);
+            const std::u16string validity16 = utf8ToUtf16(facts.validity);
+            if (access->TrustCertificate(recorder16.c_str(), sha16.c_str(), subject16.c_str(),
+                                         validity16.c_str(), &given) != S_OK)
+                given = kPicvoxTrustRefused;
+        } catch (const std::bad_alloc&) {
+            given = kPicvoxTrustRefused;
+        }
+        answer = given == kPicvoxTrustAlways    ? TrustAnswer::Always
+                 : given == kPicvoxTrustThisRun ? TrustAnswer::ThisRun
+                                                : TrustAnswer::Refused;
+        access->Release();
+    }
+    if (site)
+        site->Release();
+    return answer;
 }
 
 bool CPicvoxer::replaceElementByInput(std::string_view name, std::string_view outerHtml) {

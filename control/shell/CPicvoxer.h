@@ -152,6 +152,11 @@ public:
     bool replaceElementByInput(std::string_view name, std::string_view outerHtml) override;
     void statusText(std::string_view text) override;
     std::optional<std::string> chooseFolder(const std::string& startFolder) override;
+    // AccessQuestions over the site's optional IPicvoxAccessSite (download thread).
+    std::optional<Login> credentials(const std::string& recorder, const std::string& realm,
+                                     int attempt) override;
+    TrustAnswer trustCertificate(const std::string& recorder,
+                                 const CertificateFacts& facts) override;
 
     // Paints the current picture, else the waiting animation, else black (page thread).
     void OnDraw(const run::Surface& surface);

@@ -33,6 +33,10 @@ inline constexpr GUID IID_IHostedControl{
 inline constexpr GUID IID_IPicvoxStatusSite{
     0x9B1F4C2A, 0x5D3E, 0x4A61, {0x8C, 0x7B, 0x2E, 0x0F, 0x6A, 0x9D, 0x4B, 0x13}};
 
+// {73ED104C-9F00-47E9-BC09-10053700E5AA}
+inline constexpr GUID IID_IPicvoxAccessSite{
+    0x73ED104C, 0x9F00, 0x47E9, {0xBC, 0x09, 0x10, 0x05, 0x37, 0x00, 0xE5, 0xAA}};
+
 inline constexpr const char* kPicvoxProgId = "Picvox.Picvoxer.1";
 inline constexpr const char* kPicvoxVersionIndependentProgId = "Picvox.Picvoxer";
 
@@ -187,6 +191,47 @@ public:
 
 protected:
     ~IPicvoxStatusSite() = default;
+};
+
+// Answers of IPicvoxAccessSite::TrustCertificate.
+inline constexpr std::uint32_t kPicvoxTrustRefused = 0;
+inline constexpr std::uint32_t kPicvoxTrustThisRun = 1;  // for this run only
+inline constexpr std::uint32_t kPicvoxTrustAlways = 2;   // kept in the per-user store
+
+// Optional, found through QueryInterface on the site the control was given: the two questions of
+// a recorder behind a login or serving HTTPS with a certificate no authority of the system vouches
+// for (one it made itself, another host's, out of date). `recorder` names it as
+// "scheme://host:port" (IPv6 in brackets; no path, never any user information).
+//
+// Called from the control's download thread, which waits for the answer. The page thread may be
+// blocked in Stop waiting for that very thread: a host that asks the user through its page
+// thread must give the question up (answer none, refused) while Stop runs, so that Stop ends
+// the run. A host without this interface gets the failures: the run ends with the message "the
+// recorder asks for a login" or "the recorder's certificate is not trusted (SHA-256 ...)".
+class IPicvoxAccessSite : public platform::com::IUnknown {
+public:
+    // A user and password for `realm` (the recorder's words, printable, at most 256 bytes).
+    // `attempt` is 0 for the first question about this recorder and realm in the run, 1 after
+    // the recorder refused what the first answer gave; there is no third. S_OK with *user and
+    // *password new BSTRs that the control frees (the password overwritten first); S_FALSE with
+    // both null when the user gives none. The control keeps them in memory for the run only and
+    // never shows, logs or stores them.
+    virtual HRESULT GetCredentials(platform::com::LPCOLESTR recorder,
+                                   platform::com::LPCOLESTR realm, std::uint32_t attempt,
+                                   BSTR* user, BSTR* password) = 0;
+    // Whether to take the certificate the recorder showed although nothing vouches for it:
+    // `sha256` is 64 lower-case hex digits of its DER encoding, `subject` its RFC 2253 subject,
+    // `validity` "YYYY-MM-DD HH:MM:SS UTC to YYYY-MM-DD HH:MM:SS UTC". Asked at most once per
+    // recorder and run. *answer: kPicvoxTrustRefused, kPicvoxTrustThisRun or kPicvoxTrustAlways
+    // (the control then keeps the fingerprint for the recorder's host and port in the per-user
+    // store and takes exactly that certificate from then on, whatever host it names).
+    virtual HRESULT TrustCertificate(platform::com::LPCOLESTR recorder,
+                                     platform::com::LPCOLESTR sha256,
+                                     platform::com::LPCOLESTR subject,
+                                     platform::com::LPCOLESTR validity, std::uint32_t* answer) = 0;
+
+protected:
+    ~IPicvoxAccessSite() = default;
 };
 
 // What a host needs besides the dispatch interface to embed the control: hand it the site and

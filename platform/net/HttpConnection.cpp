@@ -28,8 +28,9 @@ std::string escapeObject(std::string_view object) {
 
 }  // namespace
 
-HttpConnection::HttpConnection(InternetSession& session, std::string server, std::uint16_t port)
-    : session_(&session), server_(std::move(server)), port_(port) {}
+HttpConnection::HttpConnection(InternetSession& session, std::string server, std::uint16_t port,
+                               bool secure)
+    : session_(&session), server_(std::move(server)), port_(port), secure_(secure) {}
 
 HttpConnection::~HttpConnection() = default;
 
@@ -38,7 +39,7 @@ std::unique_ptr<HttpFile> HttpConnection::openRequest(std::string_view verb,
                                                       std::uint32_t flags) {
     if (closed_)
         throw InternetException(kInternetErrorInternal, 1, "connection closed");
-    std::string url = "http://";
+    std::string url = secure_ ? "https://" : "http://";
     if (server_.find(':') != std::string::npos) {
         url += "[" + server_ + "]";
     } else {
@@ -49,7 +50,8 @@ std::unique_ptr<HttpFile> HttpConnection::openRequest(std::string_view verb,
     if (path.empty() || path.front() != '/')
         path.insert(path.begin(), '/');
     url += path;
-    return std::unique_ptr<HttpFile>(new HttpFile(*session_, std::move(url), verb, flags));
+    return std::unique_ptr<HttpFile>(
+        new HttpFile(*session_, std::move(url), verb, flags, secure_ ? server_ : std::string()));
 }
 
 }  // namespace platform

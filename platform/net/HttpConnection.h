@@ -26,15 +26,17 @@ public:
 
     const std::string& server() const { return server_; }
     std::uint16_t port() const { return port_; }
+    bool secure() const { return secure_; }
     void close() { closed_ = true; }
 
 private:
     friend class InternetSession;
-    HttpConnection(InternetSession& session, std::string server, std::uint16_t port);
+    HttpConnection(InternetSession& session, std::string server, std::uint16_t port, bool secure);
 
     InternetSession* session_;
     std::string server_;
     std::uint16_t port_;
+    bool secure_;
     bool closed_ = false;
 };
 

@@ -1,6 +1,8 @@
 #include "platform/net/HttpFile.h"
 
 #include <curl/curl.h>
+#include <openssl/ssl.h>
+#include <openssl/x509_vfy.h>
 
 #include <algorithm>
 #include <cctype>
@@ -11,6 +13,9 @@
 #include "platform/net/InternetSession.h"
 
 namespace platform {
+
+int tlsChainCheck(X509_STORE_CTX* context, void* self);
+int tlsContextSetUp(void* context, void* self);
 
 namespace {
 
@@ -38,6 +43,13 @@ int errorFor(CURLcode code) {
             return kInternetErrorInvalidServerResponse;
         case CURLE_ABORTED_BY_CALLBACK:
             return kInternetErrorOperationCancelled;
+        case CURLE_PEER_FAILED_VERIFICATION:
+            return kInternetErrorInvalidCa;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_ENGINE_NOTFOUND:
+        case CURLE_SSL_CIPHER:
+        case CURLE_USE_SSL_FAILED:
+            return kInternetErrorSecureFailure;
         default:
             return kInternetErrorInternal;
     }
@@ -58,15 +70,77 @@ std::string headerName(const std::string& line) {
     return lower(line.substr(0, line.find(':')));
 }
 
+// Our chain check needs libcurl's TLS to be OpenSSL's: with any other the context handed to the
+// set-up callback is not an SSL_CTX, and HTTPS is refused rather than left unchecked.
+bool curlSpeaksOpenSsl() {
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    return info && info->ssl_version && std::strncmp(info->ssl_version, "OpenSSL", 7) == 0;
+}
+
+CURLcode onTlsContext(CURL*, void* context, void* self) {
+    return tlsContextSetUp(context, self) ? CURLE_OK : CURLE_SSL_CONNECT_ERROR;
+}
+
 }  // namespace
 
+int tlsChainCheck(X509_STORE_CTX* context, void* self) {
+    return static_cast<HttpFile*>(self)->checkPeerChain(context);
+}
+
+int tlsContextSetUp(void* context, void* self) {
+    auto* ctx = static_cast<SSL_CTX*>(context);
+    if (SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION) != 1)
+        return 0;
+    // The whole judgement is ours (chain, host name, pin); a refusal ends the handshake.
+    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_cert_verify_callback(ctx, &tlsChainCheck, self);
+    return 1;
+}
+
+int HttpFile::checkPeerChain(X509_STORE_CTX* context) {
+    PeerCertificate seen;
+    const bool accepted = verifyServerChain(context, tlsHost_, pinned_, seen);
+    peerChecked_ = true;
+    peerRefused_ = !accepted;
+    peer_ = std::move(seen);
+    return accepted ? 1 : 0;
+}
+
+std::vector<std::string> HttpFile::responseHeaders(std::string_view name) const {
+    const std::string wanted = lower(name);
+    std::vector<std::string> values;
+    for (const auto& [n, v] : responseHeaders_) {
+        if (n == wanted)
+            values.push_back(v);
+    }
+    return values;
+}
+
+void HttpFile::setLogin(HttpLoginScheme scheme, const std::string& user,
+                        const std::string& password) {
+    auto* easy = static_cast<CURL*>(easy_);
+    if (!easy || sent_)
+        return;
+    if (scheme == HttpLoginScheme::None) {
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_NONE);
+        digestChallengeDue_ = false;
+        return;
+    }
+    curl_easy_setopt(easy, CURLOPT_HTTPAUTH,
+                     scheme == HttpLoginScheme::Basic ? CURLAUTH_BASIC : CURLAUTH_DIGEST);
+    curl_easy_setopt(easy, CURLOPT_USERNAME, user.c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, password.c_str());
+    digestChallengeDue_ = scheme == HttpLoginScheme::Digest;
+}
+
 HttpFile::HttpFile(InternetSession& session, std::string url, std::string_view verb,
-                   std::uint32_t flags)
+                   std::uint32_t flags, std::string tlsHost)
     : session_(&session),
       url_(std::move(url)),
       verb_(verb),
       flags_(flags),
-      errorBuffer_(CURL_ERROR_SIZE, '\0') {
+      errorBuffer_(CURL_ERROR_SIZE, '\0'),
+      tlsHost_(std::move(tlsHost)) {
     initialiseInternet();
     CURL* easy = curl_easy_init();
     CURLM* multi = easy ? curl_multi_init() : nullptr;
@@ -81,7 +155,19 @@ HttpFile::HttpFile(InternetSession& session, std::string url, std::string_view v
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     // The object path goes out exactly as the page wrote it.
     curl_easy_setopt(easy, CURLOPT_PATH_AS_IS, 1L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http");
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, tlsHost_.empty() ? "http" : "https");
+    if (!tlsHost_.empty()) {
+        curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+        // The host name is checked with the chain, in our own check (tlsChainCheck), so that a
+        // certificate the user pinned is taken whatever host it names.
+        curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+        // Every connection shows its certificate to our check: no session is resumed.
+        curl_easy_setopt(easy, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+        tlsReady_ = curlSpeaksOpenSsl() &&
+                    curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &onTlsContext) == CURLE_OK &&
+                    curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this) == CURLE_OK;
+    }
     // A recorder answers its resources directly; a redirect is answered as it stands.
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     // Every request has its own connection, as every fetch has its own session.
@@ -172,6 +258,10 @@ bool HttpFile::sendRequest() {
     auto* easy = static_cast<CURL*>(easy_);
     if (!easy || sent_)
         return false;
+    if (!tlsReady_) {
+        throw InternetException(kInternetErrorSecureFailure, kContext,
+                                "HTTPS needs libcurl built with OpenSSL");
+    }
     curl_slist* list = nullptr;
     auto add = [&list](const std::string& line) {
         if (curl_slist* grown = curl_slist_append(list, line.c_str()))
@@ -281,6 +371,12 @@ void HttpFile::pump(Ready ready) {
                 failureCode_ = errorFor(result);
                 failureMessage_ =
                     errorBuffer_[0] ? errorBuffer_.data() : curl_easy_strerror(result);
+                if (peerRefused_) {
+                    // However libcurl words the failed handshake, the cause is our refusal.
+                    failureCode_ = kInternetErrorInvalidCa;
+                    failureMessage_ = "the server's certificate is not trusted: " +
+                                      (peer_ ? peer_->problem : std::string());
+                }
             }
         }
         if (transferDone_ || ready())
@@ -339,19 +435,48 @@ std::size_t HttpFile::onHeader(char* data, std::size_t size, std::size_t count, 
     auto* file = static_cast<HttpFile*>(self);
     const std::size_t n = size * count;
     file->lastProgress_ = Clock::now();
-    const std::string_view line(data, n);
+    std::string_view line(data, n);
     if (line == "\r\n" || line == "\n") {
-        // The end of a response head; an interim 1xx head is followed by the real one.
+        // The end of a response head; an interim 1xx head is followed by the real one, and so
+        // is the challenge of a Digest login, which libcurl answers with a second request.
         long code = 0;
         curl_easy_getinfo(static_cast<CURL*>(file->easy_), CURLINFO_RESPONSE_CODE, &code);
-        if (code >= 200)
+        if (code == 401 && file->digestChallengeDue_)
+            file->digestChallengeDue_ = false;
+        else if (code >= 200)
             file->headersDone_ = true;
+        return n;
     }
+    if (line.rfind("HTTP/", 0) == 0) {
+        // A new head: only the last one's headers count.
+        file->responseHeaders_.clear();
+        file->responseHeaderBytes_ = 0;
+        return n;
+    }
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.remove_suffix(1);
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos || colon == 0 ||
+        file->responseHeaders_.size() >= kMaxResponseHeaders ||
+        file->responseHeaderBytes_ + line.size() > kMaxResponseHeaderBytes) {
+        return n;
+    }
+    std::string_view value = line.substr(colon + 1);
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+        value.remove_prefix(1);
+    while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+        value.remove_suffix(1);
+    file->responseHeaderBytes_ += line.size();
+    file->responseHeaders_.emplace_back(lower(line.substr(0, colon)), std::string(value));
     return n;
 }
 
 int HttpFile::onConnected(void* self, char*, char*, int, int) {
     auto* file = static_cast<HttpFile*>(self);
+    // A TLS connection whose chain our check never saw (a resumed session, a libcurl that
+    // skipped the callback) sends nothing.
+    if (!file->tlsHost_.empty() && !file->peerChecked_)
+        return CURL_PREREQFUNC_ABORT;
     file->connected_ = true;
     file->lastProgress_ = Clock::now();
     return CURL_PREREQFUNC_OK;

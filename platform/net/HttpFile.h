@@ -3,18 +3,30 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#include "platform/net/TlsTrust.h"
 
 namespace platform {
 
 class InternetSession;
 
+// How a request proves who the user is.
+enum class HttpLoginScheme { None, Basic, Digest };
+
 // One HTTP request and its response body. Used by one thread; the session it came from must
 // outlive it. Transfers are driven from the calling thread through a libcurl multi handle, so a
 // read waits on the socket and on nothing else, and gives up on the session's time-out, its
 // transfer limit or its abort check. Failures of the transfer throw InternetException.
+//
+// Over TLS the server's chain is judged inside the handshake (verifyServerChain): it must verify
+// against the system's authorities and name the host, unless it is exactly the pinned
+// certificate. There is no way to switch the check off. A refused certificate fails the send
+// with kInternetErrorInvalidCa; peerCertificate() then says what the server showed.
 class HttpFile {
 public:
     ~HttpFile();
@@ -27,9 +39,26 @@ public:
     bool addRequestHeaders(std::string_view headers, std::uint32_t flags);
     int lastError() const { return lastError_; }
 
+    // The certificate (by its SHA-256) taken over TLS even when nothing vouches for it. Before
+    // sendRequest.
+    void setPinnedCertificate(const std::optional<Sha256>& pinned) { pinned_ = pinned; }
+    // The login the request carries: Basic is sent with the request, Digest answers the
+    // server's challenge in a second request of the same transfer. libcurl keeps its own copy
+    // of the texts until the file is closed. Before sendRequest.
+    void setLogin(HttpLoginScheme scheme, const std::string& user, const std::string& password);
+
     // Connects, sends the request and waits for the response head. Throws InternetException
     // when the transfer fails; false only when the file is closed or already sent.
     bool sendRequest();
+
+    // Over TLS, once the server sent its certificate: what it showed, and whether it was refused.
+    const std::optional<PeerCertificate>& peerCertificate() const { return peer_; }
+    bool certificateRefused() const { return peerRefused_; }
+    // The values of a header of the final response head (name in any case), in order. At most
+    // kMaxResponseHeaders lines of kMaxResponseHeaderBytes in all are kept.
+    std::vector<std::string> responseHeaders(std::string_view name) const;
+    static constexpr std::size_t kMaxResponseHeaders = 100;
+    static constexpr std::size_t kMaxResponseHeaderBytes = 64 * 1024;
 
     // The response status; false when no status line has arrived.
     bool queryInfoStatusCode(std::uint32_t& status) const;
@@ -48,7 +77,12 @@ private:
     friend class HttpConnection;
     using Clock = std::chrono::steady_clock;
 
-    HttpFile(InternetSession& session, std::string url, std::string_view verb, std::uint32_t flags);
+    // `tlsHost` is the host name the certificate must name; empty for plain HTTP.
+    HttpFile(InternetSession& session, std::string url, std::string_view verb, std::uint32_t flags,
+             std::string tlsHost);
+    friend int tlsChainCheck(x509_store_ctx_st* context, void* self);
+    friend int tlsContextSetUp(void* context, void* self);
+    int checkPeerChain(x509_store_ctx_st* context);
 
     template <class Ready>
     void pump(Ready ready);
@@ -81,6 +115,18 @@ private:
     std::string body_;
     std::size_t bodyPos_ = 0;
     std::vector<char> errorBuffer_;
+
+    // TLS
+    std::string tlsHost_;
+    bool tlsReady_ = true;  // false: this libcurl cannot run our check, and nothing is sent
+    std::optional<Sha256> pinned_;
+    std::optional<PeerCertificate> peer_;
+    bool peerChecked_ = false;
+    bool peerRefused_ = false;
+    // Digest: the first 401 is the challenge libcurl answers itself in the same transfer.
+    bool digestChallengeDue_ = false;
+    std::vector<std::pair<std::string, std::string>> responseHeaders_;  // lower-case names
+    std::size_t responseHeaderBytes_ = 0;
 };
 
 }  // namespace platform

@@ -13,7 +13,12 @@ enum InternetError : int {
     kInternetErrorOperationCancelled = 12017,
     kInternetErrorCannotConnect = 12029,
     kInternetErrorConnectionAborted = 12030,
+    // The server's certificate was refused (no authority vouches for it, another host's, out
+    // of date) and is not the one the user trusted.
+    kInternetErrorInvalidCa = 12045,
     kInternetErrorInvalidServerResponse = 12152,
+    // The TLS handshake failed for another reason (no common version or cipher, TLS unavailable).
+    kInternetErrorSecureFailure = 12175,
 };
 
 // What the session, connection and file classes throw when a transfer fails; the callers catch

@@ -48,11 +48,12 @@ long InternetSession::receiveTimeoutMs() const {
 }
 
 std::unique_ptr<HttpConnection> InternetSession::getHttpConnection(const std::string& server,
-                                                                   std::uint16_t port) {
+                                                                   std::uint16_t port,
+                                                                   bool secure) {
     if (server.empty() || port == 0) {
         throw InternetException(kInternetErrorNameNotResolved, 1, "no server or no port");
     }
-    return std::unique_ptr<HttpConnection>(new HttpConnection(*this, server, port));
+    return std::unique_ptr<HttpConnection>(new HttpConnection(*this, server, port, secure));
 }
 
 }  // namespace platform

@@ -58,9 +58,11 @@ public:
     bool abortRequested() const { return abortCheck_ && abortCheck_(); }
 
     // Makes no network traffic: the connection is established by the request that is sent
-    // through it. Throws InternetException for an empty server name or port 0.
-    std::unique_ptr<HttpConnection> getHttpConnection(const std::string& server,
-                                                      std::uint16_t port);
+    // through it. With `secure` its requests go over TLS (1.2 at least), the server's
+    // certificate verified against the system's authorities and its host name (HttpFile).
+    // Throws InternetException for an empty server name or port 0.
+    std::unique_ptr<HttpConnection> getHttpConnection(const std::string& server, std::uint16_t port,
+                                                      bool secure = false);
 
     void setTransferLimitMs(long ms) { transferLimitMs_ = ms > 0 ? ms : 0; }
 

@@ -37,7 +37,33 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{{"--run-seconds", "0"}, "--run-seconds"},
         BadArguments{{"--run-seconds", "5s"}, "5s"}, BadArguments{{"--run-seconds", "-1"}, "-1"},
         BadArguments{{"--demo=film"}, "film"}, BadArguments{{"--screenshot"}, "--screenshot"},
-        BadArguments{{"--register", "--unregister"}, "--unregister"}));
+        BadArguments{{"--register", "--unregister"}, "--unregister"},
+        BadArguments{{"--user"}, "--user"}, BadArguments{{"--password-file", "pw"}, "--user"},
+        BadArguments{{"--trust-certificate", "abcd"}, "abcd"},
+        BadArguments{{"--trust-certificate", std::string(64, 'g')}, "--trust-certificate"},
+        BadArguments{{"--forget-certificate", "dvr.local"}, "HOST:PORT"}));
+
+TEST(HostArguments, LoginAndCertificateOptions) {
+    std::string colons;
+    for (int i = 0; i < 32; ++i)
+        colons += std::string(i ? ":" : "") + "A" + std::to_string(i % 10);
+    std::string plain;
+    for (int i = 0; i < 32; ++i)
+        plain += "a" + std::to_string(i % 10);
+    const ParsedArguments parsed =
+        parseHostArguments({"--user", "admin", "--password-file", "/run/pw",
+                            "--trust-certificate=" + colons, "--forget-certificate", "[::1]:443"});
+    ASSERT_TRUE(parsed.error.empty()) << parsed.error;
+    EXPECT_EQ(parsed.options.user, "admin");
+    EXPECT_EQ(parsed.options.passwordFile, "/run/pw");
+    // Kept as sha256sum prints it, whatever the spelling given.
+    EXPECT_EQ(parsed.options.trustCertificate, plain);
+    EXPECT_EQ(parsed.options.forgetCertificate, "[::1]:443");
+    const std::string usage = hostUsage();
+    for (const char* option : {"--user", "--password-file", "--trust-certificate",
+                               "--forget-certificate", "PICVOX_PASSWORD"})
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
 
 TEST(HostArguments, SettingsKeepTheirOrderAndValuesMayHoldEquals) {
     const ParsedArguments parsed = parseHostArguments(

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/http/TestCertificate.h"
 #include "tests/tools/ToolsTestSupport.h"
+#include "tools/dvrsim/DvrSim.h"
 
 namespace {
 
@@ -238,6 +240,182 @@ TEST(HostWithoutSoundDevice, SaveRunsToItsEndAndStderrStaysClean) {
     const RunResult verify =
         toolstest::runProgram(program("KORVEX_VERIFY"), {saved}, user.dir().path(), user.env());
     EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+}
+
+// ---- a recorder behind a login and HTTPS with a certificate of its own ----
+
+constexpr const char* kPassword = "Qz8-hunter-Wk3";
+
+class HostAccess : public ::testing::Test {
+protected:
+    void SetUp() override {
+        certificate_.write((keys_.path() / "recorder").string());
+        korvex::sim::DvrSimOptions options;
+        options.prerollMs = 3000;
+        options.tls = korvex::sim::SimTls{(keys_.path() / "recorder.crt").string(),
+                                          (keys_.path() / "recorder.key").string()};
+        options.login = {korvex::sim::SimLoginKind::Digest, "admin", kPassword, "dvrsim"};
+        sim_ = std::make_unique<korvex::sim::DvrSim>(options);
+        std::string error;
+        ASSERT_TRUE(sim_->start(&error)) << error;
+        std::ofstream(keys_.path() / "password") << kPassword << "\nsecond line\n";
+    }
+    std::vector<std::string> liveArgs(int seconds) const {
+        return {"--headless",
+                "--set",
+                "Location=" + sim_->baseUrl() + "index.html",
+                "--set",
+                "ImageFileURL=dvr/live.jp2",
+                "--set",
+                "WaveFileURL=dvr/live.wav",
+                "--set",
+                "InitWaveFileURL=dvr/live_init.wav",
+                "--set",
+                "CacheTime=3000",
+                "--run-seconds",
+                std::to_string(seconds)};
+    }
+    RunResult run(std::vector<std::string> extra, std::vector<std::string> env = {},
+                  int seconds = 20) {
+        std::vector<std::string> args = liveArgs(seconds);
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<std::string> all = user_.env();
+        all.insert(all.end(), env.begin(), env.end());
+        RunResult r = toolstest::runProgram(program("PICVOX_HOST"), args, user_.dir().path(), all);
+        outputs_ += r.out + r.err;
+        return r;
+    }
+    std::string passwordFile() const { return (keys_.path() / "password").string(); }
+
+    korvex::test::TestCertificate certificate_{{}};
+    TempDir keys_;  // the certificate, its key and the password file: the user's, not the run's
+    HostUser user_;
+    std::unique_ptr<korvex::sim::DvrSim> sim_;
+    std::string outputs_;
+};
+
+TEST_F(HostAccess, EachRefusalEndsTheRunWithItsMessageAndTheLoginLeavesNoTrace) {
+    const std::string fp = certificate_.sha256();
+    std::string colons;
+    for (std::size_t i = 0; i < fp.size(); i += 2)
+        colons += (i ? ":" : "") + fp.substr(i, 2);
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        std::vector<std::string> env;
+        int status;
+        std::string message;  // "" none
+    };
+    const Case cases[] = {
+        {"untrusted",
+         {},
+         {},
+         1,
+         "message Tessaly: the recorder's certificate is not trusted (SHA-256 " + fp + ")"},
+        {"no login",
+         {"--trust-certificate", colons},
+         {},
+         1,
+         "message Tessaly: the recorder asks for a login"},
+        {"wrong password",
+         {"--trust-certificate", fp, "--user", "admin"},
+         {"PICVOX_PASSWORD=not-" + std::string(kPassword)},
+         1,
+         "message Tessaly: the recorder refused the login"},
+        {"right password",
+         {"--trust-certificate", fp, "--user", "admin", "--password-file", passwordFile()},
+         {},
+         0,
+         ""},
+        // The page's own Location may carry the login.
+        {"login in the Location",
+         {"--trust-certificate", fp, "--set",
+          "Location=https://admin:" + std::string(kPassword) +
+              "@127.0.0.1:" + std::to_string(sim_->port()) + "/index.html"},
+         {},
+         0,
+         ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const RunResult r = run(c.args, c.env, c.status == 0 ? 6 : 60);
+        EXPECT_EQ(r.status, c.status) << r.out << r.err;
+        if (c.message.empty()) {
+            EXPECT_EQ(r.out.find("message "), std::string::npos) << r.out;
+        } else {
+            // Said once.
+            const std::size_t at = r.out.find(c.message);
+            ASSERT_NE(at, std::string::npos) << r.out;
+            EXPECT_EQ(r.out.find("message ", at + 1), std::string::npos) << r.out;
+        }
+    }
+    // The good run played the recorder's sound.
+    const std::string log = toolstest::readText(user_.dir().path() / "docs/Picvox_log.log");
+    EXPECT_NE(log.find("SoundPlayLoop 開始"), std::string::npos);
+    // Nothing any run wrote, printed or logged holds the password: every file under the user's
+    // home (log, cache, settings, the captured outputs) and the outputs themselves.
+    EXPECT_EQ(outputs_.find(kPassword), std::string::npos);
+    std::error_code ec;
+    int files = 0;
+    for (fs::recursive_directory_iterator it(user_.dir().path(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (!it->is_regular_file())
+            continue;
+        ++files;
+        const std::string path = it->path().string();
+        EXPECT_EQ(path.find(kPassword), std::string::npos) << path;
+        EXPECT_EQ(toolstest::readText(it->path()).find(kPassword), std::string::npos) << path;
+    }
+    EXPECT_GT(files, 5);
+}
+
+TEST_F(HostAccess, ACertificateThatChangedIsRefusedNamingBoth) {
+    const korvex::test::TestCertificate earlier({});
+    const fs::path store = user_.dir().path() / "cfg/korvex/registry.ini";
+    fs::create_directories(store.parent_path());
+    std::ofstream(store) << "[Software\\Kalmo\\Tessaly\\TrustedCertificates]\n\"127.0.0.1:"
+                         << sim_->port() << "\"=\"" << earlier.sha256() << "\"\n";
+    const RunResult r = run({"--user", "admin", "--password-file", passwordFile()});
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("message Tessaly: the recorder's certificate changed (SHA-256 " +
+                         certificate_.sha256() + ", trusted " + earlier.sha256() + ")"),
+              std::string::npos)
+        << r.out;
+    // Forgotten, it is asked about again (and refused, headless, without --trust-certificate).
+    const std::string hostPort = "127.0.0.1:" + std::to_string(sim_->port());
+    EXPECT_EQ(user_.run({"--forget-certificate", hostPort}).status, 0);
+    EXPECT_EQ(user_.run({"--forget-certificate", hostPort}).status, 1);
+    const RunResult again = run({"--user", "admin", "--password-file", passwordFile()});
+    EXPECT_NE(again.out.find("the recorder's certificate is not trusted"), std::string::npos)
+        << again.out;
+}
+
+TEST_F(HostAccess, LoginOptionsThatCannotWorkAreUsageErrors) {
+    const std::string host = program("PICVOX_HOST");
+    struct Case {
+        std::vector<std::string> args;
+        std::string named;
+    };
+    const Case cases[] = {
+        {{"--headless", "--trust-certificate", "abc"}, "--trust-certificate"},
+        {{"--headless", "--password-file", passwordFile()}, "--user"},
+        {{"--headless", "--user", "admin", "--password-file", "/nonexistent/pw"}, "password file"},
+        // No file, no variable and no terminal to type on.
+        {{"--headless", "--user", "admin"}, "--user needs a password"},
+    };
+    for (const Case& c : cases) {
+        std::string command = "exec \"$0\"";
+        for (std::size_t i = 0; i < c.args.size(); ++i)
+            command += " \"$" + std::to_string(i + 1) + "\"";
+        command += " </dev/null";
+        std::vector<std::string> args = {"-c", command, host};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::vector<std::string> env = user_.env();
+        env.push_back("PICVOX_PASSWORD");  // unset
+        const RunResult r = toolstest::runProgram("/bin/sh", args, user_.dir().path(), env);
+        EXPECT_EQ(r.status, 2) << c.named << ": " << r.err;
+        EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
+    }
 }
 
 }  // namespace

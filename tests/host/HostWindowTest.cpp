@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
@@ -15,16 +16,19 @@
 #include <QTableWidget>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
 #include <thread>
 
 #include "platform/com/Automation.h"
 #include "tests/tools/ToolsTestSupport.h"
 #include "tools/dvrsim/DvrSim.h"
+#include "tools/host/AccessDialogs.h"
 #include "tools/host/ControlHandle.h"
 #include "tools/host/DemoSetup.h"
 #include "tools/host/HeadlessPage.h"
@@ -96,6 +100,8 @@ protected:
             } else if (auto* chooser = qobject_cast<QFileDialog*>(modal)) {
                 chooser->setDirectory(QString::fromStdString(folder_));
                 static_cast<QDialog*>(chooser)->accept();
+            } else if (modal && answerDialog_) {
+                answerDialog_(modal);
             }
         });
         closer_.start(50);
@@ -121,7 +127,35 @@ protected:
     QTimer closer_;
     std::vector<QMessageBox::Icon> closedIcons_;
     std::string folder_;
+    std::function<void(QWidget*)> answerDialog_;  // any other dialog
 };
+
+// What a window remembered, in memory.
+struct FakeKeyring final : PasswordKeyring {
+    std::map<std::string, HostLogin>* items;
+    explicit FakeKeyring(std::map<std::string, HostLogin>* kept) : items(kept) {}
+    std::optional<HostLogin> read(const std::string& item) override {
+        const auto it = items->find(item);
+        return it == items->end() ? std::nullopt : std::optional<HostLogin>(it->second);
+    }
+    bool write(const std::string& item, const HostLogin& login) override {
+        (*items)[item] = login;
+        return true;
+    }
+    void forget(const std::string& item) override { items->erase(item); }
+};
+
+// Runs `call` on a worker, as the control's download thread asks, serving the GUI meanwhile.
+template <typename F>
+void fromWorker(F call) {
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        call();
+        done = true;
+    });
+    EXPECT_TRUE(waitFor([&] { return done.load(); }, 10000));
+    worker.join();
+}
 
 toolstest::TempDir* HostWindowTest::home_ = nullptr;
 
@@ -180,8 +214,9 @@ TEST_F(HostWindowTest, PageElementsShowWhenStartedBeforeTheFirstPaint) {
         QLineEdit* field = window.elementField(c.element);
         ASSERT_NE(field, nullptr);
         EXPECT_TRUE(waitFor([&] { return !field->text().isEmpty(); }, 30000));
-        if (std::string(c.element) == "save_folder")
+        if (std::string(c.element) == "save_folder") {
             EXPECT_EQ(field->text().toStdString(), folder_);
+        }
         window.stopButton()->click();
     }
 }
@@ -267,6 +302,167 @@ TEST_F(HostWindowTest, TheControlsStatusLineAndItsBoxIcons) {
                                               QMessageBox::NoIcon}));
     page->Release();
     status->Release();
+    site->Release();
+}
+
+TEST_F(HostWindowTest, AccessQuestionsAskWithDialogsAndRememberInTheKeyring) {
+    HostWindow window(*control_, QSize(320, 240));
+    std::map<std::string, HostLogin> kept;
+    window.setKeyring(std::make_unique<FakeKeyring>(&kept));
+    window.show();
+    platform::com::IUnknown* site = clientSite();
+    ASSERT_NE(site, nullptr);
+    picvox::IPicvoxAccessSite* access = nullptr;
+    ASSERT_EQ(
+        site->QueryInterface(picvox::IID_IPicvoxAccessSite, reinterpret_cast<void**>(&access)),
+        platform::com::S_OK);
+
+    int dialogs = 0;
+    bool acceptLogin = true;
+    const char* trustButton = "certificateThisRun";
+    answerDialog_ = [&](QWidget* modal) {
+        ++dialogs;
+        if (auto* login = qobject_cast<LoginDialog*>(modal)) {
+            login->userField()->setText(QStringLiteral("admin"));
+            login->passwordField()->setText(QStringLiteral("pw1"));
+            login->rememberBox()->setChecked(acceptLogin);
+            acceptLogin ? login->accept() : login->reject();
+        } else if (auto* certificate = qobject_cast<CertificateDialog*>(modal)) {
+            certificate->findChild<QPushButton*>(QString::fromLatin1(trustButton))->click();
+        }
+    };
+    const std::u16string recorder = u"https://127.0.0.1:8443";
+    struct Answer {
+        platform::com::HRESULT hr = 0;
+        std::string user, password;
+    };
+    const auto ask = [&](std::uint32_t attempt) {
+        Answer answer;
+        fromWorker([&] {
+            platform::com::BSTR user = nullptr, password = nullptr;
+            answer.hr =
+                access->GetCredentials(recorder.c_str(), u"dvrsim", attempt, &user, &password);
+            if (user)
+                answer.user = platform::com::utf8FromBstr(user);
+            if (password)
+                answer.password = platform::com::utf8FromBstr(password);
+            platform::com::SysFreeString(user);
+            platform::com::SysFreeString(password);
+        });
+        return answer;
+    };
+
+    // The first question shows the dialog; the ticked box keeps the login under the recorder's
+    // own item.
+    Answer first = ask(0);
+    EXPECT_EQ(first.hr, platform::com::S_OK);
+    EXPECT_EQ(first.user, "admin");
+    EXPECT_EQ(first.password, "pw1");
+    EXPECT_EQ(dialogs, 1);
+    const std::string item = keyringItem("https://127.0.0.1:8443", "dvrsim");
+    EXPECT_EQ(item, "https://127.0.0.1:8443 realm=\"dvrsim\"");
+    ASSERT_EQ(kept.count(item), 1u);
+    // A later run's first question is answered from the keyring, without a dialog.
+    EXPECT_EQ(ask(0).password, "pw1");
+    EXPECT_EQ(dialogs, 1);
+    // After a refusal the dialog comes at once; cancelled, it answers nothing and the refused
+    // login leaves the keyring.
+    acceptLogin = false;
+    EXPECT_EQ(ask(1).hr, platform::com::S_FALSE);
+    EXPECT_EQ(dialogs, 2);
+    EXPECT_EQ(kept.count(item), 0u);
+
+    // The certificate dialog's buttons, and the command line's certificate without a dialog.
+    const auto trust = [&](const std::u16string& sha) {
+        std::uint32_t answer = 99;
+        fromWorker([&] {
+            access->TrustCertificate(recorder.c_str(), sha.c_str(), u"CN=dvr", u"2024 to 2025",
+                                     &answer);
+        });
+        return answer;
+    };
+    const std::u16string sha(64, u'a');
+    EXPECT_EQ(trust(sha), picvox::kPicvoxTrustThisRun);
+    trustButton = "certificateTrust";
+    EXPECT_EQ(trust(sha), picvox::kPicvoxTrustAlways);
+    trustButton = "certificateRefuse";
+    EXPECT_EQ(trust(sha), picvox::kPicvoxTrustRefused);
+    EXPECT_EQ(dialogs, 5);
+    window.setAnswers(HostAnswers{std::nullopt, std::string(64, 'a')});
+    EXPECT_EQ(trust(sha), picvox::kPicvoxTrustThisRun);
+    EXPECT_EQ(dialogs, 5);
+    EXPECT_EQ(groupedFingerprint("0a1b2c"), "0A:1B:2C");
+    access->Release();
+    site->Release();
+}
+
+// A run whose download thread waits for the user's login: Stop, pressed while the dialog is up,
+// ends the run; the dialog's late answer goes nowhere.
+TEST_F(HostWindowTest, StopEndsARunThatWaitsForALogin) {
+    korvex::sim::DvrSimOptions options;
+    options.prerollMs = 3000;
+    options.login = {korvex::sim::SimLoginKind::Basic, "admin", "pw", "dvrsim"};
+    korvex::sim::DvrSim recorder(options);
+    ASSERT_TRUE(recorder.start());
+    HostWindow window(*control_, QSize(320, 240));
+    std::map<std::string, HostLogin> kept;
+    window.setKeyring(std::make_unique<FakeKeyring>(&kept));
+    ASSERT_EQ(window.session().applySettings(
+                  demoProperties(DemoMode::Live, recorder.baseUrl(), demoDestination())),
+              "");
+    window.show();
+    bool stopped = false;
+    answerDialog_ = [&](QWidget* modal) {
+        auto* login = qobject_cast<LoginDialog*>(modal);
+        if (!login || stopped)
+            return;
+        stopped = true;
+        window.session().stop();  // as the window's close or a signal does
+        login->reject();
+    };
+    ASSERT_TRUE(window.startRun(false));
+    ASSERT_TRUE(waitFor([&] { return stopped; }, 20000));
+    EXPECT_FALSE(window.session().running());
+    EXPECT_EQ(recorder.refusedLogins(), 1);
+    EXPECT_TRUE(closedIcons_.empty());  // no message: the run was stopped, not refused
+}
+
+// A question from the download thread while the GUI thread is blocked in Stop (which waits for
+// that thread) is given up: no login, refused, and nothing is asked later.
+TEST(HostSiteQuestions, AreGivenUpWhileThePageIsBlocked) {
+    struct Page final : HostPage {
+        std::atomic<int> asked{0};
+        void controlInvalidated() override {}
+        void showElement(const std::string&, const std::string&) override {}
+        void showMessage(const std::string&, const std::string&, MessageIcon) override {}
+        void showStatus(const std::string&) override {}
+        std::optional<std::string> chooseFolder(const std::string&) override { return {}; }
+        bool answersAtOnce() const override { return false; }
+        std::optional<HostLogin> askLogin(const std::string&, const std::string&, int) override {
+            ++asked;
+            return HostLogin{"admin", "pw"};
+        }
+        HostTrust askTrust(const CertificateQuestion&) override {
+            ++asked;
+            return HostTrust::Always;
+        }
+    } page;
+    HostSite* site = HostSite::create(page, 1);
+    platform::com::HRESULT login = 0;
+    std::uint32_t trust = 99;
+    std::thread worker([&] {
+        platform::com::BSTR user = nullptr, password = nullptr;
+        login = site->GetCredentials(u"http://dvr:80", u"r", 0, &user, &password);
+        site->TrustCertificate(u"https://dvr:443", u"ab", u"CN=dvr", u"-", &trust);
+    });
+    // The GUI thread serves no events here, as in Stop.
+    site->setPageBlocked(true);
+    worker.join();
+    EXPECT_EQ(login, platform::com::S_FALSE);
+    EXPECT_EQ(trust, picvox::kPicvoxTrustRefused);
+    site->setPageBlocked(false);
+    QApplication::processEvents();
+    EXPECT_EQ(page.asked.load(), 0);
     site->Release();
 }
 

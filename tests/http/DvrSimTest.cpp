@@ -666,6 +666,26 @@ TEST(DvrSimArguments, EachFaultAndFormatOption) {
          true,
          [](auto& o) { return o.faults.path == "/dvr/live.wav"; }},
         {{"--pad"}, false, nullptr},
+        {{"--tls", "a.crt", "a.key"},
+         true,
+         [](auto& o) {
+             return o.tls && o.tls->certificateFile == "a.crt" && o.tls->keyFile == "a.key";
+         }},
+        {{"--tls", "a.crt"}, false, nullptr},
+        {{"--auth", "digest", "admin:pa:ss"},
+         true,
+         [](auto& o) {
+             return o.login.kind == korvex::sim::SimLoginKind::Digest && o.login.user == "admin" &&
+                    o.login.password == "pa:ss";
+         }},
+        {{"--auth", "basic", "admin:"},
+         true,
+         [](auto& o) {
+             return o.login.kind == korvex::sim::SimLoginKind::Basic && o.login.password.empty();
+         }},
+        {{"--auth", "ntlm", "admin:x"}, false, nullptr},
+        {{"--auth", "basic", "nocolon"}, false, nullptr},
+        {{"--auth", "basic"}, false, nullptr},
     };
     const std::string usage = korvex::sim::simUsage();
     for (const Case& c : cases) {
@@ -675,8 +695,9 @@ TEST(DvrSimArguments, EachFaultAndFormatOption) {
         SCOPED_TRACE(line);
         const korvex::sim::SimArguments parsed = korvex::sim::parseSimArguments(c.args);
         EXPECT_EQ(parsed.error.empty(), c.ok) << parsed.error;
-        if (c.ok)
+        if (c.ok) {
             EXPECT_TRUE(c.check(parsed.options));
+        }
         // Every option is in --help.
         EXPECT_NE(usage.find(c.args.front() + " "), std::string::npos);
     }

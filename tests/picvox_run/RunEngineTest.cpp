@@ -273,9 +273,48 @@ TEST(RunFaults, PassesBackOffAndTellThePageOnce) {
         EXPECT_EQ(told.size(), 2u);
         EXPECT_TRUE(told.back().empty());
         EXPECT_TRUE(rig.control.messages().empty());
-        if (kCheckTimeBounds)
+        if (kCheckTimeBounds) {
             EXPECT_LT(ms, 2000);
+        }
         std::printf("[ figures  ] %s: %d sound requests in 8 s\n", c.what, requests);
+    }
+}
+
+// A recorder behind a login: asked once for the run, whatever the passes; a refused login ends
+// the run with one message, in every mode.
+korvex::sim::DvrSimOptions behindLogin() {
+    korvex::sim::DvrSimOptions options;
+    options.login = {korvex::sim::SimLoginKind::Digest, "admin", "right", "dvrsim"};
+    return options;
+}
+
+TEST(RunAccess, ALiveRunLogsInOnceAndPlays) {
+    Rig rig("run-login", behindLogin());
+    rig.engine.trustStorePath = (rig.dir.path() / "registry.ini").string();
+    rig.control.loginAnswer = picvox::Login{"admin", picvox::SecretText("right")};
+    rig.start(Mode::Live);
+    EXPECT_TRUE(waitFor([&] { return rig.engine.soundPlaying(); }, 20s));
+    EXPECT_TRUE(waitFor([&] { return rig.control.pictureShown(); }, 10s));
+    rig.engine.stop();
+    EXPECT_EQ(rig.control.loginAttempts(), std::vector<int>{0});
+    EXPECT_TRUE(rig.control.messages().empty());
+}
+
+TEST(RunAccess, ARefusedLoginEndsTheRunWithOneMessage) {
+    for (Mode mode : {Mode::Live, Mode::SaveWithSound, Mode::PictureOnly}) {
+        SCOPED_TRACE(static_cast<int>(mode));
+        Rig rig("run-refused", behindLogin());
+        rig.engine.trustStorePath = (rig.dir.path() / "registry.ini").string();
+        rig.control.loginAnswer = picvox::Login{"admin", picvox::SecretText("wrong")};
+        rig.start(mode);
+        ASSERT_TRUE(rig.waitReported(20s));
+        EXPECT_TRUE(waitFor([&] { return !rig.engine.running(); }, 10s));
+        EXPECT_EQ(rig.control.loginAttempts(), (std::vector<int>{0, 1}));
+        const std::string expected = mode == Mode::Live ? "the recorder refused the login"
+                                                        : "error\nthe recorder refused the login";
+        EXPECT_EQ(rig.control.messages(), std::vector<std::string>{expected});
+        // Nothing was saved from a recorder that never let the run in.
+        EXPECT_EQ(framesIn(rig.destination), 0);
     }
 }
 

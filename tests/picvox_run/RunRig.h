@@ -104,6 +104,18 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         return statuses_;
     }
+    // The access questions: answered by `loginAnswer` (asked on the download thread) and counted.
+    std::optional<picvox::Login> credentials(const std::string&, const std::string&,
+                                             int attempt) override {
+        std::lock_guard<std::mutex> guard(lock_);
+        loginAttempts_.push_back(attempt);
+        return loginAnswer;
+    }
+    std::vector<int> loginAttempts() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return loginAttempts_;
+    }
+    std::optional<picvox::Login> loginAnswer;  // set before the run starts
 
     std::vector<std::string> messages() const {
         std::lock_guard<std::mutex> guard(lock_);
@@ -127,6 +139,7 @@ private:
     std::map<RunText, std::string> texts_;
     std::vector<std::string> messages_;
     std::vector<std::string> statuses_;
+    std::vector<int> loginAttempts_;
     std::shared_ptr<picvox::FrameQueue> queue_;
     picvox::run::PageCounter counter_;
     std::mutex controlLock_;

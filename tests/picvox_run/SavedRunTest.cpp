@@ -179,8 +179,9 @@ void expectInStep(const SavedRun& run, const InStep& s) {
     EXPECT_EQ(frames.size(), run.rel.size());
     for (std::size_t i = 0; i < frames.size(); ++i) {
         EXPECT_NE(frames[i].time, 0) << frames[i].path;
-        if (i > 0)
+        if (i > 0) {
             EXPECT_GE(frames[i].time, frames[i - 1].time) << frames[i].path;
+        }
         EXPECT_LT(frames[i].offsetMs - frames.front().offsetMs, run.soundMs) << frames[i].path;
     }
     std::printf(

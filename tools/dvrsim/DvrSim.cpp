@@ -1,11 +1,15 @@
 #include "tools/dvrsim/DvrSim.h"
 
 #include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/rand.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <sstream>
+
+#include "platform/net/HttpChallenge.h"
 
 namespace korvex::sim {
 
@@ -64,6 +68,56 @@ std::string oneLine(std::string text) {
     return text;
 }
 
+// The Digest nonces a client may still answer; older ones are forgotten.
+constexpr std::size_t kKeptNonces = 256;
+
+std::string hexOf(const unsigned char* bytes, std::size_t n) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) {
+        out += hex[bytes[i] >> 4];
+        out += hex[bytes[i] & 0x0F];
+    }
+    return out;
+}
+
+std::string md5Hex(const std::string& text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr) != 1)
+        return {};
+    return hexOf(digest, length);
+}
+
+std::string randomHex(std::size_t bytes) {
+    unsigned char buffer[32];
+    bytes = std::min(bytes, sizeof buffer);
+    if (RAND_bytes(buffer, static_cast<int>(bytes)) != 1)
+        return {};
+    return hexOf(buffer, bytes);
+}
+
+// Base64 to bytes; empty for anything that is not base64.
+std::string base64Decoded(const std::string& text) {
+    if (text.empty() || text.size() % 4 != 0 || text.size() > 4096)
+        return {};
+    std::string out(text.size() / 4 * 3, '\0');
+    const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                  reinterpret_cast<const unsigned char*>(text.data()),
+                                  static_cast<int>(text.size()));
+    if (n < 0)
+        return {};
+    std::size_t padding = 0;
+    while (padding < 2 && text[text.size() - 1 - padding] == '=')
+        ++padding;
+    out.resize(static_cast<std::size_t>(n) - padding);
+    return out;
+}
+
+bool equalIgnoringCase(const std::string& a, const std::string& b) {
+    return lower(a) == lower(b);
+}
+
 }  // namespace
 
 int dlimgNumber(const std::string& target) {
@@ -116,7 +170,19 @@ bool DvrSim::start(std::string* error) {
     }
     if (!content_.open(options_.content, error))
         return false;
-    server_ = std::make_unique<httplib::Server>();
+    if (options_.tls) {
+        auto secure = std::make_unique<httplib::SSLServer>(options_.tls->certificateFile.c_str(),
+                                                           options_.tls->keyFile.c_str());
+        if (!secure->is_valid()) {
+            if (error)
+                *error = "cannot use the certificate " + options_.tls->certificateFile +
+                         " with the key " + options_.tls->keyFile;
+            return false;
+        }
+        server_ = std::move(secure);
+    } else {
+        server_ = std::make_unique<httplib::Server>();
+    }
     installRoutes();
     if (options_.port > 0) {
         if (!server_->bind_to_port(options_.host, options_.port)) {
@@ -175,7 +241,66 @@ void DvrSim::stop() {
 }
 
 std::string DvrSim::baseUrl() const {
-    return "http://" + options_.host + ":" + std::to_string(port_) + "/";
+    return (options_.tls ? "https://" : "http://") + options_.host + ":" + std::to_string(port_) +
+           "/";
+}
+
+int DvrSim::refusedLogins() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return refusedLogins_;
+}
+
+bool DvrSim::loginAccepted(const httplib::Request& req, httplib::Response& res) {
+    const SimLogin& login = options_.login;
+    if (login.kind == SimLoginKind::None)
+        return true;
+    const std::string header = req.get_header_value("Authorization");
+    const std::size_t space = header.find(' ');
+    const std::string scheme = lower(header.substr(0, space));
+    const std::string rest = space == std::string::npos ? std::string() : header.substr(space + 1);
+    std::lock_guard<std::mutex> guard(lock_);
+    bool accepted = false;
+    if (login.kind == SimLoginKind::Basic && scheme == "basic") {
+        accepted = base64Decoded(rest) == login.user + ":" + login.password;
+    } else if (login.kind == SimLoginKind::Digest && scheme == "digest") {
+        const auto p = platform::parseAuthParams(rest);
+        auto param = [&p](const char* name) {
+            const auto it = p.find(name);
+            return it == p.end() ? std::string() : it->second;
+        };
+        const std::string nonce = param("nonce");
+        const bool issued =
+            !nonce.empty() && std::find(nonces_.begin(), nonces_.end(), nonce) != nonces_.end();
+        const std::string uri = param("uri");
+        if (issued && param("username") == login.user && param("realm") == login.realm &&
+            uri == req.target) {
+            const std::string ha1 = md5Hex(login.user + ":" + login.realm + ":" + login.password);
+            const std::string ha2 = md5Hex(req.method + ":" + uri);
+            const std::string qop = param("qop");
+            const std::string expected = qop == "auth"
+                                             ? md5Hex(ha1 + ":" + nonce + ":" + param("nc") + ":" +
+                                                      param("cnonce") + ":" + qop + ":" + ha2)
+                                             : md5Hex(ha1 + ":" + nonce + ":" + ha2);
+            accepted = !expected.empty() && equalIgnoringCase(expected, param("response"));
+        }
+    }
+    if (accepted)
+        return true;
+    ++refusedLogins_;
+    res.status = 401;
+    if (login.kind == SimLoginKind::Basic) {
+        res.set_header("WWW-Authenticate", "Basic realm=\"" + login.realm + "\"");
+    } else {
+        std::string nonce = randomHex(16);
+        nonces_.push_back(nonce);
+        if (nonces_.size() > kKeptNonces)
+            nonces_.pop_front();
+        res.set_header("WWW-Authenticate", "Digest realm=\"" + login.realm +
+                                               "\", qop=\"auth\", algorithm=MD5, nonce=\"" + nonce +
+                                               "\", opaque=\"" + randomHex(8) + "\"");
+    }
+    res.set_content("<html><body>Login required.</body></html>\n", "text/html");
+    return false;
 }
 
 void DvrSim::setFaults(const Faults& faults) {
@@ -269,15 +394,19 @@ void DvrSim::installRoutes() {
     server.set_keep_alive_timeout(1);
     server.set_read_timeout(5);
     server.set_write_timeout(5);
-    server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
-        std::lock_guard<std::mutex> guard(lock_);
-        ++requestCounts_[req.path];
-        wake_.notify_all();
-        auto& headers = lastHeaders_[req.path];
-        headers.clear();
-        for (const auto& [name, value] : req.headers)
-            headers.emplace(lower(name), value);
-        return httplib::Server::HandlerResponse::Unhandled;
+    // The login is checked before anything else is answered, faults included.
+    server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            ++requestCounts_[req.path];
+            wake_.notify_all();
+            auto& headers = lastHeaders_[req.path];
+            headers.clear();
+            for (const auto& [name, value] : req.headers)
+                headers.emplace(lower(name), value);
+        }
+        return loginAccepted(req, res) ? httplib::Server::HandlerResponse::Unhandled
+                                       : httplib::Server::HandlerResponse::Handled;
     });
     server.Get(
         regexFor(kLiveImagePath),

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -67,9 +68,27 @@ struct FormatSwitch {
     SoundFormat format;
 };
 
+// HTTPS instead of HTTP: the server's certificate and private key, PEM files.
+struct SimTls {
+    std::string certificateFile;
+    std::string keyFile;
+};
+
+// A recorder behind a login: every request must carry it, or is answered 401 with the
+// challenge of `kind`.
+enum class SimLoginKind { None, Basic, Digest };
+struct SimLogin {
+    SimLoginKind kind = SimLoginKind::None;
+    std::string user;
+    std::string password;
+    std::string realm = "dvrsim";
+};
+
 struct DvrSimOptions {
     std::string host = "127.0.0.1";
     int port = 0;  // 0: any free port
+    std::optional<SimTls> tls;
+    SimLogin login;
     ContentOptions content;
     int segmentMs = 1000;      // length of one live sound segment
     int backlogSegments = 30;  // how far back the recorder keeps its live sound
@@ -125,8 +144,10 @@ public:
     void stop();
 
     int port() const { return port_; }
-    // "http://127.0.0.1:<port>/"
+    // "http://127.0.0.1:<port>/" ("https://" with TLS)
     std::string baseUrl() const;
+    // Requests answered 401 because they carried no login or a wrong one.
+    int refusedLogins() const;
 
     void setFaults(const Faults& faults);
     // A fixed resource (tests): `path` answers `body` with `contentType`.
@@ -154,6 +175,8 @@ private:
     enum class Route { Other, Sound, RecordedSound };
 
     void installRoutes();
+    // Whether the request carries the login; otherwise `res` is the 401 with a challenge.
+    bool loginAccepted(const httplib::Request& req, httplib::Response& res);
     // Applies the faults that answer in place of the resource (latency, storm, empty, error,
     // redirect, not WAV on sound routes); true when the request has been answered. Otherwise
     // `shape` says what to do to the body.
@@ -187,6 +210,8 @@ private:
     std::uint64_t servedSegments_ = 0;  // live sound segments answered, for the format switch
     std::map<std::string, std::pair<std::string, std::string>> resources_;
     std::map<std::string, int> requestCounts_;
+    std::deque<std::string> nonces_;  // the Digest nonces handed out, newest last
+    int refusedLogins_ = 0;
     std::map<std::string, std::multimap<std::string, std::string>> lastHeaders_;
 };
 

@@ -23,6 +23,10 @@ const char* kUsage =
     "\n"
     "Options (a later option overrides an earlier one):\n"
     "  --port N              listen on port N (default: any free port)\n"
+    "  --tls CERT KEY        serve HTTPS with this certificate and private key (PEM files)\n"
+    "  --auth basic|digest USER:PASS\n"
+    "                        every request must carry this login (HTTP Basic or Digest, realm\n"
+    "                        \"dvrsim\"), or is answered 401 with the challenge\n"
     "  --recording DIR       serve a recording folder (korvex-mkrec, JPEG 2000 with WAV)\n"
     "                        instead of generated pictures and sound\n"
     "  --size WxH            generated picture size (default 720x248)\n"
@@ -130,6 +134,24 @@ SimArguments parseSimArguments(const std::vector<std::string>& args) {
         if (i + 1 >= args.size())
             return fail("unknown option or missing value: " + arg);
         const std::string& value = args[++i];
+        if (arg == "--tls" || arg == "--auth") {
+            if (i + 1 >= args.size())
+                return fail(arg + " needs two values");
+            const std::string& second = args[++i];
+            if (arg == "--tls") {
+                if (value.empty() || second.empty())
+                    return fail("--tls needs a certificate file and a key file");
+                options.tls = SimTls{value, second};
+                continue;
+            }
+            const auto colon = second.find(':');
+            if ((value != "basic" && value != "digest") || colon == std::string::npos || colon == 0)
+                return fail("bad login (basic|digest USER:PASS): " + value + " " + second);
+            options.login.kind = value == "basic" ? SimLoginKind::Basic : SimLoginKind::Digest;
+            options.login.user = second.substr(0, colon);
+            options.login.password = second.substr(colon + 1);
+            continue;
+        }
         if (arg == "--port") {
             if (!parseIntIn(value, 1, 65535, options.port))
                 return fail("bad port: " + value);

@@ -6,8 +6,11 @@
 
 namespace picvoxhost {
 
-HeadlessPage::HeadlessPage(int width, int height, std::optional<std::string> chosenFolder)
-    : area_(width, height, QImage::Format_RGB32), chosenFolder_(std::move(chosenFolder)) {
+HeadlessPage::HeadlessPage(int width, int height, std::optional<std::string> chosenFolder,
+                           HostAnswers answers)
+    : area_(width, height, QImage::Format_RGB32),
+      chosenFolder_(std::move(chosenFolder)),
+      answers_(std::move(answers)) {
     area_.fill(Qt::black);
 }
 
@@ -50,6 +53,19 @@ void HeadlessPage::showStatus(const std::string& text) {
 
 std::optional<std::string> HeadlessPage::chooseFolder(const std::string&) {
     return chosenFolder_;
+}
+
+std::optional<HostLogin> HeadlessPage::askLogin(const std::string&, const std::string&,
+                                                int attempt) {
+    if (attempt != 0)
+        return std::nullopt;
+    return answers_.login;
+}
+
+HostTrust HeadlessPage::askTrust(const CertificateQuestion& question) {
+    return !answers_.trustedSha256.empty() && question.sha256 == answers_.trustedSha256
+               ? HostTrust::ThisRun
+               : HostTrust::Refused;
 }
 
 }  // namespace picvoxhost

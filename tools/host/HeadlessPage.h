@@ -14,7 +14,8 @@ namespace picvoxhost {
 // status texts are printed on stdout as they come, and boxes are answered at once.
 class HeadlessPage final : public HostPage {
 public:
-    HeadlessPage(int width, int height, std::optional<std::string> chosenFolder);
+    HeadlessPage(int width, int height, std::optional<std::string> chosenFolder,
+                 HostAnswers answers = {});
 
     void setControl(picvox::IHostedControl* control) { control_ = control; }
     // Lets the control paint its area now (GUI thread).
@@ -31,6 +32,10 @@ public:
     void showStatus(const std::string& text) override;
     std::optional<std::string> chooseFolder(const std::string& startFolder) override;
     bool answersAtOnce() const override { return true; }
+    // From the command line only: nothing new after a refusal, no certificate but the one named.
+    std::optional<HostLogin> askLogin(const std::string& recorder, const std::string& realm,
+                                      int attempt) override;
+    HostTrust askTrust(const CertificateQuestion& question) override;
 
 private:
     void printLine(const std::string& line);
@@ -39,6 +44,7 @@ private:
     QImage lastShown_;
     picvox::IHostedControl* control_ = nullptr;
     std::optional<std::string> chosenFolder_;
+    HostAnswers answers_;
     std::mutex printLock_;
 };
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/net/TlsTrust.h"
+
 namespace picvoxhost {
 
 namespace {
@@ -132,6 +134,30 @@ ParsedArguments parseHostArguments(const std::vector<std::string>& args) {
             if (!v || v->empty())
                 return fail("--choose-folder needs a folder");
             o.chooseFolder = *v;
+        } else if (arg == "--user") {
+            const auto v = value();
+            if (!v || v->empty() || v->find_first_of("\r\n") != std::string::npos)
+                return fail("--user needs a user name");
+            o.user = *v;
+        } else if (arg == "--password-file") {
+            const auto v = value();
+            if (!v || v->empty())
+                return fail("--password-file needs a file");
+            o.passwordFile = *v;
+        } else if (arg == "--trust-certificate") {
+            const auto v = value();
+            const auto digest = v ? platform::parseSha256(*v) : std::nullopt;
+            if (!digest)
+                return fail(
+                    "--trust-certificate needs a SHA-256 fingerprint (64 hex digits, "
+                    "colons allowed): " +
+                    v.value_or(""));
+            o.trustCertificate = platform::sha256Hex(*digest);
+        } else if (arg == "--forget-certificate") {
+            const auto v = value();
+            if (!v || v->find(':') == std::string::npos || v->front() == ':' || v->back() == ':')
+                return fail("--forget-certificate needs HOST:PORT: " + v.value_or(""));
+            o.forgetCertificate = *v;
         } else if (arg == "--screenshot") {
             const auto v = value();
             if (!v || v->empty())
@@ -143,6 +169,8 @@ ParsedArguments parseHostArguments(const std::vector<std::string>& args) {
     }
     if (o.registerOnly && o.unregisterOnly)
         return fail("--register and --unregister exclude each other");
+    if (!o.passwordFile.empty() && !o.user)
+        return fail("--password-file needs --user");
     return parsed;
 }
 
@@ -175,6 +203,18 @@ const char* hostUsage() {
            "last\n"
            "                       paint that showed anything, as a run ends on black)\n"
            "  --run-seconds N      end the run after N seconds (Stop, then exit)\n"
+           "  --user NAME          the login for a recorder that asks for one; the password is\n"
+           "                       the first line of --password-file FILE, else the environment\n"
+           "                       variable PICVOX_PASSWORD, else typed at a prompt when stdin is\n"
+           "                       a terminal (window mode asks with a dialog when none is given\n"
+           "                       and keeps passwords only in the desktop's keyring)\n"
+           "  --password-file FILE where --user's password is (its first line)\n"
+           "  --trust-certificate SHA256\n"
+           "                       take the recorder's certificate with this SHA-256 fingerprint\n"
+           "                       (hex as sha256sum prints it, colons allowed) for this run,\n"
+           "                       although nothing vouches for it\n"
+           "  --forget-certificate HOST:PORT\n"
+           "                       forget the certificate trusted for that recorder, nothing else\n"
            "  --register           register the libpicvox.so beside the program, nothing else\n"
            "  --unregister         remove the control's registration, nothing else\n"
            "  --help               this text\n"

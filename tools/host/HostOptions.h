@@ -28,6 +28,12 @@ struct HostOptions {
     int runSeconds = 0;  // 0: no limit
     std::optional<std::string> chooseFolder;
     std::string screenshot;
+    // A recorder behind a login: the user, and where the password comes from (else
+    // PICVOX_PASSWORD, else a prompt on the terminal).
+    std::optional<std::string> user;
+    std::string passwordFile;
+    std::string trustCertificate;   // 64 lower-case hex digits, or empty
+    std::string forgetCertificate;  // HOST:PORT: forget its trusted certificate, nothing else
 };
 
 struct ParsedArguments {

@@ -4,6 +4,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <string.h>
+
 #include <algorithm>
 
 #include "platform/com/Automation.h"
@@ -123,6 +125,11 @@ HRESULT HostSite::QueryInterface(REFIID riid, void** ppv) {
         AddRef();
         return S_OK;
     }
+    if (riid == picvox::IID_IPicvoxAccessSite) {
+        *ppv = static_cast<picvox::IPicvoxAccessSite*>(this);
+        AddRef();
+        return S_OK;
+    }
     *ppv = nullptr;
     return E_NOINTERFACE;
 }
@@ -239,37 +246,87 @@ HRESULT HostSite::ShowMessageBox(LPCOLESTR caption, LPCOLESTR text, std::uint32_
         std::lock_guard<std::mutex> guard(lock_);
         messages_.push_back(body);
     }
-    if (page_.answersAtOnce() || onGuiThread()) {
-        page_.showMessage(title, body, icon);
-        return S_OK;
-    }
-    // Shown by the GUI thread while this thread waits; given up when the GUI thread is (or
-    // becomes) blocked in Stop, which may be waiting for this very thread.
-    struct Box {
-        bool started = false;
+    askOnGui(
+        [this, title, body, icon] {
+            page_.showMessage(title, body, icon);
+            return true;
+        },
+        false);
+    return S_OK;
+}
+
+template <typename R, typename F>
+R HostSite::askOnGui(F ask, R unanswered) {
+    if (page_.answersAtOnce() || onGuiThread())
+        return ask();
+    struct Question {
         bool closed = false;
+        std::optional<R> answer;
     };
-    auto box = std::make_shared<Box>();
+    auto question = std::make_shared<Question>();
     QMetaObject::invokeMethod(
         context_.get(),
-        [this, box, title, body, icon] {
+        [this, question, ask] {
             {
                 std::lock_guard<std::mutex> guard(lock_);
-                if (pageBlocked_ || box->closed)
+                if (pageBlocked_ || question->closed)
                     return;
-                box->started = true;
             }
-            page_.showMessage(title, body, icon);
+            R answer = ask();
             {
                 std::lock_guard<std::mutex> guard(lock_);
-                box->closed = true;
+                question->answer = std::move(answer);
+                question->closed = true;
             }
             boxClosed_.notify_all();
         },
         Qt::QueuedConnection);
     std::unique_lock<std::mutex> guard(lock_);
-    boxClosed_.wait(guard, [&] { return box->closed || pageBlocked_; });
-    box->closed = true;
+    boxClosed_.wait(guard, [&] { return question->closed || pageBlocked_; });
+    // An answer that comes after the caller gave up is dropped with the question.
+    question->closed = true;
+    if (!question->answer)
+        return unanswered;
+    return std::move(*question->answer);
+}
+
+HRESULT HostSite::GetCredentials(LPCOLESTR recorder, LPCOLESTR realm, std::uint32_t attempt,
+                                 BSTR* user, BSTR* password) {
+    if (!user || !password)
+        return E_POINTER;
+    *user = nullptr;
+    *password = nullptr;
+    const std::string name = utf8(recorder);
+    const std::string shownRealm = cutUtf8(utf8(realm), kMaxStatusBytes);
+    std::optional<HostLogin> login =
+        askOnGui([this, name, shownRealm,
+                  attempt] { return page_.askLogin(name, shownRealm, static_cast<int>(attempt)); },
+                 std::optional<HostLogin>());
+    if (!login)
+        return S_FALSE;
+    *user = bstrFromUtf8(login->user);
+    *password = bstrFromUtf8(login->password);
+    ::explicit_bzero(login->password.data(), login->password.capacity());
+    if (!*user || !*password) {
+        SysFreeString(*user);
+        SysFreeString(*password);
+        *user = *password = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+HRESULT HostSite::TrustCertificate(LPCOLESTR recorder, LPCOLESTR sha256, LPCOLESTR subject,
+                                   LPCOLESTR validity, std::uint32_t* answer) {
+    if (!answer)
+        return E_POINTER;
+    *answer = picvox::kPicvoxTrustRefused;
+    const CertificateQuestion question{utf8(recorder), utf8(sha256), utf8(subject), utf8(validity)};
+    const HostTrust trust =
+        askOnGui([this, question] { return page_.askTrust(question); }, HostTrust::Refused);
+    *answer = trust == HostTrust::Always    ? picvox::kPicvoxTrustAlways
+              : trust == HostTrust::ThisRun ? picvox::kPicvoxTrustThisRun
+                                            : picvox::kPicvoxTrustRefused;
     return S_OK;
 }
 

@@ -28,6 +28,25 @@ namespace picvoxhost {
 enum class MessageIcon { None, Warning, Information };
 MessageIcon messageIconOf(std::uint32_t style);
 
+// What the user answers when a recorder asks for a login or shows a certificate of its own.
+struct HostLogin {
+    std::string user;
+    std::string password;
+};
+enum class HostTrust { Refused, ThisRun, Always };
+// What the command line answers before anyone is asked: one login (for the first question of
+// any realm) and one certificate trusted for the run.
+struct HostAnswers {
+    std::optional<HostLogin> login;
+    std::string trustedSha256;  // 64 lower-case hex digits, or empty
+};
+struct CertificateQuestion {
+    std::string recorder;  // "https://host:port"
+    std::string sha256;    // 64 lower-case hex digits
+    std::string subject;
+    std::string validity;
+};
+
 // How the page presents what the control asks for. Called on the GUI thread, except that a page
 // which answers at once (headless) gets elements, messages and status on the control's calling
 // thread.
@@ -46,10 +65,19 @@ public:
     virtual std::optional<std::string> chooseFolder(const std::string& startFolder) = 0;
     // True: elements and messages need no GUI thread and are answered on the caller's thread.
     virtual bool answersAtOnce() const = 0;
+    // A login for `realm` of `recorder` (attempt 0 first, 1 after a refusal); nothing when the
+    // user gives none. Returns when answered, like showMessage.
+    virtual std::optional<HostLogin> askLogin(const std::string& /*recorder*/,
+                                              const std::string& /*realm*/, int /*attempt*/) {
+        return std::nullopt;
+    }
+    virtual HostTrust askTrust(const CertificateQuestion&) { return HostTrust::Refused; }
 };
 
-// Answers IPicvoxSite and the optional IPicvoxStatusSite.
-class HostSite final : public picvox::IPicvoxSite, public picvox::IPicvoxStatusSite {
+// Answers IPicvoxSite and the optional IPicvoxStatusSite and IPicvoxAccessSite.
+class HostSite final : public picvox::IPicvoxSite,
+                       public picvox::IPicvoxStatusSite,
+                       public picvox::IPicvoxAccessSite {
 public:
     // The caption of a box whose caption the control left empty.
     static constexpr const char* kDefaultCaption = "picvox-host";
@@ -100,6 +128,18 @@ public:
     // IPicvoxStatusSite: from any thread, never waits for the GUI thread.
     platform::com::HRESULT ShowStatus(platform::com::LPCOLESTR text) override;
 
+    // IPicvoxAccessSite: asked on the GUI thread like a message box, and given up (no login,
+    // refused) while the GUI thread is blocked in Stop.
+    platform::com::HRESULT GetCredentials(platform::com::LPCOLESTR recorder,
+                                          platform::com::LPCOLESTR realm, std::uint32_t attempt,
+                                          platform::com::BSTR* user,
+                                          platform::com::BSTR* password) override;
+    platform::com::HRESULT TrustCertificate(platform::com::LPCOLESTR recorder,
+                                            platform::com::LPCOLESTR sha256,
+                                            platform::com::LPCOLESTR subject,
+                                            platform::com::LPCOLESTR validity,
+                                            std::uint32_t* answer) override;
+
 private:
     HostSite(HostPage& page, std::uint64_t window);
     ~HostSite();
@@ -108,6 +148,10 @@ private:
     // Runs `call` on the GUI thread: now when already there, else queued.
     template <typename F>
     void onGui(F call);
+    // Runs `ask` on the GUI thread while the caller waits, and gives `unanswered` when the GUI
+    // thread is (or becomes) blocked in Stop, which may be waiting for the caller.
+    template <typename R, typename F>
+    R askOnGui(F ask, R unanswered);
     void setTimerOnGui(std::uint32_t id, std::uint32_t periodMs);
     void killTimerOnGui(std::uint32_t id);
 

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "tools/host/AccessDialogs.h"
 #include "tools/host/StartCheck.h"
 
 namespace picvoxhost {
@@ -261,6 +262,41 @@ void HostWindow::showMessage(const std::string& caption, const std::string& text
 
 void HostWindow::showStatus(const std::string& text) {
     controlStatus_->setText(QString::fromStdString(text));
+}
+
+std::optional<HostLogin> HostWindow::askLogin(const std::string& recorder, const std::string& realm,
+                                              int attempt) {
+    const std::string item = keyringItem(recorder, realm);
+    std::string user;
+    if (attempt == 0) {
+        if (answers_.login)
+            return answers_.login;
+        if (keyring_) {
+            if (std::optional<HostLogin> kept = keyring_->read(item))
+                return kept;
+        }
+    } else {
+        // Whatever the first answer gave was refused: a remembered one is remembered no more.
+        if (keyring_)
+            keyring_->forget(item);
+        if (answers_.login)
+            user = answers_.login->user;
+    }
+    LoginDialog dialog(recorder, realm, attempt, user, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    HostLogin login = dialog.login();
+    if (keyring_ && dialog.remember())
+        keyring_->write(item, login);
+    return login;
+}
+
+HostTrust HostWindow::askTrust(const CertificateQuestion& question) {
+    if (!answers_.trustedSha256.empty() && question.sha256 == answers_.trustedSha256)
+        return HostTrust::ThisRun;
+    CertificateDialog dialog(question, this);
+    dialog.exec();
+    return dialog.answer();
 }
 
 std::optional<std::string> HostWindow::chooseFolder(const std::string& startFolder) {

@@ -4,12 +4,14 @@
 #include <QWidget>
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "tools/host/ControlHandle.h"
 #include "tools/host/HostSession.h"
 #include "tools/host/HostSite.h"
+#include "tools/host/Keyring.h"
 
 class QFormLayout;
 class QLabel;
@@ -62,6 +64,10 @@ public:
     bool startRun(bool watchEnd);
     // Reads every property back into the editor.
     void refreshProperties();
+    // What the command line answers first, and where remembered passwords go (by default the
+    // desktop's keyring).
+    void setAnswers(HostAnswers answers) { answers_ = std::move(answers); }
+    void setKeyring(std::unique_ptr<PasswordKeyring> keyring) { keyring_ = std::move(keyring); }
 
     // HostPage
     void controlInvalidated() override;
@@ -71,6 +77,12 @@ public:
     void showStatus(const std::string& text) override;
     std::optional<std::string> chooseFolder(const std::string& startFolder) override;
     bool answersAtOnce() const override { return false; }
+    // The command line's login, else the keyring's, else the login dialog (which, after a
+    // refusal, comes at once); remembered when the user ticks it.
+    std::optional<HostLogin> askLogin(const std::string& recorder, const std::string& realm,
+                                      int attempt) override;
+    // The command line's certificate, else the certificate dialog.
+    HostTrust askTrust(const CertificateQuestion& question) override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -95,6 +107,8 @@ private:
     QLabel* status_ = nullptr;         // the host's own words
     QLabel* controlStatus_ = nullptr;  // the control's status line
     bool refreshing_ = false;
+    HostAnswers answers_;
+    std::unique_ptr<PasswordKeyring> keyring_ = std::make_unique<DesktopKeyring>();
 };
 
 }  // namespace picvoxhost

@@ -1,6 +1,8 @@
 // picvox-host: a page for the Picvox control, in a window or headless.
 #include <fcntl.h>
 #include <signal.h>
+#include <string.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -10,9 +12,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <memory>
 
+#include "control/download/RecorderAccess.h"
+#include "platform/UserStore.h"
 #include "tools/dvrsim/DvrSim.h"
 #include "tools/host/ControlHandle.h"
 #include "tools/host/DemoSetup.h"
@@ -75,6 +80,86 @@ int registration(bool unregister) {
     return 0;
 }
 
+// A password longer than this is no password of a recorder.
+constexpr std::size_t kMaxPasswordBytes = 4096;
+
+std::string firstLine(std::string text) {
+    const auto end = text.find_first_of("\r\n");
+    if (end != std::string::npos) {
+        ::explicit_bzero(text.data() + end, text.size() - end);
+        text.resize(end);
+    }
+    return text;
+}
+
+// Typed on the terminal without echo; nothing when there is no terminal to type on.
+std::optional<std::string> promptPassword(const std::string& user) {
+    if (!::isatty(STDIN_FILENO))
+        return std::nullopt;
+    std::fprintf(stderr, "Password for %s: ", user.c_str());
+    std::fflush(stderr);
+    termios old{};
+    const bool quiet = ::tcgetattr(STDIN_FILENO, &old) == 0;
+    if (quiet) {
+        termios silent = old;
+        silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+    }
+    std::string line;
+    char c = 0;
+    while (line.size() < kMaxPasswordBytes && ::read(STDIN_FILENO, &c, 1) == 1 && c != '\n')
+        line += c;
+    if (quiet)
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+    std::fputc('\n', stderr);
+    return firstLine(std::move(line));
+}
+
+// The login of --user: its password from the file, else PICVOX_PASSWORD, else the terminal.
+// Empty with a reason when there is none.
+std::optional<HostLogin> commandLineLogin(const HostOptions& options, std::string& error) {
+    if (!options.user)
+        return std::nullopt;
+    HostLogin login{*options.user, {}};
+    if (!options.passwordFile.empty()) {
+        std::ifstream in(options.passwordFile, std::ios::binary);
+        if (!in) {
+            error = "cannot read the password file " + options.passwordFile;
+            return std::nullopt;
+        }
+        std::string text(kMaxPasswordBytes, '\0');
+        in.read(text.data(), static_cast<std::streamsize>(text.size()));
+        text.resize(static_cast<std::size_t>(in.gcount()));
+        login.password = firstLine(std::move(text));
+    } else if (const char* env = std::getenv("PICVOX_PASSWORD")) {
+        login.password = firstLine(env);
+    } else if (std::optional<std::string> typed = promptPassword(login.user)) {
+        login.password = std::move(*typed);
+    } else {
+        error =
+            "--user needs a password: --password-file FILE, PICVOX_PASSWORD, or a terminal to "
+            "type it on";
+        return std::nullopt;
+    }
+    return login;
+}
+
+int forgetCertificate(const std::string& hostPort) {
+    using platform::UserStore;
+    const std::string store = UserStore::defaultPath();
+    // The control keeps one value per recorder under its key of the per-user store.
+    const bool forgot = UserStore::update(store, [&](UserStore& s) {
+        return s.deleteValue(picvox::kTrustedCertificatesKey, hostPort);
+    });
+    if (!forgot) {
+        std::fprintf(stderr, "picvox-host: no certificate is trusted for %s in %s\n",
+                     hostPort.c_str(), store.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "picvox-host: forgot the certificate trusted for %s\n", hostPort.c_str());
+    return 0;
+}
+
 // The control's extent in 0.01 mm for an area of this many pixels at 96 per inch.
 std::uint32_t himetric(int pixels) {
     return static_cast<std::uint32_t>(pixels) * 2540u / 96u;
@@ -94,6 +179,16 @@ int main(int argc, char** argv) {
     }
     if (options.registerOnly || options.unregisterOnly)
         return registration(options.unregisterOnly);
+    if (!options.forgetCertificate.empty())
+        return forgetCertificate(options.forgetCertificate);
+    HostAnswers answers;
+    answers.trustedSha256 = options.trustCertificate;
+    if (options.user) {
+        std::string loginError;
+        answers.login = commandLineLogin(options, loginError);
+        if (!answers.login)
+            return usageError(loginError);
+    }
 
     const bool headless = options.headless || !haveDisplay();
     catchSignals();
@@ -138,8 +233,8 @@ int main(int argc, char** argv) {
     std::unique_ptr<HostWindow> window;
     HostSession* session = nullptr;
     if (headless) {
-        headlessPage =
-            std::make_unique<HeadlessPage>(options.width, options.height, options.chooseFolder);
+        headlessPage = std::make_unique<HeadlessPage>(options.width, options.height,
+                                                      options.chooseFolder, answers);
         headlessPage->setControl(control->hosted());
         // Any handle but 0 names a window; this one is the offscreen area.
         headlessSite.reset(HostSite::create(*headlessPage, 1));
@@ -147,6 +242,7 @@ int main(int argc, char** argv) {
         session = headlessSession.get();
     } else {
         window = std::make_unique<HostWindow>(*control, QSize(options.width, options.height));
+        window->setAnswers(answers);
         session = &window->session();
     }
 
