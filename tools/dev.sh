@@ -87,10 +87,12 @@ test)
     build build-asan ON OFF Debug address,undefined
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
         run_ctest --test-dir build-asan
-    # The streaming control's threads, the audio device thread and the viewer's scan worker
+    # The streaming control's threads, the audio device thread, the viewer's scan worker and the
+    # verifier's frame pass
     # under ThreadSanitizer.
     tsan_tests=(platform_test picvox_buffers_test picvox_com_test picvox_run_test
-        picvox_saves_test picvox_download_test http_test tempfolder_test audio_test viewerdoc_test)
+        picvox_saves_test picvox_download_test http_test tempfolder_test audio_test viewerdoc_test
+        tools_test)
     configure build-tsan ON OFF RelWithDebInfo thread
     cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}" picvox
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
