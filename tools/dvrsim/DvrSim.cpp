@@ -340,7 +340,8 @@ std::string DvrSim::lastRequestHeader(const std::string& path, const std::string
 }
 
 std::string DvrSim::describe() const {
-    const std::string base = "http://" + options_.host + ":" + std::to_string(port_);
+    std::string base = baseUrl();
+    base.pop_back();  // the paths below begin with "/"
     std::ostringstream out;
     out << "dvrsim: a simulated recorder\n"
         << "newest frame:        " << base << kLiveImagePath << "\n"
