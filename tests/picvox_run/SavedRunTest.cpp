@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -16,8 +15,7 @@
 #include "platform/audio/AudioStream.h"
 #include "recording/manifest/Manifest.h"
 #include "tests/picvox_run/RunRig.h"
-
-extern char** environ;
+#include "tests/support/RunProgram.h"
 
 namespace {
 
@@ -422,30 +420,8 @@ public:
                                         "WAYLAND_DISPLAY=",
                                         "QT_QPA_PLATFORM=",
                                         "SDL_AUDIODRIVER=dummy"};
-        for (char** e = environ; *e; ++e) {
-            const std::string_view entry = *e;
-            const std::string_view key = entry.substr(0, entry.find('=') + 1);
-            if (std::none_of(env.begin(), env.end(),
-                             [&](const std::string& v) { return v.rfind(key, 0) == 0; }))
-                env.emplace_back(entry);
-        }
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (std::string& e : env)
-            envp.push_back(e.data());
-        envp.push_back(nullptr);
-        const std::string out = (home / "host.log").string();
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        const std::string log = (home / "host.log").string();
+        pid_ = korvex::test::startProgram(program, args, env, log, log);
     }
     ~HostProcess() { kill(); }
     bool running() const { return pid_ > 0; }

@@ -22,14 +22,9 @@ std::string nameOf(const std::string& entry) {
 
 }  // namespace
 
-RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
-                     const std::filesystem::path& scratch,
-                     const std::vector<std::string>& extraEnv) {
-    static std::atomic<int> counter{0};
-    const int n = counter.fetch_add(1);
-    const std::string outPath = (scratch / ("run" + std::to_string(n) + ".out")).string();
-    const std::string errPath = (scratch / ("run" + std::to_string(n) + ".err")).string();
-
+pid_t startProgram(const std::string& program, const std::vector<std::string>& args,
+                   const std::vector<std::string>& extraEnv, const std::string& outPath,
+                   const std::string& errPath) {
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string entry = *e;
@@ -57,13 +52,28 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
+    if (errPath == outPath) {
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+    }
     pid_t pid = 0;
-    RunResult r;
     const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
+    return rc == 0 ? pid : -1;
+}
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::filesystem::path& scratch,
+                     const std::vector<std::string>& extraEnv) {
+    static std::atomic<int> counter{0};
+    const int n = counter.fetch_add(1);
+    const std::string outPath = (scratch / ("run" + std::to_string(n) + ".out")).string();
+    const std::string errPath = (scratch / ("run" + std::to_string(n) + ".err")).string();
+    RunResult r;
+    const pid_t pid = startProgram(program, args, extraEnv, outPath, errPath);
+    if (pid < 0) {
         r.err = "cannot start " + program;
         return r;
     }

@@ -160,23 +160,24 @@ std::string jsonFrame(const VerifiedFrame& f) {
 
 namespace {
 
-void appendList(std::string& out, const char* key, const std::vector<std::string>& paths) {
+void appendList(std::string& out, const char* key, const std::vector<std::string>& paths,
+                JsonQuote quote) {
     out += ", \"";
     out += key;
     out += "\": [";
     for (std::size_t k = 0; k < paths.size(); ++k) {
         out += k == 0 ? "" : ", ";
-        out += jsonString(paths[k]);
+        out += quote(paths[k]);
     }
     out += "]";
 }
 
 }  // namespace
 
-std::string jsonManifest(const ManifestSummary& m) {
+std::string jsonManifest(const ManifestSummary& m, JsonQuote quote) {
     std::string out = "{\"present\": ";
     out += m.present ? "true" : "false";
-    out += ", \"file\": " + (m.present ? jsonString(m.file) : std::string("null"));
+    out += ", \"file\": " + (m.present ? quote(m.file) : std::string("null"));
     out += ", \"matched\": " + std::to_string(m.matched) +
            ", \"changed\": " + std::to_string(m.changed) +
            ", \"missing\": " + std::to_string(m.missing) +
@@ -184,12 +185,22 @@ std::string jsonManifest(const ManifestSummary& m) {
            ", \"unreadable\": " + std::to_string(m.unreadable) +
            ", \"unparsed\": " + std::to_string(m.unparsed) +
            ", \"incomplete\": " + (m.incomplete ? "true" : "false");
-    appendList(out, "changedFiles", m.changedFiles);
-    appendList(out, "missingFiles", m.missingFiles);
-    appendList(out, "addedFiles", m.addedFiles);
-    appendList(out, "unreadableFiles", m.unreadableFiles);
+    appendList(out, "changedFiles", m.changedFiles, quote);
+    appendList(out, "missingFiles", m.missingFiles, quote);
+    appendList(out, "addedFiles", m.addedFiles, quote);
+    appendList(out, "unreadableFiles", m.unreadableFiles, quote);
     out += "}";
     return out;
+}
+
+std::string jsonSummaryMembers(const VerifySummary& s) {
+    return "\"frames\": " + std::to_string(s.frames) + ", \"intact\": " + std::to_string(s.intact) +
+           ", \"pictureAltered\": " + std::to_string(s.pictureAltered) +
+           ", \"timeAltered\": " + std::to_string(s.timeAltered) +
+           ", \"noTime\": " + std::to_string(s.noTime) +
+           ", \"notChecked\": " + std::to_string(s.notChecked) +
+           ", \"unreadable\": " + std::to_string(s.unreadable) +
+           ", \"placeholder\": " + std::to_string(s.placeholder);
 }
 
 std::string jsonTail(const VerifyReport& report, bool anyFrame) {
@@ -201,15 +212,7 @@ std::string jsonTail(const VerifyReport& report, bool anyFrame) {
         out += "  {\"path\": " + jsonString(u.path) + ", \"reason\": " + jsonString(u.reason) + "}";
     }
     out += report.unreadable.empty() ? "]" : "\n]";
-    const VerifySummary& s = report.summary;
-    out += ", \"summary\": {\"frames\": " + std::to_string(s.frames) +
-           ", \"intact\": " + std::to_string(s.intact) +
-           ", \"pictureAltered\": " + std::to_string(s.pictureAltered) +
-           ", \"timeAltered\": " + std::to_string(s.timeAltered) +
-           ", \"noTime\": " + std::to_string(s.noTime) +
-           ", \"notChecked\": " + std::to_string(s.notChecked) +
-           ", \"unreadable\": " + std::to_string(s.unreadable) +
-           ", \"placeholder\": " + std::to_string(s.placeholder) + "}";
+    out += ", \"summary\": {" + jsonSummaryMembers(report.summary) + "}";
     out += ", \"manifest\": " + jsonManifest(report.manifest) + "}\n";
     return out;
 }

@@ -112,7 +112,11 @@ std::string toJson(const VerifyReport& report);
 std::string jsonHead(const VerifyReport& report);
 std::string jsonFrame(const VerifiedFrame& frame);
 std::string jsonTail(const VerifyReport& report, bool anyFrame);
-std::string jsonManifest(const ManifestSummary& manifest);
+// The manifest's object and the summary's members, with strings quoted by `quote` (jsonString,
+// or the report's data quoting that may stand inside an HTML page).
+using JsonQuote = std::string (*)(std::string_view);
+std::string jsonManifest(const ManifestSummary& manifest, JsonQuote quote = jsonString);
+std::string jsonSummaryMembers(const VerifySummary& summary);
 
 // Text mode: a header, one line per frame and the summary, then the manifest's lines when there
 // is one.

@@ -394,15 +394,7 @@ std::string reportDataJson(const ReportModel& m) {
         out += "]}";
     }
     out += "]";
-    const VerifySummary& s = m.summary;
-    out += ",\n\"summary\": {\"frames\": " + std::to_string(s.frames) +
-           ", \"intact\": " + std::to_string(s.intact) +
-           ", \"pictureAltered\": " + std::to_string(s.pictureAltered) +
-           ", \"timeAltered\": " + std::to_string(s.timeAltered) +
-           ", \"noTime\": " + std::to_string(s.noTime) +
-           ", \"notChecked\": " + std::to_string(s.notChecked) +
-           ", \"unreadable\": " + std::to_string(s.unreadable) +
-           ", \"placeholder\": " + std::to_string(s.placeholder) +
+    out += ",\n\"summary\": {" + jsonSummaryMembers(m.summary) +
            ", \"alteredFrames\": " + std::to_string(m.alteredFrames) + "}";
     out += "\n";
     appendCapped(out, "altered", m.altered, [&](const ReportFrame& f) { appendFrameJson(out, f); });
@@ -413,22 +405,8 @@ std::string reportDataJson(const ReportModel& m) {
     appendCapped(out, "unreadable", m.unreadable, [&](const UnreadableEntry& u) {
         out += "{\"path\": " + dataString(u.path) + ", \"reason\": " + dataString(u.reason) + "}";
     });
-    const ManifestSummary& mf = m.manifest;
-    out += ",\n\"manifest\": {\"present\": ";
-    out += mf.present ? "true" : "false";
-    out += ", \"file\": " + (mf.present ? dataString(mf.file) : std::string("null")) +
-           ", \"matched\": " + std::to_string(mf.matched) +
-           ", \"changed\": " + std::to_string(mf.changed) +
-           ", \"missing\": " + std::to_string(mf.missing) +
-           ", \"added\": " + std::to_string(mf.added) +
-           ", \"unreadable\": " + std::to_string(mf.unreadable) +
-           ", \"unparsed\": " + std::to_string(mf.unparsed) +
-           ", \"incomplete\": " + (mf.incomplete ? "true" : "false");
-    appendStrings(out, "changedFiles", mf.changedFiles);
-    appendStrings(out, "missingFiles", mf.missingFiles);
-    appendStrings(out, "addedFiles", mf.addedFiles);
-    appendStrings(out, "unreadableFiles", mf.unreadableFiles);
-    out += "}}\n";
+    out += ",\n\"manifest\": " + jsonManifest(m.manifest, dataString);
+    out += "}\n";
     return out;
 }
 
