@@ -88,8 +88,7 @@ test)
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
         run_ctest --test-dir build-asan
     # The streaming control's threads, the audio device thread, the viewer's scan worker and the
-    # verifier's frame pass
-    # under ThreadSanitizer.
+    # verifier's frame pass under ThreadSanitizer.
     tsan_tests=(platform_test picvox_buffers_test picvox_com_test picvox_run_test
         picvox_saves_test picvox_download_test http_test tempfolder_test audio_test viewerdoc_test
         tools_test)
