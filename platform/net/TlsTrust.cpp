@@ -11,6 +11,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/Hex.h"
+
 namespace platform {
 
 namespace {
@@ -62,40 +64,12 @@ std::string timeText(const ASN1_TIME* time) {
 }  // namespace
 
 std::string sha256Hex(const Sha256& digest) {
-    static const char hex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(64);
-    for (std::uint8_t b : digest) {
-        out += hex[b >> 4];
-        out += hex[b & 0x0F];
-    }
-    return out;
+    return hexOf(digest);
 }
 
 std::optional<Sha256> parseSha256(std::string_view text) {
     Sha256 digest{};
-    std::size_t digits = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == ':') {
-            // Only between two bytes.
-            if (digits == 0 || digits % 2 != 0 || i + 1 == text.size() || text[i + 1] == ':')
-                return std::nullopt;
-            continue;
-        }
-        int value = -1;
-        if (c >= '0' && c <= '9')
-            value = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            value = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            value = c - 'A' + 10;
-        if (value < 0 || digits >= 64)
-            return std::nullopt;
-        digest[digits / 2] = static_cast<std::uint8_t>(digest[digits / 2] << 4 | value);
-        ++digits;
-    }
-    if (digits != 64)
+    if (!parseHexBytes(text, digest, true))
         return std::nullopt;
     return digest;
 }

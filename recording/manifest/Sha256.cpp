@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/FileSystem.h"
+#include "platform/Hex.h"
 
 namespace korvex {
 
@@ -58,35 +59,11 @@ Sha256Digest Sha256::of(std::span<const std::uint8_t> bytes) {
 }
 
 std::string toHex(const Sha256Digest& digest) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out(64, '0');
-    for (std::size_t i = 0; i < digest.size(); ++i) {
-        out[2 * i] = kDigits[digest[i] >> 4];
-        out[2 * i + 1] = kDigits[digest[i] & 0x0F];
-    }
-    return out;
+    return platform::hexOf(digest);
 }
 
 bool parseHex(std::string_view text, Sha256Digest& digest) {
-    if (text.size() != 64)
-        return false;
-    const auto value = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
-    for (std::size_t i = 0; i < digest.size(); ++i) {
-        const int hi = value(text[2 * i]);
-        const int lo = value(text[2 * i + 1]);
-        if (hi < 0 || lo < 0)
-            return false;
-        digest[i] = static_cast<std::uint8_t>(hi * 16 + lo);
-    }
-    return true;
+    return platform::parseHexBytes(text, digest, false);
 }
 
 int sha256File(const std::string& path, Sha256Digest& digest, std::vector<std::uint8_t>& buffer,

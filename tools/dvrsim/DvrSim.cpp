@@ -9,6 +9,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "platform/Hex.h"
 #include "platform/net/HttpChallenge.h"
 
 namespace korvex::sim {
@@ -71,22 +72,12 @@ std::string oneLine(std::string text) {
 // The Digest nonces a client may still answer; older ones are forgotten.
 constexpr std::size_t kKeptNonces = 256;
 
-std::string hexOf(const unsigned char* bytes, std::size_t n) {
-    static const char hex[] = "0123456789abcdef";
-    std::string out;
-    for (std::size_t i = 0; i < n; ++i) {
-        out += hex[bytes[i] >> 4];
-        out += hex[bytes[i] & 0x0F];
-    }
-    return out;
-}
-
 std::string md5Hex(const std::string& text) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr) != 1)
         return {};
-    return hexOf(digest, length);
+    return platform::hexOf({digest, length});
 }
 
 std::string randomHex(std::size_t bytes) {
@@ -94,7 +85,7 @@ std::string randomHex(std::size_t bytes) {
     bytes = std::min(bytes, sizeof buffer);
     if (RAND_bytes(buffer, static_cast<int>(bytes)) != 1)
         return {};
-    return hexOf(buffer, bytes);
+    return platform::hexOf({buffer, bytes});
 }
 
 // Base64 to bytes; empty for anything that is not base64.
