@@ -189,11 +189,15 @@ long long fileSize(const std::string& path) {
 }
 
 int openRegularFile(const std::string& path, long long* size) {
+    return openRegularFileAt(AT_FDCWD, path.c_str(), size);
+}
+
+int openRegularFileAt(int dirFd, const char* name, long long* size) {
     if (size)
         *size = -1;
     // O_NONBLOCK makes the open of a FIFO or a device return at once; the check below then
     // refuses it before anything is read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return -1;
     struct stat st {};

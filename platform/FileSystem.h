@@ -89,6 +89,9 @@ inline constexpr int kNotRegularFile = EINVAL;
 // close-on-exec descriptor with ordinary blocking reads, or -1 with errno set (EISDIR for a
 // folder, kNotRegularFile for other kinds). `size`, when given, receives the file's size.
 int openRegularFile(const std::string& path, long long* size = nullptr);
+// The same for `name` inside the folder open as `dirFd` (AT_FDCWD: the working folder), which
+// saves looking the folder up again for each of many files in it.
+int openRegularFileAt(int dirFd, const char* name, long long* size = nullptr);
 
 // Reads a whole file when it is at most `maxBytes`; false otherwise (or when it cannot be read),
 // with errno telling why (EFBIG when the file is larger than `maxBytes`). Opened as

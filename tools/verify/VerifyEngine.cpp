@@ -1,7 +1,6 @@
 #include "tools/verify/VerifyEngine.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -89,27 +88,17 @@ std::uint32_t trailingOffset(const std::string& path) {
 // is the frame's folder, which saves looking its path up again for every frame.
 int readFrameFile(int dirFd, const char* name, const std::string& path,
                   std::vector<std::uint8_t>& out) {
-    // O_NONBLOCK makes the open of a FIFO or a device return at once; it is refused below.
-    // Reads of a regular file take no notice of the flag.
-    constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-    const int fd = dirFd >= 0 ? ::openat(dirFd, name, kFlags) : ::open(path.c_str(), kFlags);
+    long long size = -1;
+    const int fd = platform::openRegularFileAt(dirFd >= 0 ? dirFd : AT_FDCWD,
+                                               dirFd >= 0 ? name : path.c_str(), &size);
     if (fd < 0)
         return errno;
-    struct stat st {};
-    int error = 0;
-    if (::fstat(fd, &st) != 0)
-        error = errno;
-    else if (S_ISDIR(st.st_mode))
-        error = EISDIR;
-    else if (!S_ISREG(st.st_mode))
-        error = platform::kNotRegularFile;
-    else if (st.st_size > kMaxCheckedFileBytes)
-        error = EFBIG;
-    if (error != 0) {
+    if (size > kMaxCheckedFileBytes) {
         ::close(fd);
-        return error;
+        return EFBIG;
     }
-    out.resize(static_cast<std::size_t>(st.st_size));
+    int error = 0;
+    out.resize(static_cast<std::size_t>(size));
     std::size_t got = 0;
     while (got < out.size()) {
         const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
