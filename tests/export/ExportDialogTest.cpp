@@ -9,9 +9,9 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
-#include <QTimer>
 
 #include "tests/export/ExportTestSupport.h"
+#include "tests/support/WhenModal.h"
 #include "tests/tools/ReportJson.h"
 #include "tests/tools/ToolsTestSupport.h"
 #include "viewer/playback/CKorvexView.h"
@@ -22,24 +22,6 @@
 
 namespace korvex::test {
 namespace {
-
-// Runs `action` on the export dialog once it is up (polled from the event loop, so the caller
-// may then run the command that opens it).
-void whenDialogUp(std::function<void(ExportDialog*)> action) {
-    auto* timer = new QTimer(qApp);
-    timer->setInterval(5);
-    auto left = std::make_shared<int>(6000);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, action, left] {
-        auto* dialog = qobject_cast<ExportDialog*>(QApplication::activeModalWidget());
-        if (dialog != nullptr || --*left <= 0) {
-            timer->stop();
-            timer->deleteLater();
-        }
-        if (dialog != nullptr)
-            action(dialog);
-    });
-    timer->start();
-}
 
 class ExportDialogTest : public ExportFixture {
 protected:
@@ -72,7 +54,7 @@ TEST_F(ExportDialogTest, ExportsFromTheSlidersFrameToTheLast) {
 
     const std::string path = out("dialog.mp4");
     bool sawDefaults = false;
-    whenDialogUp([&](ExportDialog* d) {
+    korvex::test::whenModal<ExportDialog>([&](ExportDialog* d) {
         sawDefaults = d->fromBox()->value() == 6 && d->toBox()->value() == 24 &&
                       d->overlayBox()->isChecked() && !d->marksBox()->isChecked();
         d->fileEdit()->setText(QString::fromStdString(path));
@@ -94,7 +76,7 @@ TEST_F(ExportDialogTest, CancelStopsTheExportAndLeavesNoFile) {
     const std::string path = (work_ / "out" / "cancelled.mp4").string();
     bool stopped = false;
     bool stayedOpen = false;
-    whenDialogUp([&](ExportDialog* d) {
+    korvex::test::whenModal<ExportDialog>([&](ExportDialog* d) {
         d->fileEdit()->setText(QString::fromStdString(path));
         QTest::mouseClick(d->exportButton(), Qt::LeftButton);
         EXPECT_TRUE(d->running());

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "tests/support/GuiTestEnvironment.h"
+#include "tests/support/WhenModal.h"
 #include "tools/recgen/RecordingWriter.h"
 #include "viewer/shell/CDVRFormView.h"
 #include "viewer/shell/CMainFrame.h"
@@ -19,25 +20,6 @@ namespace korvex::test {
 
 // Processes events until `done` holds or `timeoutMs` passed; true when it held.
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 30000);
-
-// Runs `action` on the first modal dialog of type T once it is up (polled from the event loop,
-// so the caller may then start what opens the dialog). The poll gives up after 30 s.
-template <typename T>
-void whenModal(std::function<void(T*)> action) {
-    auto* timer = new QTimer(qApp);  // goes when done, or with the application
-    timer->setInterval(5);
-    auto left = std::make_shared<int>(6000);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, action, left] {
-        auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (dialog != nullptr || --*left <= 0) {
-            timer->stop();
-            timer->deleteLater();
-        }
-        if (dialog != nullptr)
-            action(dialog);
-    });
-    timer->start();
-}
 
 // A frame with its own scratch folder for recordings; the window is shown (offscreen).
 class FrameTest : public ::testing::Test {
