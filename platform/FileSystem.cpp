@@ -279,9 +279,14 @@ int syncDirectory(const std::string& folder) {
 }
 
 bool readWholeFile(const std::string& path, std::vector<unsigned char>& out, long long maxBytes) {
+    return readWholeFileAt(AT_FDCWD, path.c_str(), out, maxBytes);
+}
+
+bool readWholeFileAt(int dirFd, const char* name, std::vector<unsigned char>& out,
+                     long long maxBytes) {
     out.clear();
     long long size = 0;
-    const int fd = openRegularFile(path, &size);
+    const int fd = openRegularFileAt(dirFd, name, &size);
     if (fd < 0)
         return false;
     if (size > maxBytes) {

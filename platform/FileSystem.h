@@ -98,6 +98,9 @@ int openRegularFileAt(int dirFd, const char* name, long long* size = nullptr);
 // openRegularFile does.
 bool readWholeFile(const std::string& path, std::vector<unsigned char>& out,
                    long long maxBytes = 256ll * 1024 * 1024);
+// The same for `name` inside the folder open as `dirFd`, as openRegularFileAt opens it.
+bool readWholeFileAt(int dirFd, const char* name, std::vector<unsigned char>& out,
+                     long long maxBytes = 256ll * 1024 * 1024);
 
 // Writes all `size` bytes to `fd`, retrying short writes and EINTR. 0 on success, else the errno
 // value (ENOSPC when the system accepts no more bytes without saying why).

@@ -88,33 +88,9 @@ std::uint32_t trailingOffset(const std::string& path) {
 // is the frame's folder, which saves looking its path up again for every frame.
 int readFrameFile(int dirFd, const char* name, const std::string& path,
                   std::vector<std::uint8_t>& out) {
-    long long size = -1;
-    const int fd = platform::openRegularFileAt(dirFd >= 0 ? dirFd : AT_FDCWD,
-                                               dirFd >= 0 ? name : path.c_str(), &size);
-    if (fd < 0)
-        return errno;
-    if (size > kMaxCheckedFileBytes) {
-        ::close(fd);
-        return EFBIG;
-    }
-    int error = 0;
-    out.resize(static_cast<std::size_t>(size));
-    std::size_t got = 0;
-    while (got < out.size()) {
-        const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errno;
-            break;
-        }
-        if (n == 0)
-            break;  // the file shrank under us: what exists is checked
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    out.resize(got);
-    return error;
+    const bool read = dirFd >= 0 ? platform::readWholeFileAt(dirFd, name, out, kMaxCheckedFileBytes)
+                                 : platform::readWholeFile(path, out, kMaxCheckedFileBytes);
+    return read ? 0 : errno;
 }
 
 std::string_view extensionOf(std::string_view name) {
